@@ -1,0 +1,20 @@
+#pragma once
+// The part of the main window that procedures and checks read and write. TForm1 implements
+// it; tests use a plain fake.
+#include <QString>
+#include <QStringList>
+
+class MainView {
+public:
+    virtual ~MainView() = default;
+    virtual QString receiverAddress() const = 0;               // Edit1
+    virtual QString ownAddress() const = 0;                    // Edit2
+    virtual void setOwnAddress(const QString& address) = 0;    // Edit2
+    virtual void setSerialLight(bool lit) = 0;                 // StatusLight1
+    virtual void setNetworkLight(bool lit) = 0;                // StatusLight2
+    virtual void showPage(int index) = 0;                      // PageControl1: 0 Seriell, 1 Netzwerk
+    virtual void appendNetworkLine(const QString& line) = 0;   // Memo1: a new line
+    virtual void appendNetworkText(const QString& text) = 0;   // Memo1: text onto the last line
+    virtual QStringList networkLines() const = 0;              // Memo1 contents
+    virtual void clearNetworkText() = 0;
+};

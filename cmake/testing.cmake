@@ -1,0 +1,18 @@
+# stbmate_add_test(NAME name SOURCES ... LIBS ... [GUI] [TIMEOUT s] [LABELS ...])
+# GUI tests get a QApplication on the offscreen platform; the others a plain gtest main.
+function(stbmate_add_test)
+  cmake_parse_arguments(T "GUI" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  if(T_GUI)
+    target_link_libraries(${T_NAME} PRIVATE stbmate_test_main_gui)
+  else()
+    target_link_libraries(${T_NAME} PRIVATE stbmate_test_main)
+  endif()
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} stbmate_test_support stbmate_flags)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}"
+                       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;STBMATE_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+endfunction()

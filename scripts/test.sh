@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs the whole suite.
+# Usage: scripts/test.sh            plain build, warnings as errors
+#        scripts/test.sh asan       AddressSanitizer + UndefinedBehaviorSanitizer
+#        scripts/test.sh tsan       ThreadSanitizer
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+mode=${1:-plain}
+"$here/scripts/install-deps.sh" build test
+case "$mode" in
+  plain) san=""; type=RelWithDebInfo ;;
+  asan)  san=address; type=Debug ;;
+  tsan)  san=thread; type=Debug ;;
+  *) echo "unknown mode $mode (plain, asan, tsan)" >&2; exit 2 ;;
+esac
+dir="$here/build/test-$mode"
+cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=$type -DSTBMATE_WERROR=ON \
+      -DSTBMATE_SANITIZE="$san"
+cmake --build "$dir"
+cd "$dir"
+if [ "$mode" = tsan ]; then
+  export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+fi
+ctest --output-on-failure --timeout 300 -j"$(nproc)"

@@ -1,0 +1,27 @@
+#pragma once
+// Small helpers shared by the test programs: scratch folders and the source tree.
+#include <QString>
+
+namespace stbtest {
+
+// A fresh empty folder under the system temp dir, removed when the object dies.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const QString& path() const { return m_path; }
+    QString file(const QString& name) const { return m_path + QLatin1Char('/') + name; }
+
+private:
+    QString m_path;
+};
+
+// Root of the source tree (tests find their data files through it).
+QString sourceDir();
+
+// True when the process may create network namespaces (root, unshare available).
+bool canUseNetworkNamespaces();
+
+} // namespace stbtest
