@@ -1,0 +1,194 @@
+#pragma once
+// The terminal's screen: 24 visible rows of 80 or 132 cells plus the lines scrolled off the
+// top, 200 lines in all. Plain C++ on purpose: the console can deliver 115200 baud for
+// minutes and the emulator must keep up without a GUI thread stall.
+//
+// Rows live in a ring of row pointers, so scrolling the whole screen moves pointers, never
+// cells; the row that drops out of the oldest history is reused as the new bottom line.
+// Every row carries a dirty flag so a view repaints only what changed.
+//
+// Not thread-safe: one owner thread (the UI thread in the program, the caller in tools).
+#include <array>
+#include <bitset>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace terminal {
+
+// Attribute bits of a cell.
+enum Attribute : std::uint8_t {
+    AttrBold = 1,
+    AttrUnderline = 2,
+    AttrBlink = 8,
+    AttrReverse = 16,
+    AttrInvisible = 32,
+};
+
+// Character sets a cell can be drawn in.
+enum Charset : std::uint8_t {
+    CharsetUsAscii = 0,
+    CharsetUk = 1,
+    CharsetLineDrawing = 2,
+    CharsetAlternateRom = 3,
+    CharsetAlternateRomGraphics = 4,
+};
+
+enum class LineAttribute : std::uint8_t {
+    Normal,
+    DoubleHeightTop,
+    DoubleHeightBottom,
+    DoubleWidth
+};
+
+constexpr std::uint32_t kColourBlack = 0x000000;
+constexpr std::uint32_t kColourSilver = 0xC0C0C0;
+
+struct Cell {
+    std::uint8_t ch = ' ';
+    std::uint8_t attr = 0;
+    std::uint8_t charset = CharsetUsAscii;
+    std::uint8_t reserved = 0;
+    std::uint32_t fg = kColourSilver; // 0xRRGGBB
+    std::uint32_t bg = kColourBlack;
+    bool operator==(const Cell&) const = default;
+};
+
+constexpr int kScreenRows = 24;
+constexpr int kNarrowColumns = 80;
+constexpr int kWideColumns = 132;
+constexpr int kTotalLines = 200; // visible rows included
+constexpr int kHistoryLines = kTotalLines - kScreenRows;
+
+struct Row {
+    std::array<Cell, kWideColumns> cells;
+    LineAttribute lineAttribute = LineAttribute::Normal;
+    bool dirty = true;
+};
+
+// Cursor state that ESC 7 / ESC 8 save and restore.
+struct CellTemplate {
+    std::uint8_t attr = 0;
+    std::uint8_t charset = CharsetUsAscii;
+    std::uint32_t fg = kColourSilver;
+    std::uint32_t bg = kColourBlack;
+};
+
+class TTerminalBuffer {
+public:
+    TTerminalBuffer();
+
+    // ---- geometry --------------------------------------------------------------------
+    int rows() const { return kScreenRows; }
+    int columns() const { return m_columns; }
+    // 80 or 132 (anything else is ignored). Clears the screen, homes the cursor and resets
+    // the scrolling region, as the hardware terminal does when its line length changes.
+    void setColumns(int columns);
+
+    // ---- cursor (0-based; row is a screen row) ---------------------------------------
+    int cursorRow() const { return m_row; }
+    int cursorColumn() const { return m_col; }
+    bool pendingWrap() const { return m_pendingWrap; }
+    // Absolute move, clamped to the screen (or to the scrolling region in origin mode, where
+    // row counts from the region's top). Clears a pending wrap.
+    void moveCursor(int row, int column);
+    // Relative moves; n < 1 counts as 1. Up/down stop at the region's margin when the cursor
+    // is inside the region, else at the screen edge.
+    void cursorUp(int n);
+    void cursorDown(int n);
+    void cursorLeft(int n);
+    void cursorRight(int n);
+    void carriageReturn();
+    void backspace();
+    void horizontalTab();
+    void verticalTab();
+    // Down one line, scrolling at the region's bottom; with newLine also to column 0.
+    void lineFeed(bool newLine);
+    void reverseIndex();
+
+    // ---- writing -----------------------------------------------------------------------
+    // Stores printable bytes with the current template, honouring pending wrap, auto wrap
+    // and insert mode. The hot path: a run of n bytes costs one loop over cells.
+    void writeRun(const std::uint8_t* bytes, std::size_t n);
+    void writeChar(std::uint8_t ch) { writeRun(&ch, 1); }
+    // One character in a given set without changing the current one (upper-half bytes).
+    void writeCharInSet(std::uint8_t ch, std::uint8_t charset);
+
+    // ---- erasing and editing -------------------------------------------------------------
+    void eraseDisplay(int mode); // 0 cursor to end, 1 start to cursor, 2 all; others ignored
+    void eraseLine(int mode);    // same modes within the cursor line
+    void eraseCharacters(int n);
+    void insertCharacters(int n);
+    void deleteCharacters(int n);
+    void insertLines(int n); // only inside the scrolling region; otherwise ignored
+    void deleteLines(int n);
+    void fillWith(std::uint8_t ch); // screen alignment pattern
+
+    // ---- tab stops, region --------------------------------------------------------------
+    void setTabStop();
+    void clearTabStop(int mode); // 0 at cursor, 3 all
+    bool isTabStop(int column) const {
+        return column >= 0 && column < kWideColumns && m_tabs[column];
+    }
+    // 0-based inclusive rows; reversed pairs are swapped, clamped to the screen; fewer than
+    // two lines is ignored. The cursor does not move.
+    void setScrollRegion(int top, int bottom);
+    int scrollTop() const { return m_top; }
+    int scrollBottom() const { return m_bottom; }
+
+    // ---- rendition and modes ----------------------------------------------------------
+    CellTemplate& pen() { return m_pen; }
+    const CellTemplate& pen() const { return m_pen; }
+    bool insertMode = false;
+    bool originMode = false;
+    bool autoWrap = true;
+    bool reverseScreen = false;
+    void setOriginMode(bool on); // homes the cursor (within the region when on)
+    void setLineAttribute(LineAttribute attribute);
+
+    // Everything back to the start state: blank screen, no history, default tabs and pen.
+    void reset();
+
+    // ---- reading (views, tests, dumps) --------------------------------------------------
+    int historyCount() const { return m_historyCount; }
+    // index -historyCount() .. rows()-1; 0 is the top visible row.
+    const Row& line(int index) const {
+        return *m_ring[static_cast<std::size_t>((m_first + index + kTotalLines) % kTotalLines)];
+    }
+    const Row& screenRow(int row) const { return *m_screen[static_cast<std::size_t>(row)]; }
+
+    // Damage: rows written since the last clearDamage(); scrollCount counts whole-screen
+    // scrolls (a view showing history must then move too).
+    bool rowDirty(int row) const { return m_screen[static_cast<std::size_t>(row)]->dirty; }
+    bool anyDirty() const;
+    void clearDamage();
+    void markAllDirty();
+    std::uint64_t scrollCount() const { return m_scrollCount; }
+
+private:
+    Row& cursorLine() { return *m_screen[static_cast<std::size_t>(m_row)]; }
+    void clearCells(Row& row, int from, int to); // [from, to)
+    void scrollUp(int top, int bottom, int n);
+    void scrollDown(int top, int bottom, int n);
+    void syncScreen();
+    void wrapIfPending();
+
+    std::vector<Row> m_storage;
+    std::array<Row*, kTotalLines> m_ring{};
+    std::array<Row*, kScreenRows> m_screen{};
+    int m_first = 0; // ring index of screen row 0
+    int m_historyCount = 0;
+    std::uint64_t m_scrollCount = 0;
+
+    int m_columns = kNarrowColumns;
+    int m_row = 0;
+    int m_col = 0;
+    bool m_pendingWrap = false;
+    int m_top = 0;
+    int m_bottom = kScreenRows - 1;
+    std::bitset<kWideColumns> m_tabs;
+    CellTemplate m_pen;
+    Cell m_blank;
+};
+
+} // namespace terminal
