@@ -16,7 +16,24 @@ public:
     };
 
     void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
+    // Single-hook setters, so the emergency-image job can connect its two hooks without
+    // disturbing the line logging that the main window installed.
+    void setLineCompleted(std::function<void(const QString&)> hook) {
+        m_hooks.lineCompleted = std::move(hook);
+    }
+    void setFinishImageTransfer(std::function<void()> hook) {
+        m_hooks.finishImageTransfer = std::move(hook);
+    }
+    void setAbortImageTransfer(std::function<void()> hook) {
+        m_hooks.abortImageTransfer = std::move(hook);
+    }
+
+    // One received byte, in arrival order. Printable bytes (0x20..0x7E) extend RxLine (a 256th
+    // character is dropped) and then run all six pattern tests, each on RxLine as it is at
+    // that moment (a hook may have cleared it); CR hands RxLine to lineCompleted and clears
+    // it; every other byte is ignored. Hooks may re-enter feed() (nested event handling).
     void feed(char byte);
+    static constexpr int kMaxLine = 255;
 
     QString RxLine;
     bool SeenStartScript = false;

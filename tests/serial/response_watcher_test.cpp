@@ -1,0 +1,154 @@
+#include "serial/response_watcher.h"
+
+#include <gtest/gtest.h>
+
+#include <QStringList>
+
+namespace {
+
+// Records every callback the watcher makes, in order, as one event list.
+struct Recorder {
+    ResponseWatcher watcher;
+    QStringList lines;
+    QStringList events;
+    Recorder() {
+        watcher.setHooks({[this](const QString& line) {
+                              lines.append(line);
+                              events.append(QStringLiteral("line:") + line);
+                          },
+                          [this] { events.append(QStringLiteral("finish")); },
+                          [this] { events.append(QStringLiteral("abort")); }});
+    }
+    void feed(const QByteArray& bytes) {
+        for (char c : bytes)
+            watcher.feed(c);
+    }
+};
+
+struct LineCase {
+    const char* name;
+    QByteArray input;
+    QStringList lines;   // logged lines
+    QString rxLineAfter; // what is left in RxLine
+};
+
+class WatcherLines : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(WatcherLines, LogsPrintableCharactersPerCarriageReturn) {
+    const LineCase& c = GetParam();
+    Recorder r;
+    r.feed(c.input);
+    EXPECT_EQ(r.lines, c.lines);
+    EXPECT_EQ(r.watcher.RxLine, c.rxLineAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WatcherLines,
+    ::testing::Values(
+        LineCase{"EscapeAndLineFeedDropped", QByteArray("ab\x1b[2Jcd\r\n"), {"ab[2Jcd"}, ""},
+        LineCase{"TwoCarriageReturnsGiveEmptyEntry", QByteArray("x\r\r"), {"x", ""}, ""},
+        LineCase{"HighBytesAndDeleteDropped", QByteArray("a\x7f\x80\xff\x01\tb\r"), {"ab"}, ""},
+        LineCase{"NoCarriageReturnNoEntry", QByteArray("partial\n"), {}, "partial"},
+        LineCase{"LoneCarriageReturn", QByteArray("\r"), {""}, ""}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST(Watcher, LineIsCappedAt255AndPatternsStillTestedForTheRest) {
+    Recorder r;
+    // 300 characters: "hello" starts at 260, beyond the cap, so it never enters RxLine; the
+    // "bad checksum" inside the first 255 is found again for every one of the 45 dropped
+    // characters because the tests still run for each of them.
+    QByteArray line(300, 'x');
+    line.replace(240, 12, "bad checksum");
+    line.replace(260, 5, "hello");
+    r.feed(line);
+    EXPECT_EQ(r.watcher.RxLine.size(), 255);
+    EXPECT_EQ(r.watcher.RxLine, QString::fromLatin1(line.left(255)));
+    EXPECT_FALSE(r.watcher.SeenHello);
+    // Completed at index 251; tested again for 252..299 = 48 further characters plus itself.
+    EXPECT_EQ(r.events.count(QStringLiteral("abort")), 300 - 251);
+    r.feed("\r");
+    ASSERT_EQ(r.lines.size(), 1);
+    EXPECT_EQ(r.lines[0].size(), 255);
+}
+
+struct HookCase {
+    const char* name;
+    QString imageSize;
+    QByteArray input;
+    int finishCalls;
+    int abortCalls;
+};
+
+class WatcherHooks : public ::testing::TestWithParam<HookCase> {};
+
+TEST_P(WatcherHooks, CallsImageTransferHooksPerMatchingCharacter) {
+    const HookCase& c = GetParam();
+    Recorder r;
+    r.watcher.ImageSizeText = c.imageSize;
+    r.feed(c.input);
+    EXPECT_EQ(r.events.count(QStringLiteral("finish")), c.finishCalls);
+    EXPECT_EQ(r.events.count(QStringLiteral("abort")), c.abortCalls);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WatcherHooks,
+    ::testing::Values(
+        HookCase{"BadChecksumTwoBangsThreeCalls", "", "bad checksum!!\r", 0, 3},
+        HookCase{"CapitalBadChecksumNothing", "", "Bad checksum\r", 0, 0},
+        HookCase{"AbortEndsWithTheLine", "", "bad checksum\rnext\r", 0, 1},
+        // Empty size text: the prefix alone matches, from its trailing blank on.
+        HookCase{"EmptySizeMatchesPrefixAlone", "", "Bytes transferred = 123\r", 4, 0},
+        HookCase{"SizeMustFollowDirectly", "4711", "Bytes transferred = 4711\r", 1, 0},
+        HookCase{"OtherSizeNoMatch", "4711", "Bytes transferred = 4712\r", 0, 0},
+        HookCase{"SizePrefixOfLongerNumberMatches", "47", "Bytes transferred = 4711\r", 3, 0}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST(Watcher, FlagsSetByTheirTextsAndKeptAcrossLines) {
+    Recorder r;
+    r.feed("echo hello\r");
+    EXPECT_TRUE(r.watcher.SeenHello);
+    EXPECT_FALSE(r.watcher.SeenStartScript);
+    r.feed("ls\r-rwxr-xr-x start.sh\r");
+    r.feed("/config # ifconfig eth0\r");
+    r.feed("unrelated line\r");
+    EXPECT_TRUE(r.watcher.SeenHello);
+    EXPECT_TRUE(r.watcher.SeenStartScript);
+    EXPECT_TRUE(r.watcher.SeenConfigPrompt);
+    EXPECT_TRUE(r.watcher.SeenIfconfig);
+}
+
+TEST(Watcher, PatternsAreCaseSensitiveAndMustBeOnOneLine) {
+    Recorder r;
+    r.feed("HELLO Start.sh IFCONFIG /Config #\r");
+    r.feed("hel\rlo\r");
+    r.feed("/config\r #\r");
+    EXPECT_FALSE(r.watcher.SeenHello);
+    EXPECT_FALSE(r.watcher.SeenStartScript);
+    EXPECT_FALSE(r.watcher.SeenIfconfig);
+    EXPECT_FALSE(r.watcher.SeenConfigPrompt);
+}
+
+TEST(Watcher, HookThatClearsLineStopsLaterMatchesOfThatLine) {
+    // The finish hook ends in a console send, which clears RxLine; the rest of the line must
+    // then start afresh instead of matching again on every character.
+    ResponseWatcher w;
+    int finishes = 0;
+    w.setFinishImageTransfer([&] {
+        ++finishes;
+        w.RxLine.clear();
+    });
+    for (char c : QByteArray("Bytes transferred = 99 more text\r"))
+        w.feed(c);
+    EXPECT_EQ(finishes, 1);
+}
+
+TEST(Watcher, SingleHookSetterKeepsTheOthers) {
+    Recorder r;
+    int aborts = 0;
+    r.watcher.setAbortImageTransfer([&] { ++aborts; });
+    r.feed("bad checksum\r");
+    EXPECT_EQ(aborts, 1);
+    EXPECT_EQ(r.lines, QStringList{"bad checksum"});
+}
+
+} // namespace

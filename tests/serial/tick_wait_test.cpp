@@ -1,0 +1,134 @@
+#include "serial/tick_wait.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+namespace {
+
+using tickwait::expired;
+using tickwait::kMaxTicks;
+using tickwait::kTickPeriod;
+
+TEST(TickArithmetic, RequestsBelowOneWaitNothingAndLongOnesAreCapped) {
+    EXPECT_EQ(tickwait::effectiveTicks(0), 0);
+    EXPECT_EQ(tickwait::effectiveTicks(-3), 0);
+    EXPECT_EQ(tickwait::effectiveTicks(1), 1);
+    EXPECT_EQ(tickwait::effectiveTicks(39045157), 39045157);
+    EXPECT_EQ(tickwait::effectiveTicks(39045158), kMaxTicks);
+    EXPECT_EQ(tickwait::effectiveTicks(0x7fffffff), kMaxTicks);
+    EXPECT_EQ(kTickPeriod, 78090315u);
+}
+
+TEST(TickArithmetic, ExpiresAfterTheLastTickWithoutWrap) {
+    EXPECT_FALSE(expired(100, 108, 100));
+    EXPECT_FALSE(expired(100, 108, 108));
+    EXPECT_TRUE(expired(100, 108, 109));
+}
+
+TEST(TickArithmetic, WaitAcrossTheClockWrapKeepsItsLength) {
+    // Started 3 ticks before the wrap, 8 ticks long: over when tick 6 after the wrap begins,
+    // exactly as it would be without the wrap (start + 8 + 1).
+    const quint32 start = kTickPeriod - 3;
+    const quint32 expire = start + 8;
+    EXPECT_FALSE(expired(start, expire, kTickPeriod - 1));
+    EXPECT_FALSE(expired(start, expire, 0));
+    EXPECT_FALSE(expired(start, expire, 5));
+    EXPECT_TRUE(expired(start, expire, 6));
+    // The longest wait started just before the wrap still ends after its full length.
+    const quint32 longExpire = start + quint32(kMaxTicks);
+    EXPECT_FALSE(expired(start, longExpire, 1000));
+    EXPECT_TRUE(expired(start, longExpire, longExpire - kTickPeriod + 1));
+}
+
+// The real clock shifted so that it wraps shortly after the test starts.
+class ShiftedClock : public TickClock {
+public:
+    explicit ShiftedClock(quint32 msBeforeWrap) {
+        m_offset = 0u - msBeforeWrap - m_real.milliseconds();
+    }
+    quint32 milliseconds() override { return m_real.milliseconds() + m_offset; }
+
+private:
+    SteadyTickClock m_real;
+    quint32 m_offset = 0;
+};
+
+TEST(EventLoopTicker, ZeroAndNegativeReturnAtOnceWithoutHandlingEvents) {
+    EventLoopTicker ticker;
+    bool ran = false;
+    QTimer::singleShot(0, [&] { ran = true; });
+    QElapsedTimer t;
+    t.start();
+    ticker.WaitTicks(0);
+    ticker.WaitTicks(-3);
+    EXPECT_LT(t.elapsed(), 20);
+    EXPECT_FALSE(ran);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(ran);
+}
+
+TEST(EventLoopTicker, EightTicksLastBetween440And495msWhileEventsRun) {
+    EventLoopTicker ticker;
+    int timerRuns = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++timerRuns; });
+    timer.start(20);
+    for (int round = 0; round < 3; ++round) {
+        QElapsedTimer t;
+        t.start();
+        ticker.WaitTicks(8);
+        const qint64 ms = t.elapsed();
+        EXPECT_GE(ms, 440) << "round " << round;
+        EXPECT_LE(ms, 495 + 15) << "round " << round; // scheduling slack on a loaded machine
+    }
+    EXPECT_GT(timerRuns, 30);
+}
+
+TEST(EventLoopTicker, WrapDuringAWaitDoesNotStretchIt) {
+    // 4 ticks started 100 ms before the millisecond count wraps: the last tick before the
+    // wrap is 29 ms short, so the wait lasts about 190..275 ms, never hours.
+    ShiftedClock clock(100);
+    EventLoopTicker ticker(clock);
+    QElapsedTimer t;
+    t.start();
+    ticker.WaitTicks(4);
+    EXPECT_GE(t.elapsed(), 150);
+    EXPECT_LT(t.elapsed(), 400);
+    EXPECT_LT(clock.milliseconds(), 1000u); // the clock did wrap during the wait
+}
+
+TEST(EventLoopTicker, QuitRequestEndsTheWaitAtOnceAndStillEndsTheLoop) {
+    EventLoopTicker ticker;
+    qint64 waited = -1;
+    bool afterQuitReturnedAtOnce = false;
+    QTimer::singleShot(0, [&] {
+        QElapsedTimer t;
+        t.start();
+        ticker.WaitTicks(200); // 11 s unless the quit ends it
+        waited = t.elapsed();
+        QElapsedTimer again;
+        again.start();
+        ticker.WaitTicks(100); // the quit is still in force
+        afterQuitReturnedAtOnce = again.elapsed() < 50;
+    });
+    QTimer::singleShot(100, [] { QCoreApplication::exit(7); });
+    QElapsedTimer total;
+    total.start();
+    const int rc = QCoreApplication::exec();
+    EXPECT_EQ(rc, 7);
+    EXPECT_GE(waited, 90);
+    EXPECT_LT(waited, 400);
+    EXPECT_TRUE(afterQuitReturnedAtOnce);
+    EXPECT_LT(total.elapsed(), 1000);
+
+    // The quit belonged to that run: a new wait works normally afterwards.
+    QElapsedTimer t;
+    t.start();
+    ticker.WaitTicks(2);
+    EXPECT_GE(t.elapsed(), 110);
+}
+
+} // namespace
