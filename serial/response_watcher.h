@@ -16,6 +16,8 @@ public:
     };
 
     void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
+    // The hooks in force, so a caller can chain onto one for a while and put it back.
+    const Hooks& hooks() const { return m_hooks; }
     // Single-hook setters, so the emergency-image job can connect its two hooks without
     // disturbing the line logging that the main window installed.
     void setLineCompleted(std::function<void(const QString&)> hook) {
