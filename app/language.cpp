@@ -1,0 +1,39 @@
+#include "app/language.h"
+
+LanguageTexts ReadLanguageTexts(const IniFile& ini, const QString& section) {
+    LanguageTexts texts;
+    for (size_t i = 0; i < kCaptionKeys.size(); ++i)
+        texts.captions[i] = ini.ReadString(section, QString::fromLatin1(kCaptionKeys[i]));
+    for (int n = 1; n <= MessageCatalogue::kCount; ++n)
+        texts.messages.setMsg(n, ini.ReadString(section, QStringLiteral("Msg%1").arg(n)));
+    return texts;
+}
+
+QStringList LanguageNames(const QStringList& sections) {
+    QStringList names = sections;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (names[i].compare(QLatin1String("Main"), Qt::CaseInsensitive) == 0) {
+            names.removeAt(i);
+            break;
+        }
+    }
+    return names;
+}
+
+MainSettings ReadMainSettings(const IniFile& ini) {
+    const QString main = QStringLiteral("Main");
+    MainSettings s;
+    s.language = ini.ReadString(main, QStringLiteral("Language"));
+    s.ip = ini.ReadString(main, QStringLiteral("IP"));
+    s.settleDelay = ParseDelay(ini.ReadString(main, QStringLiteral("Delay")));
+    s.comPort = ini.ReadString(main, QStringLiteral("ComPort"));
+    return s;
+}
+
+int PortNumberForText(const QStringList& entries, const QString& text) {
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (entries[i].compare(text, Qt::CaseInsensitive) == 0)
+            return int(i) + 1;
+    }
+    return 0;
+}

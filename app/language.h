@@ -1,0 +1,46 @@
+#pragma once
+// The language tables: which sections of the settings file are languages, and the texts a
+// language section gives the main window's captions and the message catalogue.
+#include "app/ini_file.h"
+#include "app/message_catalogue.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+
+// The caption keys in the order they are applied: the menus, then the labels, the group
+// box and the check button.
+inline constexpr std::array<const char*, 15> kCaptionKeys = {"M1_1", "M1_2", "M2_1", "M2_2", "M2_3",
+                                                             "M2_4", "M3_1", "L1",   "L2",   "L3",
+                                                             "L4",   "L5",   "L6",   "L7",   "L8"};
+
+// Index into LanguageTexts::captions for each key above.
+enum class CaptionKey { M1_1, M1_2, M2_1, M2_2, M2_3, M2_4, M3_1, L1, L2, L3, L4, L5, L6, L7, L8 };
+
+struct LanguageTexts {
+    std::array<QString, kCaptionKeys.size()> captions;
+    MessageCatalogue messages;
+
+    const QString& caption(CaptionKey key) const { return captions[size_t(key)]; }
+};
+
+// Every key read with an empty default: an unknown or empty section name gives all-empty
+// texts, a missing key an empty text.
+LanguageTexts ReadLanguageTexts(const IniFile& ini, const QString& section);
+
+// The language box entries: all sections in file order without "Main" (any case).
+QStringList LanguageNames(const QStringList& sections);
+
+// The values of section Main the program reads at start-up.
+struct MainSettings {
+    QString language;
+    QString ip;
+    int settleDelay = 0;
+    QString comPort;
+};
+MainSettings ReadMainSettings(const IniFile& ini);
+
+// "COM1".."COM4" (any case) → 1..4 as the port box's entry position + 1; anything else 0.
+// entries: the port box's entries in order.
+int PortNumberForText(const QStringList& entries, const QString& text);

@@ -1,0 +1,30 @@
+// Program entry: the main window, then the small dialogs, then the message loop.
+#include "app/application.h"
+#include "app/main_window.h"
+#include "app/process_starter.h"
+#include "app/qt_dialogs.h"
+#include "app/small_dialogs.h"
+
+int main(int argc, char** argv) {
+    TApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("stbmate"));
+    InstallGermanQtTranslations();
+
+    QtDialogs dialogs;
+    app.setErrorDialogs(&dialogs);
+    DetachedProcessStarter starter;
+    TForm1 form1(dialogs, starter, QCoreApplication::applicationDirPath());
+    if (!form1.created())
+        return 1; // stbmate.ini is missing: logged and shown, the window never appears
+    dialogs.setParent(&form1);
+
+    TForm2 form2;
+    form1.setBusyIndicator(&form2);
+    // The USB stick format dialog TForm3 is created here, between the wait and the copy
+    // progress dialogs.
+    TForm4 form4;
+    form1.setCopyProgress(&form4);
+
+    form1.show();
+    return app.exec();
+}

@@ -1,0 +1,192 @@
+#pragma once
+// TForm1, the main window: every control the other parts read or write, the settings file
+// and the language texts, the clock, and the menu that starts the receiver jobs.
+//
+// Wiring of the other folders' components is kept in one file per folder, each with its
+// own named spots below (main_window_serial.cpp, main_window_terminal.cpp,
+// main_window_net.cpp, main_window_procedures.cpp). Until a spot is filled in it does
+// nothing visible: the menu items do nothing and the check button sets no light.
+//
+// Lifetime: constructed once by the program entry (the constructor runs FormCreate), lives
+// until the process ends. Shutdown order: the window closes, then the components it owns are
+// destroyed in reverse order of their creation (procedures, HTTP server, telnet, terminal,
+// serial port).
+#include "app/dialogs.h"
+#include "app/ini_file.h"
+#include "app/language.h"
+#include "app/main_view.h"
+#include "app/message_catalogue.h"
+
+#include <QDateTime>
+#include <QMainWindow>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class QTimer;
+class QVBoxLayout;
+
+class BusyIndicator;
+class CopyProgress;
+class ProcessStarter;
+class TStatusLight;
+
+class TForm1 : public QMainWindow, public MainView {
+    Q_OBJECT
+
+public:
+    // programDir: the folder that holds stbmate.ini (the program's own folder in the real
+    // program, a scratch folder in tests). Builds the controls and runs FormCreate.
+    TForm1(Dialogs& dialogs, ProcessStarter& starter, const QString& programDir,
+           QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // false when FormCreate stopped because stbmate.ini is missing: the error was logged
+    // and shown, and the program must end without showing this window.
+    bool created() const { return m_created; }
+
+    // --- What the other parts build on ------------------------------------------------
+    // The settings file; only valid when created().
+    IniFile& settings() { return *m_settings; }
+    const MessageCatalogue& messages() const { return m_language.messages; }
+    Dialogs& dialogs() { return m_dialogs; }
+    int settleDelay() const { return m_settleDelay; }
+    const QString& currentLanguage() const { return m_currentLanguage; }
+    // Port number 1..4 from the port box ("COM1".."COM4" by entry position + 1), 0 when the
+    // box text names no entry, e.g. a device path such as /dev/ttyUSB0.
+    int portNumber() const { return m_portNumber; }
+    // The port box's text as typed or picked (a device path is opened as it is).
+    QString portText() const;
+    // The wait and copy progress dialogs, created by the program entry after this window.
+    // Null until set.
+    void setBusyIndicator(BusyIndicator* busy) { m_busy = busy; }
+    BusyIndicator* busyIndicator() const { return m_busy; }
+    void setCopyProgress(CopyProgress* progress) { m_copyProgress = progress; }
+    CopyProgress* copyProgress() const { return m_copyProgress; }
+    // Puts widget on page "Seriell" in place of the placeholder (the terminal view).
+    void setSerialPageWidget(QWidget* widget);
+
+    // --- MainView ---------------------------------------------------------------------
+    QString receiverAddress() const override;
+    QString ownAddress() const override;
+    void setOwnAddress(const QString& address) override;
+    void setSerialLight(bool lit) override;
+    void setNetworkLight(bool lit) override;
+    void showPage(int index) override;
+    void appendNetworkLine(const QString& line) override;
+    void appendNetworkText(const QString& text) override;
+    QStringList networkLines() const override;
+    void clearNetworkText() override;
+
+    // --- Handlers (public so tests and wiring can call them directly) -------------------
+    void Timer1Timer();
+    void ComboBox1Change();
+    void ComboBox2Change();
+    void Edit1Exit();
+    void Beenden1Click();
+    void Button1Click();
+    void Button2Click();
+    void N1Click();
+    void SatChannelListEditor1Click();
+    // Loads section into every keyed caption and the message catalogue (empty texts for
+    // missing keys or an unknown section).
+    void ApplyLanguage(const QString& section);
+
+    // Receiver jobs (main_window_procedures.cpp).
+    void IPAdressesetzenndern1Click();
+    void FTPServerinstallieren1Click();
+    void NotfallImageaufspielen1Click();
+    void Label3ContextPopup(const QPoint& pos);
+
+    // --- Controls ----------------------------------------------------------------------
+    QGroupBox* GroupBox1 = nullptr;
+    TStatusLight* StatusLight1 = nullptr;
+    QLabel* Label4 = nullptr;
+    TStatusLight* StatusLight2 = nullptr;
+    QLabel* Label5 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QComboBox* ComboBox2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QLabel* Label6 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* TabSheet1 = nullptr; // "Seriell"
+    QWidget* TabSheet2 = nullptr; // "Netzwerk"
+    QWidget* Terminal1Placeholder = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QLabel* StatusPanels[4] = {};
+    QPushButton* Button1 = nullptr; // hidden "Ende"
+    QTimer* Timer1 = nullptr;
+
+    QMenu* Datei1 = nullptr;
+    QAction* Beenden1 = nullptr;
+    QMenu* Funktionen1 = nullptr;
+    QAction* IPAdressesetzenndern1 = nullptr;
+    QAction* FTPServerinstallieren1 = nullptr;
+    QAction* NotfallImageaufspielen1 = nullptr;
+    QAction* SatChannelListEditor1 = nullptr; // hidden
+    QMenu* Hilfe1 = nullptr;
+    QAction* N1 = nullptr; // "?"
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenu();
+    void connectHandlers();
+    void FormCreate();
+    // Writes Main/key; on a refused write shows the error and returns false.
+    bool writeMainSetting(const QString& key, const QString& value);
+    QStringList portEntries() const;
+
+    // --- Spots for the other folders' components --------------------------------------
+    // Serial port (main_window_serial.cpp): create ComPort1; take a new port number
+    // (FormCreate step 10 and ComboBox2Change); the serial half of Button2Click
+    // (std::nullopt while no serial check is wired: the light is then left alone).
+    void createComPort1();
+    void applyPortNumber(int portNumber);
+    std::optional<bool> runSerialCheck();
+    // Terminal (main_window_terminal.cpp): create Terminal1 on page "Seriell".
+    void createTerminal1();
+    // Network (main_window_net.cpp): create Telnet1 and HTTPServer1; the network half of
+    // Button2Click (std::nullopt while not wired); disconnect both for Button1Click.
+    void createTelnet1();
+    void createHTTPServer1();
+    std::optional<bool> runNetworkCheck();
+    void releaseNetwork();
+    // Procedures (main_window_procedures.cpp): build the jobs from the settings, the
+    // catalogue, the dialogs and this view.
+    void createProcedures();
+
+    Dialogs& m_dialogs;
+    ProcessStarter& m_starter;
+    QString m_programDir;
+    bool m_created = false;
+    std::unique_ptr<IniFile> m_settings;
+    LanguageTexts m_language;
+    QString m_currentLanguage;
+    int m_settleDelay = 0;
+    int m_portNumber = 0;
+    BusyIndicator* m_busy = nullptr;
+    CopyProgress* m_copyProgress = nullptr;
+    QVBoxLayout* m_serialPageLayout = nullptr;
+};
+
+// Status bar clock text: "dd.MM.yyyy hh:mm".
+QString ClockText(const QDateTime& now);
