@@ -1,0 +1,64 @@
+#pragma once
+// The serial port's failures. Each carries a negative code and an English message text; the
+// application's standard error box shows the text. Callers in this program let them pass,
+// except the serial check, which turns any of them into "not connected".
+#include <QString>
+
+#include <stdexcept>
+
+class EPortException : public std::runtime_error {
+public:
+    // A code without an entry of its own gets the generic text "Port exception".
+    explicit EPortException(int code, const QString& message = QStringLiteral("Port exception"))
+        : std::runtime_error(message.toStdString()), m_code(code), m_message(message) {}
+    int code() const { return m_code; }
+    const QString& message() const { return m_message; }
+
+private:
+    int m_code;
+    QString m_message;
+};
+
+// The device does not exist (no such file, not a character device behind it).
+class EBadId : public EPortException {
+public:
+    EBadId() : EPortException(-2001, QStringLiteral("Specified comport doesn't exist")) {}
+};
+
+// Another program (or another port object) holds the device.
+class EAlreadyOpen : public EPortException {
+public:
+    EAlreadyOpen() : EPortException(-2008, QStringLiteral("Device already open")) {}
+};
+
+// No port configured and the user cancelled the port choice.
+class ENoPortSelected : public EPortException {
+public:
+    ENoPortSelected()
+        : EPortException(
+              -2011, QStringLiteral("The ComNumber property of the TComPort has not been set")) {}
+};
+
+// Any other operating-system failure; code is minus the errno value.
+class EInOutError : public EPortException {
+public:
+    EInOutError(int errnoValue, const QString& message)
+        : EPortException(-errnoValue, message), m_errno(errnoValue) {}
+    int errnoValue() const { return m_errno; }
+
+private:
+    int m_errno;
+};
+
+// A single write larger than the free room in the output ring.
+class EOutputBufferTooSmall : public EPortException {
+public:
+    EOutputBufferTooSmall()
+        : EPortException(-3006, QStringLiteral("Output buffer too small for block")) {}
+};
+
+// ReadChar with no unread byte left.
+class EBufferIsEmpty : public EPortException {
+public:
+    EBufferIsEmpty() : EPortException(-3007, QStringLiteral("Buffer is empty")) {}
+};
