@@ -1,0 +1,164 @@
+#include "procedures/address_procedure.h"
+
+#include "log/session_log.h"
+
+#include <QRegularExpression>
+
+#include <functional>
+
+namespace {
+
+const QByteArray kCtrlC(1, '\x03');
+const QByteArray kEscape(1, '\x1B');
+
+// Collects the lines the console completes while it lives, passing each on to the line hook
+// that was in force (the session log), which it puts back when it ends, also when a send
+// throws.
+class LineTap {
+public:
+    explicit LineTap(ResponseWatcher& watcher)
+        : m_watcher(watcher), m_previous(watcher.hooks().lineCompleted) {
+        m_watcher.setLineCompleted([this](const QString& line) {
+            m_lines.append(line);
+            if (m_previous)
+                m_previous(line);
+        });
+    }
+    ~LineTap() { m_watcher.setLineCompleted(m_previous); }
+    LineTap(const LineTap&) = delete;
+    LineTap& operator=(const LineTap&) = delete;
+
+    const QStringList& lines() const { return m_lines; }
+
+private:
+    ResponseWatcher& m_watcher;
+    std::function<void(const QString&)> m_previous;
+    QStringList m_lines;
+};
+
+} // namespace
+
+bool ListingNamesFile(const QStringList& listingLines, const QString& name) {
+    // The watcher drops the escape byte of a colour code but keeps "[1;32m" and the like.
+    static const QRegularExpression colourCode(QStringLiteral("\\[[0-9;]*m"));
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    for (QString line : listingLines) {
+        line.remove(colourCode);
+        const QStringList names = line.split(blanks, Qt::SkipEmptyParts);
+        for (QString entry : names) {
+            // ls -F marks executables and links; the mark is not part of the name.
+            if (entry.endsWith(QLatin1Char('*')) || entry.endsWith(QLatin1Char('@')))
+                entry.chop(1);
+            if (entry == name)
+                return true;
+        }
+    }
+    return false;
+}
+
+QByteArray AddressProcedure::ifconfigLine(const QString& address) const {
+    return QByteArrayLiteral("ifconfig eth0 ") + address.toUtf8() + QByteArrayLiteral("\r");
+}
+
+bool AddressProcedure::listStartScript() {
+    ResponseWatcher& watcher = m_console.watcher();
+    watcher.SeenStartScript = false;
+    LineTap tap(watcher);
+    send(QByteArrayLiteral("ls\r"));
+    // The flag alone also fires on names that merely contain "start.sh" (old_start.sh.bak);
+    // editing a script that is not there would leave a start.sh holding only the ifconfig
+    // line, and the receiver would boot without its network driver and its own start-up.
+    return watcher.SeenStartScript && ListingNamesFile(tap.lines(), QStringLiteral("start.sh"));
+}
+
+void AddressProcedure::IPAdressesetzenndern1Click() {
+    WriteLogEntry(QStringLiteral("****** COMMAND: set ip address ******"));
+    m_view.showPage(0);
+
+    if (m_view.receiverAddress().isEmpty()) {
+        WriteLogError(QStringLiteral("no ip address for ufs910 was given ! --> EXIT"));
+        m_dialogs.showError(m_messages.Msg(6));
+        return;
+    }
+    m_dialogs.showInformation(m_messages.Msg(1));
+
+    WriteLogEntry(QStringLiteral("****** COMMAND: check serial connection ******"));
+    const bool answered = CheckSerialLink(m_console, m_busy);
+    m_view.setSerialLight(answered);
+    if (!answered) {
+        WriteLogError(QStringLiteral("no serial connection ! --> EXIT"));
+        m_dialogs.showError(m_messages.Msg(2));
+        return;
+    }
+
+    ResponseWatcher& watcher = m_console.watcher();
+    watcher.SeenConfigPrompt = false;
+    WriteLogEntry(QStringLiteral("****** RESULT: serial connection ok ******"));
+    send(kCtrlC);
+    WriteLogEntry(QStringLiteral("****** COMMAND: STRG C ******"));
+    // The running system takes the new address at once; the script makes it last.
+    send(ifconfigLine(m_view.receiverAddress()));
+    send(QByteArrayLiteral("cd /config\r"));
+    if (!watcher.SeenConfigPrompt) {
+        WriteLogError(
+            QStringLiteral("\"/config #\" was expected at prompt but not found ! --> EXIT"));
+        m_dialogs.showError(m_messages.Msg(2));
+        return;
+    }
+    WriteLogEntry(QStringLiteral("****** RESULT: \"/config #\" was found ******"));
+
+    const bool scriptExists = listStartScript();
+    const QString address = m_view.receiverAddress();
+    const QString text = scriptExists ? EditStartScript(address) : CreateStartScript(address);
+    m_dialogs.showMessage(text);
+}
+
+QString AddressProcedure::EditStartScript(const QString& address) {
+    WriteLogEntry(QStringLiteral("****** COMMAND: edit existing start.sh ******"));
+    ResponseWatcher& watcher = m_console.watcher();
+    watcher.SeenIfconfig = false;
+    send(QByteArrayLiteral("vi start.sh\r"));
+    if (watcher.SeenIfconfig) {
+        // Search forward from the top and delete that line; the cursor lands on the next
+        // one, so the new line goes exactly where the old one stood.
+        send(QByteArrayLiteral("/ifconfig\r"));
+        send(QByteArrayLiteral("dd"));
+    } else {
+        send(QByteArrayLiteral("L"));
+    }
+    send(QByteArrayLiteral("i"));
+    send(ifconfigLine(address));
+    send(kEscape);
+    send(QByteArrayLiteral(":wq\r"));
+    send(QByteArrayLiteral("chmod 755 start.sh\r"));
+    WriteLogEntry(QStringLiteral("****** RESULT: IP-address successfully changed ******"));
+    return m_messages.Msg(3);
+}
+
+QString AddressProcedure::CreateStartScript(const QString& address) {
+    WriteLogEntry(QStringLiteral("****** COMMAND: create new start.sh ******"));
+    send(QByteArrayLiteral("vi start.sh\r"));
+    send(QByteArrayLiteral("i"));
+    // Network driver first, then the address, then the receiver's own start-up script.
+    send(QByteArrayLiteral("insmod /app/modules_sys/smsc911x.ko tx_dma=256 rx_dma=256\r"));
+    send(ifconfigLine(address));
+    send(QByteArrayLiteral("cd /app\r"));
+    send(QByteArrayLiteral("/app/start.sh\r"));
+    send(kEscape);
+    send(QByteArrayLiteral(":wq\r"));
+    send(QByteArrayLiteral("chmod 755 start.sh\r"));
+    // Shows the new script in the terminal view, and the empty line brings the prompt back.
+    send(QByteArrayLiteral("more start.sh\r"));
+    send(QByteArrayLiteral("\r"));
+    WriteLogEntry(QStringLiteral("****** RESULT: IP-address successfully set ******"));
+    return m_messages.Msg(3);
+}
+
+void AddressProcedure::Label3ContextPopup() {
+    if (!m_dialogs.confirm(QStringLiteral("delet start.sh ?")))
+        return;
+    m_view.showPage(0);
+    send(kCtrlC);
+    send(QByteArrayLiteral("cd /config\r"));
+    send(QByteArrayLiteral("rm start.sh\r"));
+}

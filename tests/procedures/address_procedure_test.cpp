@@ -1,0 +1,282 @@
+// The address procedure against a scripted console: the exact keystrokes, boxes and log
+// steps of every path, with waits that return at once. The same paths run against a real
+// shell and vi in the end-to-end tests; these pin the order and the decisions quickly.
+#include "procedures/address_procedure.h"
+
+#include "app/fake_dialogs.h"
+#include "app/fake_main_view.h"
+#include "log/session_log.h"
+#include "serial/console_fakes.h"
+#include "serial/port_errors.h"
+#include "tests/procedures/session_log_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+
+namespace {
+
+using Writes = QList<QByteArray>;
+
+const QByteArray kInsmod = "insmod /app/modules_sys/smsc911x.ko tx_dma=256 rx_dma=256\r";
+
+// Plays the receiver: for each write it feeds the watcher what a busybox console would
+// echo and answer during the settle wait that follows.
+class ScriptedReceiver {
+public:
+    QByteArray listing = "start.sh";     // what "ls" prints
+    QByteArray viScreen = "~\x1b[3;1H~"; // what "vi start.sh" shows
+    bool answers = true;
+    bool configExists = true;
+    std::function<void(const QByteArray&)> onCommand;
+
+    void attach(FakeTicker& ticker, FakeConsolePort& port, ResponseWatcher& watcher) {
+        ticker.duringWait = [this, &port, &watcher](int) {
+            if (port.writes.isEmpty() || !answers)
+                return;
+            const QByteArray sent = port.writes.last();
+            if (onCommand)
+                onCommand(sent);
+            for (char c : reply(sent))
+                watcher.feed(c);
+        };
+    }
+
+private:
+    QByteArray reply(const QByteArray& sent) {
+        const QByteArray prompt = m_dir + " # ";
+        if (sent == "\x03")
+            return "^C\r\n" + prompt;
+        if (sent == "cd /config\r") {
+            if (configExists)
+                m_dir = "/config";
+            return "cd /config\r\n" + (configExists ? QByteArray() : "sh: can't cd\r\n") + m_dir +
+                   " # ";
+        }
+        if (sent == "ls\r")
+            return "ls\r\n" + listing + "\r\n" + prompt;
+        if (sent == "vi start.sh\r")
+            return "vi start.sh\r\n\x1b[?1049h\x1b[H\x1b[J" + viScreen;
+        // Any other line is echoed as a shell would; vi's own keys get no reply here.
+        if (sent.endsWith('\r') && sent.size() > 1 && sent != ":wq\r" && sent != "/ifconfig\r")
+            return sent + "\n" + (sent == "echo hello\r" ? "hello\r\n" : "") + prompt;
+        return {};
+    }
+
+    QByteArray m_dir = "/";
+};
+
+class AddressProcedureTest : public ::testing::Test {
+protected:
+    AddressProcedureTest() {
+        for (int n = 1; n <= MessageCatalogue::kCount; ++n)
+            messages.setMsg(n, QStringLiteral("M%1").arg(n));
+        watcher.setHooks({[](const QString& line) { WriteLogEntry(line); }, {}, {}});
+        receiver.attach(ticker, port, watcher);
+        view.setReceiverAddress(QStringLiteral("192.168.1.50"));
+    }
+
+    Writes writesAfterCheck() const { return port.writes.mid(2); }
+
+    SessionLogCapture log;
+    FakeTicker ticker;
+    FakeConsolePort port;
+    ResponseWatcher watcher;
+    ConsoleDialogue console{port, ticker, watcher, 0};
+    FakeBusyIndicator busy;
+    FakeDialogs dialogs;
+    FakeMainView view;
+    MessageCatalogue messages;
+    ScriptedReceiver receiver;
+    AddressProcedure procedure{console, busy, dialogs, view, messages};
+};
+
+TEST_F(AddressProcedureTest, CreatesScriptWhenListingHasNoStartScript) {
+    for (const QByteArray& listing : {QByteArray(""), QByteArray("old_start.sh.bak"),
+                                      QByteArray("start.sh.orig  my_start.sh")}) {
+        SCOPED_TRACE(listing.toStdString());
+        port.writes.clear();
+        dialogs.clear();
+        receiver.listing = listing;
+        procedure.IPAdressesetzenndern1Click();
+        const Writes expected = {"\x03",
+                                 "ifconfig eth0 192.168.1.50\r",
+                                 "cd /config\r",
+                                 "ls\r",
+                                 "vi start.sh\r",
+                                 "i",
+                                 kInsmod,
+                                 "ifconfig eth0 192.168.1.50\r",
+                                 "cd /app\r",
+                                 "/app/start.sh\r",
+                                 "\x1b",
+                                 ":wq\r",
+                                 "chmod 755 start.sh\r",
+                                 "more start.sh\r",
+                                 "\r"};
+        EXPECT_EQ(writesAfterCheck(), expected);
+        EXPECT_EQ(dialogs.transcriptLines(), QStringList({"information: M1", "message: M3"}));
+    }
+}
+
+TEST_F(AddressProcedureTest, FullRunBoxesLogLightAndWaits) {
+    receiver.listing = "";
+    view.showPage(1);
+    procedure.IPAdressesetzenndern1Click();
+
+    EXPECT_EQ(port.writes.mid(0, 2), Writes({"\x03", "echo hello\r"}));
+    EXPECT_EQ(view.page(), 0);
+    EXPECT_TRUE(view.serialLight());
+    EXPECT_EQ(busy.shownTexts, QList<QString>{QStringLiteral("Serielle Verbindung wird geprüft")});
+    EXPECT_FALSE(busy.visible);
+    // Two waits for the check and fifteen for a new script, each SettleDelay + 8 ticks.
+    EXPECT_EQ(ticker.requests, QList<int>(17, 8));
+    EXPECT_EQ(log.steps(), QStringList({"****** COMMAND: set ip address ******",
+                                        "****** COMMAND: check serial connection ******",
+                                        "****** RESULT: serial connection ok ******",
+                                        "****** COMMAND: STRG C ******",
+                                        "****** RESULT: \"/config #\" was found ******",
+                                        "****** COMMAND: create new start.sh ******",
+                                        "****** RESULT: IP-address successfully set ******"}));
+    // Received console lines are logged in between, as the watcher completes them.
+    EXPECT_TRUE(log.entries().contains(QStringLiteral("cd /config")));
+}
+
+TEST_F(AddressProcedureTest, EditsScriptListedUnderItsOwnName) {
+    struct Case {
+        QByteArray listing;
+        QByteArray screen;
+        Writes keys; // between "vi start.sh\r" and "i"
+    };
+    const Case cases[] = {
+        {"start.sh", "insmod x\x1b[2;1Hifconfig eth0 10.0.0.1", {"/ifconfig\r", "dd"}},
+        {"old_start.sh.bak  start.sh", "insmod x\x1b[2;1Hcd /app", {"L"}},
+        {"\x1b[1;32mstart.sh\x1b[0m", "cd /app", {"L"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.listing.toStdString());
+        port.writes.clear();
+        dialogs.clear();
+        receiver.listing = c.listing;
+        receiver.viScreen = c.screen;
+        procedure.IPAdressesetzenndern1Click();
+        Writes expected = {"\x03", "ifconfig eth0 192.168.1.50\r", "cd /config\r", "ls\r",
+                           "vi start.sh\r"};
+        expected += c.keys;
+        expected +=
+            Writes{"i", "ifconfig eth0 192.168.1.50\r", "\x1b", ":wq\r", "chmod 755 start.sh\r"};
+        EXPECT_EQ(writesAfterCheck(), expected);
+        EXPECT_EQ(dialogs.transcriptLines(), QStringList({"information: M1", "message: M3"}));
+    }
+    const QStringList steps = log.steps();
+    EXPECT_EQ(steps.count(QStringLiteral("****** COMMAND: edit existing start.sh ******")), 3);
+    EXPECT_EQ(steps.count(QStringLiteral("****** RESULT: IP-address successfully changed ******")),
+              3);
+}
+
+TEST_F(AddressProcedureTest, AddressTypedDuringTheRunIsUsedFromThenOn) {
+    receiver.listing = "";
+    receiver.onCommand = [this](const QByteArray& sent) {
+        if (sent.startsWith("ifconfig eth0 192.168.1.50"))
+            view.setReceiverAddress(QStringLiteral("10.1.1.9"));
+    };
+    procedure.IPAdressesetzenndern1Click();
+    EXPECT_EQ(port.writes.count("ifconfig eth0 192.168.1.50\r"), 1);
+    EXPECT_EQ(port.writes.count("ifconfig eth0 10.1.1.9\r"), 1);
+}
+
+TEST_F(AddressProcedureTest, OrderlyStops) {
+    {
+        SCOPED_TRACE("empty address: nothing sent, Msg1 never shown");
+        view.setReceiverAddress(QString());
+        procedure.IPAdressesetzenndern1Click();
+        EXPECT_TRUE(port.writes.isEmpty());
+        EXPECT_EQ(dialogs.transcriptLines(), QStringList{"error: M6"});
+        EXPECT_EQ(log.steps(),
+                  QStringList({"****** COMMAND: set ip address ******",
+                               "###### no ip address for ufs910 was given ! --> EXIT"}));
+    }
+    view.setReceiverAddress(QStringLiteral("192.168.1.50"));
+    {
+        SCOPED_TRACE("no answer");
+        dialogs.clear();
+        receiver.answers = false;
+        view.setSerialLight(true);
+        procedure.IPAdressesetzenndern1Click();
+        EXPECT_EQ(port.writes, Writes({"\x03", "echo hello\r"}));
+        EXPECT_FALSE(view.serialLight());
+        EXPECT_EQ(dialogs.transcriptLines(), QStringList({"information: M1", "error: M2"}));
+        EXPECT_EQ(log.steps().last(), QStringLiteral("###### no serial connection ! --> EXIT"));
+    }
+    {
+        SCOPED_TRACE("no /config prompt");
+        port.writes.clear();
+        dialogs.clear();
+        receiver.answers = true;
+        receiver.configExists = false;
+        procedure.IPAdressesetzenndern1Click();
+        EXPECT_EQ(writesAfterCheck(),
+                  Writes({"\x03", "ifconfig eth0 192.168.1.50\r", "cd /config\r"}));
+        EXPECT_EQ(dialogs.transcriptLines(), QStringList({"information: M1", "error: M2"}));
+        EXPECT_EQ(
+            log.steps().last(),
+            QStringLiteral("###### \"/config #\" was expected at prompt but not found ! --> EXIT"));
+    }
+}
+
+TEST_F(AddressProcedureTest, PortFailureEndsTheRunAndKeepsTheLineLog) {
+    receiver.listing = "";
+    port.onWrite = [](const QByteArray& bytes) {
+        if (bytes == "ls\r")
+            throw EAlreadyOpen();
+    };
+    EXPECT_THROW(procedure.IPAdressesetzenndern1Click(), EPortException);
+    EXPECT_EQ(port.writes.last(), QByteArray("cd /config\r"));
+    EXPECT_EQ(dialogs.transcriptLines(), QStringList{"information: M1"});
+    EXPECT_EQ(log.steps().last(), QStringLiteral("****** RESULT: \"/config #\" was found ******"));
+
+    // The listing tap must have handed line logging back to the hook that was there.
+    const qsizetype before = log.entries().size();
+    for (char c : QByteArray("after failure\r"))
+        watcher.feed(c);
+    EXPECT_EQ(log.entries().mid(before), QStringList{"after failure"});
+}
+
+TEST_F(AddressProcedureTest, HiddenDeleteCommand) {
+    view.showPage(1);
+    dialogs.answerConfirm(false);
+    procedure.Label3ContextPopup();
+    EXPECT_TRUE(port.writes.isEmpty());
+    EXPECT_EQ(view.page(), 1);
+
+    dialogs.answerConfirm(true);
+    procedure.Label3ContextPopup();
+    EXPECT_EQ(port.writes, Writes({"\x03", "cd /config\r", "rm start.sh\r"}));
+    EXPECT_EQ(view.page(), 0);
+    EXPECT_EQ(dialogs.transcriptLines(),
+              QStringList({"confirm: delet start.sh ?", "confirm: delet start.sh ?"}));
+    EXPECT_TRUE(log.steps().isEmpty()) << log.steps().join(u'\n').toStdString();
+}
+
+TEST(ListingNamesFile, WholeNamesOnly) {
+    const QString name = QStringLiteral("start.sh");
+    const std::map<QString, bool> cases = {
+        {QStringLiteral("start.sh"), true},
+        {QStringLiteral("ls"), false},
+        {QStringLiteral("old_start.sh.bak"), false},
+        {QStringLiteral("start.sh.bak  mystart.sh"), false},
+        {QStringLiteral("a.conf     start.sh   z.txt"), true},
+        {QStringLiteral("\tstart.sh\t"), true},
+        {QStringLiteral("[1;32mstart.sh[0m"), true},
+        {QStringLiteral("start.sh*"), true},
+        {QStringLiteral("Start.sh"), false},
+        {QStringLiteral("/config # "), false},
+    };
+    for (const auto& [line, expected] : cases)
+        EXPECT_EQ(ListingNamesFile({QStringLiteral("ls"), line}, name), expected)
+            << line.toStdString();
+    EXPECT_FALSE(ListingNamesFile({}, name));
+}
+
+} // namespace
