@@ -1,0 +1,434 @@
+// The main window on Qt's offscreen platform with a scratch stbmate.ini: start-up, language
+// box rules, language switch, port box, address field, refused writes, small commands.
+#include "app/fake_dialogs.h"
+#include "app/main_window.h"
+#include "app/process_starter.h"
+#include "app/status_light.h"
+#include "log/session_log.h"
+#include "tests/support/test_support.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTabWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ScriptedStarter : public ProcessStarter {
+public:
+    bool result = true;
+    QStringList started;
+    bool startDetached(const QString& program, const QStringList&) override {
+        started << program;
+        return result;
+    }
+};
+
+const char* kGerman[] = {"Datei",
+                         "Beenden",
+                         "Funktionen",
+                         "IP-Adresse setzen/ändern",
+                         "FTP-Server installieren",
+                         "Notfall-Image aufspielen",
+                         "Hilfe",
+                         "IP-Adresse UFS910",
+                         "Sprache",
+                         "Port",
+                         "serielle Verbindung",
+                         "Netzwerkverbindung",
+                         "eigene IP-Adresse",
+                         "Verbindungsstatus",
+                         "Prüfen"};
+const char* kEnglish[] = {"File",
+                          "Exit",
+                          "Functions",
+                          "Set/change IP address",
+                          "Install FTP server",
+                          "Load emergency image",
+                          "Help",
+                          "IP address UFS910",
+                          "Language",
+                          "Port",
+                          "serial connection",
+                          "network connection",
+                          "own IP address",
+                          "Connection status",
+                          "Check"};
+
+QByteArray languageSection(const char* name, const char* const* captions) {
+    QByteArray s = QByteArray("[") + name + "]\n";
+    for (size_t i = 0; i < kCaptionKeys.size(); ++i)
+        s += QByteArray(kCaptionKeys[i]) + "=" + captions[i] + "\n";
+    for (int n = 1; n <= 25; ++n)
+        s +=
+            "Msg" + QByteArray::number(n) + "=" + name + " message " + QByteArray::number(n) + "\n";
+    return s;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetLogBaseDir(dir.path() + QLatin1Char('/'));
+        SetLogClock([] { return QDateTime(QDate(2026, 12, 6), QTime(14, 3, 27)); });
+    }
+    void TearDown() override {
+        SetLogClock({});
+        SetLogBaseDir(QString());
+    }
+
+    void writeIni(const QByteArray& text) {
+        QFile f(iniPath());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text);
+    }
+    void writeStandardIni(const QByteArray& comPort = "COM1") {
+        writeIni("[Main]\nLanguage=Deutsch\nIP=192.168.0.20\nDelay=$10\nComPort=" + comPort +
+                 "\n\n" + languageSection("Deutsch", kGerman) + "\n" +
+                 languageSection("English", kEnglish));
+    }
+    QString iniPath() const { return dir.file(QStringLiteral("stbmate.ini")); }
+    QString logText() const {
+        return QString::fromUtf8(readFile(dir.file(QStringLiteral("Logs/stbmate-2026-12-06.log"))));
+    }
+    std::unique_ptr<TForm1> makeForm() {
+        return std::make_unique<TForm1>(dialogs, starter, dir.path());
+    }
+    static QStringList captions(TForm1& f) {
+        return {f.Datei1->title(),
+                f.Beenden1->text(),
+                f.Funktionen1->title(),
+                f.IPAdressesetzenndern1->text(),
+                f.FTPServerinstallieren1->text(),
+                f.NotfallImageaufspielen1->text(),
+                f.Hilfe1->title(),
+                f.Label1->text(),
+                f.Label2->text(),
+                f.Label3->text(),
+                f.Label4->text(),
+                f.Label5->text(),
+                f.Label6->text(),
+                f.GroupBox1->title(),
+                f.Button2->text()};
+    }
+    static QStringList expected(const char* const* texts) {
+        QStringList list;
+        for (size_t i = 0; i < kCaptionKeys.size(); ++i)
+            list << QString::fromUtf8(texts[i]);
+        return list;
+    }
+    static QStringList items(QComboBox* box) {
+        QStringList list;
+        for (int i = 0; i < box->count(); ++i)
+            list << box->itemText(i);
+        return list;
+    }
+
+    stbtest::ScratchDir dir;
+    FakeDialogs dialogs;
+    ScriptedStarter starter;
+};
+
+TEST_F(MainWindowTest, StartUpReadsSettingsAndAppliesTheLanguage) {
+    writeStandardIni();
+    auto form = makeForm();
+    ASSERT_TRUE(form->created());
+    EXPECT_TRUE(dialogs.transcript().empty());
+    EXPECT_EQ(items(form->ComboBox1), (QStringList{"Deutsch", "English"}));
+    EXPECT_EQ(form->ComboBox1->currentText(), "Deutsch");
+    EXPECT_EQ(form->currentLanguage(), "Deutsch");
+    EXPECT_EQ(form->Edit1->text(), "192.168.0.20");
+    EXPECT_EQ(form->settleDelay(), 16);
+    EXPECT_EQ(form->portNumber(), 1);
+    EXPECT_EQ(captions(*form), expected(kGerman));
+    EXPECT_EQ(form->messages().Msg(7), "Deutsch message 7");
+    EXPECT_EQ(form->PageControl1->currentIndex(), 0);
+    EXPECT_EQ(form->PageControl1->tabText(0), "Seriell");
+    EXPECT_EQ(form->PageControl1->tabText(1), "Netzwerk");
+
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d$"))
+                    .match(form->StatusPanels[0]->text())
+                    .hasMatch())
+        << form->StatusPanels[0]->text().toStdString();
+    EXPECT_EQ(form->StatusPanels[1]->text(), "stbmate.exe");
+    // The test program carries no version record, so the panel holds the prefix alone.
+    EXPECT_EQ(form->StatusPanels[2]->text(), "Version: ");
+    EXPECT_EQ(form->StatusPanels[3]->text(), QString());
+    EXPECT_EQ(logText(), "14:03:27 - ****** start programm ******\r\n");
+    // Start-up fills the boxes without storing anything.
+    EXPECT_EQ(QFile(iniPath()).size(), qint64(readFile(iniPath()).size()));
+    EXPECT_TRUE(readFile(iniPath()).startsWith("[Main]\nLanguage=Deutsch\nIP=192.168.0.20\n"));
+}
+
+TEST_F(MainWindowTest, LanguageBoxListsSectionsWithoutMainInAnyCase) {
+    writeIni("[Klingon]\nL2=x\n[main]\nLanguage=Klingon\n[Deutsch]\n[English]\n");
+    auto form = makeForm();
+    ASSERT_TRUE(form->created());
+    EXPECT_EQ(items(form->ComboBox1), (QStringList{"Klingon", "Deutsch", "English"}));
+    EXPECT_EQ(form->ComboBox1->currentText(), "Klingon");
+    EXPECT_EQ(form->Label2->text(), "x");
+    // A language lacking a key shows that caption empty.
+    EXPECT_EQ(form->FTPServerinstallieren1->text(), QString());
+}
+
+TEST_F(MainWindowTest, WithoutMainEverySectionIsALanguageAndEveryCaptionIsEmpty) {
+    writeIni(languageSection("Deutsch", kGerman) + languageSection("English", kEnglish));
+    auto form = makeForm();
+    ASSERT_TRUE(form->created());
+    EXPECT_EQ(items(form->ComboBox1), (QStringList{"Deutsch", "English"}));
+    EXPECT_EQ(form->currentLanguage(), QString());
+    EXPECT_EQ(form->ComboBox1->currentText(), QString());
+    EXPECT_EQ(captions(*form), QStringList(15, QString()));
+    for (int n = 1; n <= 25; ++n)
+        EXPECT_EQ(form->messages().Msg(n), QString()) << n;
+    EXPECT_EQ(form->portNumber(), 0);
+    EXPECT_EQ(form->settleDelay(), 0);
+    EXPECT_EQ(form->PageControl1->tabText(0), "Seriell");
+}
+
+TEST_F(MainWindowTest, SwitchingToEnglishStoresItAndChangesEveryKeyedCaption) {
+    writeStandardIni();
+    auto form = makeForm();
+    ASSERT_TRUE(form->created());
+    form->ComboBox1->setCurrentIndex(1); // as when the user picks "English"
+    IniFile ini(iniPath());
+    EXPECT_EQ(ini.ReadString("Main", "Language"), "English");
+    EXPECT_EQ(form->currentLanguage(), "English");
+    EXPECT_EQ(captions(*form), expected(kEnglish));
+    EXPECT_EQ(form->messages().Msg(25), "English message 25");
+    // Texts without a key stay as they are in every language.
+    EXPECT_EQ(form->PageControl1->tabText(0), "Seriell");
+    EXPECT_EQ(form->PageControl1->tabText(1), "Netzwerk");
+    EXPECT_EQ(form->N1->text(), "?");
+    EXPECT_EQ(form->SatChannelListEditor1->text(), "SatChannelListEditor starten");
+    // Screen readers hear the new captions.
+    EXPECT_EQ(form->Edit1->accessibleName(), "IP address UFS910");
+    // Nothing else in the file changed.
+    EXPECT_EQ(ini.ReadString("Main", "IP"), "192.168.0.20");
+    EXPECT_EQ(ini.ReadString("Main", "Delay"), "$10");
+}
+
+TEST_F(MainWindowTest, TypingInTheLanguageBoxStoresAndAppliesEveryPartialText) {
+    writeStandardIni();
+    auto form = makeForm();
+    ASSERT_TRUE(form->created());
+    form->ComboBox1->lineEdit()->clear();
+    EXPECT_EQ(form->Label1->text(), QString());
+    QStringList stored;
+    QObject::connect(form->ComboBox1, &QComboBox::editTextChanged,
+                     [&] { stored << IniFile(iniPath()).ReadString("Main", "Language"); });
+    QTest::keyClicks(form->ComboBox1->lineEdit(), QStringLiteral("Engl"));
+    EXPECT_EQ(stored, (QStringList{"E", "En", "Eng", "Engl"}));
+    EXPECT_EQ(form->Label1->text(), QString());
+    QTest::keyClicks(form->ComboBox1->lineEdit(), QStringLiteral("ish"));
+    EXPECT_EQ(form->Label1->text(), "IP address UFS910");
+}
+
+TEST_F(MainWindowTest, PortBoxStoresItsTextAndSetsThePortNumber) {
+    writeStandardIni();
+    auto form = makeForm();
+    ASSERT_TRUE(form->created());
+    form->ComboBox2->setCurrentIndex(2);
+    EXPECT_EQ(IniFile(iniPath()).ReadString("Main", "ComPort"), "COM3");
+    EXPECT_EQ(form->portNumber(), 3);
+    EXPECT_EQ(form->portText(), "COM3");
+
+    // A device path names no entry: number 0, the text kept for the port to open.
+    form->ComboBox2->setEditText(QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_EQ(IniFile(iniPath()).ReadString("Main", "ComPort"), "/dev/ttyUSB0");
+    EXPECT_EQ(form->portNumber(), 0);
+    EXPECT_EQ(form->portText(), "/dev/ttyUSB0");
+}
+
+TEST_F(MainWindowTest, StoredPortTextSelectsItsEntryAtStartUp) {
+    writeStandardIni("com4");
+    auto form = makeForm();
+    EXPECT_EQ(form->portNumber(), 4);
+    EXPECT_EQ(form->portText(), "com4");
+    writeStandardIni("/dev/nonexistent-port");
+    auto second = makeForm();
+    EXPECT_EQ(second->portNumber(), 0);
+    EXPECT_EQ(second->portText(), "/dev/nonexistent-port");
+}
+
+TEST_F(MainWindowTest, LeavingTheAddressFieldStoresItOwnAddressNever) {
+    writeStandardIni();
+    auto form = makeForm();
+    ASSERT_TRUE(form->created());
+    form->Edit1->setText(QStringLiteral("10.1.1.1"));
+    form->Edit2->setText(QStringLiteral("10.1.1.2"));
+    EXPECT_EQ(IniFile(iniPath()).ReadString("Main", "IP"), "192.168.0.20");
+    QFocusEvent out(QEvent::FocusOut);
+    QApplication::sendEvent(form->Edit1, &out);
+    EXPECT_EQ(IniFile(iniPath()).ReadString("Main", "IP"), "10.1.1.1");
+    EXPECT_FALSE(readFile(iniPath()).contains("10.1.1.2"));
+}
+
+TEST_F(MainWindowTest, RefusedWritesShowTheErrorAndStopTheHandler) {
+    writeStandardIni();
+    auto form = makeForm();
+    ASSERT_TRUE(form->created());
+    // The settings file's folder disappears under the running program.
+    ASSERT_TRUE(QDir(dir.path()).removeRecursively());
+    const QString message = "In " + iniPath() + " kann nicht geschrieben werden";
+
+    form->ComboBox1->setCurrentIndex(1);
+    EXPECT_EQ(dialogs.transcriptLines(), QStringList{"error: " + message});
+    EXPECT_EQ(captions(*form), expected(kGerman)) << "texts must not be re-applied";
+
+    form->ComboBox2->setCurrentIndex(2);
+    EXPECT_EQ(form->portNumber(), 1) << "the port number must not change";
+    EXPECT_EQ(dialogs.transcript().size(), 2u);
+}
+
+TEST_F(MainWindowTest, MissingSettingsFileLogsShowsTheBoxAndStops) {
+    auto form = makeForm();
+    EXPECT_FALSE(form->created());
+    EXPECT_EQ(dialogs.transcriptLines(), QStringList{"error: stbmate.ini fehlt"});
+    EXPECT_EQ(logText(), "14:03:27 - ****** start programm ******\r\n"
+                         "14:03:27 - ###### stbmate.ini is missing ! --> EXIT\r\n");
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_FALSE(QFile::exists(iniPath())) << "the program must not create the file";
+}
+
+TEST_F(MainWindowTest, QuitFromTheMenuLogsTheEnd) {
+    writeStandardIni();
+    auto form = makeForm();
+    form->Beenden1Click();
+    EXPECT_TRUE(logText().endsWith("14:03:27 - ****** end programm *******\r\n"));
+}
+
+TEST_F(MainWindowTest, ChannelListEditorStartsDetachedOrShowsTheError) {
+    writeStandardIni();
+    auto form = makeForm();
+    const QString failure = QStringLiteral(
+        "error: Es ist ein Fehler aufgetreten. \nSatEditor konnte nicht gestartet werden.");
+
+    // Not installed (no file beside the program; PATH without it).
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(dir.path()));
+    form->SatChannelListEditor1Click();
+    EXPECT_EQ(dialogs.transcriptLines(), QStringList{failure});
+    EXPECT_TRUE(starter.started.isEmpty());
+
+    // Installed beside the program.
+    const QString editor = dir.file(QStringLiteral("SatChannelListEditor"));
+    QFile file(editor);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    dialogs.clear();
+    form->SatChannelListEditor1Click();
+    EXPECT_TRUE(dialogs.transcript().empty());
+    EXPECT_EQ(starter.started, QStringList{editor});
+
+    // Found but the start fails.
+    starter.result = false;
+    form->SatChannelListEditor1Click();
+    EXPECT_EQ(dialogs.transcriptLines(), QStringList{failure});
+    qputenv("PATH", oldPath);
+}
+
+TEST_F(MainWindowTest, AboutShowsNameVersionAndPurpose) {
+    writeStandardIni();
+    auto form = makeForm();
+    form->N1Click();
+    ASSERT_EQ(dialogs.transcript().size(), 1u);
+    EXPECT_EQ(dialogs.transcript()[0].kind, FakeDialogs::Kind::Message);
+    const QStringList lines = dialogs.transcript()[0].text.split(QLatin1Char('\n'));
+    EXPECT_EQ(lines.value(0), "stbmate");
+    EXPECT_TRUE(lines.value(1).startsWith("Version ")) << lines.value(1).toStdString();
+    EXPECT_FALSE(lines.last().isEmpty());
+}
+
+TEST_F(MainWindowTest, ViewStateAndUnwiredCheckButton) {
+    writeStandardIni();
+    auto form = makeForm();
+    MainView& view = *form;
+    // Until the checks exist the button must not make either link look good.
+    form->Button2->click();
+    EXPECT_FALSE(form->StatusLight1->Lit());
+    EXPECT_FALSE(form->StatusLight2->Lit());
+
+    view.setSerialLight(true);
+    view.setNetworkLight(true);
+    EXPECT_TRUE(form->StatusLight1->Lit());
+    EXPECT_TRUE(form->StatusLight2->Lit());
+    view.setOwnAddress(QStringLiteral("192.168.0.5"));
+    EXPECT_EQ(form->Edit2->text(), "192.168.0.5");
+    EXPECT_EQ(view.receiverAddress(), "192.168.0.20");
+    view.showPage(1);
+    EXPECT_EQ(form->PageControl1->currentIndex(), 1);
+
+    EXPECT_EQ(view.networkLines(), QStringList{QString()});
+    view.appendNetworkText(QStringLiteral("login: "));
+    view.appendNetworkText(QStringLiteral("root"));
+    view.appendNetworkLine(QStringLiteral("next"));
+    EXPECT_EQ(view.networkLines(), (QStringList{"login: root", "next"}));
+    view.clearNetworkText();
+    EXPECT_EQ(view.networkLines(), QStringList{QString()});
+}
+
+TEST_F(MainWindowTest, EveryControlHasAnAccessibleNameAndLabelsAreBuddies) {
+    writeStandardIni();
+    auto form = makeForm();
+    const QList<QWidget*> controls = {form->GroupBox1, form->StatusLight1, form->StatusLight2,
+                                      form->Button2,   form->ComboBox2,    form->Edit1,
+                                      form->Edit2,     form->ComboBox1,    form->PageControl1,
+                                      form->Memo1,     form->Button1,      form->Label1,
+                                      form->Label2,    form->Label3,       form->Label4,
+                                      form->Label5,    form->Label6};
+    for (QWidget* w : controls)
+        EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
+    EXPECT_EQ(form->Label1->buddy(), form->Edit1);
+    EXPECT_EQ(form->Label2->buddy(), form->ComboBox1);
+    EXPECT_EQ(form->Label3->buddy(), form->ComboBox2);
+    EXPECT_EQ(form->Label4->buddy(), form->StatusLight1);
+    EXPECT_EQ(form->Label5->buddy(), form->StatusLight2);
+    EXPECT_EQ(form->Label6->buddy(), form->Edit2);
+    EXPECT_EQ(form->StatusLight1->accessibleDescription(), "leuchtet nicht");
+    form->StatusLight1->setLit(true);
+    EXPECT_EQ(form->StatusLight1->accessibleDescription(), "leuchtet");
+}
+
+TEST_F(MainWindowTest, ArrangementFollowsTheLayout) {
+    writeStandardIni();
+    auto form = makeForm();
+    EXPECT_EQ(form->size(), QSize(818, 467));
+    EXPECT_EQ(form->PageControl1->size(), QSize(601, 385));
+    EXPECT_EQ(form->StatusLight1->size(), QSize(17, 17));
+    EXPECT_EQ(form->Edit1->width(), 89);
+    EXPECT_EQ(form->ComboBox2->width(), 89);
+    // Fields on the left, their captions to the right; the column is left of the pages.
+    EXPECT_LT(form->Edit1->x(), form->Label1->x());
+    EXPECT_LE(form->Label1->geometry().right(), form->PageControl1->x());
+    EXPECT_LT(form->ComboBox2->y(), form->Edit1->y());
+    EXPECT_LT(form->Edit1->y(), form->Edit2->y());
+    EXPECT_LT(form->Edit2->y(), form->ComboBox1->y());
+    const int widths[4] = {100, 100, 100, 50};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(form->StatusPanels[i]->width(), widths[i]);
+    EXPECT_FALSE(form->Button1->isVisibleTo(form.get()));
+    EXPECT_FALSE(form->SatChannelListEditor1->isVisible());
+    EXPECT_EQ(form->Button2->focusPolicy() & Qt::TabFocus, 0);
+    EXPECT_EQ(form->Memo1->font().family(), "DejaVu Sans Mono");
+}
+
+} // namespace
