@@ -1,0 +1,132 @@
+// The session log: file per day beside the program, exact line format, CR LF, nothing ever
+// truncated, silent when the folder cannot be made.
+#include "log/session_log.h"
+#include "tests/support/test_support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace {
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+class SessionLogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetLogBaseDir(dir.path() + QLatin1Char('/'));
+        SetLogNameTemplate(QStringLiteral("stbmate-$Y-$M-$D"));
+        setNow(QDateTime(QDate(2026, 12, 6), QTime(14, 3, 27, 45)));
+    }
+    void TearDown() override {
+        SetLogClock({});
+        SetLogBaseDir(QString());
+    }
+    void setNow(const QDateTime& when) {
+        m_now = when;
+        SetLogClock([this] { return m_now; });
+    }
+    QString logFile(const QString& day) const {
+        return dir.file(QStringLiteral("Logs/stbmate-") + day + QStringLiteral(".log"));
+    }
+
+    stbtest::ScratchDir dir;
+
+private:
+    QDateTime m_now;
+};
+
+TEST_F(SessionLogTest, FirstEntryCreatesFolderAndDayFileWithExactLines) {
+    ASSERT_FALSE(QFileInfo::exists(dir.file(QStringLiteral("Logs"))));
+    WriteLogEntry(QStringLiteral("****** start programm ******"));
+    WriteLogError(QStringLiteral("stbmate.ini is missing ! --> EXIT"));
+    WriteLogEntry(QStringLiteral("****** RESULT: serial connection ok ******"));
+    EXPECT_EQ(readFile(logFile(QStringLiteral("2026-12-06"))),
+              "14:03:27 - ****** start programm ******\r\n"
+              "14:03:27 - ###### stbmate.ini is missing ! --> EXIT\r\n"
+              "14:03:27 - ****** RESULT: serial connection ok ******\r\n");
+}
+
+TEST_F(SessionLogTest, EntriesOnBothSidesOfMidnightLandInTwoFiles) {
+    setNow(QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59, 999)));
+    WriteLogEntry(QStringLiteral("before"));
+    setNow(QDateTime(QDate(2027, 1, 1), QTime(0, 0, 0)));
+    WriteLogEntry(QStringLiteral("after"));
+    EXPECT_EQ(readFile(logFile(QStringLiteral("2026-12-31"))), "23:59:59 - before\r\n");
+    EXPECT_EQ(readFile(logFile(QStringLiteral("2027-01-01"))), "00:00:00 - after\r\n");
+}
+
+TEST_F(SessionLogTest, TextIsWrittenUnchangedEvenWithTokensOrEmpty) {
+    WriteLogEntry(QStringLiteral("cost $h and $t at $Y-$M-$D $k$"));
+    WriteLogEntry(QString());
+    WriteLogError(QString());
+    WriteLogEntry(QStringLiteral("Prüfung ok"));
+    EXPECT_EQ(readFile(logFile(QStringLiteral("2026-12-06"))),
+              QByteArray("14:03:27 - cost $h and $t at $Y-$M-$D $k$\r\n"
+                         "14:03:27 - \r\n"
+                         "14:03:27 - ###### \r\n"
+                         "14:03:27 - Prüfung ok\r\n"));
+}
+
+TEST_F(SessionLogTest, SameSecondEntriesKeepCallOrderAndOldContentIsNeverLost) {
+    const QString path = logFile(QStringLiteral("2026-12-06"));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("earlier run\r\n");
+    }
+    for (int i = 0; i < 50; ++i)
+        WriteLogEntry(QString::number(i));
+    QByteArray expected = "earlier run\r\n";
+    for (int i = 0; i < 50; ++i)
+        expected += "14:03:27 - " + QByteArray::number(i) + "\r\n";
+    EXPECT_EQ(readFile(path), expected);
+}
+
+TEST_F(SessionLogTest, UnwritableLocationLosesTheEntrySilently) {
+    // A plain file where the folder should go: nothing can be created below it.
+    const QString blocker = dir.file(QStringLiteral("blocker"));
+    {
+        QFile f(blocker);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    SetLogBaseDir(blocker + QLatin1Char('/'));
+    WriteLogEntry(QStringLiteral("lost"));
+    WriteLogError(QStringLiteral("lost too"));
+    EXPECT_EQ(QFileInfo(blocker).size(), 0);
+
+    // A read-only file system (procfs refuses new folders even to root).
+    SetLogBaseDir(QStringLiteral("/proc/self/"));
+    WriteLogEntry(QStringLiteral("lost"));
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/proc/self/Logs")));
+
+    // A folder without write permission, where permissions bind (not as root).
+    if (::geteuid() != 0) {
+        const QString readOnly = dir.file(QStringLiteral("ro"));
+        ASSERT_TRUE(QDir().mkpath(readOnly));
+        QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner);
+        SetLogBaseDir(readOnly + QLatin1Char('/'));
+        WriteLogEntry(QStringLiteral("lost"));
+        EXPECT_FALSE(QFileInfo::exists(readOnly + QStringLiteral("/Logs")));
+        QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+}
+
+TEST(ExpandLogTemplate, EveryTokenHasItsFixedWidth) {
+    const QDateTime when(QDate(7, 3, 4), QTime(5, 6, 8, 9));
+    EXPECT_EQ(ExpandLogTemplate(QStringLiteral("$Y|$M|$D|$h|$m|$s|$k|$t|$x|$"), when,
+                                QStringLiteral("$Y")),
+              "0007|03|04|05|06|08|009|$Y|$x|$");
+    // Letters are case-sensitive: $M is the month, $m the minute.
+    EXPECT_EQ(ExpandLogTemplate(QStringLiteral("$M$m"), when, QString()), "0306");
+}
+
+} // namespace
