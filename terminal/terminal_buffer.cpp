@@ -129,13 +129,6 @@ void TTerminalBuffer::horizontalTab() {
     m_col = std::min(c, m_columns - 1);
 }
 
-void TTerminalBuffer::verticalTab() {
-    // No vertical tab stops are ever set, so this always lands on the region's last line.
-    m_pendingWrap = false;
-    if (m_row <= m_bottom)
-        m_row = m_bottom;
-}
-
 void TTerminalBuffer::lineFeed(bool newLine) {
     m_pendingWrap = false;
     if (m_row == m_bottom)

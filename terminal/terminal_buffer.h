@@ -101,7 +101,6 @@ public:
     void carriageReturn();
     void backspace();
     void horizontalTab();
-    void verticalTab();
     // Down one line, scrolling at the region's bottom; with newLine also to column 0.
     void lineFeed(bool newLine);
     void reverseIndex();

@@ -182,7 +182,10 @@ void TVT100Emulator::control(std::uint8_t byte) {
         m_buffer.lineFeed(m_newLine);
         break;
     case 11:
-        m_buffer.verticalTab();
+        // A VT100 treats VT as a line feed. Moving to a vertical tab stop (none can ever be
+        // set) would throw the cursor to the region's bottom, and hosts that rely on the
+        // line feed (vttest does) would scribble over the wrong line.
+        m_buffer.lineFeed(m_newLine);
         break;
     case 12:
         m_buffer.eraseDisplay(2);

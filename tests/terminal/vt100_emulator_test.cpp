@@ -57,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
         CursorCase{"BS stops at margin", "ab\b\b\b\b", 0, 0},
         CursorCase{"HT to next stop", "a\t", 0, 8},
         CursorCase{"HT to last column", "\x1b[1;75H\t\t", 0, 79},
-        CursorCase{"VT to region bottom", "\x1b[5;10r\x1b[6;3H\v", 9, 2},
+        CursorCase{"VT is a line feed", "\x1b[5;10r\x1b[6;3H\v", 6, 2},
         CursorCase{"LF keeps column", "abc\n", 1, 3}, CursorCase{"CR", "abc\r", 0, 0},
         CursorCase{"NEL",
                    "abc\x1b"
