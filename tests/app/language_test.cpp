@@ -1,0 +1,151 @@
+// Language tables and the shipped settings file; the version record read back from files.
+#include "app/file_version.h"
+#include "app/language.h"
+#include "tests/support/test_support.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+TEST(LanguageNames, DropsMainInAnyCaseAndKeepsFileOrder) {
+    EXPECT_EQ(LanguageNames({"Main", "Deutsch", "English"}), (QStringList{"Deutsch", "English"}));
+    EXPECT_EQ(LanguageNames({"Deutsch", "main", "English"}), (QStringList{"Deutsch", "English"}));
+    EXPECT_EQ(LanguageNames({"Deutsch", "English"}), (QStringList{"Deutsch", "English"}));
+    EXPECT_EQ(LanguageNames({"MAIN"}), QStringList());
+    EXPECT_EQ(LanguageNames({"Mainly", "Main2"}), (QStringList{"Mainly", "Main2"}));
+}
+
+TEST(PortNumberForText, EntryPositionPlusOneElseZero) {
+    const QStringList entries{"COM1", "COM2", "COM3", "COM4"};
+    EXPECT_EQ(PortNumberForText(entries, "COM1"), 1);
+    EXPECT_EQ(PortNumberForText(entries, "COM3"), 3);
+    EXPECT_EQ(PortNumberForText(entries, "com4"), 4);
+    EXPECT_EQ(PortNumberForText(entries, "COM5"), 0);
+    EXPECT_EQ(PortNumberForText(entries, ""), 0);
+    EXPECT_EQ(PortNumberForText(entries, "/dev/ttyUSB0"), 0);
+}
+
+TEST(ReadLanguageTexts, MissingKeysAndUnknownSectionsGiveEmptyTexts) {
+    stbtest::ScratchDir dir;
+    const QString path = dir.file(QStringLiteral("stbmate.ini"));
+    writeFile(path, "[Deutsch]\nM1_1=Datei\nL8=Prüfen\nMsg6=Adresse fehlt\nMsg26=zu viel\n");
+    IniFile ini(path);
+    const LanguageTexts de = ReadLanguageTexts(ini, QStringLiteral("deutsch"));
+    EXPECT_EQ(de.caption(CaptionKey::M1_1), "Datei");
+    EXPECT_EQ(de.caption(CaptionKey::L8), QString::fromUtf8("Prüfen"));
+    EXPECT_EQ(de.caption(CaptionKey::M2_3), QString());
+    EXPECT_EQ(de.messages.Msg(6), "Adresse fehlt");
+    EXPECT_EQ(de.messages.Msg(5), QString());
+    EXPECT_EQ(de.messages.Msg(26), QString());
+    const LanguageTexts none = ReadLanguageTexts(ini, QStringLiteral("Klingon"));
+    for (const QString& caption : none.captions)
+        EXPECT_TRUE(caption.isEmpty());
+    EXPECT_EQ(none.messages.Msg(6), QString());
+}
+
+TEST(ShippedSettingsFile, HasMainAndTwoCompleteLanguages) {
+    IniFile ini(stbtest::sourceDir() + QStringLiteral("/app/stbmate.ini"));
+    EXPECT_EQ(ini.ReadSections(), (QStringList{"Main", "Deutsch", "English"}));
+    const MainSettings main = ReadMainSettings(ini);
+    EXPECT_EQ(main.language, "Deutsch");
+    EXPECT_EQ(main.ip, QString());
+    EXPECT_EQ(main.settleDelay, 0);
+    EXPECT_EQ(main.comPort, "COM1");
+
+    QStringList keys;
+    for (const char* key : kCaptionKeys)
+        keys << QString::fromLatin1(key);
+    keys << QStringLiteral("L9");
+    for (int n = 1; n <= 25; ++n)
+        keys << QStringLiteral("Msg%1").arg(n);
+    for (const QString& language : {QStringLiteral("Deutsch"), QStringLiteral("English")}) {
+        QStringList seen;
+        for (const QString& key : keys) {
+            const QString text = ini.ReadString(language, key);
+            EXPECT_FALSE(text.isEmpty()) << language.toStdString() << "/" << key.toStdString();
+            seen << text;
+        }
+        // Every message says something of its own.
+        QStringList messages = seen.mid(16);
+        messages.removeDuplicates();
+        EXPECT_EQ(messages.size(), 25) << language.toStdString();
+    }
+
+    // The German captions are the window's built-in ones.
+    const LanguageTexts de = ReadLanguageTexts(ini, QStringLiteral("Deutsch"));
+    const char* builtIn[] = {"Datei",
+                             "Beenden",
+                             "Funktionen",
+                             "IP-Adresse setzen/ändern",
+                             "FTP-Server installieren",
+                             "Notfall-Image aufspielen",
+                             "Hilfe",
+                             "IP-Adresse UFS910",
+                             "Sprache",
+                             "Port",
+                             "serielle Verbindung",
+                             "Netzwerkverbindung",
+                             "eigene IP-Adresse",
+                             "Verbindungsstatus",
+                             "Prüfen"};
+    for (size_t i = 0; i < kCaptionKeys.size(); ++i)
+        EXPECT_EQ(de.captions[i], QString::fromUtf8(builtIn[i])) << kCaptionKeys[i];
+    EXPECT_EQ(ini.ReadString("Deutsch", "L9"), "Formatieren");
+}
+
+TEST(ShippedSettingsFile, IsPlacedBesideTheProgramButNeverOverwritesOne) {
+    const QString beside = QStringLiteral(STBMATE_EXE_DIR "/stbmate.ini");
+    ASSERT_TRUE(QFile::exists(beside));
+
+    stbtest::ScratchDir dir;
+    const QString target = dir.file(QStringLiteral("stbmate.ini"));
+    auto runCopy = [&] {
+        return QProcess::execute(QStringLiteral(STBMATE_CMAKE_COMMAND),
+                                 {"-DSRC=" + stbtest::sourceDir() + "/app/stbmate.ini",
+                                  "-DDST=" + target, "-P",
+                                  stbtest::sourceDir() + "/app/copy_if_missing.cmake"});
+    };
+    ASSERT_EQ(runCopy(), 0);
+    EXPECT_EQ(IniFile(target).ReadString("Main", "Language"), "Deutsch");
+    writeFile(target, "[Main]\nLanguage=English\n");
+    ASSERT_EQ(runCopy(), 0);
+    EXPECT_EQ(IniFile(target).ReadString("Main", "Language"), "English");
+}
+
+TEST(FileVersionText, ReadsTheRecordBackFromTheProgramFile) {
+    EXPECT_EQ(FileVersionText(QStringLiteral(STBMATE_EXE_PATH)), "1.0.0.56");
+    stbtest::ScratchDir dir;
+    EXPECT_EQ(FileVersionText(dir.file(QStringLiteral("missing"))), "-1");
+    // This test program is linked without the record, although its code knows the marker.
+    EXPECT_EQ(FileVersionText(QCoreApplication::applicationFilePath()), QString());
+    EXPECT_EQ(FileVersionText(dir.path()), QString());
+
+    const QString empty = dir.file(QStringLiteral("empty"));
+    writeFile(empty, QByteArray());
+    EXPECT_EQ(FileVersionText(empty), QString());
+
+    // A marker without the closing signature is not a record; a later good one is found.
+    const QByteArray marker("STBMVER\x01", 8);
+    const QByteArray good = marker + QByteArray("\x02\x00\x01\x00\x04\x00\x03\x00", 8) +
+                            QByteArray("\xBD\x04\xEF\xFE", 4);
+    const QString forged = dir.file(QStringLiteral("forged"));
+    writeFile(forged, "junk" + marker + QByteArray(12, '\0'));
+    EXPECT_EQ(FileVersionText(forged), QString());
+    writeFile(forged, "junk" + marker + QByteArray(12, '\0') + good + "tail");
+    EXPECT_EQ(FileVersionText(forged), "1.2.3.4");
+    // A record cut off by the end of the file is not read past it.
+    writeFile(forged, good.left(good.size() - 1));
+    EXPECT_EQ(FileVersionText(forged), QString());
+}
+
+} // namespace
