@@ -1,0 +1,44 @@
+#include "tests/procedures/receiver_rig.h"
+
+#include "log/session_log.h"
+
+ReceiverRig::ReceiverRig() {
+    for (int n = 1; n <= MessageCatalogue::kCount; ++n)
+        messages.setMsg(n, QStringLiteral("M%1").arg(n));
+    // As the main window does: every received console line goes to the session log.
+    watcher.setHooks({[](const QString& line) { WriteLogEntry(line); }, {}, {}});
+    view.setReceiverAddress(QStringLiteral("192.168.1.50"));
+}
+
+bool ReceiverRig::start(const stbsim::ReceiverSimulator::Options& options, QString* error) {
+    return sim.start(options, error) && port.open(sim.portPath(), error);
+}
+
+QStringList ReceiverRig::configLines(const QString& name) const {
+    const std::optional<QByteArray> contents = sim.configFile(name);
+    if (!contents)
+        return {};
+    return QString::fromUtf8(*contents).split(QLatin1Char('\n'));
+}
+
+namespace {
+QStringList runSteps(const QString& command, const QString& result) {
+    return {QStringLiteral("****** COMMAND: set ip address ******"),
+            QStringLiteral("****** COMMAND: check serial connection ******"),
+            QStringLiteral("****** RESULT: serial connection ok ******"),
+            QStringLiteral("****** COMMAND: STRG C ******"),
+            QStringLiteral("****** RESULT: \"/config #\" was found ******"),
+            command,
+            result};
+}
+} // namespace
+
+QStringList createRunSteps() {
+    return runSteps(QStringLiteral("****** COMMAND: create new start.sh ******"),
+                    QStringLiteral("****** RESULT: IP-address successfully set ******"));
+}
+
+QStringList editRunSteps() {
+    return runSteps(QStringLiteral("****** COMMAND: edit existing start.sh ******"),
+                    QStringLiteral("****** RESULT: IP-address successfully changed ******"));
+}

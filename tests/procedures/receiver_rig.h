@@ -1,0 +1,48 @@
+#pragma once
+// Everything an end-to-end run of the address procedure needs: the simulated receiver, a
+// port on its cable, the real tick wait (SettleDelay 0, so each send waits 8 ticks), the
+// response watcher logging every line, scripted dialogs, a plain main-window state and the
+// session log in a scratch folder.
+//
+// Destruction runs in reverse declaration order: the procedure and seams, then the port
+// (its reader joins), then the watcher, the log and last the simulator (shell killed,
+// chroot removed).
+#include "app/fake_dialogs.h"
+#include "app/fake_main_view.h"
+#include "procedures/address_procedure.h"
+#include "serial/console_fakes.h"
+#include "serial/tick_wait.h"
+#include "tests/procedures/pty_console_port.h"
+#include "tests/procedures/session_log_capture.h"
+#include "tests/sim/receiver_simulator.h"
+
+#include <QStringList>
+
+class ReceiverRig {
+public:
+    ReceiverRig();
+
+    // Starts the simulator and opens its cable; false with *error set on failure.
+    bool start(const stbsim::ReceiverSimulator::Options& options, QString* error);
+
+    // /config/<name> split into lines ("\n"); the text after the last "\n" is the last
+    // element, so a file ending in a newline ends in an empty element.
+    QStringList configLines(const QString& name) const;
+
+    stbsim::ReceiverSimulator sim;
+    SessionLogCapture log;
+    ResponseWatcher watcher;
+    PtyConsolePort port{watcher};
+    EventLoopTicker ticker;
+    ConsoleDialogue console{port, ticker, watcher, 0};
+    FakeBusyIndicator busy;
+    FakeDialogs dialogs;
+    FakeMainView view;
+    MessageCatalogue messages;
+    AddressProcedure procedure{console, busy, dialogs, view, messages};
+};
+
+// The procedure's step entries of a run that created the script, in order.
+QStringList createRunSteps();
+// Those of a run that edited an existing script.
+QStringList editRunSteps();
