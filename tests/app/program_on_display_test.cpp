@@ -1,0 +1,151 @@
+// The real program on a private X server: started without its settings file it shows the
+// error box and ends without a window; started with one it shows the main window, which is
+// photographed in Deutsch and in English (PNGs in the build folder, for people to look at).
+#include "app/ini_file.h"
+#include "tests/app/xvfb_server.h"
+#include "tests/support/test_support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kScreenshotDir = QStringLiteral(STBMATE_SCREENSHOT_DIR);
+
+// Copies the built program into folder, so that its own folder is the scratch folder.
+void installProgram(const QString& folder) {
+    const QString target = folder + QStringLiteral("/stbmate");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(STBMATE_EXE_PATH), target));
+    QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// Window ids of visible windows whose title is exactly title, waiting up to timeoutMs for one.
+QStringList waitForWindows(const XvfbServer& x, const QString& title, int timeoutMs) {
+    const QString out = RunTool(QStringLiteral("xdotool"),
+                                {"search", "--sync", "--onlyvisible", "--name",
+                                 "^" + QRegularExpression::escape(title) + "$"},
+                                x.environment(), timeoutMs);
+    return out.isEmpty() ? QStringList() : out.split(QLatin1Char('\n'));
+}
+
+QStringList visibleWindows(const XvfbServer& x, const QString& title) {
+    const QString out = RunTool(
+        QStringLiteral("xdotool"),
+        {"search", "--onlyvisible", "--name", "^" + QRegularExpression::escape(title) + "$"},
+        x.environment(), 5000);
+    return out.isEmpty() ? QStringList() : out.split(QLatin1Char('\n'));
+}
+
+QImage grab(const XvfbServer& x, const QString& windowId, const QString& png) {
+    QDir().mkpath(kScreenshotDir);
+    int code = -1;
+    RunTool(QStringLiteral(STBMATE_X_WINDOW_GRAB), {windowId, png}, x.environment(), 15000, &code);
+    EXPECT_EQ(code, 0) << "grabbing " << png.toStdString();
+    return QImage(png);
+}
+
+class ProgramOnDisplay : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(x.start()) << x.error().toStdString();
+        ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+            << "xdotool is needed (package xdotool)";
+        installProgram(dir.path());
+    }
+    void TearDown() override {
+        if (program.state() != QProcess::NotRunning) {
+            program.kill();
+            program.waitForFinished(5000);
+        }
+    }
+    void startProgram() {
+        program.setProcessEnvironment(x.environment());
+        program.setWorkingDirectory(dir.path());
+        program.start(dir.file(QStringLiteral("stbmate")), {});
+        ASSERT_TRUE(program.waitForStarted(5000));
+    }
+    QString logText() const {
+        const QStringList logs =
+            QDir(dir.file(QStringLiteral("Logs"))).entryList({"stbmate-*.log"}, QDir::Files);
+        QString text;
+        for (const QString& name : logs) {
+            QFile f(dir.file(QStringLiteral("Logs/") + name));
+            if (f.open(QIODevice::ReadOnly))
+                text += QString::fromUtf8(f.readAll());
+        }
+        return text;
+    }
+
+    XvfbServer x;
+    stbtest::ScratchDir dir;
+    QProcess program;
+};
+
+TEST_F(ProgramOnDisplay, WithoutSettingsFileShowsTheBoxAndEndsWithNoWindow) {
+    startProgram();
+    const QStringList boxes = waitForWindows(x, QStringLiteral("Fehler"), 20000);
+    ASSERT_EQ(boxes.size(), 1) << "the error box must appear";
+    EXPECT_TRUE(visibleWindows(x, QStringLiteral("Stbmate")).isEmpty())
+        << "the main window must never be shown";
+    QThread::msleep(300); // let the box paint before it is photographed
+    const QImage box = grab(x, boxes[0], kScreenshotDir + "/stbmate-missing-ini.png");
+    EXPECT_FALSE(box.isNull());
+
+    const QRegularExpression logPattern(QStringLiteral(
+        "^\\d\\d:\\d\\d:\\d\\d - \\*\\*\\*\\*\\*\\* start programm \\*\\*\\*\\*\\*\\*\\r\\n"
+        "\\d\\d:\\d\\d:\\d\\d - ###### stbmate\\.ini is missing ! --> EXIT\\r\\n$"));
+    EXPECT_TRUE(logPattern.match(logText()).hasMatch()) << logText().toStdString();
+    EXPECT_EQ(program.state(), QProcess::Running) << "the box waits for the user";
+
+    // The user presses Enter on the box's "OK".
+    int code = -1;
+    RunTool(QStringLiteral("xdotool"), {"windowfocus", "--sync", boxes[0], "key", "Return"},
+            x.environment(), 10000, &code);
+    EXPECT_EQ(code, 0);
+    ASSERT_TRUE(program.waitForFinished(10000)) << "the program must end once the box is closed";
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_NE(program.exitCode(), 0);
+    EXPECT_FALSE(QFile::exists(dir.file(QStringLiteral("stbmate.ini"))));
+}
+
+TEST_F(ProgramOnDisplay, MainWindowScreenshotsInBothLanguages) {
+    const QString ini = dir.file(QStringLiteral("stbmate.ini"));
+    ASSERT_TRUE(QFile::copy(stbtest::sourceDir() + "/app/stbmate.ini", ini));
+    QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
+    // Never the machine's own serial ports.
+    IniFile(ini).WriteString("Main", "ComPort", "/dev/nonexistent-port");
+    IniFile(ini).WriteString("Main", "IP", "192.168.178.30");
+
+    QImage shots[2];
+    const QString languages[2] = {QStringLiteral("Deutsch"), QStringLiteral("English")};
+    for (int i = 0; i < 2; ++i) {
+        IniFile(ini).WriteString("Main", "Language", languages[i]);
+        startProgram();
+        const QStringList windows = waitForWindows(x, QStringLiteral("Stbmate"), 20000);
+        ASSERT_EQ(windows.size(), 1) << languages[i].toStdString();
+        QThread::msleep(700); // first paint and the first clock tick
+        shots[i] =
+            grab(x, windows[0], kScreenshotDir + "/stbmate-" + languages[i].toLower() + ".png");
+        program.terminate();
+        ASSERT_TRUE(program.waitForFinished(10000));
+        ASSERT_FALSE(shots[i].isNull());
+        EXPECT_EQ(shots[i].size(), QSize(818, 467));
+        // The unlit lights are red somewhere in the upper left.
+        bool red = false;
+        for (int y = 0; y < 160 && !red; ++y)
+            for (int xx = 0; xx < 200 && !red; ++xx)
+                red = shots[i].pixelColor(xx, y) == QColor(255, 0, 0);
+        EXPECT_TRUE(red) << "no status light in " << languages[i].toStdString();
+    }
+    EXPECT_NE(shots[0], shots[1]) << "the captions must differ between the languages";
+    EXPECT_EQ(IniFile(ini).ReadString("Main", "IP"), "192.168.178.30");
+}
+
+} // namespace
