@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
     TForm4 form4;
     form1.setCopyProgress(&form4);
 
+    CentreOnDesktop(&form1);
     form1.show();
     return app.exec();
 }

@@ -414,6 +414,9 @@ void TForm1::closeEvent(QCloseEvent* event) {
     if (Edit1->hasFocus())
         Edit1Exit();
     QMainWindow::closeEvent(event);
+    // The main window ends the program even while a wait or progress dialog is still up.
+    if (event->isAccepted())
+        QCoreApplication::quit();
 }
 
 void TForm1::Beenden1Click() {

@@ -3,10 +3,21 @@
 #include "app/wait_animation.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
+
+void CentreOnDesktop(QWidget* window) {
+    QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
+}
 
 TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("Form2"));
@@ -47,6 +58,8 @@ void TForm2::nextFrame() {
 
 void TForm2::showBusy(const QString& text) {
     Label1->setText(text);
+    if (!isVisible())
+        CentreOnDesktop(this);
     show();
     raise();
     m_timer->start();
@@ -81,6 +94,8 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent) {
 void TForm4::startCopy(int total) {
     ProgressBar1->setRange(0, total);
     ProgressBar1->setValue(0);
+    if (!isVisible())
+        CentreOnDesktop(this);
     show();
     raise();
     QCoreApplication::processEvents();

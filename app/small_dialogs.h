@@ -14,6 +14,9 @@ class QLabel;
 class QProgressBar;
 class QTimer;
 
+// Moves a top-level window to the middle of the screen it is on.
+void CentreOnDesktop(QWidget* window);
+
 // "Info" with the caller's text, "bitte warten ...." and the wait animation.
 //
 // The animation advances on a 50 ms timer of the user-interface thread (widgets can only be

@@ -200,3 +200,13 @@ TEST(QtDialogs, BoxesHaveGermanTitlesAndButtons) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(QtDialogs, StandardDialogsSpeakGerman) {
+    ASSERT_TRUE(InstallGermanQtTranslations()) << "package qt6-translations-l10n is needed";
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Abbrechen");
+    EXPECT_EQ(QCoreApplication::translate("QFileDialog", "File &name:"), "Datei&name:");
+}
+
+} // namespace
