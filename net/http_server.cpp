@@ -1,0 +1,390 @@
+#include "net/http_server.h"
+
+#include "net/net_errors.h"
+#include "net/socket_util.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <list>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+
+namespace {
+
+QMutex g_serveMutex;
+QString g_serveDrive;
+QString g_servePath;
+
+constexpr int kListenerWaitMs = 1000;
+// After the answer, unread request bytes would turn our close into a reset that can destroy
+// the answer still in flight; read them away for this long first.
+constexpr int kLingerMs = 2000;
+
+void setTimeouts(int fd, int ms) {
+    timeval tv{};
+    tv.tv_sec = ms / 1000;
+    tv.tv_usec = (ms % 1000) * 1000;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+} // namespace
+
+void SetServeLocation(const QString& drive, const QString& path) {
+    QMutexLocker lock(&g_serveMutex);
+    g_serveDrive = drive;
+    g_servePath = path;
+}
+
+QString ServeDrive() {
+    QMutexLocker lock(&g_serveMutex);
+    return g_serveDrive;
+}
+
+QString ServePath() {
+    QMutexLocker lock(&g_serveMutex);
+    return g_servePath;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void HttpConnection::writeHeader(HttpResponseInfo& response, bool moreFollows) {
+    const QByteArray header = response.takeHeader();
+    if (header.isNull())
+        throw ENetError(QStringLiteral("Der Header wurde bereits geschrieben."));
+    if (SendAll(m_fd, header.constData(), static_cast<std::size_t>(header.size()),
+                moreFollows && !m_headOnly ? MSG_MORE : 0) != 0)
+        throw EConnectionLost("send header");
+}
+
+std::int64_t HttpConnection::sendFileBody(int fileFd, std::int64_t size) {
+    if (m_headOnly)
+        return 0;
+    off_t offset = 0;
+    while (offset < size) {
+        const std::size_t chunk =
+            static_cast<std::size_t>(std::min<std::int64_t>(size - offset, 1 << 30));
+        const ssize_t sent = ::sendfile(m_fd, fileFd, &offset, chunk);
+        if (sent < 0) {
+            if (errno == EINTR)
+                continue;
+            throw EConnectionLost("sendfile");
+        }
+        if (sent == 0)
+            break; // the file got shorter while we were sending it
+    }
+    return offset;
+}
+
+void HttpConnection::sendContent(const QByteArray& bytes) {
+    if (m_headOnly || bytes.isEmpty())
+        return;
+    if (SendAll(m_fd, bytes.constData(), static_cast<std::size_t>(bytes.size())) != 0)
+        throw EConnectionLost("send content");
+}
+
+std::int64_t SendFileResponse(HttpConnection& connection, HttpResponseInfo& response,
+                              const QString& path) {
+    // Content type stays "text/html": the receiver's download tool ignores it and the file
+    // name's extension would not tell it anything useful either.
+    const QByteArray native = path.toLocal8Bit();
+    UniqueFd file(::open(native.constData(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (native.isEmpty() || !file.valid() || ::fstat(file.get(), &info) != 0 ||
+        !S_ISREG(info.st_mode))
+        throw ENetError(QStringLiteral("Datei %1 kann nicht geöffnet werden").arg(path));
+    response.contentLength = info.st_size;
+    connection.writeHeader(response, true);
+    return connection.sendFileBody(file.get(), info.st_size);
+}
+
+void ServeChosenFile(const HttpRequestInfo&, HttpResponseInfo& response,
+                     HttpConnection& connection) {
+    SendFileResponse(connection, response, ServeDrive() + ServePath());
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct THTTPServer::Shared {
+    struct Connection {
+        int fd = -1;
+        std::thread thread;
+        bool done = false;
+    };
+
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    // A connection thread holds its own entry and a share of this state, so a thread that
+    // outlives StopAndRelease still writes only to live memory.
+    std::list<std::shared_ptr<Connection>> connections; // guarded by mutex
+    bool stopping = false;                              // guarded by mutex
+
+    UniqueFd listenFd;
+    UniqueFd wakeFd; // eventfd: wakes the listener out of its wait
+    std::thread listener;
+    std::uint16_t port = 0;
+    int idleTimeoutMs = kDefaultIdleTimeoutMs;
+    CommandHandler handler;
+
+    void listen(const std::shared_ptr<Shared>& self);
+    void serve(const std::shared_ptr<Connection>& entry);
+    void handleConnection(int fd);
+    void reapFinished();
+};
+
+void THTTPServer::Shared::reapFinished() {
+    std::list<std::shared_ptr<Connection>> finished;
+    {
+        std::lock_guard lock(mutex);
+        for (auto it = connections.begin(); it != connections.end();) {
+            auto next = std::next(it);
+            if ((*it)->done)
+                finished.splice(finished.end(), connections, it);
+            it = next;
+        }
+    }
+    for (auto& connection : finished)
+        connection->thread.join();
+}
+
+void THTTPServer::Shared::listen(const std::shared_ptr<Shared>& self) {
+    for (;;) {
+        pollfd fds[2] = {{listenFd.get(), POLLIN, 0}, {wakeFd.get(), POLLIN, 0}};
+        const int ready = ::poll(fds, 2, kListenerWaitMs);
+        {
+            std::lock_guard lock(mutex);
+            if (stopping)
+                return;
+        }
+        reapFinished();
+        if (ready <= 0 || !(fds[0].revents & POLLIN))
+            continue;
+        // Drain the queue in one go: the backlog is small.
+        for (;;) {
+            const int fd = ::accept4(listenFd.get(), nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0)
+                break;
+            std::lock_guard lock(mutex);
+            if (stopping || static_cast<int>(connections.size()) >= kMaxConnections) {
+                ::close(fd);
+                continue;
+            }
+            auto entry = std::make_shared<Connection>();
+            entry->fd = fd;
+            try {
+                entry->thread = std::thread([self, entry] { self->serve(entry); });
+                connections.push_back(entry);
+            } catch (const std::system_error&) {
+                ::close(fd);
+            }
+        }
+    }
+}
+
+void THTTPServer::Shared::serve(const std::shared_ptr<Connection>& entry) {
+    int fd;
+    {
+        std::lock_guard lock(mutex);
+        fd = entry->fd;
+    }
+    handleConnection(fd);
+    {
+        // Closing under the lock keeps StopAndRelease from shutting down a reused number.
+        std::lock_guard lock(mutex);
+        ::close(fd);
+        entry->fd = -1;
+        entry->done = true;
+    }
+    changed.notify_all();
+}
+
+void THTTPServer::Shared::handleConnection(int fd) {
+    setTimeouts(fd, idleTimeoutMs);
+    HttpRequestParser parser;
+    char buffer[16 * 1024];
+    while (parser.status() == HttpRequestParser::Status::Incomplete) {
+        if (WaitReadable(fd, idleTimeoutMs) != 1)
+            return; // silent for too long, or the socket broke: close without an answer
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            return; // reset by the peer: close quietly
+        }
+        if (got == 0)
+            parser.finish();
+        else
+            parser.feed(buffer, static_cast<std::size_t>(got));
+    }
+    if (parser.status() == HttpRequestParser::Status::Bad)
+        return;
+
+    const HttpRequestInfo& request = parser.request();
+    HttpConnection connection(fd, request.command == "HEAD");
+    HttpResponseInfo response;
+    try {
+        try {
+            if (handler)
+                handler(request, response, connection);
+        } catch (const EConnectionLost&) {
+            throw;
+        } catch (const ENetError& error) {
+            response.setStatus(500);
+            response.contentText = error.message().toUtf8();
+        } catch (const std::exception& error) {
+            response.setStatus(500);
+            response.contentText = QByteArray(error.what());
+        }
+        if (!response.headerWritten)
+            connection.writeHeader(response, !response.contentText.isEmpty());
+        connection.sendContent(response.contentText);
+    } catch (const EConnectionLost&) {
+        return;
+    }
+
+    // Tell the client we are done, then wait for its close so that unread bytes it sent
+    // cannot turn our close into a reset.
+    ::shutdown(fd, SHUT_WR);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLingerMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              until - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0 || WaitReadable(fd, static_cast<int>(left)) != 1)
+            return;
+        if (::recv(fd, buffer, sizeof buffer, 0) <= 0)
+            return;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+THTTPServer::THTTPServer() {
+    ResetToInitialSettings();
+}
+
+THTTPServer::~THTTPServer() {
+    StopAndRelease();
+}
+
+void THTTPServer::ResetToInitialSettings() {
+    StopAndRelease();
+    m_port = kDefaultPort;
+    m_bindAddress.clear();
+    m_idleTimeoutMs = kDefaultIdleTimeoutMs;
+    m_handler = ServeChosenFile;
+}
+
+bool THTTPServer::active() const {
+    return m_shared != nullptr;
+}
+
+std::uint16_t THTTPServer::boundPort() const {
+    return m_shared ? m_shared->port : 0;
+}
+
+int THTTPServer::connectionCount() const {
+    if (!m_shared)
+        return 0;
+    std::lock_guard lock(m_shared->mutex);
+    return static_cast<int>(std::count_if(m_shared->connections.begin(),
+                                          m_shared->connections.end(),
+                                          [](const auto& c) { return !c->done; }));
+}
+
+void THTTPServer::Activate() {
+    if (m_shared)
+        return;
+    auto shared = std::make_shared<Shared>();
+    shared->idleTimeoutMs = m_idleTimeoutMs;
+    shared->handler = m_handler;
+
+    shared->listenFd.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!shared->listenFd.valid())
+        throw ESocketError(errno);
+    const int on = 1;
+    ::setsockopt(shared->listenFd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(m_port);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (!m_bindAddress.isEmpty() &&
+        ::inet_pton(AF_INET, m_bindAddress.toLatin1().constData(), &address.sin_addr) != 1)
+        throw ESocketError(EINVAL);
+    if (::bind(shared->listenFd.get(), reinterpret_cast<const sockaddr*>(&address),
+               sizeof address) != 0) {
+        const int error = errno;
+        if (error == EADDRINUSE)
+            throw ECouldNotBindSocket(QStringLiteral(
+                "Socket konnte nicht gebunden werden. Adresse und Port werden bereits benutzt."));
+        if (error == EACCES)
+            throw ECouldNotBindSocket(
+                QStringLiteral(
+                    "Socket konnte nicht gebunden werden. Für Port %1 fehlt die Berechtigung "
+                    "(root oder cap_net_bind_service).")
+                    .arg(m_port));
+        throw ESocketError(error);
+    }
+    if (::listen(shared->listenFd.get(), kListenBacklog) != 0)
+        throw ESocketError(errno);
+    socklen_t length = sizeof address;
+    ::getsockname(shared->listenFd.get(), reinterpret_cast<sockaddr*>(&address), &length);
+    shared->port = ntohs(address.sin_port);
+    shared->wakeFd.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!shared->wakeFd.valid())
+        throw ESocketError(errno);
+    shared->listener = std::thread([shared] { shared->listen(shared); });
+    m_shared = std::move(shared);
+}
+
+void THTTPServer::StopAndRelease() {
+    if (!m_shared)
+        return;
+    std::shared_ptr<Shared> shared = std::move(m_shared);
+    {
+        std::lock_guard lock(shared->mutex);
+        shared->stopping = true;
+        for (auto& connection : shared->connections) {
+            if (!connection->done && connection->fd >= 0)
+                ::shutdown(connection->fd, SHUT_RDWR);
+        }
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto woke = ::write(shared->wakeFd.get(), &one, sizeof one);
+    shared->listener.join();
+    shared->listenFd.reset();
+
+    std::unique_lock lock(shared->mutex);
+    shared->changed.wait_for(lock, std::chrono::milliseconds(kTerminateWaitMs), [&] {
+        return std::all_of(shared->connections.begin(), shared->connections.end(),
+                           [](const auto& c) { return c->done; });
+    });
+    std::list<std::shared_ptr<Shared::Connection>> connections = std::move(shared->connections);
+    shared->connections.clear();
+    std::vector<bool> finished;
+    for (const auto& connection : connections)
+        finished.push_back(connection->done);
+    lock.unlock();
+    std::size_t index = 0;
+    for (auto& connection : connections) {
+        if (finished[index++])
+            connection->thread.join();
+        else
+            connection->thread.detach();
+    }
+}

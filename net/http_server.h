@@ -1,0 +1,120 @@
+#pragma once
+// THTTPServer: hands one file to whoever asks, on TCP port 80 of all local IPv4 addresses, so
+// the receiver can fetch it with its own download tool. One request per connection, no
+// keep-alive; every acceptable request (GET, POST, HEAD, any target) gets the same file.
+//
+// Threads: a listener thread and one thread per accepted connection, none of them the UI
+// thread. The request handler runs on the connection thread.
+//
+// Shutdown order (StopAndRelease, also run by the destructor): stop flag → wake the listener and
+// close the listening socket → shut down every open connection (which wakes its thread out of
+// any read or sendfile) → wait up to 5 s for the connection threads → join them → join the
+// listener. A connection thread that has not ended by then is detached; it owns a share of the
+// server state, so it can finish safely after the server object is gone.
+#include "net/http_request_parser.h"
+#include "net/http_response.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+// The connection as the request handler sees it.
+class HttpConnection {
+public:
+    HttpConnection(int fd, bool headOnly) : m_fd(fd), m_headOnly(headOnly) {}
+
+    // Sends the header of response (once). Throws EHTTPHeaderAlreadyWritten-style ENetError
+    // "Der Header wurde bereits geschrieben." on a second call, EConnectionLost when the peer
+    // is gone. moreFollows lets the kernel put the first body bytes into the header's segment.
+    void writeHeader(HttpResponseInfo& response, bool moreFollows);
+    // Sends size bytes of the open file fd from its start with sendfile; nothing for a HEAD
+    // request. Returns the bytes sent. Throws EConnectionLost when the peer is gone or stalls
+    // longer than the send time-out; a file that shrinks while it is sent ends the body early.
+    std::int64_t sendFileBody(int fileFd, std::int64_t size);
+    // Sends raw bytes (the content text); nothing for a HEAD request.
+    void sendContent(const QByteArray& bytes);
+
+    bool headOnly() const { return m_headOnly; }
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd;
+    bool m_headOnly;
+};
+
+// The client went away (reset, broken pipe, stalled): the connection is closed without a word.
+class EConnectionLost : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Opens path, writes a 200 header with Content-Length = the file size (the content type stays
+// "text/html") and sends the file. Returns the file bytes sent. When the file cannot be opened
+// (missing, unreadable, a folder) throws ENetError "Datei <path> kann nicht geöffnet werden"
+// before anything is written, so the caller can still answer 500.
+std::int64_t SendFileResponse(HttpConnection& connection, HttpResponseInfo& response,
+                              const QString& path);
+
+// The file every request receives: drive part + path part, joined as they are. Set by the
+// installation procedure, read by every connection thread (guarded, so no torn reads).
+void SetServeLocation(const QString& drive, const QString& path);
+QString ServeDrive();
+QString ServePath();
+
+class THTTPServer {
+public:
+    using CommandHandler =
+        std::function<void(const HttpRequestInfo&, HttpResponseInfo&, HttpConnection&)>;
+
+    static constexpr std::uint16_t kDefaultPort = 80;
+    static constexpr int kListenBacklog = 128;
+    static constexpr int kTerminateWaitMs = 5000;
+    static constexpr int kDefaultIdleTimeoutMs = 30000;
+    // Beyond this many open connections new ones are closed at once: each costs a thread.
+    static constexpr int kMaxConnections = 1024;
+
+    THTTPServer();
+    ~THTTPServer();
+    THTTPServer(const THTTPServer&) = delete;
+    THTTPServer& operator=(const THTTPServer&) = delete;
+
+    // Initial settings: port 80 on all addresses, 30 s idle time-out, the handler that serves
+    // ServeDrive + ServePath. Stops the server first if it is active.
+    void ResetToInitialSettings();
+    void setDefaultPort(std::uint16_t port) { m_port = port; }
+    // Dotted IPv4 address to bind; empty = all local addresses.
+    void setBindAddress(const QString& address) { m_bindAddress = address; }
+    // How long a connection may stay silent before its request is complete, and how long a
+    // send may make no progress.
+    void setIdleTimeoutMs(int ms) { m_idleTimeoutMs = ms; }
+    void setOnCommandGet(CommandHandler handler) { m_handler = std::move(handler); }
+
+    // Binds, listens and starts the listener thread. Throws ECouldNotBindSocket "Socket konnte
+    // nicht gebunden werden. Adresse und Port werden bereits benutzt." when the port is taken,
+    // ECouldNotBindSocket with a privilege hint when binding is not permitted, ESocketError for
+    // any other socket failure. Does nothing when already active.
+    void Activate();
+    bool active() const;
+    // The port actually bound (useful with port 0); 0 while inactive.
+    std::uint16_t boundPort() const;
+    // Connection threads still running.
+    int connectionCount() const;
+
+    // Stops listening, closes every connection and waits for them (at most 5 s). Safe to call
+    // when inactive and more than once.
+    void StopAndRelease();
+
+private:
+    struct Shared;
+    std::shared_ptr<Shared> m_shared;
+    std::uint16_t m_port = kDefaultPort;
+    QString m_bindAddress;
+    int m_idleTimeoutMs = kDefaultIdleTimeoutMs;
+    CommandHandler m_handler;
+};
+
+// The handler the main window attaches: serves ServeDrive + ServePath whatever was asked.
+void ServeChosenFile(const HttpRequestInfo& request, HttpResponseInfo& response,
+                     HttpConnection& connection);

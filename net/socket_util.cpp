@@ -1,0 +1,38 @@
+#include "net/socket_util.h"
+
+#include "net/net_errors.h"
+
+#include <cstring>
+
+#include <poll.h>
+#include <sys/socket.h>
+
+ESocketError::ESocketError(int error)
+    : ENetError(QStringLiteral("Socket-Fehler # %1\n%2")
+                    .arg(error)
+                    .arg(QString::fromLocal8Bit(std::strerror(error)))),
+      m_error(error) {}
+
+int SendAll(int fd, const char* data, std::size_t size, int flags) {
+    while (size > 0) {
+        const ssize_t sent = ::send(fd, data, size, flags | MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += sent;
+        size -= static_cast<std::size_t>(sent);
+    }
+    return 0;
+}
+
+int WaitReadable(int fd, int timeoutMs) {
+    pollfd entry{fd, POLLIN, 0};
+    for (;;) {
+        const int ready = ::poll(&entry, 1, timeoutMs);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        return ready < 0 ? -1 : (ready == 0 ? 0 : 1);
+    }
+}

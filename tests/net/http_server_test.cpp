@@ -1,0 +1,389 @@
+#include "net/http_server.h"
+#include "net/net_errors.h"
+#include "tests/net/netns.h"
+#include "tests/support/test_support.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Deterministic pseudo-random content, so a mix-up of offsets shows as a mismatch.
+void writePatternFile(const QString& path, std::size_t size) {
+    std::ofstream out(path.toStdString(), std::ios::binary);
+    std::vector<std::uint64_t> block(1 << 16);
+    std::uint64_t state = 0x9E3779B97F4A7C15ull;
+    std::size_t left = size;
+    while (left > 0) {
+        for (auto& word : block) {
+            state ^= state << 13;
+            state ^= state >> 7;
+            state ^= state << 17;
+            word = state;
+        }
+        const std::size_t n = std::min(left, block.size() * sizeof(std::uint64_t));
+        out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(n));
+        left -= n;
+    }
+}
+
+QByteArray fileHash(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&file);
+    return hash.result().toHex();
+}
+
+int connectTo(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Sends request, reads until the server closes; returns everything received.
+QByteArray exchange(std::uint16_t port, const QByteArray& request) {
+    const int fd = connectTo(port);
+    if (fd < 0)
+        return "connect failed";
+    ::send(fd, request.constData(), static_cast<std::size_t>(request.size()), MSG_NOSIGNAL);
+    QByteArray answer;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got <= 0)
+            break;
+        answer.append(buffer, got);
+    }
+    ::close(fd);
+    return answer;
+}
+
+QString runPeer(const QString& program, const QStringList& arguments, int* exitCode) {
+    QProcess peer;
+    peer.setProcessChannelMode(QProcess::MergedChannels);
+    peer.start(program, arguments);
+    peer.waitForFinished(60000);
+    *exitCode = peer.exitStatus() == QProcess::NormalExit ? peer.exitCode() : -1;
+    return QString::fromLocal8Bit(peer.readAll());
+}
+
+long residentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            long value = 0;
+            status >> value;
+            return value;
+        }
+    }
+    return -1;
+}
+
+class HttpServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_file = m_scratch.file(QStringLiteral("proftpd.tar.bz2"));
+        writePatternFile(m_file, 3 * 1024 * 1024 + 17);
+        SetServeLocation(QString(), m_file);
+        m_server.setDefaultPort(0);
+        m_server.setBindAddress(QStringLiteral("127.0.0.1"));
+        m_server.Activate();
+        m_port = m_server.boundPort();
+        ASSERT_NE(m_port, 0);
+    }
+    QString url(const QString& target) const {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(target);
+    }
+    QByteArray expectedHeader(qint64 length) const {
+        return "HTTP/1.1 200 OK\r\nServer: stbmate-http/1.0\r\nContent-Type: text/html\r\n"
+               "Content-Length: " +
+               QByteArray::number(length) + "\r\n\r\n";
+    }
+
+    stbtest::ScratchDir m_scratch;
+    QString m_file;
+    THTTPServer m_server;
+    std::uint16_t m_port = 0;
+};
+
+TEST_F(HttpServerTest, RealClientsDownloadTheFileForAnyTarget) {
+    const QByteArray want = fileHash(m_file);
+    struct Peer {
+        QString program;
+        QStringList arguments;
+    };
+    const QString out = m_scratch.file(QStringLiteral("out"));
+    const QString curl = nettest::RequireProgram(QStringLiteral("curl"));
+    const QString wget = nettest::RequireProgram(QStringLiteral("wget"));
+    const QString busybox = nettest::RequireProgram(QStringLiteral("busybox"));
+    const Peer peers[] = {
+        {curl, {QStringLiteral("-sSf"), QStringLiteral("-o"), out, url(QStringLiteral("/"))}},
+        {curl,
+         {QStringLiteral("-sSf"), QStringLiteral("--http1.0"), QStringLiteral("-o"), out,
+          url(QStringLiteral("/anything?x=1"))}},
+        {wget, {QStringLiteral("-q"), QStringLiteral("-O"), out, url(QStringLiteral("/x/y.z"))}},
+        {busybox,
+         {QStringLiteral("wget"), QStringLiteral("-q"), QStringLiteral("-O"), out,
+          url(QStringLiteral("/Downloads/proftpd.tar.bz2"))}},
+    };
+    for (const Peer& peer : peers) {
+        SCOPED_TRACE(peer.arguments.join(' ').toStdString());
+        QFile::remove(out);
+        int exitCode = -1;
+        const QString log = runPeer(peer.program, peer.arguments, &exitCode);
+        EXPECT_EQ(exitCode, 0) << log.toStdString();
+        EXPECT_EQ(fileHash(out), want);
+    }
+}
+
+TEST_F(HttpServerTest, ExactAnswerBytesForGetHeadAndMissingFile) {
+    const qint64 size = QFileInfo(m_file).size();
+    const QByteArray get = exchange(m_port, "GET /a HTTP/1.0\r\n\r\n");
+    ASSERT_TRUE(get.startsWith(expectedHeader(size))) << get.left(200).toStdString();
+    EXPECT_EQ(get.size(), expectedHeader(size).size() + size);
+
+    // HEAD: the header with the real length, and nothing after it.
+    EXPECT_EQ(exchange(m_port, "HEAD / HTTP/1.1\r\nHost: x\r\n\r\n"), expectedHeader(size));
+    int exitCode = -1;
+    const QString curlHead = runPeer(nettest::RequireProgram(QStringLiteral("curl")),
+                                     {QStringLiteral("-sSfI"), QStringLiteral("--max-time"),
+                                      QStringLiteral("10"), url(QStringLiteral("/"))},
+                                     &exitCode);
+    EXPECT_EQ(exitCode, 0) << curlHead.toStdString();
+    EXPECT_TRUE(curlHead.contains(QStringLiteral("Content-Length: %1").arg(size)));
+
+    // A POST with a body gets the file too.
+    EXPECT_TRUE(exchange(m_port, "POST / HTTP/1.0\r\nContent-Length: 3\r\n\r\nabc")
+                    .startsWith(expectedHeader(size)));
+
+    const QString missing = m_scratch.file(QStringLiteral("gone.bz2"));
+    SetServeLocation(QString(), missing);
+    const QByteArray message =
+        QStringLiteral("Datei %1 kann nicht geöffnet werden").arg(missing).toUtf8();
+    EXPECT_EQ(exchange(m_port, "GET / HTTP/1.1\r\n\r\n"),
+              "HTTP/1.1 500 Interner Server-Fehler\r\nServer: stbmate-http/1.0\r\n"
+              "Content-Type: text/html\r\nContent-Length: " +
+                  QByteArray::number(message.size()) + "\r\n\r\n" + message);
+    // Nothing chosen yet, and a folder, are not files either.
+    SetServeLocation(QString(), QString());
+    EXPECT_TRUE(
+        exchange(m_port, "GET / HTTP/1.1\r\n\r\n").endsWith("Datei  kann nicht geöffnet werden"));
+    SetServeLocation(QString(), m_scratch.path());
+    EXPECT_TRUE(exchange(m_port, "GET / HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 500 "));
+    // Drive and path are joined as they are.
+    SetServeLocation(m_file.left(2), m_file.mid(2));
+    EXPECT_TRUE(exchange(m_port, "GET / HTTP/1.1\r\n\r\n").startsWith(expectedHeader(size)));
+}
+
+TEST_F(HttpServerTest, RefusedRequestsAreClosedWithoutAnAnswer) {
+    for (const QByteArray& request :
+         {QByteArray("GARBAGE\r\n\r\n"), QByteArray("DELETE / HTTP/1.1\r\n\r\n"),
+          QByteArray("GET / HTTP/1.1\r\nAuthorization: Digest x\r\n\r\n")}) {
+        EXPECT_EQ(exchange(m_port, request), QByteArray()) << request.toStdString();
+    }
+}
+
+TEST_F(HttpServerTest, SilentClientIsClosedAfterTheIdleTime) {
+    m_server.StopAndRelease();
+    m_server.setIdleTimeoutMs(300);
+    m_server.Activate();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(exchange(m_server.boundPort(), "GET / HTTP/1.0\r\n"), QByteArray());
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, 250ms);
+    EXPECT_LT(waited, 10s);
+}
+
+TEST_F(HttpServerTest, HugeRequestLineIsRefusedWithBoundedMemory) {
+    const long before = residentKiB();
+    const QByteArray flood(1024 * 1024, 'A');
+    for (int i = 0; i < 20; ++i) {
+        const int fd = connectTo(m_port);
+        ASSERT_GE(fd, 0);
+        const ssize_t sent = ::send(fd, flood.constData(), flood.size(), MSG_NOSIGNAL);
+        // The server closes once the cap is passed; whatever got through, no answer came.
+        char byte;
+        EXPECT_LE(::recv(fd, &byte, 1, 0), 0) << "sent " << sent;
+        ::close(fd);
+    }
+    const long after = residentKiB();
+    EXPECT_LT(after - before, 16 * 1024) << "RSS grew from " << before << " to " << after << " KiB";
+    // The server still works.
+    EXPECT_TRUE(exchange(m_port, "GET / HTTP/1.0\r\n\r\n").startsWith("HTTP/1.1 200 OK"));
+}
+
+TEST_F(HttpServerTest, SecondServerOnTheSamePortIsRefused) {
+    THTTPServer second;
+    second.setDefaultPort(m_port);
+    second.setBindAddress(QStringLiteral("127.0.0.1"));
+    try {
+        second.Activate();
+        ADD_FAILURE() << "bind on a taken port succeeded";
+    } catch (const ECouldNotBindSocket& error) {
+        EXPECT_EQ(error.message(), QStringLiteral("Socket konnte nicht gebunden werden. Adresse "
+                                                  "und Port werden bereits benutzt."));
+    }
+    EXPECT_FALSE(second.active());
+}
+
+TEST_F(HttpServerTest, StopClosesIdleAndStalledConnectionsWithinFiveSeconds) {
+    std::vector<int> idle;
+    for (int i = 0; i < 20; ++i)
+        idle.push_back(connectTo(m_port));
+    // A download whose client never reads: the server sits in sendfile.
+    const int stalled = connectTo(m_port);
+    ::send(stalled, "GET / HTTP/1.0\r\n\r\n", 18, MSG_NOSIGNAL);
+    const auto settle = std::chrono::steady_clock::now() + 5s;
+    while (m_server.connectionCount() < 21 && std::chrono::steady_clock::now() < settle)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(m_server.connectionCount(), 21);
+
+    const auto start = std::chrono::steady_clock::now();
+    m_server.StopAndRelease();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5500ms);
+    EXPECT_FALSE(m_server.active());
+    EXPECT_EQ(m_server.connectionCount(), 0);
+    EXPECT_LT(connectTo(m_port), 0) << "nobody listens any more";
+    char byte;
+    EXPECT_EQ(::recv(idle.front(), &byte, 1, 0), 0) << "idle client sees the close";
+    for (int fd : idle)
+        ::close(fd);
+    ::close(stalled);
+    // Starting again afresh works.
+    m_server.ResetToInitialSettings();
+    m_server.setDefaultPort(0);
+    m_server.setBindAddress(QStringLiteral("127.0.0.1"));
+    m_server.Activate();
+    EXPECT_TRUE(
+        exchange(m_server.boundPort(), "GET / HTTP/1.0\r\n\r\n").startsWith("HTTP/1.1 200"));
+}
+
+TEST_F(HttpServerTest, FiveHundredIdleClientsDoNotStopARealDownload) {
+    std::vector<int> idle;
+    for (int i = 0; i < 500; ++i) {
+        const int fd = connectTo(m_port);
+        ASSERT_GE(fd, 0) << i;
+        if (i % 2)
+            ::send(fd, "GET / HT", 8, MSG_NOSIGNAL); // half a request line
+        idle.push_back(fd);
+    }
+    const QString out = m_scratch.file(QStringLiteral("during-idle"));
+    int exitCode = -1;
+    const QString log =
+        runPeer(nettest::RequireProgram(QStringLiteral("curl")),
+                {QStringLiteral("-sSf"), QStringLiteral("--max-time"), QStringLiteral("30"),
+                 QStringLiteral("-o"), out, url(QStringLiteral("/"))},
+                &exitCode);
+    EXPECT_EQ(exitCode, 0) << log.toStdString();
+    EXPECT_EQ(fileHash(out), fileHash(m_file));
+    for (int fd : idle)
+        ::close(fd);
+}
+
+TEST_F(HttpServerTest, TwoHundredConcurrentDownloadsAreByteIdentical) {
+    const QString big = m_scratch.file(QStringLiteral("big.bz2"));
+    constexpr std::size_t kSize = 50u * 1024 * 1024;
+    writePatternFile(big, kSize);
+    SetServeLocation(QString(), big);
+    const int fileFd = ::open(big.toLocal8Bit().constData(), O_RDONLY);
+    ASSERT_GE(fileFd, 0);
+    auto* original =
+        static_cast<const char*>(::mmap(nullptr, kSize, PROT_READ, MAP_SHARED, fileFd, 0));
+    ASSERT_NE(original, MAP_FAILED);
+
+    // Each client compares what it gets against the file itself as it arrives: an exact check
+    // without keeping 200 copies.
+    constexpr int kClients = 200;
+    std::atomic<int> identical{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.emplace_back([&] {
+            const int fd = connectTo(m_port);
+            if (fd < 0)
+                return;
+            ::send(fd, "GET /big HTTP/1.0\r\n\r\n", 21, MSG_NOSIGNAL);
+            const QByteArray header = expectedHeader(kSize);
+            std::vector<char> buffer(256 * 1024);
+            QByteArray head;
+            std::size_t offset = 0;
+            bool same = true;
+            for (;;) {
+                const ssize_t got = ::recv(fd, buffer.data(), buffer.size(), 0);
+                if (got <= 0)
+                    break;
+                std::size_t at = 0;
+                if (head.size() < header.size()) {
+                    const std::size_t need = static_cast<std::size_t>(header.size() - head.size());
+                    const std::size_t take = std::min<std::size_t>(need, got);
+                    head.append(buffer.data(), static_cast<qsizetype>(take));
+                    at = take;
+                }
+                const std::size_t body = static_cast<std::size_t>(got) - at;
+                if (offset + body > kSize ||
+                    std::memcmp(buffer.data() + at, original + offset, body) != 0)
+                    same = false;
+                offset += body;
+            }
+            ::close(fd);
+            if (same && head == header && offset == kSize)
+                ++identical;
+        });
+    }
+    for (auto& client : clients)
+        client.join();
+    EXPECT_EQ(identical.load(), kClients);
+    ::munmap(const_cast<char*>(original), kSize);
+    ::close(fileFd);
+}
+
+TEST(HttpServerPort80, ServesOnPort80OfAllAddressesToBusyboxWget) {
+    NET_TEST_IN_PRIVATE_NETNS();
+    stbtest::ScratchDir scratch;
+    const QString file = scratch.file(QStringLiteral("proftpd.tar.bz2"));
+    writePatternFile(file, 200 * 1024);
+    SetServeLocation(QString(), file);
+    THTTPServer server; // initial settings: port 80, all addresses
+    server.Activate();
+    EXPECT_EQ(server.boundPort(), 80);
+    const QString out = scratch.file(QStringLiteral("fetched"));
+    int exitCode = -1;
+    const QString log = runPeer(nettest::RequireProgram(QStringLiteral("busybox")),
+                                {QStringLiteral("wget"), QStringLiteral("-O"), out,
+                                 QStringLiteral("http://127.0.0.1:80/data/proftpd.tar.bz2")},
+                                &exitCode);
+    EXPECT_EQ(exitCode, 0) << log.toStdString();
+    EXPECT_EQ(fileHash(out), fileHash(file));
+    server.StopAndRelease();
+}
+
+} // namespace
