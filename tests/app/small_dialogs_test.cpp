@@ -6,6 +6,8 @@
 #include "app/wait_animation.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QPainter>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -74,6 +76,18 @@ TEST(WaitAnimation, TypesLinesThenSendsTheBlockAlongTheCable) {
     EXPECT_NE(first.pixelColor(WaitFrameBlockX(10) + 2, 27), QColor(255, 0, 0));
     for (int f = 1; f < kWaitFrameCount; ++f)
         EXPECT_NE(RenderWaitFrame(f), RenderWaitFrame(f - 1)) << f;
+
+    // All frames side by side on the dialog's grey, for people to look at.
+    QImage sheet(kWaitFrameWidth * 2 + 4, (kWaitFrameHeight + 4) * 7, QImage::Format_RGB32);
+    sheet.fill(QColor(240, 240, 240));
+    {
+        QPainter p(&sheet);
+        for (int f = 0; f < kWaitFrameCount; ++f)
+            p.drawImage((f / 7) * (kWaitFrameWidth + 4), (f % 7) * (kWaitFrameHeight + 4),
+                        RenderWaitFrame(f));
+    }
+    QDir().mkpath(QStringLiteral(STBMATE_SCREENSHOT_DIR));
+    EXPECT_TRUE(sheet.save(QStringLiteral(STBMATE_SCREENSHOT_DIR "/wait-animation.png")));
 }
 
 TEST(WaitDialog, ShowsTheCallersTextAnimatesAndHides) {
