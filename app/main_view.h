@@ -17,4 +17,11 @@ public:
     virtual void appendNetworkText(const QString& text) = 0;   // Memo1: text onto the last line
     virtual QStringList networkLines() const = 0;              // Memo1 contents
     virtual void clearNetworkText() = 0;
+    // The telnet output handler asks these for every received piece; the defaults go through
+    // networkLines(), a view holding a long session may answer them without copying it all.
+    virtual int networkLineCount() const { return static_cast<int>(networkLines().size()); }
+    virtual QString lastNetworkLine() const {
+        const QStringList lines = networkLines();
+        return lines.isEmpty() ? QString() : lines.last();
+    }
 };
