@@ -1,0 +1,123 @@
+#pragma once
+// TTerminal: the "Seriell" page's terminal. Paints a TTerminalBuffer, captures keys and the
+// mouse, and owns the VT100 emulator that gives the received bytes their meaning.
+//
+// Threads: enqueueReceived() is the only call allowed from another thread (the serial port's
+// dispatcher). It appends to a locked byte queue and posts one drain request to the UI
+// thread; everything else (decoding, painting, replies, keys) runs on the UI thread.
+//
+// Shutdown order: the port withdraws this consumer (no enqueueReceived() runs or will run),
+// then the widget is destroyed; a drain request still queued dies with the widget.
+#include "terminal/terminal_buffer.h"
+#include "terminal/vt100_emulator.h"
+
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QByteArray>
+#include <QFont>
+#include <QPoint>
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+class QKeyEvent;
+
+// A key press as the emulator's key path wants it.
+struct TerminalKey {
+    int keyCode = 0; // system key code (VK_*), 0 = not a key the terminal looks at
+    bool shift = false;
+    bool ctrl = false;
+    bool alt = false;
+    bool repeat = false;
+};
+
+// Turns a Qt key event into a system key code. The keypad's navigation keys (what the keypad
+// sends with Num Lock off) become the keypad digits, the keypad's Enter the execute key (43).
+// Shift, Ctrl and Alt pressed alone give keyCode 0.
+TerminalKey translateKey(int qtKey, Qt::KeyboardModifiers modifiers, bool autoRepeat);
+
+class TTerminal : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    using Writer = std::function<void(const QByteArray&)>;
+
+    explicit TTerminal(QWidget* parent = nullptr);
+    ~TTerminal() override;
+
+    // Port side, any thread: queue received bytes. Never blocks for long (one lock, one
+    // append); nothing is lost, doubled or reordered.
+    void enqueueReceived(const char* data, qsizetype size);
+
+    // Where typed keys and the emulator's replies go (the port). Unset: dropped, as with a
+    // closed port.
+    void setWriter(Writer writer) { m_writer = std::move(writer); }
+
+    terminal::TVT100Emulator& emulator() { return m_emulator; }
+    const terminal::TTerminalBuffer& buffer() const { return m_buffer; }
+
+    // Lines scrolled back from the live screen (0 = following the cursor).
+    int scrollBackLines() const;
+    QString selectedText() const;
+
+    // For tests and diagnostics: redraw requests issued by the pacing rule, and whether
+    // changes are waiting for the next one.
+    std::uint64_t redrawCount() const { return m_redrawCount; }
+    bool hasPendingChanges() const {
+        return m_buffer.anyDirty() || m_scrollSeen != m_buffer.scrollCount();
+    }
+    std::uint64_t paintCount() const { return m_paintCount; }
+    bool blinkPhaseOn() const { return m_blinkOn; }
+
+    QSize sizeHint() const override;
+
+public slots:
+    // UI thread: decode everything queued so far.
+    void drainQueue();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    bool event(QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void redrawChanges();
+    void updateScrollBar(bool followCursor);
+    void send(const QByteArray& bytes);
+    QPoint cellAt(const QPoint& pos) const; // x = column, y = line index (history negative)
+    void paintRow(QPainter& p, int y, const terminal::Row& row, int lineIndex);
+
+    terminal::TTerminalBuffer m_buffer;
+    terminal::TVT100Emulator m_emulator{m_buffer};
+    Writer m_writer;
+
+    std::mutex m_queueLock;
+    QByteArray m_queue;         // guarded by m_queueLock
+    bool m_drainPosted = false; // guarded by m_queueLock
+
+    QBasicTimer m_paceTimer;
+    int m_elapsedMs = 0;
+    int m_blinkMs = 0;
+    bool m_blinkOn = true;
+    qsizetype m_bytesSinceRedraw = 0;
+    std::uint64_t m_scrollSeen = 0;
+    std::uint64_t m_redrawCount = 0;
+    std::uint64_t m_paintCount = 0;
+
+    QFont m_font;
+    QFont m_boldFont;
+    int m_cellWidth = 8;
+    int m_cellHeight = 16;
+    int m_ascent = 12;
+
+    QPoint m_lastCursor{0, 0};
+    bool m_selecting = false;
+    QPoint m_selectionStart{-1, 0};
+    QPoint m_selectionEnd{-1, 0};
+};
