@@ -84,4 +84,19 @@ TEST(AddressEdit, LongScriptWithIfconfigBelowTheFirstScreen) {
     EXPECT_EQ(after.indexOf(QStringLiteral("ifconfig eth0 10.0.0.1")), 30);
 }
 
+// The watcher keeps at most 255 characters of a line, and vi draws its whole first screen
+// without a single carriage return. Long lines ahead of the ifconfig line push it past that
+// window, so it is not "seen" although it is on the screen: the "L" path again, and the old
+// line stays.
+TEST(AddressEdit, IfconfigOnScreenButBeyondTheWatchedLine) {
+    QStringList before;
+    for (int n = 1; n <= 4; ++n)
+        before << QStringLiteral("# ") + QString(70, QLatin1Char('a' + n));
+    before << QStringLiteral("ifconfig eth0 10.0.0.1") << QStringLiteral("cd /app")
+           << QStringLiteral("/app/start.sh");
+    QStringList expected = before;
+    expected.insert(6, QStringLiteral("ifconfig eth0 192.168.1.50"));
+    EXPECT_EQ(text(runEdit(before)), text(expected));
+}
+
 } // namespace
