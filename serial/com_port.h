@@ -49,6 +49,7 @@
 #include <memory>
 #include <vector>
 
+class ConsumerRegistry;
 class PortChooser;
 class PortSession;
 
@@ -129,14 +130,12 @@ signals:
     void opened();
     void closing();
     void closed();
-    // The device failed while open; the port has already closed. Emitted once per failure.
+    // A failure the user must see that no caller can catch: the device failed while open
+    // (the port has already closed; emitted once per failure), or the data-available handler
+    // let an exception out. The main window shows it in the standard error box.
     void portFailure(const QString& message);
 
 private:
-    struct ConsumerEntry {
-        int id;
-        std::shared_ptr<Consumer> call;
-    };
     struct Invocation; // a data-available handler running on this thread
 
     void reopenIfOpen();
@@ -150,7 +149,7 @@ private:
     int m_deliveryLimitMs = kDefaultDeliveryLimitMs;
     std::shared_ptr<PortSession> m_session;
     std::shared_ptr<TriggerAvail> m_trigger;
-    std::vector<ConsumerEntry> m_consumers;
+    std::shared_ptr<ConsumerRegistry> m_registry;
     int m_nextConsumerId = 1;
     std::vector<Invocation*> m_invocations; // innermost last
 };

@@ -1,0 +1,203 @@
+#include "serial/com_port.h"
+
+#include "serial/port_chooser.h"
+#include "serial/port_session.h"
+
+#include <QMetaObject>
+#include <QRegularExpression>
+
+struct TComPort::Invocation {
+    std::shared_ptr<PortSession> session;
+    quint64 deliveryId;
+};
+
+TComPort::TComPort(QObject* parent)
+    : QObject(parent), m_registry(std::make_shared<ConsumerRegistry>()) {}
+
+TComPort::~TComPort() {
+    Close();
+}
+
+QString TComPort::deviceForComNumber(quint16 number) {
+    if (number < 1 || number > kMaxComNumber)
+        return {};
+    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+}
+
+QString TComPort::devicePath() const {
+    return m_devicePath.isEmpty() ? deviceForComNumber(m_comNumber) : m_devicePath;
+}
+
+void TComPort::setComNumber(quint16 number) {
+    if (number == m_comNumber && m_devicePath.isEmpty())
+        return;
+    const bool wasOpen = isOpen();
+    Close();
+    m_comNumber = number;
+    m_devicePath.clear();
+    if (wasOpen)
+        Open();
+}
+
+void TComPort::setDevicePath(const QString& path) {
+    if (path.isEmpty()) {
+        setComNumber(0);
+        return;
+    }
+    if (path == m_devicePath)
+        return;
+    const bool wasOpen = isOpen();
+    Close();
+    m_comNumber = 0;
+    m_devicePath = path;
+    if (wasOpen)
+        Open();
+}
+
+void TComPort::setPortName(const QString& text) {
+    const QString trimmed = text.trimmed();
+    static const QRegularExpression comName(QStringLiteral("^COM([0-9]{1,2})$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const auto match = comName.match(trimmed);
+    if (match.hasMatch()) {
+        const int n = match.captured(1).toInt();
+        setComNumber(n >= 1 && n <= kMaxComNumber ? quint16(n) : 0);
+    } else if (trimmed.startsWith(QLatin1Char('/'))) {
+        setDevicePath(trimmed);
+    } else {
+        setComNumber(0);
+    }
+}
+
+void TComPort::Open() {
+    if (m_session)
+        return;
+    if (devicePath().isEmpty()) {
+        const std::optional<QString> choice = m_chooser ? m_chooser->choosePort() : std::nullopt;
+        if (!choice || choice->trimmed().isEmpty())
+            throw ENoPortSelected();
+        // The choice only becomes the port number; it does not reopen anything by itself.
+        const QString text = choice->trimmed();
+        static const QRegularExpression comName(QStringLiteral("^COM([0-9]{1,2})$"),
+                                                QRegularExpression::CaseInsensitiveOption);
+        const auto match = comName.match(text);
+        if (match.hasMatch())
+            m_comNumber = quint16(match.captured(1).toInt());
+        else
+            m_devicePath = text;
+        if (devicePath().isEmpty())
+            throw ENoPortSelected();
+    }
+
+    OpenedDevice device = openSerialDevice(devicePath());
+    auto session = std::make_shared<PortSession>(std::move(device), m_registry, m_deliveryLimitMs,
+                                                 m_trigger != nullptr);
+    PortSession::Hooks hooks;
+    hooks.postTrigger = [this](std::shared_ptr<PortSession> s, quint64 id, quint16 count) {
+        QMetaObject::invokeMethod(
+            this, [this, s, id, count] { runTriggerAvail(s, id, count); }, Qt::QueuedConnection);
+    };
+    hooks.postLost = [this](std::shared_ptr<PortSession> s, QString message) {
+        QMetaObject::invokeMethod(
+            this, [this, s, message] { onDeviceLost(s, message); }, Qt::QueuedConnection);
+    };
+    session->start(std::move(hooks)); // on failure the session closes the device itself
+    m_session = std::move(session);
+    emit opened();
+}
+
+void TComPort::Close() {
+    if (!m_session)
+        return;
+    // Keep the session until its threads are joined: a handler may still hold it as well.
+    const std::shared_ptr<PortSession> session = m_session;
+    emit closing();
+    session->stop();
+    m_session.reset();
+    emit closed();
+}
+
+void TComPort::WriteText(const QByteArray& bytes) {
+    if (m_session && m_session->stopping())
+        return;
+    if (!m_session)
+        Open();
+    m_session->write(bytes);
+}
+
+char TComPort::ReadChar() {
+    std::shared_ptr<PortSession> session;
+    quint64 deliveryId = 0;
+    if (!m_invocations.empty()) {
+        session = m_invocations.back()->session;
+        deliveryId = m_invocations.back()->deliveryId;
+        if (session != m_session)
+            return 0; // this handler's port has been closed meanwhile
+    } else {
+        if (!m_session)
+            Open();
+        session = m_session;
+    }
+    if (session->stopping())
+        return 0;
+    char byte = 0;
+    if (!session->readEventByte(deliveryId, byte))
+        throw EBufferIsEmpty();
+    return byte;
+}
+
+void TComPort::setOnTriggerAvail(TriggerAvail handler) {
+    m_trigger = handler ? std::make_shared<TriggerAvail>(std::move(handler)) : nullptr;
+    if (m_session)
+        m_session->setEventEnabled(m_trigger != nullptr);
+}
+
+int TComPort::addConsumer(Consumer consumer) {
+    const int id = m_nextConsumerId++;
+    m_registry->add(id, std::move(consumer));
+    if (m_session)
+        m_session->addConsumerCursor(id);
+    return id;
+}
+
+void TComPort::removeConsumer(int id) {
+    m_registry->remove(id);
+    if (m_session)
+        m_session->removeConsumerCursor(id);
+}
+
+qsizetype TComPort::unreadCount() const {
+    return m_session ? m_session->unreadCount() : 0;
+}
+
+void TComPort::runTriggerAvail(const std::shared_ptr<PortSession>& session, quint64 deliveryId,
+                               quint16 count) {
+    const std::shared_ptr<TriggerAvail> handler = m_trigger;
+    if (session != m_session || session->stopping() || !handler) {
+        session->finishDelivery(deliveryId);
+        return;
+    }
+    Invocation invocation{session, deliveryId};
+    m_invocations.push_back(&invocation);
+    QString failure;
+    try {
+        (*handler)(*this, count);
+    } catch (const EPortException& e) {
+        failure = e.message();
+    } catch (const std::exception& e) {
+        failure = QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        failure = QStringLiteral("Port exception");
+    }
+    m_invocations.pop_back();
+    session->finishDelivery(deliveryId);
+    if (!failure.isEmpty())
+        emit portFailure(failure);
+}
+
+void TComPort::onDeviceLost(const std::shared_ptr<PortSession>& session, const QString& message) {
+    if (session != m_session)
+        return; // already closed or replaced
+    Close();
+    emit portFailure(message);
+}

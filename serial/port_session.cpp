@@ -1,0 +1,398 @@
+#include "serial/port_session.h"
+
+#include "serial/port_errors.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qsizetype kOutSize = 4096;
+
+QString lostMessage(const QString& path, int err) {
+    const QString reason = err == 0 ? QStringLiteral("the line was hung up")
+                                    : QString::fromLocal8Bit(std::strerror(err));
+    return QStringLiteral("The serial device %1 stopped working (%2). The port has been closed; "
+                          "it is opened again with the next command.")
+        .arg(path, reason);
+}
+
+} // namespace
+
+void ConsumerRegistry::add(int id, Consumer consumer) {
+    std::lock_guard lock(m_mutex);
+    m_entries.push_back(std::make_shared<Entry>(Entry{id, std::move(consumer)}));
+}
+
+void ConsumerRegistry::remove(int id) {
+    std::lock_guard lock(m_mutex);
+    for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+        if ((*it)->id == id) {
+            (*it)->removed = true;
+            m_entries.erase(it);
+            return;
+        }
+    }
+}
+
+PortSession::PortSession(OpenedDevice device, std::shared_ptr<ConsumerRegistry> registry,
+                         int deliveryLimitMs, bool eventEnabled)
+    : m_device(std::move(device)), m_registry(std::move(registry)),
+      m_deliveryLimit(deliveryLimitMs), m_eventEnabled(eventEnabled) {
+    {
+        std::lock_guard reg(m_registry->mutex());
+        for (const auto& e : m_registry->entries())
+            m_buffer.addCursor(e->id);
+    }
+    if (m_eventEnabled)
+        m_buffer.addCursor(kEventCursor);
+}
+
+PortSession::~PortSession() {
+    stop();
+}
+
+void PortSession::start(Hooks hooks) {
+    m_hooks = std::move(hooks);
+    m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_wakeFd < 0) {
+        const int err = errno;
+        throw EInOutError(err, QStringLiteral("Cannot start the serial port: %1")
+                                   .arg(QString::fromLocal8Bit(std::strerror(err))));
+    }
+    try {
+        m_io = std::thread([this] { ioLoop(); });
+        m_dispatcher = std::thread([this] { dispatcherLoop(); });
+    } catch (const std::system_error& e) {
+        stop();
+        throw EInOutError(e.code().value(), QStringLiteral("Cannot start the serial port threads"));
+    }
+}
+
+void PortSession::stop() {
+    if (m_stopped)
+        return;
+    m_stopped = true;
+    m_stopping = true;
+    {
+        std::lock_guard lock(m_rxMutex);
+        m_stop = true;
+    }
+    wakeIo();
+    m_rxCond.notify_all();
+    if (m_io.joinable())
+        m_io.join();
+    if (m_dispatcher.joinable())
+        m_dispatcher.join();
+    closeSerialDevice(m_device);
+    if (m_wakeFd >= 0) {
+        ::close(m_wakeFd);
+        m_wakeFd = -1;
+    }
+    std::lock_guard lock(m_outMutex);
+    m_out.clear();
+}
+
+void PortSession::wakeIo() {
+    if (m_wakeFd >= 0) {
+        const quint64 one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+    }
+}
+
+void PortSession::write(const QByteArray& bytes) {
+    if (bytes.isEmpty() || m_stopping)
+        return;
+    {
+        std::lock_guard lock(m_outMutex);
+        if (bytes.size() > kOutSize - m_out.size())
+            throw EOutputBufferTooSmall();
+        m_out.append(bytes);
+    }
+    wakeIo();
+}
+
+bool PortSession::readEventByte(quint64 deliveryId, char& byte) {
+    std::lock_guard lock(m_rxMutex);
+    if (!m_buffer.take(kEventCursor, byte))
+        return false;
+    const auto it = m_deliveries.find(deliveryId);
+    if (it != m_deliveries.end())
+        ++it->second.read;
+    resumeIoIfRoomLocked();
+    return true;
+}
+
+void PortSession::resumeIoIfRoomLocked() {
+    if (m_ioStalled && !m_buffer.full()) {
+        m_ioStalled = false;
+        wakeIo();
+    }
+}
+
+void PortSession::finishDelivery(quint64 deliveryId) {
+    {
+        std::lock_guard lock(m_rxMutex);
+        m_deliveries.erase(deliveryId);
+    }
+    m_rxCond.notify_all();
+}
+
+void PortSession::setEventEnabled(bool enabled) {
+    {
+        std::lock_guard lock(m_rxMutex);
+        if (enabled == m_eventEnabled)
+            return;
+        m_eventEnabled = enabled;
+        if (enabled)
+            m_buffer.addCursor(kEventCursor);
+        else
+            m_buffer.removeCursor(kEventCursor);
+        resumeIoIfRoomLocked();
+    }
+    m_rxCond.notify_all();
+}
+
+void PortSession::addConsumerCursor(int id) {
+    {
+        std::lock_guard lock(m_rxMutex);
+        if (!m_buffer.hasCursor(id))
+            m_buffer.addCursor(id);
+    }
+    m_rxCond.notify_all();
+}
+
+void PortSession::removeConsumerCursor(int id) {
+    {
+        std::lock_guard lock(m_rxMutex);
+        m_buffer.removeCursor(id);
+        m_lastOffer.erase(id);
+        resumeIoIfRoomLocked();
+    }
+}
+
+qsizetype PortSession::unreadCount() const {
+    std::lock_guard lock(m_rxMutex);
+    return m_buffer.unread();
+}
+
+qsizetype PortSession::promisedLocked() const {
+    qsizetype promised = 0;
+    for (const auto& [id, d] : m_deliveries)
+        promised += std::max<qsizetype>(0, qsizetype(d.count) - d.read);
+    return promised;
+}
+
+void PortSession::endIo(int err) {
+    if (m_ioEnded)
+        return;
+    m_ioEnded = true;
+    m_ioError = err;
+    m_ioEndedAt = Clock::now();
+}
+
+void PortSession::ioLoop() {
+    for (;;) {
+        bool wantIn = false;
+        bool ended = false;
+        {
+            std::lock_guard lock(m_rxMutex);
+            if (m_stop)
+                return;
+            ended = m_ioEnded;
+            wantIn = !m_buffer.full();
+            // Whoever frees room next must wake us, or input would stay in the kernel.
+            m_ioStalled = !wantIn;
+        }
+        bool wantOut = false;
+        {
+            std::lock_guard lock(m_outMutex);
+            wantOut = !m_out.isEmpty();
+        }
+        pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {ended ? -1 : m_device.fd, 0, 0}};
+        fds[1].events = short((wantIn ? POLLIN : 0) | (wantOut ? POLLOUT : 0));
+        const int rc = ::poll(fds, 2, -1);
+        if (rc < 0) {
+            const int err = errno;
+            if (err == EINTR)
+                continue;
+            std::lock_guard lock(m_rxMutex);
+            endIo(err);
+            m_rxCond.notify_all();
+            continue;
+        }
+        if (fds[0].revents & POLLIN) {
+            quint64 drained = 0;
+            [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &drained, sizeof drained);
+        }
+        const short rev = fds[1].revents;
+        if (ended || rev == 0)
+            continue;
+
+        int failure = -1; // -1 = none, 0 = hang-up, >0 = errno
+        if (rev & POLLNVAL) {
+            failure = EBADF;
+        } else if (wantIn && (rev & (POLLIN | POLLHUP | POLLERR))) {
+            // Read until the kernel has nothing more or our buffer is full. Filling the
+            // region outside the lock is safe: no reader looks past the write position.
+            for (;;) {
+                std::span<char> region;
+                {
+                    std::lock_guard lock(m_rxMutex);
+                    region = m_buffer.writableRegion();
+                }
+                if (region.empty())
+                    break;
+                const ssize_t n = ::read(m_device.fd, region.data(), region.size());
+                if (n > 0) {
+                    {
+                        std::lock_guard lock(m_rxMutex);
+                        m_buffer.commit(n);
+                    }
+                    m_rxCond.notify_all();
+                    continue;
+                }
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                    break;
+                failure = n == 0 ? 0 : errno;
+                break;
+            }
+        } else if (rev & (POLLHUP | POLLERR)) {
+            failure = 0;
+        }
+        if (failure < 0 && (rev & POLLOUT)) {
+            std::lock_guard lock(m_outMutex);
+            while (!m_out.isEmpty()) {
+                const ssize_t n = ::write(m_device.fd, m_out.constData(), size_t(m_out.size()));
+                if (n > 0) {
+                    m_out.remove(0, n);
+                    continue;
+                }
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                    break;
+                failure = n < 0 ? errno : EIO;
+                break;
+            }
+        }
+        if (failure >= 0) {
+            {
+                std::lock_guard lock(m_rxMutex);
+                endIo(failure);
+            }
+            m_rxCond.notify_all();
+        }
+    }
+}
+
+bool PortSession::runConsumers(std::unique_lock<std::mutex>& lock) {
+    // The registry lock comes first in the lock order, so drop ours while taking it.
+    lock.unlock();
+    std::unique_lock reg(m_registry->mutex());
+    const auto entries = m_registry->entries();
+    lock.lock();
+    bool ran = false;
+    const auto now = Clock::now();
+    for (const auto& entry : entries) {
+        if (m_stop)
+            break;
+        if (entry->removed)
+            continue;
+        if (!m_buffer.hasCursor(entry->id))
+            m_buffer.addCursor(entry->id);
+        const qsizetype unread = m_buffer.unreadFor(entry->id);
+        if (unread == 0)
+            continue;
+        auto& last = m_lastOffer[entry->id];
+        if (last.first == m_buffer.writePos() && now - last.second < kReofferInterval)
+            continue; // offered these already and nothing new came; retry a bit later
+        const QByteArray bytes = m_buffer.peek(entry->id, unread);
+        last = {m_buffer.writePos(), now};
+        lock.unlock();
+        qsizetype taken = 0;
+        try {
+            taken = entry->call(bytes);
+        } catch (...) {
+            taken = 0;
+        }
+        lock.lock();
+        if (!entry->removed)
+            m_buffer.advance(entry->id, std::clamp<qsizetype>(taken, 0, bytes.size()));
+        resumeIoIfRoomLocked();
+        ran = true;
+    }
+    lock.unlock();
+    reg.unlock();
+    lock.lock();
+    return ran;
+}
+
+bool PortSession::runEvent(std::unique_lock<std::mutex>& lock) {
+    if (!m_eventEnabled || m_stop)
+        return false;
+    const qsizetype unpromised = m_buffer.unreadFor(kEventCursor) - promisedLocked();
+    if (unpromised < 1)
+        return false;
+    const auto now = Clock::now();
+    if (m_notifyPos == m_buffer.writePos() && now - m_lastPost < kReofferInterval)
+        return false;
+    const quint64 id = m_nextDeliveryId++;
+    const auto count = quint16(std::min<qsizetype>(unpromised, 0xFFFF));
+    m_deliveries[id] = Delivery{count, 0, false};
+    m_notifyPos = m_buffer.writePos();
+    m_lastPost = now;
+    lock.unlock();
+    m_hooks.postTrigger(shared_from_this(), id, count);
+    lock.lock();
+    // The handler runs on the UI thread; wait for it, but never longer than the limit, so a
+    // blocked UI thread cannot stall the terminal view. Its bytes stay reserved for it.
+    m_rxCond.wait_for(lock, m_deliveryLimit,
+                      [&] { return m_stop || m_deliveries.find(id) == m_deliveries.end(); });
+    return true;
+}
+
+void PortSession::dispatcherLoop() {
+    std::unique_lock lock(m_rxMutex);
+    while (!m_stop) {
+        bool worked = runConsumers(lock);
+        worked = runEvent(lock) || worked;
+        if (m_stop)
+            break;
+        if (worked)
+            continue;
+
+        const auto now = Clock::now();
+        if (m_ioEnded && !m_lostReported &&
+            (m_deliveries.empty() || now - m_ioEndedAt >= m_deliveryLimit)) {
+            m_lostReported = true;
+            const QString message = lostMessage(m_device.path, m_ioError);
+            lock.unlock();
+            m_hooks.postLost(shared_from_this(), message);
+            lock.lock();
+            continue;
+        }
+        // Sleep until new data, a finished handler or a stop; poll every 50 ms while some
+        // consumer still has bytes it did not take or a failure is waiting to be reported.
+        bool pending = m_ioEnded && !m_lostReported;
+        if (m_buffer.unread() > 0)
+            pending = true;
+        const quint64 seenWrite = m_buffer.writePos();
+        const size_t seenDeliveries = m_deliveries.size();
+        const bool seenEnded = m_ioEnded;
+        const auto wake = [&] {
+            return m_stop || m_buffer.writePos() != seenWrite ||
+                   m_deliveries.size() != seenDeliveries || m_ioEnded != seenEnded;
+        };
+        if (pending)
+            m_rxCond.wait_for(lock, kReofferInterval, wake);
+        else
+            m_rxCond.wait(lock, wake);
+    }
+}

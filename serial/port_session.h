@@ -1,0 +1,136 @@
+#pragma once
+// One open period of the serial port: the device, the receive buffer with its cursors, the
+// output ring and the two threads that move bytes (see com_port.h for the model).
+//
+// Threads: the I/O thread poll()s the device and an eventfd; the dispatcher thread runs the
+// notification passes. Everything shared between them and the owning (UI) thread lives
+// under m_rxMutex (receive buffer, deliveries, flags) or m_outMutex (output ring).
+// Lock order: consumer registry → m_rxMutex; m_outMutex is never held with another lock.
+//
+// Shutdown order (stop()): set m_stop under m_rxMutex → wake the I/O thread through the
+// eventfd and the dispatcher through m_rxCond → join I/O → join dispatcher → close the
+// device (flush, restore termios, release exclusivity) → close the eventfd. The object
+// itself may outlive stop() while a data-available handler still holds it.
+#include "serial/port_device.h"
+#include "serial/receive_buffer.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// The consumers registered with the port; shared by the port and each of its sessions so
+// registrations survive a reopen. call() runs under the registry's (recursive) lock, so
+// remove() from another thread waits for a running call to end.
+class ConsumerRegistry {
+public:
+    using Consumer = std::function<qsizetype(const QByteArray&)>;
+    struct Entry {
+        int id;
+        Consumer call;
+        bool removed = false;
+    };
+    void add(int id, Consumer consumer);
+    void remove(int id);
+    std::recursive_mutex& mutex() { return m_mutex; }
+    // Only with mutex() held.
+    std::vector<std::shared_ptr<Entry>> entries() const { return m_entries; }
+
+private:
+    std::recursive_mutex m_mutex;
+    std::vector<std::shared_ptr<Entry>> m_entries;
+};
+
+class PortSession : public std::enable_shared_from_this<PortSession> {
+public:
+    static constexpr int kEventCursor = 0; // consumer ids are > 0
+    static constexpr std::chrono::milliseconds kReofferInterval{50};
+
+    struct Hooks {
+        // Both are called on the dispatcher thread and must return at once (queued calls).
+        std::function<void(std::shared_ptr<PortSession>, quint64 deliveryId, quint16 count)>
+            postTrigger;
+        std::function<void(std::shared_ptr<PortSession>, QString message)> postLost;
+    };
+
+    PortSession(OpenedDevice device, std::shared_ptr<ConsumerRegistry> registry,
+                int deliveryLimitMs, bool eventEnabled);
+    ~PortSession(); // stops if still running
+    PortSession(const PortSession&) = delete;
+    PortSession& operator=(const PortSession&) = delete;
+
+    // Starts both threads. Throws EInOutError when the eventfd or a thread cannot be made.
+    void start(Hooks hooks);
+    // See the shutdown order above. Idempotent; never throws.
+    void stop();
+    bool stopping() const { return m_stopping.load(); }
+    const QString& path() const { return m_device.path; }
+
+    // Owning thread: queues bytes for the device. Throws EOutputBufferTooSmall when they do
+    // not fit in the free room of the output ring; an empty text does nothing.
+    void write(const QByteArray& bytes);
+    // Owning thread: next byte for the data-available handler. false = nothing unread.
+    // deliveryId != 0 counts the byte against that delivery's Count.
+    bool readEventByte(quint64 deliveryId, char& byte);
+    // Owning thread: the handler of that delivery has returned (or was skipped).
+    void finishDelivery(quint64 deliveryId);
+    void setEventEnabled(bool enabled);
+    // Registers the cursor of a consumer added while the session runs (at the write position).
+    void addConsumerCursor(int id);
+    void removeConsumerCursor(int id);
+    qsizetype unreadCount() const;
+
+private:
+    struct Delivery {
+        quint16 count = 0;
+        qsizetype read = 0;
+        bool done = false;
+    };
+    using Clock = std::chrono::steady_clock;
+
+    void ioLoop();
+    void dispatcherLoop();
+    bool runConsumers(std::unique_lock<std::mutex>& lock);
+    bool runEvent(std::unique_lock<std::mutex>& lock);
+    qsizetype promisedLocked() const;
+    void wakeIo();
+    void resumeIoIfRoomLocked(); // with m_rxMutex held
+    void endIo(int err);         // with m_rxMutex held
+
+    OpenedDevice m_device;
+    std::shared_ptr<ConsumerRegistry> m_registry;
+    const std::chrono::milliseconds m_deliveryLimit;
+    Hooks m_hooks;
+    int m_wakeFd = -1;
+    std::thread m_io;
+    std::thread m_dispatcher;
+    std::atomic<bool> m_stopping{false};
+    bool m_stopped = false; // owning thread only
+
+    mutable std::mutex m_rxMutex;
+    std::condition_variable m_rxCond;
+    bool m_stop = false;
+    ReceiveBuffer m_buffer;
+    bool m_eventEnabled = false;
+    std::map<quint64, Delivery> m_deliveries; // posted, handler not yet returned
+    quint64 m_nextDeliveryId = 1;
+    quint64 m_notifyPos = 0;
+    Clock::time_point m_lastPost{};
+    std::map<int, std::pair<quint64, Clock::time_point>> m_lastOffer; // consumer → write, when
+    bool m_ioStalled = false; // the I/O thread stopped reading because the buffer was full
+    bool m_ioEnded = false;
+    int m_ioError = 0;
+    Clock::time_point m_ioEndedAt{};
+    bool m_lostReported = false;
+
+    std::mutex m_outMutex;
+    QByteArray m_out; // at most kOutSize bytes
+};

@@ -1,0 +1,93 @@
+#include "serial/receive_buffer.h"
+
+#include <algorithm>
+#include <cstring>
+
+ReceiveBuffer::ReceiveBuffer() : m_ring(kCapacity, '\0') {}
+
+quint64 ReceiveBuffer::readPos() const {
+    quint64 slowest = m_write;
+    for (const auto& [id, pos] : m_cursors)
+        slowest = std::min(slowest, pos);
+    return slowest;
+}
+
+qsizetype ReceiveBuffer::append(const char* data, qsizetype size) {
+    qsizetype done = 0;
+    while (done < size) {
+        const std::span<char> region = writableRegion();
+        if (region.empty())
+            break;
+        const qsizetype n = std::min<qsizetype>(qsizetype(region.size()), size - done);
+        std::memcpy(region.data(), data + done, size_t(n));
+        commit(n);
+        done += n;
+    }
+    return done;
+}
+
+std::span<char> ReceiveBuffer::writableRegion() {
+    const qsizetype room = freeRoom();
+    if (room <= 0)
+        return {};
+    const qsizetype start = qsizetype(m_write % quint64(kCapacity));
+    const qsizetype contiguous = std::min(room, kCapacity - start);
+    return {m_ring.data() + start, size_t(contiguous)};
+}
+
+void ReceiveBuffer::commit(qsizetype n) {
+    m_write += quint64(std::clamp<qsizetype>(n, 0, freeRoom()));
+}
+
+void ReceiveBuffer::addCursor(int id) {
+    m_cursors[id] = m_write;
+}
+
+void ReceiveBuffer::removeCursor(int id) {
+    m_cursors.erase(id);
+}
+
+quint64 ReceiveBuffer::cursor(int id) const {
+    const auto it = m_cursors.find(id);
+    return it == m_cursors.end() ? 0 : it->second;
+}
+
+qsizetype ReceiveBuffer::unreadFor(int id) const {
+    const auto it = m_cursors.find(id);
+    return it == m_cursors.end() ? 0 : qsizetype(m_write - it->second);
+}
+
+QByteArray ReceiveBuffer::peek(int id, qsizetype maxBytes) const {
+    const auto it = m_cursors.find(id);
+    if (it == m_cursors.end())
+        return {};
+    const qsizetype n = std::min(maxBytes, qsizetype(m_write - it->second));
+    QByteArray out;
+    out.reserve(n);
+    quint64 pos = it->second;
+    qsizetype left = n;
+    while (left > 0) {
+        const qsizetype start = qsizetype(pos % quint64(kCapacity));
+        const qsizetype chunk = std::min(left, kCapacity - start);
+        out.append(m_ring.constData() + start, chunk);
+        pos += quint64(chunk);
+        left -= chunk;
+    }
+    return out;
+}
+
+void ReceiveBuffer::advance(int id, qsizetype n) {
+    const auto it = m_cursors.find(id);
+    if (it == m_cursors.end() || n <= 0)
+        return;
+    it->second += quint64(std::min(n, qsizetype(m_write - it->second)));
+}
+
+bool ReceiveBuffer::take(int id, char& byte) {
+    const auto it = m_cursors.find(id);
+    if (it == m_cursors.end() || it->second == m_write)
+        return false;
+    byte = m_ring.at(qsizetype(it->second % quint64(kCapacity)));
+    ++it->second;
+    return true;
+}

@@ -1,0 +1,413 @@
+#include "serial/com_port.h"
+#include "serial/port_chooser.h"
+#include "tests/serial/pty_pair.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+
+#include <mutex>
+#include <sys/resource.h>
+#include <termios.h>
+#include <thread>
+
+namespace {
+
+// Runs the event loop until pred() holds or the time is up.
+template <typename Pred> bool spinUntil(Pred pred, int timeoutMs = 5000) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// The bytes every bytes except the two the line discipline keeps for flow control.
+QByteArray allPassableBytes() {
+    QByteArray out;
+    for (int b = 0; b < 256; ++b)
+        if (b != 0x11 && b != 0x13)
+            out.append(char(b));
+    return out;
+}
+
+// A port with a terminal-like consumer on the dispatcher thread and a data-available handler
+// that reads exactly Count bytes, both recording what they saw.
+struct Harness {
+    TComPort port;
+    std::mutex mutex;
+    QByteArray terminalBytes; // guarded by mutex
+    QByteArray eventBytes;    // UI thread only
+    QList<int> counts;
+    Qt::HANDLE eventThread = nullptr;
+    int opened = 0;
+    int failures = 0;
+    QString lastFailure;
+
+    Harness() {
+        port.addConsumer([this](const QByteArray& unread) {
+            std::lock_guard lock(mutex);
+            terminalBytes += unread;
+            return unread.size();
+        });
+        port.setOnTriggerAvail([this](TComPort& sender, quint16 count) {
+            eventThread = QThread::currentThreadId();
+            counts.append(count);
+            for (int i = 0; i < count; ++i)
+                eventBytes += sender.ReadChar();
+        });
+        QObject::connect(&port, &TComPort::opened, [this] { ++opened; });
+        QObject::connect(&port, &TComPort::portFailure, [this](const QString& m) {
+            ++failures;
+            lastFailure = m;
+        });
+    }
+    QByteArray terminal() {
+        std::lock_guard lock(mutex);
+        return terminalBytes;
+    }
+    bool bothGot(const QByteArray& expected, int timeoutMs = 5000) {
+        return spinUntil(
+            [&] {
+                return eventBytes.size() >= expected.size() && terminal().size() >= expected.size();
+            },
+            timeoutMs);
+    }
+};
+
+TEST(ComPort, BytesBothWaysUnchangedAndEventOnUiThread) {
+    PtyPair pty;
+    Harness h;
+    h.port.setDevicePath(pty.path());
+    h.port.Open();
+    ASSERT_TRUE(h.port.isOpen());
+
+    const QByteArray in = allPassableBytes().repeated(4);
+    ASSERT_TRUE(pty.write(in));
+    ASSERT_TRUE(h.bothGot(in));
+    EXPECT_EQ(h.eventBytes, in);
+    EXPECT_EQ(h.terminal(), in);
+    EXPECT_EQ(h.eventThread, QThread::currentThreadId());
+    EXPECT_EQ(h.port.unreadCount(), 0);
+
+    QByteArray out;
+    for (int b = 0; b < 256; ++b)
+        out.append(char(b));
+    h.port.WriteText(out);
+    EXPECT_EQ(pty.read(out.size(), 3000), out);
+}
+
+TEST(ComPort, TwoConsumersTakingCountAdvanceTheReadPositionOnce) {
+    PtyPair pty;
+    Harness h;
+    h.port.setDevicePath(pty.path());
+    h.port.Open();
+    ASSERT_TRUE(pty.write("abcde"));
+    ASSERT_TRUE(h.bothGot("abcde"));
+    EXPECT_EQ(h.port.unreadCount(), 0);
+    // Had the position moved by 10, the next bytes would be skipped or the ring corrupted.
+    ASSERT_TRUE(pty.write("fgh"));
+    ASSERT_TRUE(h.bothGot("abcdefgh"));
+    EXPECT_EQ(h.eventBytes, QByteArray("abcdefgh"));
+    EXPECT_EQ(h.terminal(), QByteArray("abcdefgh"));
+    int total = 0;
+    for (int c : h.counts)
+        total += c;
+    EXPECT_EQ(total, 8);
+}
+
+TEST(ComPort, PortChangeReopensAndKeepsBothConsumers) {
+    PtyPair first;
+    PtyPair second;
+    Harness h;
+    h.port.setDevicePath(first.path());
+    h.port.Open();
+    ASSERT_TRUE(first.write("one"));
+    ASSERT_TRUE(h.bothGot("one"));
+
+    h.port.setDevicePath(first.path()); // same port: neither closed nor reopened
+    EXPECT_EQ(h.opened, 1);
+
+    h.port.setPortName(second.path());
+    EXPECT_TRUE(h.port.isOpen());
+    EXPECT_EQ(h.opened, 2);
+    ASSERT_TRUE(second.write("two"));
+    ASSERT_TRUE(h.bothGot("onetwo"));
+    EXPECT_EQ(h.eventBytes, QByteArray("onetwo"));
+    EXPECT_EQ(h.terminal(), QByteArray("onetwo"));
+    // The old device is released: another program can take it now.
+    TComPort other;
+    other.setDevicePath(first.path());
+    EXPECT_NO_THROW(other.Open());
+}
+
+TEST(ComPort, NumberChangeWhileClosedOnlyRecords) {
+    TComPort port;
+    int opened = 0;
+    QObject::connect(&port, &TComPort::opened, [&] { ++opened; });
+    port.setComNumber(3);
+    EXPECT_EQ(port.ComNumber(), 3);
+    EXPECT_EQ(port.devicePath(), QStringLiteral("/dev/ttyS2"));
+    port.setPortName(QStringLiteral("com2"));
+    EXPECT_EQ(port.ComNumber(), 2);
+    port.setPortName(QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_EQ(port.ComNumber(), 0);
+    EXPECT_EQ(port.devicePath(), QStringLiteral("/dev/ttyUSB0"));
+    port.setPortName(QStringLiteral("nonsense"));
+    EXPECT_EQ(port.ComNumber(), 0);
+    EXPECT_TRUE(port.devicePath().isEmpty());
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_EQ(opened, 0);
+}
+
+TEST(ComPort, SecondOpenOfTheSameDeviceIsAlreadyOpen) {
+    PtyPair pty;
+    TComPort first;
+    first.setDevicePath(pty.path());
+    first.Open();
+
+    TComPort second;
+    second.setDevicePath(pty.path());
+    try {
+        second.WriteText("x");
+        FAIL() << "second open succeeded";
+    } catch (const EAlreadyOpen& e) {
+        EXPECT_EQ(e.code(), -2008);
+        EXPECT_EQ(e.message(), QStringLiteral("Device already open"));
+    }
+    EXPECT_FALSE(second.isOpen());
+
+    QProcess probe; // another program, as root (TIOCEXCL alone would let it in)
+    probe.start(QStringLiteral(STBMATE_PORT_PROBE), {pty.path()});
+    ASSERT_TRUE(probe.waitForFinished(10000));
+    EXPECT_EQ(probe.exitCode(), 3);
+    EXPECT_EQ(probe.readAllStandardOutput().trimmed(), QByteArray("Device already open"));
+
+    // Once released, the next write opens it.
+    first.Close();
+    EXPECT_NO_THROW(second.WriteText("y"));
+    EXPECT_TRUE(second.isOpen());
+    EXPECT_EQ(pty.read(1, 2000), QByteArray("y"));
+}
+
+TEST(ComPort, OpenFailuresCarryTheirClassCodeAndText) {
+    TComPort port;
+    port.setDevicePath(QStringLiteral("/dev/stbmate-no-such-port"));
+    try {
+        port.Open();
+        FAIL();
+    } catch (const EBadId& e) {
+        EXPECT_EQ(e.code(), -2001);
+        EXPECT_EQ(e.message(), QStringLiteral("Specified comport doesn't exist"));
+    }
+    EXPECT_FALSE(port.isOpen());
+
+    port.setDevicePath(QStringLiteral("/dev/null"));
+    try {
+        port.Open();
+        FAIL();
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.code(), -ENOTTY);
+        EXPECT_TRUE(e.message().contains(QStringLiteral("not a serial device")));
+    }
+}
+
+struct ScriptedChooser : PortChooser {
+    std::optional<QString> answer;
+    int asked = 0;
+    std::optional<QString> choosePort() override {
+        ++asked;
+        return answer;
+    }
+};
+
+TEST(ComPort, NoPortAsksTheChooser) {
+    TComPort port;
+    ScriptedChooser chooser;
+    port.setPortChooser(&chooser);
+    try {
+        port.WriteText("x");
+        FAIL();
+    } catch (const ENoPortSelected& e) {
+        EXPECT_EQ(e.code(), -2011);
+        EXPECT_EQ(e.message(),
+                  QStringLiteral("The ComNumber property of the TComPort has not been set"));
+    }
+    EXPECT_EQ(chooser.asked, 1);
+
+    PtyPair pty;
+    chooser.answer = pty.path();
+    port.WriteText("hi");
+    EXPECT_EQ(chooser.asked, 2);
+    EXPECT_TRUE(port.isOpen());
+    EXPECT_EQ(port.devicePath(), pty.path());
+    EXPECT_EQ(pty.read(2, 2000), QByteArray("hi"));
+}
+
+TEST(ComPort, ZeroLengthWriteOpensButSendsNothing) {
+    PtyPair pty;
+    TComPort port;
+    port.setDevicePath(pty.path());
+    EXPECT_NO_THROW(port.WriteText(QByteArray()));
+    EXPECT_TRUE(port.isOpen());
+    EXPECT_NO_THROW(port.WriteText(QByteArray()));
+    EXPECT_TRUE(pty.read(1, 300).isEmpty());
+}
+
+TEST(ComPort, OversizedWriteIsRefusedWhole) {
+    PtyPair pty;
+    TComPort port;
+    port.setDevicePath(pty.path());
+    try {
+        port.WriteText(QByteArray(TComPort::kOutSize + 1, 'x'));
+        FAIL();
+    } catch (const EOutputBufferTooSmall& e) {
+        EXPECT_EQ(e.code(), -3006);
+    }
+    port.WriteText("ok");
+    EXPECT_EQ(pty.read(10, 1000), QByteArray("ok"));
+}
+
+TEST(ComPort, ReadCharWithNothingUnreadIsBufferEmpty) {
+    PtyPair pty;
+    TComPort port;
+    port.setOnTriggerAvail([](TComPort&, quint16) {});
+    port.setDevicePath(pty.path());
+    EXPECT_THROW(port.ReadChar(), EBufferIsEmpty);
+    EXPECT_TRUE(port.isOpen());
+}
+
+TEST(ComPort, XoffFromTheFarEndHoldsOutputUntilXon) {
+    PtyPair pty;
+    TComPort port;
+    port.setDevicePath(pty.path());
+    port.Open();
+    ASSERT_TRUE(pty.write(QByteArray(1, '\x13')));
+    QThread::msleep(100); // let the line discipline see it
+    port.WriteText("held");
+    EXPECT_TRUE(pty.read(4, 400).isEmpty());
+    ASSERT_TRUE(pty.write(QByteArray(1, '\x11')));
+    EXPECT_EQ(pty.read(4, 2000), QByteArray("held"));
+}
+
+TEST(ComPort, ClosingRestoresTheDeviceSettings) {
+    PtyPair pty;
+    TComPort port;
+    port.setDevicePath(pty.path());
+    port.Open();
+    port.Close();
+    const int fd = ::open(pty.path().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0) << "exclusivity not released";
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(fd, &tio), 0);
+    ::close(fd);
+    // A fresh pty is cooked with echo; raw mode would have cleared both.
+    EXPECT_TRUE(tio.c_lflag & ICANON);
+    EXPECT_TRUE(tio.c_lflag & ECHO);
+}
+
+double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+TEST(ComPort, VanishedDeviceIsReportedOnceAndTheNextWriteTriesAgain) {
+    auto pty = std::make_unique<PtyPair>();
+    Harness h;
+    const QString path = pty->path();
+    h.port.setDevicePath(path);
+    h.port.Open();
+    ASSERT_TRUE(pty->write("last words\r\n"));
+    ASSERT_TRUE(h.bothGot("last words\r\n"));
+
+    pty->closeMaster();
+    ASSERT_TRUE(spinUntil([&] { return h.failures > 0; }, 5000));
+    EXPECT_FALSE(h.port.isOpen());
+    EXPECT_TRUE(h.lastFailure.contains(path)) << h.lastFailure.toStdString();
+
+    // No second report and no spinning thread afterwards.
+    const double before = cpuSeconds();
+    spinUntil([] { return false; }, 500);
+    EXPECT_EQ(h.failures, 1);
+    EXPECT_LT(cpuSeconds() - before, 0.25);
+
+    pty.reset();
+    EXPECT_THROW(h.port.WriteText("again"), EBadId);
+    EXPECT_FALSE(h.port.isOpen());
+}
+
+TEST(ComPort, BurstBeyondTheBufferWhileTheUiThreadIsBlockedArrivesIntact) {
+    PtyPair pty;
+    Harness h;
+    h.port.setDeliveryLimitMs(100); // the blocked UI thread outlasts the delivery limit
+    h.port.setDevicePath(pty.path());
+    h.port.Open();
+
+    QByteArray burst;
+    quint32 x = 12345;
+    while (burst.size() < 300 * 1024) {
+        x = x * 1103515245u + 12345u;
+        const char c = char((x >> 16) & 0xFF);
+        if (c != 0x11 && c != 0x13)
+            burst.append(c);
+    }
+    bool written = false;
+    std::thread writer([&] { written = pty.write(burst, 30000); });
+    QThread::msleep(1200); // the UI thread is busy and handles no events
+    const bool arrived = h.bothGot(burst, 30000);
+    writer.join();
+    ASSERT_TRUE(arrived) << "event " << h.eventBytes.size() << " terminal " << h.terminal().size()
+                         << " unread " << h.port.unreadCount();
+    EXPECT_TRUE(written);
+    EXPECT_TRUE(h.eventBytes == burst);
+    EXPECT_TRUE(h.terminal() == burst);
+}
+
+TEST(ComPort, ConsumerRemovedWhileOpenStopsHoldingTheBuffer) {
+    PtyPair pty;
+    TComPort port;
+    std::atomic<int> calls{0};
+    const int id = port.addConsumer([&](const QByteArray&) {
+        ++calls;
+        return qsizetype(0); // takes nothing: holds the read position
+    });
+    port.setDevicePath(pty.path());
+    port.Open();
+    ASSERT_TRUE(pty.write("abc"));
+    ASSERT_TRUE(spinUntil([&] { return port.unreadCount() == 3; }));
+    port.removeConsumer(id);
+    EXPECT_EQ(port.unreadCount(), 0);
+    const int seen = calls;
+    ASSERT_TRUE(pty.write("def"));
+    spinUntil([] { return false; }, 200);
+    EXPECT_EQ(calls, seen);
+}
+
+TEST(ComPort, HandlerFailureIsReportedNotLost) {
+    PtyPair pty;
+    TComPort port;
+    QStringList failures;
+    QObject::connect(&port, &TComPort::portFailure, [&](const QString& m) { failures.append(m); });
+    // Reads one byte more than announced: the extra read finds nothing.
+    port.setOnTriggerAvail([](TComPort& sender, quint16 count) {
+        for (int i = 0; i <= count; ++i)
+            sender.ReadChar();
+    });
+    port.setDevicePath(pty.path());
+    port.Open();
+    ASSERT_TRUE(pty.write("z"));
+    ASSERT_TRUE(spinUntil([&] { return !failures.isEmpty(); }));
+    EXPECT_EQ(failures.first(), QStringLiteral("Buffer is empty"));
+    EXPECT_TRUE(port.isOpen());
+}
+
+} // namespace
