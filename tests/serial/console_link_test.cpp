@@ -1,0 +1,166 @@
+// The console dialogue on a real port: the data-available shell feeding the watcher and the
+// session log, and the serial check against an echoing, a silent and a busy far end.
+#include "log/session_log.h"
+#include "serial/console_fakes.h"
+#include "serial/console_link.h"
+#include "tests/serial/pty_pair.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+template <typename Pred> bool spinUntil(Pred pred, int timeoutMs = 5000) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// Reads the one log file of the scratch folder, entries without their time stamp.
+QStringList loggedTexts(const stbtest::ScratchDir& dir) {
+    QStringList texts;
+    const QDir logs(dir.file(QStringLiteral("Logs")));
+    for (const QString& name : logs.entryList(QDir::Files)) {
+        QFile f(logs.filePath(name));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            const QString text = QString::fromUtf8(line).remove(QLatin1Char('\r'));
+            const int dash = text.indexOf(QStringLiteral(" - "));
+            if (dash >= 0)
+                texts.append(text.mid(dash + 3));
+        }
+    }
+    return texts;
+}
+
+// A far end that echoes every byte back, as a shell on the console does.
+class EchoPeer {
+public:
+    explicit EchoPeer(PtyPair& pty) : m_pty(pty), m_thread([this] { run(); }) {}
+    ~EchoPeer() {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    void run() {
+        while (!m_stop) {
+            const QByteArray got = m_pty.read(1, 20);
+            if (!got.isEmpty())
+                m_pty.write(got);
+        }
+    }
+    PtyPair& m_pty;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+struct LinkRig {
+    stbtest::ScratchDir scratch;
+    TComPort port;
+    SerialConsoleLink link{port, 0};
+    LinkRig() { SetLogBaseDir(scratch.path() + QLatin1Char('/')); }
+    ~LinkRig() { SetLogBaseDir(QString()); }
+};
+
+TEST(ConsoleLink, ReceivedLinesReachTheLogAtTheirCarriageReturn) {
+    PtyPair pty;
+    LinkRig rig;
+    rig.port.setDevicePath(pty.path());
+    rig.port.Open();
+    ASSERT_TRUE(pty.write(QByteArray("ab\x1b[2Jcd\r\n\r\n/config # ls start.sh\r\npartial")));
+    ASSERT_TRUE(spinUntil([&] { return rig.link.watcher().RxLine == QStringLiteral("partial"); }));
+    EXPECT_EQ(loggedTexts(rig.scratch), (QStringList{"ab[2Jcd", "", "/config # ls start.sh"}));
+    EXPECT_TRUE(rig.link.watcher().SeenConfigPrompt);
+    EXPECT_TRUE(rig.link.watcher().SeenStartScript);
+    EXPECT_FALSE(rig.link.watcher().SeenHello);
+}
+
+TEST(ConsoleLink, OtherEventsRunBetweenTheBytesOfOneBurst) {
+    PtyPair pty;
+    LinkRig rig;
+    rig.port.setDevicePath(pty.path());
+    rig.port.Open();
+    int timerRuns = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++timerRuns; });
+    timer.start(0);
+    ASSERT_TRUE(pty.write(QByteArray(2000, 'x') + "\r"));
+    ASSERT_TRUE(spinUntil([&] { return !loggedTexts(rig.scratch).isEmpty(); }));
+    timer.stop();
+    EXPECT_EQ(loggedTexts(rig.scratch).value(0).size(), 255);
+    EXPECT_GT(timerRuns, 100); // the window is not frozen while the watcher reads
+}
+
+TEST(CheckSerialLinkOnPort, EchoingFarEndAnswers) {
+    PtyPair pty;
+    EchoPeer peer(pty);
+    LinkRig rig;
+    rig.port.setDevicePath(pty.path());
+    FakeBusyIndicator busy;
+    QElapsedTimer t;
+    t.start();
+    EXPECT_TRUE(CheckSerialLink(rig.link.dialogue(), busy));
+    EXPECT_GE(t.elapsed(), 880);
+    EXPECT_FALSE(busy.visible);
+    EXPECT_EQ(busy.hideCount, 1);
+    EXPECT_TRUE(loggedTexts(rig.scratch).contains(QStringLiteral("echo hello")));
+}
+
+TEST(CheckSerialLinkOnPort, SilenceIsNoAnswerAfterTwoWaits) {
+    PtyPair pty;
+    LinkRig rig;
+    rig.port.setDevicePath(pty.path());
+    int failures = 0;
+    QObject::connect(&rig.port, &TComPort::portFailure, [&] { ++failures; });
+    FakeBusyIndicator busy;
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(CheckSerialLink(rig.link.dialogue(), busy));
+    const qint64 ms = t.elapsed();
+    EXPECT_GE(ms, 880);
+    EXPECT_LE(ms, 1100);
+    EXPECT_FALSE(busy.visible);
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(pty.read(12, 1000), QByteArray("\x03"
+                                             "echo hello\r"));
+}
+
+TEST(CheckSerialLinkOnPort, BusyPortIsNoAnswerWithoutAnyReport) {
+    PtyPair pty;
+    TComPort holder;
+    holder.setDevicePath(pty.path());
+    holder.Open();
+    LinkRig rig;
+    rig.port.setDevicePath(pty.path());
+    int failures = 0;
+    QObject::connect(&rig.port, &TComPort::portFailure, [&] { ++failures; });
+    FakeBusyIndicator busy;
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(CheckSerialLink(rig.link.dialogue(), busy));
+    EXPECT_LT(t.elapsed(), 300);
+    EXPECT_FALSE(busy.visible);
+    EXPECT_EQ(busy.hideCount, 1);
+    EXPECT_EQ(failures, 0);
+    EXPECT_FALSE(rig.port.isOpen());
+}
+
+} // namespace
