@@ -8,7 +8,7 @@
 // during the wait does not cut the work short, it only ends the wait's event loop early,
 // after which the call blocks until the work is done.
 #include <QEventLoop>
-#include <QMetaObject>
+#include <QTimer>
 
 #include <atomic>
 #include <exception>
@@ -32,9 +32,16 @@ template <typename Work> auto RunKeepingEventsFlowing(Work&& work) -> std::invok
             failure = std::current_exception();
         }
         done.store(true);
-        QMetaObject::invokeMethod(
-            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });
+    // The wait looks at the flag on a short timer instead of being called from the worker:
+    // nothing but the flag crosses the threads, and the end is seen within 10 ms.
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done.load())
+            loop.quit();
+    });
+    poll.start();
     if (!done.load())
         loop.exec();
     worker.join();
