@@ -1,0 +1,263 @@
+// TForm1's behaviour: start-up, the settings it stores, the language it applies, the quit
+// paths and the small commands.
+#include "app/main_window.h"
+
+#include "app/file_version.h"
+#include "app/process_starter.h"
+#include "app/status_light.h"
+#include "log/session_log.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QTabWidget>
+#include <QTextCursor>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kSettingsFileName = QStringLiteral("stbmate.ini");
+const QString kMain = QStringLiteral("Main");
+
+} // namespace
+
+void TForm1::FormCreate() {
+    SetLogNameTemplate(QStringLiteral("stbmate-$Y-$M-$D"));
+    WriteLogEntry(QStringLiteral("****** start programm ******"));
+
+    const QString settingsPath = m_programDir + QLatin1Char('/') + kSettingsFileName;
+    if (!QFileInfo::exists(settingsPath)) {
+        WriteLogError(QStringLiteral("stbmate.ini is missing ! --> EXIT"));
+        m_dialogs.showError(QStringLiteral("stbmate.ini fehlt"));
+        return;
+    }
+
+    Timer1Timer();
+    StatusPanels[1]->setText(QStringLiteral("stbmate.exe"));
+    StatusPanels[2]->setText(QStringLiteral("Version: ") +
+                             FileVersionText(QCoreApplication::applicationFilePath()));
+    PageControl1->setCurrentIndex(0);
+
+    m_settings = std::make_unique<IniFile>(settingsPath);
+    const MainSettings main = ReadMainSettings(*m_settings);
+    m_currentLanguage = main.language;
+    Edit1->setText(main.ip);
+    m_settleDelay = main.settleDelay;
+
+    // The handlers are for the user's changes; start-up fills the boxes without them.
+    {
+        const QSignalBlocker block(ComboBox1);
+        ComboBox1->clear();
+        ComboBox1->addItems(LanguageNames(m_settings->ReadSections()));
+        ComboBox1->setEditText(m_currentLanguage);
+    }
+    {
+        const QSignalBlocker block(ComboBox2);
+        m_portNumber = PortNumberForText(portEntries(), main.comPort);
+        if (m_portNumber > 0)
+            ComboBox2->setCurrentIndex(m_portNumber - 1);
+        ComboBox2->setEditText(main.comPort);
+    }
+    applyPortNumber(m_portNumber);
+
+    ApplyLanguage(m_currentLanguage);
+    Timer1->start();
+    m_created = true;
+}
+
+void TForm1::ApplyLanguage(const QString& section) {
+    m_language = ReadLanguageTexts(*m_settings, section);
+    const LanguageTexts& t = m_language;
+    Datei1->setTitle(t.caption(CaptionKey::M1_1));
+    Beenden1->setText(t.caption(CaptionKey::M1_2));
+    Funktionen1->setTitle(t.caption(CaptionKey::M2_1));
+    IPAdressesetzenndern1->setText(t.caption(CaptionKey::M2_2));
+    FTPServerinstallieren1->setText(t.caption(CaptionKey::M2_3));
+    NotfallImageaufspielen1->setText(t.caption(CaptionKey::M2_4));
+    Hilfe1->setTitle(t.caption(CaptionKey::M3_1));
+    Label1->setText(t.caption(CaptionKey::L1));
+    Label2->setText(t.caption(CaptionKey::L2));
+    Label3->setText(t.caption(CaptionKey::L3));
+    Label4->setText(t.caption(CaptionKey::L4));
+    Label5->setText(t.caption(CaptionKey::L5));
+    Label6->setText(t.caption(CaptionKey::L6));
+    GroupBox1->setTitle(t.caption(CaptionKey::L7));
+    Button2->setText(t.caption(CaptionKey::L8));
+
+    // Screen readers follow the visible captions; an empty caption keeps the last name.
+    auto follow = [](QWidget* field, QLabel* label) {
+        if (!label->text().isEmpty()) {
+            field->setAccessibleName(label->text());
+            label->setAccessibleName(label->text());
+        }
+    };
+    follow(Edit1, Label1);
+    follow(ComboBox1, Label2);
+    follow(ComboBox2, Label3);
+    follow(StatusLight1, Label4);
+    follow(StatusLight2, Label5);
+    follow(Edit2, Label6);
+    if (!Button2->text().isEmpty())
+        Button2->setAccessibleName(Button2->text());
+    if (!GroupBox1->title().isEmpty())
+        GroupBox1->setAccessibleName(GroupBox1->title());
+}
+
+bool TForm1::writeMainSetting(const QString& key, const QString& value) {
+    try {
+        m_settings->WriteString(kMain, key, value);
+        return true;
+    } catch (const EIniFileException& e) {
+        m_dialogs.showError(e.message());
+        return false;
+    }
+}
+
+void TForm1::Timer1Timer() {
+    StatusPanels[0]->setText(ClockText(QDateTime::currentDateTime()));
+}
+
+void TForm1::ComboBox1Change() {
+    if (!m_settings)
+        return;
+    m_currentLanguage = ComboBox1->currentText();
+    if (!writeMainSetting(QStringLiteral("Language"), m_currentLanguage))
+        return;
+    ApplyLanguage(m_currentLanguage);
+}
+
+void TForm1::ComboBox2Change() {
+    if (!m_settings)
+        return;
+    const QString text = ComboBox2->currentText();
+    if (!writeMainSetting(QStringLiteral("ComPort"), text))
+        return;
+    m_portNumber = PortNumberForText(portEntries(), text);
+    applyPortNumber(m_portNumber);
+}
+
+QString TForm1::portText() const {
+    return ComboBox2->currentText();
+}
+
+QStringList TForm1::portEntries() const {
+    QStringList items;
+    for (int i = 0; i < ComboBox2->count(); ++i)
+        items << ComboBox2->itemText(i);
+    return items;
+}
+
+void TForm1::Edit1Exit() {
+    if (!m_settings)
+        return;
+    writeMainSetting(QStringLiteral("IP"), Edit1->text());
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Edit1 && event->type() == QEvent::FocusOut)
+        Edit1Exit();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    // An address typed just before closing is kept as if the field had been left.
+    if (Edit1->hasFocus())
+        Edit1Exit();
+    QMainWindow::closeEvent(event);
+    // The main window ends the program even while a wait or progress dialog is still up.
+    if (event->isAccepted())
+        QCoreApplication::quit();
+}
+
+void TForm1::Beenden1Click() {
+    WriteLogEntry(QStringLiteral("****** end programm *******"));
+    QCoreApplication::quit();
+}
+
+void TForm1::Button1Click() {
+    releaseNetwork();
+    close();
+}
+
+void TForm1::Button2Click() {
+    // Each half sets its light only once its check exists; a check that is not there yet
+    // must not look like a good link.
+    if (const std::optional<bool> serial = runSerialCheck())
+        StatusLight1->setLit(*serial);
+    if (const std::optional<bool> network = runNetworkCheck())
+        StatusLight2->setLit(*network);
+}
+
+void TForm1::N1Click() {
+    const QString version = FileVersionText(QCoreApplication::applicationFilePath());
+    m_dialogs.showMessage(QStringLiteral("stbmate\nVersion %1\n\n"
+                                         "Einrichtung und Notfallhilfe für den Satellitenreceiver "
+                                         "über die serielle Konsole und das Netzwerk.")
+                              .arg(version));
+}
+
+void TForm1::SatChannelListEditor1Click() {
+    const QString editor = FindChannelListEditor(m_programDir);
+    if (editor.isEmpty() || !m_starter.startDetached(editor, {}))
+        m_dialogs.showError(QStringLiteral(
+            "Es ist ein Fehler aufgetreten. \nSatEditor konnte nicht gestartet werden."));
+}
+
+void TForm1::setSerialPageWidget(QWidget* widget) {
+    if (Terminal1Placeholder) {
+        m_serialPageLayout->removeWidget(Terminal1Placeholder);
+        delete Terminal1Placeholder;
+        Terminal1Placeholder = nullptr;
+    }
+    widget->setParent(TabSheet1);
+    m_serialPageLayout->addWidget(widget);
+}
+
+QString TForm1::receiverAddress() const {
+    return Edit1->text();
+}
+QString TForm1::ownAddress() const {
+    return Edit2->text();
+}
+void TForm1::setOwnAddress(const QString& address) {
+    Edit2->setText(address);
+}
+void TForm1::setSerialLight(bool lit) {
+    StatusLight1->setLit(lit);
+}
+void TForm1::setNetworkLight(bool lit) {
+    StatusLight2->setLit(lit);
+}
+void TForm1::showPage(int index) {
+    PageControl1->setCurrentIndex(index);
+}
+
+void TForm1::appendNetworkLine(const QString& line) {
+    Memo1->appendPlainText(line);
+}
+
+void TForm1::appendNetworkText(const QString& text) {
+    QTextCursor cursor(Memo1->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(text);
+    Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
+}
+
+QStringList TForm1::networkLines() const {
+    return Memo1->toPlainText().split(QLatin1Char('\n'));
+}
+
+void TForm1::clearNetworkText() {
+    Memo1->clear();
+}
