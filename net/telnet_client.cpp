@@ -1,0 +1,234 @@
+#include "net/telnet_client.h"
+
+#include "net/blocking_call.h"
+#include "net/net_errors.h"
+#include "net/socket_util.h"
+
+#include <QMetaObject>
+#include <QStringDecoder>
+
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+namespace {
+
+const QString kNoAnswer = QStringLiteral("Server antwortet nicht.");
+const QString kClosed = QStringLiteral("Die Verbindung wurde erfolgreich geschlossen.");
+// A write the receiver does not take within this time counts as a dead session; without it a
+// stalled peer could block the UI thread forever.
+constexpr int kSendTimeoutMs = 5000;
+// One hand-off carries everything already buffered, up to this much.
+constexpr int kMaxBlock = 8 * TTelnetClient::kReadSize;
+
+bool resolve(const QString& host, in_addr* address) {
+    if (host.compare(QStringLiteral("LOCALHOST"), Qt::CaseInsensitive) == 0)
+        return ::inet_pton(AF_INET, "127.0.0.1", address) == 1;
+    const QByteArray name = host.toUtf8();
+    if (::inet_pton(AF_INET, name.constData(), address) == 1)
+        return true;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (name.isEmpty() || ::getaddrinfo(name.constData(), nullptr, &hints, &found) != 0)
+        return false;
+    *address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+    ::freeaddrinfo(found);
+    return true;
+}
+
+// Returns the connected socket, or -1 for any failure the user can only read as "no answer".
+int connectWithTimeout(const QString& host, std::uint16_t port, int timeoutMs) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    if (!resolve(host, &address.sin_addr))
+        return -1;
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd.valid())
+        return -1;
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (errno != EINPROGRESS)
+            return -1;
+        pollfd entry{fd.get(), POLLOUT, 0};
+        int ready;
+        do {
+            ready = ::poll(&entry, 1, timeoutMs);
+        } while (ready < 0 && errno == EINTR);
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (ready != 1 || ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 ||
+            error != 0)
+            return -1;
+    }
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    timeval tv{kSendTimeoutMs / 1000, (kSendTimeoutMs % 1000) * 1000};
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    return fd.release();
+}
+
+} // namespace
+
+TTelnetClient::TTelnetClient(Ticker& ticker, QObject* parent) : QObject(parent), m_ticker(ticker) {}
+
+TTelnetClient::~TTelnetClient() {
+    Disconnect();
+}
+
+void TTelnetClient::ResetTelnetClient() {
+    Disconnect();
+    m_port = kDefaultPort;
+    m_parser.setTerminal("dumb");
+    m_parser.reset();
+}
+
+void TTelnetClient::Connect() {
+    if (m_open)
+        throw EAlreadyConnected(QStringLiteral("Verbindung besteht bereits."));
+    // A session the receiver ended leaves its thread and socket behind; clear them first so
+    // two receive threads never read one client.
+    Disconnect();
+
+    int fd = -1;
+    const QString host = m_host;
+    const std::uint16_t port = m_port;
+    const int timeoutMs = m_connectTimeoutMs;
+    RunWithoutUserInput([&] { fd = connectWithTimeout(host, port, timeoutMs); });
+    if (fd < 0)
+        throw ETelnetClientConnectError(kNoAnswer);
+
+    m_fd = fd;
+    m_stop = false;
+    m_open = true;
+    try {
+        m_receiver = std::thread([this] { receiveLoop(); });
+    } catch (const std::system_error&) {
+        Disconnect();
+        throw ETelnetClientConnectError(kNoAnswer);
+    }
+}
+
+void TTelnetClient::Disconnect() {
+    {
+        std::lock_guard lock(m_handOffMutex);
+        m_stop = true;
+    }
+    m_handOffDone.notify_all();
+    m_open = false;
+    if (m_fd >= 0)
+        ::shutdown(m_fd, SHUT_RDWR);
+    if (m_receiver.joinable())
+        m_receiver.join();
+    m_parser.reset(); // only now: the receive thread used it until the join
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+void TTelnetClient::writeBytes(const QByteArray& bytes) {
+    if (!m_open || m_fd < 0)
+        throw EConnClosedGracefully(kClosed);
+    int error;
+    {
+        std::lock_guard lock(m_writeMutex);
+        error = SendAll(m_fd, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    }
+    if (error != 0) {
+        m_open = false;
+        throw EConnClosedGracefully(kClosed);
+    }
+}
+
+bool TTelnetClient::writeReply(const QByteArray& bytes) {
+    std::lock_guard lock(m_writeMutex);
+    return SendAll(m_fd, bytes.constData(), static_cast<std::size_t>(bytes.size())) == 0;
+}
+
+void TTelnetClient::SendTelnet(const QString& line) {
+    writeBytes(line.toUtf8() + "\r\n");
+    m_ticker.WaitTicks(m_settleDelay + kSendTicks);
+}
+
+void TTelnetClient::SendTelnetChar(char c) {
+    if (c == '\r' && !m_parser.serverSpeaksTelnet())
+        writeBytes("\r\n");
+    else
+        writeBytes(QByteArray(1, c));
+}
+
+bool TTelnetClient::handOver(const QString& text) {
+    std::uint64_t ticket;
+    {
+        std::lock_guard lock(m_handOffMutex);
+        if (m_stop)
+            return false;
+        ticket = ++m_handOffsQueued;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, text] {
+            if (m_handler)
+                m_handler(text);
+            {
+                std::lock_guard lock(m_handOffMutex);
+                ++m_handOffsRun;
+            }
+            m_handOffDone.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(m_handOffMutex);
+    m_handOffDone.wait(lock, [&] { return m_stop.load() || m_handOffsRun >= ticket; });
+    return !m_stop;
+}
+
+void TTelnetClient::receiveLoop() {
+    // Received bytes are UTF-8 text; the decoder keeps a character split between two blocks.
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QByteArray buffer(kReadSize, Qt::Uninitialized);
+    const TelnetOptionParser::ReplySink reply = [this](const QByteArray& bytes) {
+        writeReply(bytes);
+    };
+    while (!m_stop) {
+        QByteArray block;
+        bool closed = false;
+        if (WaitReadable(m_fd, -1) < 0)
+            break;
+        if (m_stop)
+            break;
+        for (;;) {
+            const int flags = block.isEmpty() ? 0 : MSG_DONTWAIT;
+            const ssize_t got = ::recv(m_fd, buffer.data(), buffer.size(), flags);
+            if (got > 0) {
+                block.append(buffer.constData(), got);
+                if (block.size() >= kMaxBlock)
+                    break;
+                continue;
+            }
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                break;
+            closed = true; // end of stream or a broken connection
+            break;
+        }
+        const QByteArray text = m_parser.feedBlock(block, reply);
+        if (!m_handler)
+            break;
+        if (!handOver(decoder(text)))
+            break;
+        if (closed) {
+            m_open = false;
+            ::shutdown(m_fd, SHUT_RDWR);
+            break;
+        }
+    }
+}

@@ -1,0 +1,87 @@
+#pragma once
+// TTelnetClient: the program's one telnet client for sessions with the receiver's telnet
+// service. All public methods are for the UI thread. Each open session has one receive thread
+// that reads what arrives, answers the option negotiation itself, and hands each block of text
+// to the UI thread, waiting until the data handler has run there (a queued call plus a wait
+// that also ends when the session is being closed, so a closing UI thread never deadlocks on it).
+//
+// Shutdown order (Disconnect, also run by ResetTelnetClient, Connect and the destructor): stop
+// flag → shut the socket down (wakes the thread from its read) and wake any hand-off wait → join
+// the receive thread → close the socket. A queued hand-off that has not run yet still runs later
+// on the UI thread, as long as the client exists.
+#include "net/telnet_link.h"
+#include "net/telnet_option_parser.h"
+#include "serial/console_dialogue.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+class TTelnetClient : public QObject, public TelnetLink {
+    Q_OBJECT
+public:
+    using DataHandler = std::function<void(const QString& text)>;
+
+    static constexpr std::uint16_t kDefaultPort = 23;
+    static constexpr int kReadSize = 32768;
+    // The system's own connect time-out is about two minutes; a receiver on the home network
+    // answers in milliseconds or not at all.
+    static constexpr int kDefaultConnectTimeoutMs = 5000;
+    static constexpr int kSendTicks = 15;
+
+    // ticker: the tick wait SendTelnet uses (it must outlive the client).
+    explicit TTelnetClient(Ticker& ticker, QObject* parent = nullptr);
+    ~TTelnetClient() override;
+
+    // Called on the UI thread with each received block's text (possibly empty). Without one, the
+    // receive thread ends at its first block.
+    void setOnDataAvailable(DataHandler handler) { m_handler = std::move(handler); }
+    void setHost(const QString& host) override { m_host = host; }
+    QString host() const { return m_host; }
+    void setPort(std::uint16_t port) { m_port = port; }
+    std::uint16_t port() const { return m_port; }
+    void setSettleDelay(int ticks) { m_settleDelay = ticks; }
+    void setConnectTimeoutMs(int ms) { m_connectTimeoutMs = ms; }
+    QByteArray terminal() const { return m_parser.terminal(); }
+    bool serverSpeaksTelnet() const { return m_parser.serverSpeaksTelnet(); }
+
+    void ResetTelnetClient() override;
+    // Blocks the caller for the connect (at most the connect time-out) while the window keeps
+    // painting, without taking the user's input meanwhile.
+    void Connect() override;
+    bool Connected() const override { return m_open.load(); }
+    void Disconnect() override;
+    void SendTelnet(const QString& line) override;
+    void SendTelnetChar(char c) override;
+
+private:
+    void receiveLoop();
+    bool handOver(const QString& text);
+    void writeBytes(const QByteArray& bytes); // throws EConnClosedGracefully
+    bool writeReply(const QByteArray& bytes);
+
+    Ticker& m_ticker;
+    DataHandler m_handler;
+    QString m_host;
+    std::uint16_t m_port = kDefaultPort;
+    int m_settleDelay = 0;
+    int m_connectTimeoutMs = kDefaultConnectTimeoutMs;
+
+    TelnetOptionParser m_parser; // used by the receive thread while a session is open
+    int m_fd = -1;               // owned by the UI thread; closed only after the join
+    std::thread m_receiver;
+    std::atomic<bool> m_open{false};
+    std::atomic<bool> m_stop{false};
+    std::mutex m_writeMutex; // keeps UI writes and negotiation replies whole
+
+    std::mutex m_handOffMutex;
+    std::condition_variable m_handOffDone;
+    std::uint64_t m_handOffsQueued = 0; // guarded by m_handOffMutex
+    std::uint64_t m_handOffsRun = 0;    // guarded by m_handOffMutex
+};

@@ -1,0 +1,177 @@
+// The socket-free halves of the telnet session: option negotiation and the output handler.
+#include "log/session_log.h"
+#include "net/telnet_data_handler.h"
+#include "net/telnet_option_parser.h"
+#include "tests/net/fake_main_view.h"
+#include "tests/support/test_support.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> values) {
+    QByteArray out;
+    for (int v : values)
+        out.append(static_cast<char>(v));
+    return out;
+}
+
+struct Fed {
+    QByteArray text;
+    QList<QByteArray> replies;
+};
+
+Fed feed(TelnetOptionParser& parser, const QByteArray& block) {
+    Fed out;
+    out.text = parser.feedBlock(block, [&](const QByteArray& r) { out.replies.append(r); });
+    return out;
+}
+
+constexpr int IAC = 255, WILL = 251, WONT = 252, DO = 253, DONT = 254, SB = 250, SE = 240;
+
+TEST(TelnetOptionParser, AnswersEachRequestFromTheFixedTable) {
+    struct Case {
+        QByteArray received;
+        QByteArray reply;
+    } cases[] = {
+        {bytes({IAC, DO, 24}), bytes({IAC, WILL, 24})},
+        {bytes({IAC, DO, 1}), bytes({IAC, WILL, 1})},
+        {bytes({IAC, DO, 31}), bytes({IAC, WONT, 31})},
+        {bytes({IAC, DO, 37}), bytes({IAC, WONT, 37})},
+        {bytes({IAC, WILL, 3}), bytes({IAC, DONT, 3})},
+        {bytes({IAC, WILL, 1}), bytes({IAC, DO, 1})},
+        {bytes({IAC, WILL, 25}), bytes({IAC, DO, 25})},
+        {bytes({IAC, WONT, 1}), bytes({IAC, DONT, 1})},
+        {bytes({IAC, DONT, 31}), bytes({IAC, WONT, 31})},
+        {bytes({IAC, DONT, 1}), bytes({IAC, WONT, 1})},
+    };
+    for (const auto& c : cases) {
+        TelnetOptionParser parser;
+        const Fed fed = feed(parser, "a" + c.received + "b");
+        EXPECT_EQ(fed.text, "ab");
+        ASSERT_EQ(fed.replies.size(), 1);
+        EXPECT_EQ(fed.replies.front(), c.reply) << c.received.toHex().toStdString();
+        EXPECT_TRUE(parser.serverSpeaksTelnet());
+    }
+}
+
+TEST(TelnetOptionParser, TerminalTypeRequestGetsDumbInOneWrite) {
+    TelnetOptionParser parser;
+    const Fed fed = feed(parser, bytes({IAC, SB, 24, 1, IAC, SE}) + "x");
+    ASSERT_EQ(fed.replies.size(), 1);
+    EXPECT_EQ(fed.replies.front(), bytes({IAC, SB, 24, 0}) + "dumb" + bytes({IAC, SE}));
+    EXPECT_EQ(fed.text, "x");
+
+    // An empty terminal type is answered as "dumb" too; a subnegotiation not ending in SEND
+    // gets nothing.
+    parser.setTerminal("");
+    EXPECT_EQ(feed(parser, bytes({IAC, SB, 24, 1, IAC, SE})).replies.front(),
+              bytes({IAC, SB, 24, 0}) + "dumb" + bytes({IAC, SE}));
+    EXPECT_TRUE(feed(parser, bytes({IAC, SB, 24, 0, 'v', 't', IAC, SE})).replies.isEmpty());
+    // SB right after SB ... IAC finishes the first and starts the next.
+    EXPECT_EQ(feed(parser, bytes({IAC, SB, 24, 1, IAC, SB, 24, 1, IAC, SE})).replies.size(), 2);
+}
+
+TEST(TelnetOptionParser, StateCarriesOverBlocksButSubnegotiationCountsDoNot) {
+    TelnetOptionParser parser;
+    // IAC at the end of one block, its verb in the next.
+    EXPECT_TRUE(feed(parser, "x" + bytes({IAC})).replies.isEmpty());
+    EXPECT_EQ(parser.state(), TelnetOptionParser::State::Command);
+    const Fed next = feed(parser, bytes({DO, 24}) + "y");
+    EXPECT_EQ(next.replies.front(), bytes({IAC, WILL, 24}));
+    EXPECT_EQ(next.text, "y");
+
+    // The SEND byte in one block and IAC SE in the next: the new block starts counting afresh
+    // with no last data byte, so there is no answer.
+    feed(parser, bytes({IAC, SB, 24, 1}));
+    EXPECT_EQ(parser.state(), TelnetOptionParser::State::SubData);
+    EXPECT_TRUE(feed(parser, bytes({IAC, SE})).replies.isEmpty());
+    EXPECT_EQ(parser.state(), TelnetOptionParser::State::Data);
+
+    parser.reset();
+    EXPECT_FALSE(parser.serverSpeaksTelnet());
+    EXPECT_EQ(parser.state(), TelnetOptionParser::State::Data);
+}
+
+TEST(TelnetOptionParser, DoubledIacIsOneDataByteAndOtherCommandsVanish) {
+    TelnetOptionParser parser;
+    EXPECT_EQ(feed(parser, "a" + bytes({IAC, IAC}) + "b").text, "a" + bytes({255}) + "b");
+    EXPECT_EQ(feed(parser, "a" + bytes({IAC, 241, IAC, 239}) + "b").text, "ab"); // NOP, EOR
+    // IAC inside subnegotiation data is data of the subnegotiation, never text.
+    const Fed sub = feed(parser, bytes({IAC, SB, 24, IAC, IAC, IAC, SE}) + "c");
+    EXPECT_EQ(sub.text, "c");
+    EXPECT_TRUE(sub.replies.isEmpty());
+    // SB IAC x drops x.
+    EXPECT_EQ(feed(parser, bytes({IAC, SB, IAC, 'x'}) + "d").text, "d");
+}
+
+class TelnetDataHandlerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetLogBaseDir(m_scratch.path() + QLatin1Char('/'));
+        SetLogClock([] { return QDateTime(QDate(2026, 12, 7), QTime(12, 34, 56)); });
+        DownloadComplete = false;
+    }
+    void TearDown() override {
+        SetLogBaseDir(QString());
+        SetLogClock({});
+    }
+    // Everything logged so far, all log files of the scratch folder together.
+    QByteArray logged() const {
+        QByteArray all;
+        const QDir logs(m_scratch.path() + QStringLiteral("/Logs"));
+        for (const QString& name : logs.entryList(QDir::Files)) {
+            QFile file(logs.filePath(name));
+            if (file.open(QIODevice::ReadOnly))
+                all += file.readAll();
+        }
+        return all;
+    }
+    static QByteArray entries(const QStringList& texts) {
+        QByteArray out;
+        for (const QString& text : texts)
+            out += "12:34:56 - " + text.toUtf8() + "\r\n";
+        return out;
+    }
+
+    stbtest::ScratchDir m_scratch;
+    FakeMainView m_view;
+};
+
+TEST_F(TelnetDataHandlerTest, SplitsLinesAtCarriageReturnsAcrossBlocks) {
+    Telnet1DataAvailable(m_view, QStringLiteral("login: "));
+    Telnet1DataAvailable(m_view, QStringLiteral("root\r\n# ls\r\nbin\r"));
+    Telnet1DataAvailable(m_view, QStringLiteral("\nx\ny\r\r# "));
+    EXPECT_EQ(m_view.memo1, (QStringList{QStringLiteral("login: root"), QStringLiteral("# ls"),
+                                         QStringLiteral("bin"), QStringLiteral("\nx\ny"), QString(),
+                                         QStringLiteral("# ")}));
+    EXPECT_EQ(logged(), entries({QStringLiteral("login: "), QStringLiteral("root"),
+                                 QStringLiteral("# ls"), QStringLiteral("bin"),
+                                 QStringLiteral("\nx\ny"), QString(), QStringLiteral("# ")}));
+}
+
+TEST_F(TelnetDataHandlerTest, EmptyBlockOnlyGivesTheViewItsFirstLine) {
+    Telnet1DataAvailable(m_view, QString());
+    EXPECT_EQ(m_view.memo1, QStringList{QString()});
+    Telnet1DataAvailable(m_view, QString());
+    EXPECT_EQ(m_view.memo1, QStringList{QString()});
+    EXPECT_TRUE(logged().isEmpty());
+}
+
+TEST_F(TelnetDataHandlerTest, MarkerSplitOverTwoBlocksIsFoundWithTheSecond) {
+    const QString marker = DownloadDoneMarker;
+    Telnet1DataAvailable(m_view,
+                         QStringLiteral("\rConnecting to 10.0.0.2:80\r\n") + marker.left(30));
+    EXPECT_FALSE(DownloadComplete);
+    Telnet1DataAvailable(m_view, marker.mid(30) + QStringLiteral(" 1234k  0:00:00 ETA\r\n# "));
+    EXPECT_TRUE(DownloadComplete);
+
+    DownloadComplete = false;
+    Telnet1DataAvailable(m_view, QStringLiteral("proftpd.tar.bz2       99% |****|\r\n"));
+    EXPECT_FALSE(DownloadComplete);
+}
+
+} // namespace
