@@ -1,11 +1,11 @@
 // TForm1's controls: their arrangement, captions, fonts and accessible names, and the menu.
 #include "app/main_window.h"
 
+#include "app/small_dialogs.h"
 #include "app/status_light.h"
 
 #include <QAction>
 #include <QComboBox>
-#include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -63,9 +63,7 @@ TForm1::~TForm1() = default;
 void TForm1::buildControls() {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Stbmate"));
-    QFont windowFont = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    windowFont.setPointSize(8);
-    setFont(windowFont);
+    setFont(WindowFont());
     resize(818, 467);
 
     auto* central = new QWidget(this);

@@ -16,6 +16,8 @@
 #include "app/language.h"
 #include "app/main_view.h"
 #include "app/message_catalogue.h"
+#include "app/port_select_form.h"
+#include "serial/console_link.h"
 
 #include <QDateTime>
 #include <QMainWindow>
@@ -75,6 +77,11 @@ public:
     CopyProgress* copyProgress() const { return m_copyProgress; }
     // Puts widget on page "Seriell" in place of the placeholder (the terminal view).
     void setSerialPageWidget(QWidget* widget);
+    // The serial port (created before FormCreate, opened on the first pass of the message
+    // loop) and the console dialogue the receiver jobs talk through (its watcher holds RxLine
+    // and the Seen flags). Both live as long as this window.
+    TComPort& comPort1() { return *ComPort1; }
+    ConsoleDialogue& consoleDialogue() { return m_serialLink->dialogue(); }
 
     // --- MainView ---------------------------------------------------------------------
     QString receiverAddress() const override;
@@ -186,6 +193,13 @@ private:
     BusyIndicator* m_busy = nullptr;
     CopyProgress* m_copyProgress = nullptr;
     QVBoxLayout* m_serialPageLayout = nullptr;
+
+    // Serial port (main_window_serial.cpp). Declared before the other components so that it
+    // is destroyed after them.
+    void openComPort1AtStartup();
+    std::unique_ptr<TComPort> ComPort1;
+    std::unique_ptr<DialogPortChooser> m_portChooser;
+    std::unique_ptr<SerialConsoleLink> m_serialLink;
 };
 
 // Status bar clock text: "dd.MM.yyyy hh:mm".

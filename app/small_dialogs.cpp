@@ -3,12 +3,19 @@
 #include "app/wait_animation.h"
 
 #include <QCoreApplication>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
+
+QFont WindowFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPointSize(8);
+    return font;
+}
 
 void CentreOnDesktop(QWidget* window) {
     QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
@@ -22,6 +29,7 @@ void CentreOnDesktop(QWidget* window) {
 TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Info"));
+    setFont(WindowFont());
     setFixedSize(243, 183);
     setModal(false);
 
@@ -74,6 +82,7 @@ void TForm2::hideBusy() {
 TForm4::TForm4(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("Form4"));
     setWindowTitle(QStringLiteral("Stbmate status file copy"));
+    setFont(WindowFont());
     setFixedSize(269, 164);
     setModal(false);
 

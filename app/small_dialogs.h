@@ -6,6 +6,7 @@
 #include "serial/console_dialogue.h"
 
 #include <QDialog>
+#include <QFont>
 #include <QPixmap>
 
 #include <array>
@@ -13,6 +14,9 @@
 class QLabel;
 class QProgressBar;
 class QTimer;
+
+// The program's window font: the platform's sans at 8 points.
+QFont WindowFont();
 
 // Moves a top-level window to the middle of the screen it is on.
 void CentreOnDesktop(QWidget* window);

@@ -7,9 +7,9 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QPainter>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -91,6 +91,7 @@ TEST(WaitAnimation, TypesLinesThenSendsTheBlockAlongTheCable) {
 }
 
 TEST(WaitDialog, ShowsTheCallersTextAnimatesAndHides) {
+    QDir().mkpath(QStringLiteral(STBMATE_SCREENSHOT_DIR));
     TForm2 form;
     EXPECT_EQ(form.windowTitle(), "Info");
     EXPECT_EQ(form.size(), QSize(243, 183));
@@ -109,6 +110,7 @@ TEST(WaitDialog, ShowsTheCallersTextAnimatesAndHides) {
     loop.exec();
     const int moved = (form.currentFrame() - start + kWaitFrameCount) % kWaitFrameCount;
     EXPECT_GE(moved, 2) << "about four frames of 50 ms should have passed";
+    EXPECT_TRUE(form.grab().save(QStringLiteral(STBMATE_SCREENSHOT_DIR "/wait-dialog.png")));
     busy.hideBusy();
     EXPECT_FALSE(form.isVisible());
 
@@ -121,6 +123,7 @@ TEST(WaitDialog, ShowsTheCallersTextAnimatesAndHides) {
 }
 
 TEST(CopyProgressDialog, StepsThroughTheFiles) {
+    QDir().mkpath(QStringLiteral(STBMATE_SCREENSHOT_DIR));
     TForm4 form;
     EXPECT_EQ(form.windowTitle(), "Stbmate status file copy");
     EXPECT_EQ(form.size(), QSize(269, 164));
@@ -135,6 +138,10 @@ TEST(CopyProgressDialog, StepsThroughTheFiles) {
     for (int i = 1; i <= 3; ++i) {
         progress.setCopied(i);
         EXPECT_EQ(form.ProgressBar1->value(), i);
+        if (i == 2) {
+            EXPECT_TRUE(
+                form.grab().save(QStringLiteral(STBMATE_SCREENSHOT_DIR "/copy-progress.png")));
+        }
     }
     progress.finishCopy();
     EXPECT_FALSE(form.isVisible());
