@@ -81,9 +81,10 @@ Document split(const QByteArray& bytes) {
 }
 
 QString decodeLine(const Document& doc, const QByteArray& raw) {
+    // The whole file decides: a line of a Windows-1252 file may look like valid UTF-8 alone.
     if (doc.utf8)
         return QString::fromUtf8(raw);
-    return IniFile::decode(raw);
+    return IniFile::decodeWindows1252(raw);
 }
 
 ParsedLine parse(const QString& text) {
@@ -192,7 +193,11 @@ QString IniFile::decode(const QByteArray& bytes, bool* wasUtf8) {
     }
     if (wasUtf8)
         *wasUtf8 = false;
-    text.clear();
+    return decodeWindows1252(bytes);
+}
+
+QString IniFile::decodeWindows1252(const QByteArray& bytes) {
+    QString text;
     text.reserve(bytes.size());
     for (const char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
@@ -335,7 +340,7 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
             QByteArray probe;
             if (!encodeWindows1252(t, &probe)) {
                 for (Line& line : doc.lines)
-                    line.raw = decode(line.raw).toUtf8();
+                    line.raw = decodeWindows1252(line.raw).toUtf8();
                 doc.utf8 = true;
                 break;
             }

@@ -61,6 +61,7 @@ public:
     // Decoding used for the settings file: UTF-8 when the bytes are valid UTF-8,
     // otherwise Windows-1252.
     static QString decode(const QByteArray& bytes, bool* wasUtf8 = nullptr);
+    static QString decodeWindows1252(const QByteArray& bytes);
     // Windows-1252 encoding; false when some character has no Windows-1252 byte.
     static bool encodeWindows1252(const QString& text, QByteArray* out);
 

@@ -120,13 +120,15 @@ TEST_F(IniFileTest, LastLineWithoutLineEndGetsOneBeforeNewLines) {
 }
 
 TEST_F(IniFileTest, NonUtf8FileIsReadAsWindows1252AndKeptInIt) {
-    // "Prüfen" and a euro sign in Windows-1252, as an older installation wrote them.
-    writeAll(path, "[Deutsch]\r\nL8=Pr\xfc"
+    // "Prüfen" and a euro sign in Windows-1252, as an older installation wrote them; the
+    // line "Ã¼" alone would also be valid UTF-8, but the file as a whole is not.
+    writeAll(path, "[Deutsch]\r\nL7=\xc3\xbc\r\nL8=Pr\xfc"
                    "fen \x80\r\n");
     IniFile ini(path);
     EXPECT_EQ(ini.ReadString("Deutsch", "L8"), QString::fromUtf8("Prüfen €"));
+    EXPECT_EQ(ini.ReadString("Deutsch", "L7"), QString::fromUtf8("Ã¼"));
     ini.WriteString("Deutsch", "L4", QString::fromUtf8("Größe"));
-    EXPECT_EQ(readAll(path), "[Deutsch]\r\nL8=Pr\xfc"
+    EXPECT_EQ(readAll(path), "[Deutsch]\r\nL7=\xc3\xbc\r\nL8=Pr\xfc"
                              "fen \x80\r\nL4=Gr\xf6\xdf"
                              "e\r\n");
     // A character Windows-1252 cannot hold moves the whole file to UTF-8 rather than lose it.
@@ -134,6 +136,7 @@ TEST_F(IniFileTest, NonUtf8FileIsReadAsWindows1252AndKeptInIt) {
     EXPECT_EQ(ini.ReadString("Deutsch", "L8"), QString::fromUtf8("Prüfen €"));
     EXPECT_EQ(ini.ReadString("Deutsch", "L5"), QString::fromUtf8("Сеть"));
     EXPECT_EQ(ini.ReadString("Deutsch", "L4"), QString::fromUtf8("Größe"));
+    EXPECT_EQ(ini.ReadString("Deutsch", "L7"), QString::fromUtf8("Ã¼"));
 }
 
 TEST_F(IniFileTest, WriteReplacesTheFileAtomicallyAndKeepsItsMode) {
