@@ -1,17 +1,22 @@
 #include "tests/procedures/receiver_rig.h"
 
-#include "log/session_log.h"
-
 ReceiverRig::ReceiverRig() {
     for (int n = 1; n <= MessageCatalogue::kCount; ++n)
         messages.setMsg(n, QStringLiteral("M%1").arg(n));
-    // As the main window does: every received console line goes to the session log.
-    watcher.setHooks({[](const QString& line) { WriteLogEntry(line); }, {}, {}});
     view.setReceiverAddress(QStringLiteral("192.168.1.50"));
 }
 
 bool ReceiverRig::start(const stbsim::ReceiverSimulator::Options& options, QString* error) {
-    return sim.start(options, error) && port.open(sim.portPath(), error);
+    if (!sim.start(options, error))
+        return false;
+    comPort.setDevicePath(sim.portPath());
+    try {
+        comPort.Open();
+    } catch (const EPortException& e) {
+        *error = e.message();
+        return false;
+    }
+    return true;
 }
 
 QStringList ReceiverRig::configLines(const QString& name) const {

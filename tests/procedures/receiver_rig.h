@@ -1,18 +1,19 @@
 #pragma once
-// Everything an end-to-end run of the address procedure needs: the simulated receiver, a
-// port on its cable, the real tick wait (SettleDelay 0, so each send waits 8 ticks), the
-// response watcher logging every line, scripted dialogs, a plain main-window state and the
-// session log in a scratch folder.
+// Everything an end-to-end run of the address procedure needs: the simulated receiver, the
+// real serial port on its cable with the console link the main window uses (watcher fed by
+// the data-available event, every line logged, the real tick wait with SettleDelay 0, so
+// each send waits 8 ticks), scripted dialogs, a plain main-window state and the session log
+// in a scratch folder.
 //
-// Destruction runs in reverse declaration order: the procedure and seams, then the port
-// (its reader joins), then the watcher, the log and last the simulator (shell killed,
-// chroot removed).
+// Destruction runs in reverse declaration order: the procedure and seams, then the console
+// link, the port (closed, its threads joined), the log and last the simulator (shell
+// killed, chroot removed).
 #include "app/fake_dialogs.h"
 #include "app/fake_main_view.h"
 #include "procedures/address_procedure.h"
+#include "serial/com_port.h"
 #include "serial/console_fakes.h"
-#include "serial/tick_wait.h"
-#include "tests/procedures/pty_console_port.h"
+#include "serial/console_link.h"
 #include "tests/procedures/session_log_capture.h"
 #include "tests/sim/receiver_simulator.h"
 
@@ -22,7 +23,7 @@ class ReceiverRig {
 public:
     ReceiverRig();
 
-    // Starts the simulator and opens its cable; false with *error set on failure.
+    // Starts the simulator and opens the port on its cable; false with *error set on failure.
     bool start(const stbsim::ReceiverSimulator::Options& options, QString* error);
 
     // /config/<name> split into lines ("\n"); the text after the last "\n" is the last
@@ -31,15 +32,13 @@ public:
 
     stbsim::ReceiverSimulator sim;
     SessionLogCapture log;
-    ResponseWatcher watcher;
-    PtyConsolePort port{watcher};
-    EventLoopTicker ticker;
-    ConsoleDialogue console{port, ticker, watcher, 0};
+    TComPort comPort;
+    SerialConsoleLink link{comPort, 0};
     FakeBusyIndicator busy;
     FakeDialogs dialogs;
     FakeMainView view;
     MessageCatalogue messages;
-    AddressProcedure procedure{console, busy, dialogs, view, messages};
+    AddressProcedure procedure{link.dialogue(), busy, dialogs, view, messages};
 };
 
 // The procedure's step entries of a run that created the script, in order.
