@@ -1,0 +1,367 @@
+#include "net/ping.h"
+
+#include "net/socket_util.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+
+#include <arpa/inet.h>
+#include <linux/errqueue.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/ip.h>
+#include <netinet/ip_icmp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+std::atomic<std::int32_t> PingLastError{0};
+
+namespace {
+
+std::mutex g_configMutex;
+std::vector<PingMethod> g_methods = DefaultPingMethods();
+QString g_pingProgram = QStringLiteral("/usr/bin/ping");
+std::atomic<std::uint16_t> g_sequence{0};
+
+using Clock = std::chrono::steady_clock;
+
+struct Outcome {
+    bool probed = false; // false: this way is not available here, try the next
+    std::int32_t result = -2;
+    std::int32_t status = 0;
+};
+
+std::int32_t statusFromIcmp(int type, int code) {
+    switch (type) {
+    case ICMP_ECHOREPLY:
+        return IcmpSuccess;
+    case ICMP_DEST_UNREACH:
+        switch (code) {
+        case ICMP_NET_UNREACH:
+        case ICMP_NET_UNKNOWN:
+        case ICMP_NET_ANO:
+        case ICMP_NET_UNR_TOS:
+            return IcmpDestNetUnreachable;
+        case ICMP_PROT_UNREACH:
+            return IcmpDestProtUnreachable;
+        case ICMP_PORT_UNREACH:
+            return IcmpDestPortUnreachable;
+        case ICMP_FRAG_NEEDED:
+            return IcmpPacketTooBig;
+        default:
+            return IcmpDestHostUnreachable;
+        }
+    case ICMP_TIME_EXCEEDED:
+        return IcmpTtlExpiredTransit;
+    case ICMP_PARAMETERPROB:
+        return IcmpParamProblem;
+    case ICMP_SOURCE_QUENCH:
+        return IcmpSourceQuench;
+    default:
+        return IcmpGeneralFailure;
+    }
+}
+
+std::uint16_t checksum(const unsigned char* data, std::size_t size) {
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i + 1 < size; i += 2)
+        sum += static_cast<std::uint32_t>(data[i] << 8 | data[i + 1]);
+    if (size % 2)
+        sum += static_cast<std::uint32_t>(data[size - 1] << 8);
+    while (sum >> 16)
+        sum = (sum & 0xffff) + (sum >> 16);
+    return static_cast<std::uint16_t>(~sum);
+}
+
+int remainingMs(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+std::int32_t elapsedMs(Clock::time_point since) {
+    return static_cast<std::int32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+// A send that the kernel refuses for lack of a route is the same answer a router would give.
+Outcome sendFailure(int error) {
+    if (error == ENETUNREACH)
+        return {true, -1, IcmpDestNetUnreachable};
+    if (error == EHOSTUNREACH)
+        return {true, -1, IcmpDestHostUnreachable};
+    return {true, -2, IcmpGeneralFailure};
+}
+
+// Echo request without payload: type 8, code 0, checksum, identifier, sequence.
+QByteArray echoRequest(std::uint16_t id, std::uint16_t sequence) {
+    unsigned char packet[8] = {ICMP_ECHO,
+                               0,
+                               0,
+                               0,
+                               static_cast<unsigned char>(id >> 8),
+                               static_cast<unsigned char>(id & 0xff),
+                               static_cast<unsigned char>(sequence >> 8),
+                               static_cast<unsigned char>(sequence & 0xff)};
+    const std::uint16_t sum = checksum(packet, sizeof packet);
+    packet[2] = static_cast<unsigned char>(sum >> 8);
+    packet[3] = static_cast<unsigned char>(sum & 0xff);
+    return QByteArray(reinterpret_cast<const char*>(packet), sizeof packet);
+}
+
+sockaddr_in target(std::uint32_t address) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = address;
+    return to;
+}
+
+Outcome pingSocket(std::uint32_t address, std::uint16_t timeoutMs) {
+    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
+    if (!fd.valid())
+        return {};
+    const int on = 1;
+    ::setsockopt(fd.get(), IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+    const std::uint16_t sequence = ++g_sequence;
+    // The kernel puts in its own identifier and checksum for this kind of socket.
+    const QByteArray request = echoRequest(0, sequence);
+    const sockaddr_in to = target(address);
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::milliseconds(timeoutMs);
+    if (::sendto(fd.get(), request.constData(), request.size(), 0,
+                 reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
+        return sendFailure(errno);
+    for (;;) {
+        pollfd entry{fd.get(), POLLIN, 0};
+        const int ready = ::poll(&entry, 1, remainingMs(deadline));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return {true, -1, IcmpRequestTimedOut};
+        if (entry.revents & POLLERR) {
+            char control[512];
+            unsigned char data[64];
+            iovec io{data, sizeof data};
+            msghdr message{};
+            message.msg_iov = &io;
+            message.msg_iovlen = 1;
+            message.msg_control = control;
+            message.msg_controllen = sizeof control;
+            if (::recvmsg(fd.get(), &message, MSG_ERRQUEUE) >= 0) {
+                for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+                    if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR)
+                        continue;
+                    sock_extended_err error;
+                    std::memcpy(&error, CMSG_DATA(c), sizeof error);
+                    if (error.ee_origin == SO_EE_ORIGIN_ICMP)
+                        return {true, -1, statusFromIcmp(error.ee_type, error.ee_code)};
+                }
+            }
+            continue;
+        }
+        unsigned char reply[128];
+        const ssize_t got = ::recv(fd.get(), reply, sizeof reply, 0);
+        if (got >= 8 && reply[0] == ICMP_ECHOREPLY && (reply[6] << 8 | reply[7]) == sequence)
+            return {true, elapsedMs(start), IcmpSuccess};
+    }
+}
+
+Outcome rawSocket(std::uint32_t address, std::uint16_t timeoutMs) {
+    UniqueFd fd(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+    if (!fd.valid())
+        return {};
+    const std::uint16_t sequence = ++g_sequence;
+    const auto id = static_cast<std::uint16_t>(::getpid() ^ (sequence << 3));
+    const QByteArray request = echoRequest(id, sequence);
+    const sockaddr_in to = target(address);
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::milliseconds(timeoutMs);
+    if (::sendto(fd.get(), request.constData(), request.size(), 0,
+                 reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
+        return sendFailure(errno);
+    // Every ICMP packet on the host reaches a raw socket; only ours count.
+    const auto ours = [&](const unsigned char* icmp) {
+        return (icmp[4] << 8 | icmp[5]) == id && (icmp[6] << 8 | icmp[7]) == sequence;
+    };
+    for (;;) {
+        const int ready = WaitReadable(fd.get(), remainingMs(deadline));
+        if (ready <= 0)
+            return {true, -1, IcmpRequestTimedOut};
+        unsigned char packet[1500];
+        const ssize_t got = ::recv(fd.get(), packet, sizeof packet, 0);
+        if (got < 20)
+            continue;
+        const std::size_t ipLength = static_cast<std::size_t>(packet[0] & 0x0f) * 4;
+        if (static_cast<std::size_t>(got) < ipLength + 8)
+            continue;
+        const unsigned char* icmp = packet + ipLength;
+        const int type = icmp[0];
+        if (type == ICMP_ECHOREPLY) {
+            if (ours(icmp))
+                return {true, elapsedMs(start), IcmpSuccess};
+            continue;
+        }
+        if (type == ICMP_ECHO)
+            continue; // our own request seen on loopback
+        // An error carries the start of the packet it is about: IP header plus 8 bytes.
+        const std::size_t innerAt = ipLength + 8;
+        if (static_cast<std::size_t>(got) < innerAt + 20)
+            continue;
+        const std::size_t innerIpLength = static_cast<std::size_t>(packet[innerAt] & 0x0f) * 4;
+        if (static_cast<std::size_t>(got) < innerAt + innerIpLength + 8 ||
+            packet[innerAt + 9] != IPPROTO_ICMP)
+            continue;
+        if (ours(packet + innerAt + innerIpLength))
+            return {true, -1, statusFromIcmp(type, icmp[1])};
+    }
+}
+
+Outcome pingProgram(std::uint32_t address, std::uint16_t timeoutMs, const QString& program) {
+    if (program.isEmpty() || !QFileInfo(program).isExecutable())
+        return {};
+    in_addr in{address};
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &in, text, sizeof text);
+    QProcess ping;
+    const double seconds = std::max(0.001, timeoutMs / 1000.0);
+    ping.start(program, {QStringLiteral("-n"), QStringLiteral("-c1"), QStringLiteral("-W"),
+                         QString::number(seconds, 'f', 3), QString::fromLatin1(text)});
+    if (!ping.waitForStarted(5000))
+        return {};
+    ping.waitForFinished(timeoutMs + 5000);
+    if (ping.state() != QProcess::NotRunning) {
+        ping.kill();
+        ping.waitForFinished();
+        return {true, -1, IcmpRequestTimedOut};
+    }
+    if (ping.exitStatus() != QProcess::NormalExit)
+        return {true, -2, IcmpGeneralFailure};
+    switch (ping.exitCode()) {
+    case 0: {
+        static const QRegularExpression time(QStringLiteral("time[=<]([0-9.]+) ms"));
+        const auto match = time.match(QString::fromLocal8Bit(ping.readAllStandardOutput()));
+        return {true,
+                match.hasMatch() ? static_cast<std::int32_t>(match.captured(1).toDouble()) : 0,
+                IcmpSuccess};
+    }
+    case 1:
+        return {true, -1, IcmpRequestTimedOut};
+    default:
+        return {true, -2, IcmpGeneralFailure};
+    }
+}
+
+} // namespace
+
+std::vector<PingMethod> DefaultPingMethods() {
+    return {PingMethod::PingSocket, PingMethod::RawSocket, PingMethod::PingProgram};
+}
+
+void SetPingMethods(const std::vector<PingMethod>& methods) {
+    std::lock_guard lock(g_configMutex);
+    g_methods = methods;
+}
+
+void SetPingProgram(const QString& path) {
+    std::lock_guard lock(g_configMutex);
+    g_pingProgram = path;
+}
+
+std::int32_t TagIcmpStatus(std::int32_t code) {
+    if (code >= 11001 && code <= 11004)
+        return code + IcmpStatusTag;
+    return code;
+}
+
+bool ResolveHostAddress(const QString& target, std::uint32_t& address) {
+    address = 0xffffffffu;
+    PingLastError = PingErrNoSockets;
+    QByteArray name = target.toUtf8();
+    if (name.isEmpty()) {
+        char host[256] = {};
+        if (::gethostname(host, sizeof host - 1) != 0)
+            return false;
+        name = host;
+    }
+    in_addr dotted{};
+    if (::inet_pton(AF_INET, name.constData(), &dotted) == 1) {
+        address = dotted.s_addr;
+        PingLastError = 0;
+        return true;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    const int rc = ::getaddrinfo(name.constData(), nullptr, &hints, &found);
+    if (rc == 0 && found) {
+        address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+        ::freeaddrinfo(found);
+        PingLastError = 0;
+        return true;
+    }
+    switch (rc) {
+    case EAI_NONAME:
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY:
+#endif
+        PingLastError = LookupHostNotFound;
+        break;
+    case EAI_AGAIN:
+        PingLastError = LookupTryAgain;
+        break;
+    case EAI_FAIL:
+        PingLastError = LookupNoRecovery;
+        break;
+    default:
+        PingLastError = PingErrNoSockets;
+        break;
+    }
+    return false;
+}
+
+std::int32_t PingAddress(std::uint32_t address, std::uint16_t timeoutMs) {
+    std::vector<PingMethod> methods;
+    QString program;
+    {
+        std::lock_guard lock(g_configMutex);
+        methods = g_methods;
+        program = g_pingProgram;
+    }
+    PingLastError = methods.empty() ? PingErrNoLibrary : PingErrNoHandle;
+    for (const PingMethod method : methods) {
+        Outcome outcome;
+        switch (method) {
+        case PingMethod::PingSocket:
+            outcome = pingSocket(address, timeoutMs);
+            break;
+        case PingMethod::RawSocket:
+            outcome = rawSocket(address, timeoutMs);
+            break;
+        case PingMethod::PingProgram:
+            outcome = pingProgram(address, timeoutMs, program);
+            break;
+        }
+        if (!outcome.probed)
+            continue;
+        PingLastError = TagIcmpStatus(outcome.status);
+        return outcome.result;
+    }
+    return -2;
+}
+
+std::int32_t PingHost(const QString& target, std::uint16_t timeoutMs) {
+    std::uint32_t address = 0;
+    if (ResolveHostAddress(target, address))
+        return PingAddress(address, timeoutMs);
+    const std::int32_t error = PingLastError;
+    return error == LookupHostNotFound || error == LookupTryAgain ? -1 : -2;
+}

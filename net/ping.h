@@ -1,0 +1,63 @@
+#pragma once
+// One ICMP echo with a time-out: does the receiver answer, and how fast. Blocks the caller for
+// up to the time-out plus the name lookup; the UI runs it through RunWithoutUserInput.
+//
+// Linux has no system echo call, so three ways are tried in order: an unprivileged ICMP "ping"
+// socket (allowed only for the groups in the sysctl net.ipv4.ping_group_range, which Debian
+// leaves empty), a raw ICMP socket (root or cap_net_raw), and the ping program
+// (/usr/bin/ping, which carries cap_net_raw itself).
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+// The last outcome: 0 after a success, a tagged ICMP status, a name lookup code, or one of the
+// codes below. Written by every call; the UI thread is the only caller.
+extern std::atomic<std::int32_t> PingLastError;
+
+constexpr std::int32_t PingErrNoLibrary = 0x20000002; // no way to send an echo at all
+constexpr std::int32_t PingErrNoHandle = 0x20000003;  // the chosen way failed to open
+constexpr std::int32_t PingErrNoSockets = 0x20000004; // name lookup could not be started
+constexpr std::int32_t IcmpStatusTag = 0x20000000;
+
+// Echo status codes as the rest of the program knows them.
+constexpr std::int32_t IcmpSuccess = 0;
+constexpr std::int32_t IcmpDestNetUnreachable = 11002;
+constexpr std::int32_t IcmpDestHostUnreachable = 11003;
+constexpr std::int32_t IcmpDestProtUnreachable = 11004;
+constexpr std::int32_t IcmpDestPortUnreachable = 11005;
+constexpr std::int32_t IcmpPacketTooBig = 11009;
+constexpr std::int32_t IcmpRequestTimedOut = 11010;
+constexpr std::int32_t IcmpTtlExpiredTransit = 11013;
+constexpr std::int32_t IcmpParamProblem = 11015;
+constexpr std::int32_t IcmpSourceQuench = 11016;
+constexpr std::int32_t IcmpGeneralFailure = 11050;
+// Name lookup codes (untagged).
+constexpr std::int32_t LookupHostNotFound = 11001;
+constexpr std::int32_t LookupTryAgain = 11002;
+constexpr std::int32_t LookupNoRecovery = 11003;
+constexpr std::int32_t LookupNoData = 11004;
+
+// Round-trip milliseconds (0 or more) of the first successful reply; -1 when the target did not
+// answer (unknown name, time-out, only error replies); -2 when no probe was made.
+std::int32_t PingHost(const QString& target, std::uint16_t timeoutMs);
+
+// Looks target up (a dotted IPv4 text is taken as it is; an empty one means this computer's own
+// name). address gets the first IPv4 address in network byte order, or all bits set on
+// failure. Sets PingLastError to 0 or the lookup code (11001 unknown, 11002 try again, ...).
+bool ResolveHostAddress(const QString& target, std::uint32_t& address);
+
+// The echo to an address already looked up (network byte order); same result convention.
+std::int32_t PingAddress(std::uint32_t address, std::uint16_t timeoutMs);
+
+// The four codes 11001 to 11004 plus IcmpStatusTag, so echo statuses never look like the
+// lookup codes that share their numbers; every other code unchanged.
+std::int32_t TagIcmpStatus(std::int32_t code);
+
+// Which ways PingAddress tries, in order. Tests pin one; the default is all three.
+enum class PingMethod { PingSocket, RawSocket, PingProgram };
+void SetPingMethods(const std::vector<PingMethod>& methods);
+std::vector<PingMethod> DefaultPingMethods();
+// Where the ping program is looked for.
+void SetPingProgram(const QString& path);
