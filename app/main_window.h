@@ -17,6 +17,8 @@
 #include "app/main_view.h"
 #include "app/message_catalogue.h"
 #include "app/port_select_form.h"
+#include "net/http_server.h"
+#include "net/telnet_client.h"
 #include "serial/console_link.h"
 
 #include <QDateTime>
@@ -82,6 +84,10 @@ public:
     // and the Seen flags). Both live as long as this window.
     TComPort& comPort1() { return *ComPort1; }
     ConsoleDialogue& consoleDialogue() { return m_serialLink->dialogue(); }
+    // The telnet client (its output goes to Memo1 and the session log) and the HTTP file
+    // server (inactive until a job activates it). Both live as long as this window.
+    TTelnetClient& telnet1() { return *Telnet1; }
+    THTTPServer& httpServer1() { return *HTTPServer1; }
 
     // --- MainView ---------------------------------------------------------------------
     QString receiverAddress() const override;
@@ -94,6 +100,8 @@ public:
     void appendNetworkText(const QString& text) override;
     QStringList networkLines() const override;
     void clearNetworkText() override;
+    int networkLineCount() const override;
+    QString lastNetworkLine() const override;
 
     // --- Handlers (public so tests and wiring can call them directly) -------------------
     void Timer1Timer();
@@ -200,6 +208,11 @@ private:
     std::unique_ptr<TComPort> ComPort1;
     std::unique_ptr<DialogPortChooser> m_portChooser;
     std::unique_ptr<SerialConsoleLink> m_serialLink;
+
+    // Network (main_window_net.cpp). After the serial link: the telnet client waits on its
+    // ticker, so it must go first.
+    std::unique_ptr<TTelnetClient> Telnet1;
+    std::unique_ptr<THTTPServer> HTTPServer1;
 };
 
 // Status bar clock text: "dd.MM.yyyy hh:mm".

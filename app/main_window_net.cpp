@@ -2,12 +2,53 @@
 // half of the check button.
 #include "app/main_window.h"
 
-void TForm1::createTelnet1() {}
+#include "net/network_check.h"
+#include "net/telnet_data_handler.h"
 
-void TForm1::createHTTPServer1() {}
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextDocument>
 
-std::optional<bool> TForm1::runNetworkCheck() {
-    return std::nullopt;
+namespace {
+
+// Stands in for the wait dialog while the program entry has not handed it over yet.
+class NoBusyIndicator : public BusyIndicator {
+public:
+    void showBusy(const QString&) override {}
+    void hideBusy() override {}
+};
+
+} // namespace
+
+void TForm1::createTelnet1() {
+    Telnet1 = std::make_unique<TTelnetClient>(m_serialLink->ticker());
+    Telnet1->setOnDataAvailable([this](const QString& text) { Telnet1DataAvailable(*this, text); });
+    // FormCreate reads the settings after this, so the delay is looked up at each send.
+    Telnet1->setSettleDelay([this] { return m_settleDelay; });
 }
 
-void TForm1::releaseNetwork() {}
+void TForm1::createHTTPServer1() {
+    // Initial settings: port 80 of all addresses, serving ServeDrive + ServePath.
+    HTTPServer1 = std::make_unique<THTTPServer>();
+}
+
+std::optional<bool> TForm1::runNetworkCheck() {
+    NoBusyIndicator none;
+    NetworkLinkParts parts(*this, m_busy ? *m_busy : none, m_dialogs, *Telnet1);
+    return CheckNetworkLink(parts);
+}
+
+void TForm1::releaseNetwork() {
+    Telnet1->Disconnect();
+    HTTPServer1->StopAndRelease();
+}
+
+// Memo1 is never cleared and the telnet handler asks for its last line at every piece, so
+// these look at the document's end only.
+int TForm1::networkLineCount() const {
+    return Memo1->document()->blockCount();
+}
+
+QString TForm1::lastNetworkLine() const {
+    return Memo1->document()->lastBlock().text();
+}

@@ -46,7 +46,12 @@ public:
     QString host() const { return m_host; }
     void setPort(std::uint16_t port) { m_port = port; }
     std::uint16_t port() const { return m_port; }
-    void setSettleDelay(int ticks) { m_settleDelay = ticks; }
+    // SettleDelay, added to every wait: a fixed number, or read at each send (the main window
+    // reads its settings after creating the client).
+    void setSettleDelay(int ticks) {
+        m_settleDelay = [ticks] { return ticks; };
+    }
+    void setSettleDelay(std::function<int()> source) { m_settleDelay = std::move(source); }
     void setConnectTimeoutMs(int ms) { m_connectTimeoutMs = ms; }
     QByteArray terminal() const { return m_parser.terminal(); }
     bool serverSpeaksTelnet() const { return m_parser.serverSpeaksTelnet(); }
@@ -70,7 +75,7 @@ private:
     DataHandler m_handler;
     QString m_host;
     std::uint16_t m_port = kDefaultPort;
-    int m_settleDelay = 0;
+    std::function<int()> m_settleDelay = [] { return 0; };
     int m_connectTimeoutMs = kDefaultConnectTimeoutMs;
 
     TelnetOptionParser m_parser; // used by the receive thread while a session is open
