@@ -29,6 +29,7 @@
 #include <optional>
 
 class QAction;
+class TTerminal;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -142,6 +143,7 @@ public:
     QWidget* TabSheet1 = nullptr; // "Seriell"
     QWidget* TabSheet2 = nullptr; // "Netzwerk"
     QWidget* Terminal1Placeholder = nullptr;
+    TTerminal* Terminal1 = nullptr; // replaces the placeholder once created
     QPlainTextEdit* Memo1 = nullptr;
     QLabel* StatusPanels[4] = {};
     QPushButton* Button1 = nullptr; // hidden "Ende"
@@ -208,6 +210,8 @@ private:
     std::unique_ptr<TComPort> ComPort1;
     std::unique_ptr<DialogPortChooser> m_portChooser;
     std::unique_ptr<SerialConsoleLink> m_serialLink;
+    // Terminal1's consumer on ComPort1 (main_window_terminal.cpp); 0 while not registered.
+    int m_terminalConsumer = 0;
 
     // Network (main_window_net.cpp). After the serial link: the telnet client waits on its
     // ticker, so it must go first.
