@@ -5,6 +5,7 @@
 #include "app/process_starter.h"
 #include "app/status_light.h"
 #include "log/session_log.h"
+#include "tests/serial/pty_pair.h"
 #include "tests/support/test_support.h"
 
 #include <QAction>
@@ -23,6 +24,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 namespace {
 
@@ -91,6 +94,10 @@ protected:
     void TearDown() override {
         SetLogClock({});
         SetLogBaseDir(QString());
+        // The machine's own serial ports are never to be touched by these tests.
+        const QDir fds(QStringLiteral("/proc/self/fd"));
+        for (const QString& fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot))
+            EXPECT_FALSE(QFile::symLinkTarget(fds.filePath(fd)).startsWith("/dev/ttyS"));
     }
 
     void writeIni(const QByteArray& text) {
@@ -98,7 +105,11 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(text);
     }
-    void writeStandardIni(const QByteArray& comPort = "COM1") {
+    // The stored port is a pseudo-terminal the test holds, so that whatever the port does
+    // with it stays inside the test.
+    void writeStandardIni(QByteArray comPort = QByteArray()) {
+        if (comPort.isEmpty())
+            comPort = QFile::encodeName(pty.path());
         writeIni("[Main]\nLanguage=Deutsch\nIP=192.168.0.20\nDelay=$10\nComPort=" + comPort +
                  "\n\n" + languageSection("Deutsch", kGerman) + "\n" +
                  languageSection("English", kEnglish));
@@ -141,6 +152,7 @@ protected:
     }
 
     stbtest::ScratchDir dir;
+    PtyPair pty;
     FakeDialogs dialogs;
     ScriptedStarter starter;
 };
@@ -155,7 +167,8 @@ TEST_F(MainWindowTest, StartUpReadsSettingsAndAppliesTheLanguage) {
     EXPECT_EQ(form->currentLanguage(), "Deutsch");
     EXPECT_EQ(form->Edit1->text(), "192.168.0.20");
     EXPECT_EQ(form->settleDelay(), 16);
-    EXPECT_EQ(form->portNumber(), 1);
+    EXPECT_EQ(form->portNumber(), 0) << "a device path names no entry";
+    EXPECT_EQ(form->portText(), pty.path());
     EXPECT_EQ(captions(*form), expected(kGerman));
     EXPECT_EQ(form->messages().Msg(7), "Deutsch message 7");
     EXPECT_EQ(form->PageControl1->currentIndex(), 0);
@@ -248,6 +261,9 @@ TEST_F(MainWindowTest, PortBoxStoresItsTextAndSetsThePortNumber) {
     EXPECT_EQ(IniFile(iniPath()).ReadString("Main", "ComPort"), "COM3");
     EXPECT_EQ(form->portNumber(), 3);
     EXPECT_EQ(form->portText(), "COM3");
+    // The closed port only records the number; nothing is opened.
+    EXPECT_EQ(form->comPort1().ComNumber(), 3);
+    EXPECT_FALSE(form->comPort1().isOpen());
 
     // A device path names no entry: number 0, the text kept for the port to open.
     form->ComboBox2->setEditText(QStringLiteral("/dev/ttyUSB0"));
@@ -292,8 +308,11 @@ TEST_F(MainWindowTest, RefusedWritesShowTheErrorAndStopTheHandler) {
     EXPECT_EQ(dialogs.transcriptLines(), QStringList{"error: " + message});
     EXPECT_EQ(captions(*form), expected(kGerman)) << "texts must not be re-applied";
 
+    const int portBefore = form->portNumber();
     form->ComboBox2->setCurrentIndex(2);
-    EXPECT_EQ(form->portNumber(), 1) << "the port number must not change";
+    EXPECT_EQ(form->portNumber(), portBefore) << "the port number must not change";
+    EXPECT_EQ(form->comPort1().ComNumber(), 0);
+    EXPECT_EQ(form->comPort1().devicePath(), pty.path());
     EXPECT_EQ(dialogs.transcript().size(), 2u);
 }
 
@@ -358,15 +377,12 @@ TEST_F(MainWindowTest, AboutShowsNameVersionAndPurpose) {
     EXPECT_FALSE(lines.last().isEmpty());
 }
 
-TEST_F(MainWindowTest, ViewStateAndUnwiredCheckButton) {
+TEST_F(MainWindowTest, ViewState) {
     writeStandardIni();
     auto form = makeForm();
     MainView& view = *form;
-    // Until the checks exist the button must not make either link look good.
-    form->Button2->click();
     EXPECT_FALSE(form->StatusLight1->Lit());
     EXPECT_FALSE(form->StatusLight2->Lit());
-
     view.setSerialLight(true);
     view.setNetworkLight(true);
     EXPECT_TRUE(form->StatusLight1->Lit());

@@ -3,6 +3,7 @@
 // photographed in Deutsch and in English (PNGs in the build folder, for people to look at).
 #include "app/ini_file.h"
 #include "tests/app/xvfb_server.h"
+#include "tests/serial/pty_pair.h"
 #include "tests/support/test_support.h"
 
 #include <QDir>
@@ -119,8 +120,9 @@ TEST_F(ProgramOnDisplay, MainWindowScreenshotsInBothLanguages) {
     const QString ini = dir.file(QStringLiteral("stbmate.ini"));
     ASSERT_TRUE(QFile::copy(stbtest::sourceDir() + "/app/stbmate.ini", ini));
     QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
-    // Never the machine's own serial ports.
-    IniFile(ini).WriteString("Main", "ComPort", "/dev/nonexistent-port");
+    // Never the machine's own serial ports: the program gets a pseudo-terminal of the test's.
+    PtyPair pty;
+    IniFile(ini).WriteString("Main", "ComPort", pty.path());
     IniFile(ini).WriteString("Main", "IP", "192.168.178.30");
 
     QImage shots[2];
