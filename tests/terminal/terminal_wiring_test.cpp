@@ -1,0 +1,115 @@
+// Terminal1 inside the real main window, with a pseudo-terminal as the receiver's cable: what
+// the receiver prints shows in the terminal, keys and replies reach the receiver, and a port
+// change keeps the terminal attached to the port in use.
+#include "app/fake_dialogs.h"
+#include "app/main_window.h"
+#include "app/process_starter.h"
+#include "log/session_log.h"
+#include "terminal/terminal_widget.h"
+#include "tests/serial/pty_pair.h"
+#include "tests/support/test_support.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QKeyEvent>
+#include <QTabWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class NoStarter : public ProcessStarter {
+public:
+    bool startDetached(const QString&, const QStringList&) override { return false; }
+};
+
+std::string rowText(const TTerminal& t, int row) {
+    const auto& cells = t.buffer().line(row).cells;
+    std::string s;
+    for (int c = 0; c < t.buffer().columns(); ++c)
+        s += static_cast<char>(cells[static_cast<std::size_t>(c)].ch);
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
+    return s;
+}
+
+template <typename Pred> bool spinUntil(Pred pred, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!pred() && clock.elapsed() < timeoutMs)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    return pred();
+}
+
+// Reads from the receiver's side while the window keeps running.
+QByteArray readWhileSpinning(PtyPair& pty, qsizetype want, int timeoutMs) {
+    QByteArray got;
+    spinUntil(
+        [&] {
+            got += pty.read(want - got.size(), 5);
+            return got.size() >= want;
+        },
+        timeoutMs);
+    return got;
+}
+
+class TerminalWiring : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetLogBaseDir(dir.path() + QLatin1Char('/'));
+        QFile ini(dir.file(QStringLiteral("stbmate.ini")));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[Main]\nLanguage=Deutsch\nIP=192.168.0.20\nDelay=0\nComPort=" +
+                  QFile::encodeName(pty.path()) + "\n\n[Deutsch]\n");
+        ini.close();
+        form = std::make_unique<TForm1>(dialogs, starter, dir.path());
+        form->show();
+        ASSERT_NE(form->Terminal1, nullptr);
+        // The port opens on the first pass of the message loop.
+        ASSERT_TRUE(spinUntil([&] { return form->comPort1().isOpen(); }, 5000));
+    }
+    void TearDown() override {
+        form.reset();
+        SetLogBaseDir(QString());
+    }
+
+    stbtest::ScratchDir dir;
+    PtyPair pty;
+    FakeDialogs dialogs;
+    NoStarter starter;
+    std::unique_ptr<TForm1> form;
+};
+
+TEST_F(TerminalWiring, ReceiverOutputShowsAndRepliesGoBack) {
+    TTerminal* t = form->Terminal1;
+    EXPECT_EQ(form->PageControl1->widget(0)->findChild<TTerminal*>(), t);
+    EXPECT_EQ(form->Terminal1Placeholder, nullptr);
+    ASSERT_TRUE(pty.write("BusyBox v1.00 built-in shell\r\n/ # \x1b[6n"));
+    ASSERT_TRUE(spinUntil([&] { return rowText(*t, 1) == "/ #"; }, 5000));
+    EXPECT_EQ(rowText(*t, 0), "BusyBox v1.00 built-in shell");
+    EXPECT_EQ(readWhileSpinning(pty, 6, 5000), QByteArray("\x1b[2;5R"));
+
+    QKeyEvent left(QEvent::KeyPress, Qt::Key_Left, Qt::NoModifier);
+    QApplication::sendEvent(t, &left);
+    QKeyEvent letter(QEvent::KeyPress, Qt::Key_L, Qt::NoModifier, QStringLiteral("l"));
+    QApplication::sendEvent(t, &letter);
+    EXPECT_EQ(readWhileSpinning(pty, 4, 5000), QByteArray("\x1b[Dl"));
+}
+
+TEST_F(TerminalWiring, PortChangeKeepsTheTerminalAttached) {
+    PtyPair second;
+    form->ComboBox2->setEditText(second.path());
+    ASSERT_TRUE(spinUntil([&] { return form->comPort1().isOpen(); }, 5000));
+    ASSERT_EQ(form->comPort1().devicePath(), second.path());
+    ASSERT_TRUE(second.write("after the change\r\n"));
+    ASSERT_TRUE(
+        spinUntil([&] { return rowText(*form->Terminal1, 0) == "after the change"; }, 5000));
+    // Exactly once: a second registration would have doubled every byte.
+    ASSERT_TRUE(second.write("x"));
+    spinUntil([&] { return rowText(*form->Terminal1, 1) == "xx"; }, 600);
+    EXPECT_EQ(rowText(*form->Terminal1, 1), "x");
+}
+
+} // namespace
