@@ -27,5 +27,9 @@ int main(int argc, char** argv) {
 
     CentreOnDesktop(&form1);
     form1.show();
-    return app.exec();
+    const int exitCode = app.exec();
+    // The small dialogs go before the main window: it must not reach for them meanwhile.
+    form1.setBusyIndicator(nullptr);
+    form1.setCopyProgress(nullptr);
+    return exitCode;
 }
