@@ -1,11 +1,13 @@
 #include "serial/com_port.h"
 #include "serial/port_chooser.h"
 #include "tests/serial/pty_pair.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QThread>
 
@@ -322,8 +324,12 @@ double cpuSeconds() {
 
 TEST(ComPort, VanishedDeviceIsReportedOnceAndTheNextWriteTriesAgain) {
     auto pty = std::make_unique<PtyPair>();
+    // The port uses a link we control: a freed pty number may be taken at once by another
+    // test program, so "the device is gone" is made certain by removing the link.
+    stbtest::ScratchDir scratch;
+    const QString path = scratch.file(QStringLiteral("ttyGone"));
+    ASSERT_TRUE(QFile::link(pty->path(), path));
     Harness h;
-    const QString path = pty->path();
     h.port.setDevicePath(path);
     h.port.Open();
     ASSERT_TRUE(pty->write("last words\r\n"));
@@ -341,6 +347,7 @@ TEST(ComPort, VanishedDeviceIsReportedOnceAndTheNextWriteTriesAgain) {
     EXPECT_LT(cpuSeconds() - before, 0.25);
 
     pty.reset();
+    QFile::remove(path);
     EXPECT_THROW(h.port.WriteText("again"), EBadId);
     EXPECT_FALSE(h.port.isOpen());
 }
