@@ -2,9 +2,35 @@
 // label's context click.
 #include "app/main_window.h"
 
+#include "procedures/address_procedure.h"
+#include "serial/console_link.h"
+
+#include <exception>
+
+namespace {
+
+// Stands in for the wait dialog while the program entry has not handed it over yet.
+class NoBusy : public BusyIndicator {
+public:
+    void showBusy(const QString&) override {}
+    void hideBusy() override {}
+};
+
+} // namespace
+
 void TForm1::createProcedures() {}
 
-void TForm1::IPAdressesetzenndern1Click() {}
+void TForm1::IPAdressesetzenndern1Click() {
+    NoBusy none;
+    AddressProcedure procedure(m_serialLink->dialogue(), m_busy ? *m_busy : none, m_dialogs, *this,
+                               messages());
+    // A port failure ends the command where it happened; the steps not yet sent are skipped.
+    try {
+        procedure.IPAdressesetzenndern1Click();
+    } catch (const std::exception& e) {
+        m_dialogs.showError(QString::fromUtf8(e.what()));
+    }
+}
 
 void TForm1::FTPServerinstallieren1Click() {}
 
@@ -12,4 +38,12 @@ void TForm1::NotfallImageaufspielen1Click() {}
 
 void TForm1::Label3ContextPopup(const QPoint& pos) {
     Q_UNUSED(pos);
+    NoBusy none;
+    AddressProcedure procedure(m_serialLink->dialogue(), m_busy ? *m_busy : none, m_dialogs, *this,
+                               messages());
+    try {
+        procedure.Label3ContextPopup();
+    } catch (const std::exception& e) {
+        m_dialogs.showError(QString::fromUtf8(e.what()));
+    }
 }
