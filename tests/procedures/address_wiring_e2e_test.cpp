@@ -1,0 +1,83 @@
+// The address command as the user meets it: the real main window, its port opened on the
+// simulated receiver from stbmate.ini, the menu item and the right-click on the port label.
+#include "app/fake_dialogs.h"
+#include "app/main_window.h"
+#include "app/process_starter.h"
+#include "app/status_light.h"
+#include "log/session_log.h"
+#include "serial/com_port.h"
+#include "tests/sim/receiver_simulator.h"
+#include "tests/support/test_support.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+class NoStarter : public ProcessStarter {
+public:
+    bool startDetached(const QString&, const QStringList&) override { return false; }
+};
+
+bool spinUntil(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < timeoutMs)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+TEST(AddressWiring, MenuCommandCreatesTheScriptAndPortLabelDeletesIt) {
+    stbsim::ReceiverSimulator sim;
+    QString error;
+    ASSERT_TRUE(sim.start({}, &error)) << error.toStdString();
+
+    stbtest::ScratchDir dir;
+    SetLogBaseDir(dir.path() + QLatin1Char('/'));
+    QFile ini(dir.file(QStringLiteral("stbmate.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[Main]\nLanguage=Deutsch\nIP=192.168.1.77\nDelay=0\nComPort=" +
+              QFile::encodeName(sim.portPath()) +
+              "\n\n[Deutsch]\nMsg1=Receiver einschalten\nMsg3=Fertig\n");
+    ini.close();
+
+    FakeDialogs dialogs;
+    NoStarter starter;
+    auto form = std::make_unique<TForm1>(dialogs, starter, dir.path());
+    form->show();
+    ASSERT_TRUE(spinUntil([&] { return form->comPort1().isOpen(); }, 5000));
+
+    form->IPAdressesetzenndern1->trigger();
+
+    EXPECT_EQ(dialogs.transcriptLines(),
+              QStringList({QStringLiteral("information: Receiver einschalten"),
+                           QStringLiteral("message: Fertig")}));
+    EXPECT_TRUE(form->StatusLight1->Lit());
+    const std::optional<QByteArray> script = sim.configFile(QStringLiteral("start.sh"));
+    ASSERT_TRUE(script.has_value());
+    EXPECT_TRUE(script->startsWith("insmod /app/modules_sys/smsc911x.ko tx_dma=256 rx_dma=256\n"
+                                   "ifconfig eth0 192.168.1.77\ncd /app\n/app/start.sh\n"))
+        << script->toStdString();
+    EXPECT_EQ(sim.stubCalls(QStringLiteral("ifconfig")), QStringList{"eth0 192.168.1.77"});
+
+    dialogs.clear();
+    dialogs.answerConfirm(true);
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(2, 2),
+                                 form->Label3->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(form->Label3, &rightClick);
+    EXPECT_EQ(dialogs.transcriptLines(), QStringList{QStringLiteral("confirm: delet start.sh ?")});
+    EXPECT_FALSE(sim.configFile(QStringLiteral("start.sh")).has_value());
+
+    form.reset();
+    SetLogBaseDir(QString());
+}
+
+} // namespace
