@@ -124,31 +124,16 @@ QSize TTerminal::sizeHint() const {
 // ---- receive path -----------------------------------------------------------------------
 
 void TTerminal::enqueueReceived(const char* data, qsizetype size) {
-    if (size <= 0)
-        return;
-    bool post = false;
-    {
-        std::lock_guard<std::mutex> lock(m_queueLock);
-        m_queue.append(data, size);
-        post = !m_drainPosted;
-        m_drainPosted = true;
-    }
-    if (post)
+    if (size > 0 && m_queue.append(data, static_cast<std::size_t>(size)))
         QMetaObject::invokeMethod(this, &TTerminal::drainQueue, Qt::QueuedConnection);
 }
 
 void TTerminal::drainQueue() {
-    QByteArray bytes;
-    {
-        std::lock_guard<std::mutex> lock(m_queueLock);
-        bytes.swap(m_queue);
-        m_drainPosted = false;
-    }
-    if (bytes.isEmpty())
+    const std::string bytes = m_queue.takeAll();
+    if (bytes.empty())
         return;
-    m_emulator.feed(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                    static_cast<std::size_t>(bytes.size()));
-    m_bytesSinceRedraw += bytes.size();
+    m_emulator.feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    m_bytesSinceRedraw += static_cast<qsizetype>(bytes.size());
     if (m_bytesSinceRedraw > kRedrawAfterBytes)
         redrawChanges();
 }

@@ -8,6 +8,7 @@
 //
 // Shutdown order: the port withdraws this consumer (no enqueueReceived() runs or will run),
 // then the widget is destroyed; a drain request still queued dies with the widget.
+#include "terminal/receive_queue.h"
 #include "terminal/terminal_buffer.h"
 #include "terminal/vt100_emulator.h"
 
@@ -19,7 +20,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 
 class QKeyEvent;
 
@@ -97,9 +97,7 @@ private:
     terminal::TVT100Emulator m_emulator{m_buffer};
     Writer m_writer;
 
-    std::mutex m_queueLock;
-    QByteArray m_queue;         // guarded by m_queueLock
-    bool m_drainPosted = false; // guarded by m_queueLock
+    terminal::ReceiveQueue m_queue; // the only member the port's thread touches
 
     QBasicTimer m_paceTimer;
     int m_elapsedMs = 0;
