@@ -112,16 +112,37 @@ void TComPort::Open() {
                                                  m_trigger != nullptr);
     PortSession::Hooks hooks;
     hooks.postTrigger = [this](std::shared_ptr<PortSession> s, quint64 id, quint16 count) {
-        QMetaObject::invokeMethod(
-            this, [this, s, id, count] { runTriggerAvail(s, id, count); }, Qt::QueuedConnection);
+        postToOwner([this, s, id, count] { runTriggerAvail(s, id, count); });
     };
     hooks.postLost = [this](std::shared_ptr<PortSession> s, QString message) {
-        QMetaObject::invokeMethod(
-            this, [this, s, message] { onDeviceLost(s, message); }, Qt::QueuedConnection);
+        postToOwner([this, s, message] { onDeviceLost(s, message); });
     };
     session->start(std::move(hooks)); // on failure the session closes the device itself
     m_session = std::move(session);
     emit opened();
+}
+
+void TComPort::postToOwner(std::function<void()> call) {
+    // The call itself travels through our own locked queue; Qt's queued call only says
+    // "one more is waiting". Each queued call runs exactly one entry, in posting order.
+    {
+        std::lock_guard lock(m_postedMutex);
+        m_posted.push_back(std::move(call));
+    }
+    QMetaObject::invokeMethod(
+        this, [this] { runOnePosted(); }, Qt::QueuedConnection);
+}
+
+void TComPort::runOnePosted() {
+    std::function<void()> call;
+    {
+        std::lock_guard lock(m_postedMutex);
+        if (m_posted.empty())
+            return;
+        call = std::move(m_posted.front());
+        m_posted.pop_front();
+    }
+    call();
 }
 
 void TComPort::Close() {

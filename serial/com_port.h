@@ -45,8 +45,10 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 class ConsumerRegistry;
@@ -140,7 +142,9 @@ signals:
 private:
     struct Invocation; // a data-available handler running on this thread
 
-    void reopenIfOpen();
+    // Runs call on the owning thread (from any thread), in posting order.
+    void postToOwner(std::function<void()> call);
+    void runOnePosted();
     void runTriggerAvail(const std::shared_ptr<PortSession>& session, quint64 deliveryId,
                          quint16 count);
     void onDeviceLost(const std::shared_ptr<PortSession>& session, const QString& message);
@@ -154,4 +158,6 @@ private:
     std::shared_ptr<ConsumerRegistry> m_registry;
     int m_nextConsumerId = 1;
     std::vector<Invocation*> m_invocations; // innermost last
+    std::mutex m_postedMutex;
+    std::deque<std::function<void()>> m_posted; // guarded by m_postedMutex
 };

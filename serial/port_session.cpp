@@ -111,7 +111,7 @@ void PortSession::write(const QByteArray& bytes) {
         std::lock_guard lock(m_outMutex);
         if (bytes.size() > kOutSize - m_out.size())
             throw EOutputBufferTooSmall();
-        m_out.append(bytes);
+        m_out.append(bytes.constData(), bytes.size()); // a copy of our own, never shared
     }
     wakeIo();
 }
