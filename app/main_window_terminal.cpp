@@ -8,9 +8,12 @@
 void TForm1::createTerminal1() {
     Terminal1 = new TTerminal();
     setSerialPageWidget(Terminal1);
-    // Keys and replies go to the port; a port that cannot open shows its error once here
-    // rather than escaping the key handler.
+    // Keys and replies go to the port; a write failure shows its error here rather than
+    // escaping the key handler.
     Terminal1->setWriter([this](const QByteArray& bytes) {
+        // The terminal never opens the port itself: keys typed while it is closed are dropped.
+        if (!ComPort1->isOpen())
+            return;
         try {
             ComPort1->WriteText(bytes);
         } catch (const EPortException& e) {

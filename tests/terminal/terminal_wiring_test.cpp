@@ -98,6 +98,21 @@ TEST_F(TerminalWiring, ReceiverOutputShowsAndRepliesGoBack) {
     EXPECT_EQ(readWhileSpinning(pty, 4, 5000), QByteArray("\x1b[Dl"));
 }
 
+TEST_F(TerminalWiring, KeysTypedWhileThePortIsClosedAreDropped) {
+    form->comPort1().Close();
+    QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+    QApplication::sendEvent(form->Terminal1, &letter);
+    EXPECT_FALSE(form->comPort1().isOpen()); // the terminal does not open it
+    EXPECT_TRUE(dialogs.transcript().empty());
+    form->comPort1().Open();
+    QKeyEvent again(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, QStringLiteral("b"));
+    QApplication::sendEvent(form->Terminal1, &again);
+    EXPECT_EQ(readWhileSpinning(pty, 2, 1000), QByteArray("b"));
+    // Registered again after the reopen: the receiver's output shows once more.
+    ASSERT_TRUE(pty.write("reopened"));
+    EXPECT_TRUE(spinUntil([&] { return rowText(*form->Terminal1, 0) == "reopened"; }, 5000));
+}
+
 TEST_F(TerminalWiring, PortChangeKeepsTheTerminalAttached) {
     PtyPair second;
     form->ComboBox2->setEditText(second.path());
