@@ -4,7 +4,6 @@
 #include "net/net_errors.h"
 #include "net/socket_util.h"
 
-#include <QMetaObject>
 #include <QStringDecoder>
 
 #include <cstring>
@@ -14,6 +13,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
@@ -77,10 +77,19 @@ int connectWithTimeout(const QString& host, std::uint16_t port, int timeoutMs) {
 
 } // namespace
 
-TTelnetClient::TTelnetClient(Ticker& ticker, QObject* parent) : QObject(parent), m_ticker(ticker) {}
+TTelnetClient::TTelnetClient(Ticker& ticker, QObject* parent) : QObject(parent), m_ticker(ticker) {
+    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_wakeFd >= 0) {
+        m_wakeNotifier = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
+        connect(m_wakeNotifier, &QSocketNotifier::activated, this, &TTelnetClient::runHandOffs);
+    }
+}
 
 TTelnetClient::~TTelnetClient() {
     Disconnect();
+    delete m_wakeNotifier;
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
 }
 
 void TTelnetClient::ResetTelnetClient() {
@@ -166,28 +175,37 @@ void TTelnetClient::SendTelnetChar(char c) {
 }
 
 bool TTelnetClient::handOver(const QString& text) {
-    std::uint64_t ticket;
-    {
-        std::lock_guard lock(m_handOffMutex);
-        if (m_stop)
-            return false;
-        ticket = ++m_handOffsQueued;
-    }
-    QMetaObject::invokeMethod(
-        this,
-        [this, text] {
-            if (m_handler)
-                m_handler(text);
-            {
-                std::lock_guard lock(m_handOffMutex);
-                ++m_handOffsRun;
-            }
-            m_handOffDone.notify_all();
-        },
-        Qt::QueuedConnection);
     std::unique_lock lock(m_handOffMutex);
+    if (m_stop || m_wakeFd < 0)
+        return false;
+    m_handOffs.push_back(text);
+    const std::uint64_t ticket = ++m_handOffsQueued;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto woke = ::write(m_wakeFd, &one, sizeof one);
     m_handOffDone.wait(lock, [&] { return m_stop.load() || m_handOffsRun >= ticket; });
     return !m_stop;
+}
+
+void TTelnetClient::runHandOffs() {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const auto drained = ::read(m_wakeFd, &count, sizeof count);
+    for (;;) {
+        QString text;
+        {
+            std::lock_guard lock(m_handOffMutex);
+            if (m_handOffs.empty())
+                return;
+            text = std::move(m_handOffs.front());
+            m_handOffs.pop_front();
+        }
+        if (m_handler)
+            m_handler(text);
+        {
+            std::lock_guard lock(m_handOffMutex);
+            ++m_handOffsRun;
+        }
+        m_handOffDone.notify_all();
+    }
 }
 
 void TTelnetClient::receiveLoop() {

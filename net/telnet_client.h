@@ -2,23 +2,27 @@
 // TTelnetClient: the program's one telnet client for sessions with the receiver's telnet
 // service. All public methods are for the UI thread. Each open session has one receive thread
 // that reads what arrives, answers the option negotiation itself, and hands each block of text
-// to the UI thread, waiting until the data handler has run there (a queued call plus a wait
-// that also ends when the session is being closed, so a closing UI thread never deadlocks on it).
+// to the UI thread, waiting until the data handler has run there: the block goes into a queue
+// under a lock, a wake-up byte on an eventfd makes the UI thread's event loop (any loop, also
+// the nested ones of the tick wait) run the handler, and the thread's wait also ends when the
+// session is being closed, so a closing UI thread never deadlocks on it.
 //
 // Shutdown order (Disconnect, also run by ResetTelnetClient, Connect and the destructor): stop
 // flag → shut the socket down (wakes the thread from its read) and wake any hand-off wait → join
-// the receive thread → close the socket. A queued hand-off that has not run yet still runs later
-// on the UI thread, as long as the client exists.
+// the receive thread → close the socket. A handed-off block that has not run yet still runs
+// later on the UI thread, as long as the client exists.
 #include "net/telnet_link.h"
 #include "net/telnet_option_parser.h"
 #include "serial/console_dialogue.h"
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -68,6 +72,7 @@ public:
 private:
     void receiveLoop();
     bool handOver(const QString& text);
+    void runHandOffs();                       // UI thread: runs the handler for every block waiting
     void writeBytes(const QByteArray& bytes); // throws EConnClosedGracefully
     bool writeReply(const QByteArray& bytes);
 
@@ -87,6 +92,9 @@ private:
 
     std::mutex m_handOffMutex;
     std::condition_variable m_handOffDone;
+    std::deque<QString> m_handOffs;     // guarded by m_handOffMutex
     std::uint64_t m_handOffsQueued = 0; // guarded by m_handOffMutex
     std::uint64_t m_handOffsRun = 0;    // guarded by m_handOffMutex
+    int m_wakeFd = -1;                  // eventfd: receive thread → UI thread
+    QSocketNotifier* m_wakeNotifier = nullptr;
 };
