@@ -2,6 +2,10 @@
 // program. Prints the device path to use as the serial port, then serves until Ctrl-C.
 //
 //   stbsim [--silent] [--no-config] [--start-dir DIR] [--config-file NAME=HOSTPATH]...
+//
+// As root: start it, type the printed path (e.g. /dev/pts/3) into stbmate's port box, enter
+// an address and pick "IP-Adresse setzen/ändern"; the shell and vi answer in the terminal
+// page. The chroot's folder is printed too, so /config/start.sh can be looked at meanwhile.
 #include "tests/sim/receiver_simulator.h"
 
 #include <QCoreApplication>
@@ -39,14 +43,14 @@ int main(int argc, char** argv) {
         } else if (arg == QLatin1String("--start-dir") && i + 1 < args.size()) {
             options.startDir = args[++i];
         } else if (arg == QLatin1String("--config-file") && i + 1 < args.size()) {
-            const QString spec = args[++i];
-            const qsizetype eq = spec.indexOf(QLatin1Char('='));
-            QFile file(spec.mid(eq + 1));
+            const QString argument = args[++i];
+            const qsizetype eq = argument.indexOf(QLatin1Char('='));
+            QFile file(argument.mid(eq + 1));
             if (eq <= 0 || !file.open(QIODevice::ReadOnly)) {
-                std::fprintf(stderr, "stbsim: cannot read %s\n", qPrintable(spec.mid(eq + 1)));
+                std::fprintf(stderr, "stbsim: cannot read %s\n", qPrintable(argument.mid(eq + 1)));
                 return 2;
             }
-            options.configFiles[spec.left(eq)] = file.readAll();
+            options.configFiles[argument.left(eq)] = file.readAll();
         } else {
             return usage();
         }
