@@ -1,0 +1,176 @@
+// The network parts as the main window holds them: the check button's network half, telnet
+// output in Memo1 and the session log, the HTTP server, and the hidden "Ende" button. Each
+// test runs in a network namespace of its own, so the real ports 23 and 80 are used.
+#include "app/fake_dialogs.h"
+#include "app/main_window.h"
+#include "app/process_starter.h"
+#include "app/status_light.h"
+#include "log/session_log.h"
+#include "net/http_server.h"
+#include "tests/net/netns.h"
+#include "tests/serial/pty_pair.h"
+#include "tests/support/test_support.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTabWidget>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+class NoStarter : public ProcessStarter {
+public:
+    bool startDetached(const QString&, const QStringList&) override { return false; }
+};
+
+bool pumpUntil(const std::function<bool()>& done, int ms = 10000) {
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired())
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+bool listening(std::uint16_t port) {
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool up = ::connect(probe, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(probe);
+    return up;
+}
+
+class MainWindowNetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetLogBaseDir(m_dir.path() + QLatin1Char('/'));
+        SetLogClock([] { return QDateTime(QDate(2026, 12, 7), QTime(9, 0, 0)); });
+        // The serial port is a pseudo-terminal nobody answers on.
+        QFile ini(m_dir.file(QStringLiteral("stbmate.ini")));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[Main]\nLanguage=Deutsch\nIP=127.0.0.1\nDelay=0\nComPort=" +
+                  QFile::encodeName(m_pty.path()) + "\n[Deutsch]\n");
+    }
+    void TearDown() override {
+        SetLogClock({});
+        SetLogBaseDir(QString());
+    }
+    QString logText() const {
+        QFile file(m_dir.file(QStringLiteral("Logs/stbmate-2026-12-07.log")));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+    // A receiver's telnet service: greets, then runs a shell.
+    void startTelnetd(QProcess& telnetd) {
+        const QString login = m_dir.file(QStringLiteral("login.sh"));
+        QFile script(login);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\necho 'hello from box'\nPS1='# ' exec /bin/sh -i\n");
+        script.close();
+        QFile::setPermissions(login, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        telnetd.start(nettest::RequireProgram(QStringLiteral("busybox")),
+                      {QStringLiteral("telnetd"), QStringLiteral("-F"), QStringLiteral("-p"),
+                       QStringLiteral("23"), QStringLiteral("-l"), login});
+        ASSERT_TRUE(telnetd.waitForStarted());
+        ASSERT_TRUE(pumpUntil([] { return listening(23); }));
+    }
+
+    stbtest::ScratchDir m_dir;
+    PtyPair m_pty;
+    FakeDialogs m_dialogs;
+    NoStarter m_starter;
+};
+
+TEST_F(MainWindowNetTest, CheckButtonLightsTheNetworkLampOnlyWithTelnet) {
+    NET_TEST_IN_PRIVATE_NETNS();
+    TForm1 form(m_dialogs, m_starter, m_dir.path());
+    ASSERT_TRUE(form.created());
+    form.Edit2->setText(QStringLiteral("typed"));
+
+    form.Button2Click(); // nothing on port 23 yet
+    EXPECT_FALSE(form.StatusLight2->Lit());
+    EXPECT_EQ(form.PageControl1->currentIndex(), 1);
+    EXPECT_EQ(form.Edit2->text(), QStringLiteral("127.0.0.1"));
+
+    QProcess telnetd;
+    startTelnetd(telnetd);
+    form.Button2Click();
+    EXPECT_TRUE(form.StatusLight2->Lit());
+    EXPECT_FALSE(form.telnet1().Connected()) << "the check closes what it opened";
+    EXPECT_FALSE(form.StatusLight1->Lit()) << "nobody answers on the serial side";
+    EXPECT_TRUE(m_dialogs.transcriptLines().isEmpty())
+        << m_dialogs.transcriptLines().join('|').toStdString();
+    telnetd.kill();
+    telnetd.waitForFinished();
+}
+
+TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
+    NET_TEST_IN_PRIVATE_NETNS();
+    TForm1 form(m_dialogs, m_starter, m_dir.path());
+    ASSERT_TRUE(form.created());
+    QProcess telnetd;
+    startTelnetd(telnetd);
+
+    TTelnetClient& telnet = form.telnet1();
+    telnet.ResetTelnetClient();
+    telnet.setHost(form.Edit1->text());
+    telnet.Connect();
+    ASSERT_TRUE(pumpUntil([&] {
+        return form.Memo1->toPlainText().contains(QStringLiteral("hello from box"));
+    })) << form.Memo1->toPlainText().toStdString();
+    telnet.SendTelnet(QStringLiteral("echo sum-$((20+22))"));
+    ASSERT_TRUE(pumpUntil([&] { return form.networkLines().contains(QStringLiteral("sum-42")); }))
+        << form.Memo1->toPlainText().toStdString();
+    EXPECT_TRUE(logText().contains(QStringLiteral("09:00:00 - hello from box\r\n")));
+    EXPECT_TRUE(logText().contains(QStringLiteral("09:00:00 - sum-42\r\n")));
+
+    // The hidden "Ende" button ends the session and releases the server.
+    form.httpServer1().Activate();
+    ASSERT_TRUE(listening(80));
+    form.Button1Click();
+    EXPECT_FALSE(telnet.Connected());
+    EXPECT_FALSE(form.httpServer1().active());
+    EXPECT_FALSE(listening(80));
+    telnet.ResetTelnetClient();
+    telnetd.kill();
+    telnetd.waitForFinished();
+}
+
+TEST_F(MainWindowNetTest, HttpServerServesTheChosenFileOnPort80) {
+    NET_TEST_IN_PRIVATE_NETNS();
+    TForm1 form(m_dialogs, m_starter, m_dir.path());
+    ASSERT_TRUE(form.created());
+    const QString archive = m_dir.file(QStringLiteral("proftpd.tar.bz2"));
+    QFile file(archive);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(100000, 'x'));
+    file.close();
+
+    THTTPServer& server = form.httpServer1();
+    server.ResetToInitialSettings();
+    server.Activate();
+    SetServeLocation(QString(), archive);
+    QProcess wget;
+    const QString out = m_dir.file(QStringLiteral("fetched"));
+    wget.start(nettest::RequireProgram(QStringLiteral("busybox")),
+               {QStringLiteral("wget"), QStringLiteral("-O"), out,
+                QStringLiteral("http://127.0.0.1:80") + archive});
+    ASSERT_TRUE(wget.waitForFinished(30000));
+    EXPECT_EQ(wget.exitCode(), 0) << wget.readAllStandardError().toStdString();
+    EXPECT_EQ(QFileInfo(out).size(), 100000);
+    server.StopAndRelease();
+    EXPECT_FALSE(listening(80));
+}
+
+} // namespace
