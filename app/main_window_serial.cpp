@@ -63,8 +63,9 @@ void TForm1::applyPortNumber(int portNumber) {
     try {
         if (portNumber > 0)
             ComPort1->setComNumber(quint16(portNumber));
-        else if (isCandidateDevice(text))
-            ComPort1->setDevicePath(text);
+        else if (text.startsWith(QLatin1Char('/')) &&
+                 (isCandidateDevice(text) || !ComPort1->isOpen()))
+            ComPort1->setDevicePath(text); // a missing device fails clearly at the open
         else if (!ComPort1->isOpen())
             ComPort1->setComNumber(0); // the next open asks for a port
         // An open port stays as it is while the box holds a half-typed name.

@@ -2,10 +2,13 @@
 // TComPort: the one serial port through which the program talks to the receiver's console.
 //
 // Line settings are fixed: 115200 baud, 8 data bits, no parity, 1 stop bit, XON/XOFF both
-// ways (the kernel obeys XOFF from the peer and throttles the peer when its own input queue
-// fills), DTR and RTS raised where the device has modem lines. The port number is the only
-// setting: "COM1".."COM4" (and on up to COM50) name /dev/ttyS0.. ; a port text that is a
-// device path (/dev/ttyUSB0, /dev/pts/7) opens that device.
+// ways, DTR and RTS raised where the device has modem lines. The kernel obeys XOFF from the
+// peer (IXON, IXANY off) and throttles the peer when its own input queue fills (IXOFF). The
+// driver fill levels for XOFF/XON (3072/1024 of 4096) cannot be set on Linux, and a second
+// throttle above the kernel would race with the kernel's own XON; since this port stops
+// reading when its buffer is full, the kernel queue fills and the kernel throttles the peer. The
+// port number is the only setting: "COM1".."COM4" (and on up to COM50) name /dev/ttyS0.. ; a port
+// text that is a device path (/dev/ttyUSB0, /dev/pts/7) opens that device.
 //
 // Receiving. Every received byte is offered to every consumer:
 //  - direct consumers (the terminal view), called on the port's dispatcher thread;
@@ -73,7 +76,7 @@ public:
     static constexpr int kMaxComNumber = 50;
 
     explicit TComPort(QObject* parent = nullptr);
-    ~TComPort() override; // closes the port (see shutdown order)
+    ~TComPort() override; // closes the port (see shutdown order) without emitting signals
 
     // --- port number ---------------------------------------------------------------------
     // 0 = none (the next open asks the PortChooser); n >= 1 = /dev/ttyS<n-1>.

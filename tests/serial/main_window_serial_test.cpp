@@ -1,0 +1,162 @@
+// The serial port inside the main window: opened on the first pass of the message loop,
+// console lines in the session log from the start, the port box, the check button's serial
+// light and the error box for failures no command catches.
+#include "app/fake_dialogs.h"
+#include "app/main_window.h"
+#include "app/process_starter.h"
+#include "app/status_light.h"
+#include "log/session_log.h"
+#include "tests/serial/pty_pair.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPushButton>
+#include <QThread>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+template <typename Pred> bool spinUntil(Pred pred, int timeoutMs = 5000) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+class NoProcesses : public ProcessStarter {
+public:
+    bool startDetached(const QString&, const QStringList&) override { return false; }
+};
+
+class EchoPeer {
+public:
+    explicit EchoPeer(PtyPair& pty) : m_pty(pty), m_thread([this] { run(); }) {}
+    ~EchoPeer() {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    void run() {
+        while (!m_stop) {
+            const QByteArray got = m_pty.read(1, 20);
+            if (!got.isEmpty())
+                m_pty.write(got);
+        }
+    }
+    PtyPair& m_pty;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+class MainWindowSerial : public ::testing::Test {
+protected:
+    stbtest::ScratchDir dir;
+    FakeDialogs dialogs;
+    NoProcesses starter;
+
+    void SetUp() override { SetLogBaseDir(dir.path() + QLatin1Char('/')); }
+    void TearDown() override { SetLogBaseDir(QString()); }
+
+    std::unique_ptr<TForm1> makeForm(const QString& comPort) {
+        QFile ini(dir.file(QStringLiteral("stbmate.ini")));
+        EXPECT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[Main]\nLanguage=Deutsch\nIP=192.168.0.20\nDelay=0\nComPort=" +
+                  comPort.toUtf8() + "\n\n[Deutsch]\nL9=Port\n");
+        ini.close();
+        return std::make_unique<TForm1>(dialogs, starter, dir.path());
+    }
+    QString logText() const {
+        QString text;
+        const QDir logs(dir.file(QStringLiteral("Logs")));
+        for (const QString& name : logs.entryList(QDir::Files)) {
+            QFile f(logs.filePath(name));
+            if (f.open(QIODevice::ReadOnly))
+                text += QString::fromUtf8(f.readAll());
+        }
+        return text;
+    }
+};
+
+TEST_F(MainWindowSerial, PortOpensOnTheFirstLoopPassAndConsoleLinesAreLogged) {
+    PtyPair pty;
+    auto form = makeForm(pty.path());
+    ASSERT_TRUE(form->created());
+    EXPECT_FALSE(form->comPort1().isOpen()); // not before the message loop runs
+    QApplication::processEvents();
+    EXPECT_TRUE(form->comPort1().isOpen());
+    ASSERT_TRUE(pty.write("BusyBox v1.00 built-in shell\r\n"));
+    ASSERT_TRUE(spinUntil([&] { return logText().contains("BusyBox v1.00 built-in shell"); }));
+    EXPECT_TRUE(dialogs.transcript().empty());
+}
+
+TEST_F(MainWindowSerial, FailedStartupOpenShowsOneErrorBoxAndTheProgramGoesOn) {
+    auto form = makeForm(QStringLiteral("/dev/stbmate-no-such-port"));
+    ASSERT_TRUE(form->created());
+    spinUntil([] { return false; }, 200);
+    EXPECT_EQ(dialogs.transcriptLines(),
+              QStringList{QStringLiteral("error: Specified comport doesn't exist")});
+    EXPECT_FALSE(form->comPort1().isOpen());
+}
+
+TEST_F(MainWindowSerial, CheckButtonSetsTheSerialLightFromTheCheck) {
+    PtyPair pty;
+    auto form = makeForm(pty.path());
+    QApplication::processEvents();
+    {
+        EchoPeer peer(pty);
+        form->Button2->click();
+        EXPECT_TRUE(form->StatusLight1->Lit());
+    }
+    pty.read(4096, 100);    // whatever the echo left behind
+    form->Button2->click(); // nobody answers now
+    EXPECT_FALSE(form->StatusLight1->Lit());
+    EXPECT_TRUE(dialogs.transcript().empty()) << dialogs.transcriptLines().join('\n').toStdString();
+}
+
+TEST_F(MainWindowSerial, PortBoxWithADevicePathMovesThePortThere) {
+    PtyPair first;
+    PtyPair second;
+    auto form = makeForm(first.path());
+    QApplication::processEvents();
+    ASSERT_TRUE(form->comPort1().isOpen());
+    form->ComboBox2->setEditText(second.path());
+    EXPECT_TRUE(form->comPort1().isOpen());
+    EXPECT_EQ(form->comPort1().devicePath(), second.path());
+    form->consoleDialogue().port().WriteText("ls\r");
+    EXPECT_EQ(second.read(3, 2000), QByteArray("ls\r"));
+    EXPECT_TRUE(first.read(3, 200).isEmpty());
+    // A half-typed name leaves the open port alone.
+    form->ComboBox2->setEditText(QStringLiteral("/dev/ttyUS"));
+    EXPECT_EQ(form->comPort1().devicePath(), second.path());
+    EXPECT_TRUE(dialogs.transcript().empty()) << dialogs.transcriptLines().join('\n').toStdString();
+}
+
+TEST_F(MainWindowSerial, VanishedDeviceShowsOneErrorBox) {
+    auto pty = std::make_unique<PtyPair>();
+    auto form = makeForm(pty->path());
+    QApplication::processEvents();
+    ASSERT_TRUE(form->comPort1().isOpen());
+    pty.reset();
+    ASSERT_TRUE(spinUntil([&] { return !dialogs.transcript().empty(); }));
+    spinUntil([] { return false; }, 300);
+    ASSERT_EQ(dialogs.transcript().size(), 1u);
+    EXPECT_TRUE(
+        dialogs.transcriptLines()[0].startsWith(QStringLiteral("error: The serial device")));
+    EXPECT_FALSE(form->comPort1().isOpen());
+}
+
+} // namespace
