@@ -26,7 +26,7 @@ head -c $((SIZE_MB * 1024 * 1024)) /dev/urandom > "$WORK/proftpd.tar.bz2"
 
 "$SERVER" "$WORK/proftpd.tar.bz2" 0 > "$WORK/our.out" &
 OUR_PID=$!
-for _ in 1 2 3 4 5 6 7 8 9 10; do grep -q PORT "$WORK/our.out" && break; sleep 0.2; done
+for _ in 1 2 3 4 5 6 7 8 9 10; do grep -qs PORT "$WORK/our.out" && break; sleep 0.2; done
 OUR_PORT=$(awk '/PORT/ {print $2}' "$WORK/our.out")
 
 # nginx on a free loopback port, with a config of our own and nothing else.
