@@ -8,8 +8,11 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QProcess>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -218,6 +221,30 @@ TEST(NetworkCheckEndToEnd, ReceiverWithAndWithoutTelnet) {
     EXPECT_TRUE(dialogs.boxes.isEmpty());
     telnetd.kill();
     telnetd.waitForFinished();
+}
+
+TEST(NetworkCheckEndToEnd, SilentReceiverKeepsEventsFlowingForTheEchoTimeOut) {
+    NET_TEST_IN_PRIVATE_NETNS({QStringLiteral("echo 1 > /proc/sys/net/ipv4/icmp_echo_ignore_all")});
+    class NoTicks : public Ticker {
+    public:
+        void WaitTicks(int) override {}
+    } ticker;
+    TTelnetClient telnet(ticker);
+    FakeMainView view;
+    view.edit1 = QStringLiteral("127.0.0.1");
+    RecordingBusy busy;
+    RecordingDialogs dialogs;
+    NetworkLinkParts parts{view, busy, dialogs, telnet};
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(50);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(CheckNetworkLink(parts));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(950)) << "the echo waits its full second";
+    EXPECT_GE(ticks, 10) << "timers ran while the echo was out";
+    EXPECT_TRUE(dialogs.boxes.isEmpty());
 }
 
 } // namespace
