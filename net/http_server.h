@@ -63,7 +63,17 @@ void SetServeLocation(const QString& drive, const QString& path);
 QString ServeDrive();
 QString ServePath();
 
-class THTTPServer {
+// The server as the installation procedure drives it; THTTPServer is the real one, tests of
+// the procedure plug in a fake.
+class FileServerLink {
+public:
+    virtual ~FileServerLink() = default;
+    virtual void ResetToInitialSettings() = 0;
+    virtual void Activate() = 0;
+    virtual void StopAndRelease() = 0;
+};
+
+class THTTPServer final : public FileServerLink {
 public:
     using CommandHandler =
         std::function<void(const HttpRequestInfo&, HttpResponseInfo&, HttpConnection&)>;
@@ -76,13 +86,13 @@ public:
     static constexpr int kMaxConnections = 1024;
 
     THTTPServer();
-    ~THTTPServer();
+    ~THTTPServer() override;
     THTTPServer(const THTTPServer&) = delete;
     THTTPServer& operator=(const THTTPServer&) = delete;
 
     // Initial settings: port 80 on all addresses, 30 s idle time-out, the handler that serves
     // ServeDrive + ServePath. Stops the server first if it is active.
-    void ResetToInitialSettings();
+    void ResetToInitialSettings() override;
     void setDefaultPort(std::uint16_t port) { m_port = port; }
     // Dotted IPv4 address to bind; empty = all local addresses.
     void setBindAddress(const QString& address) { m_bindAddress = address; }
@@ -95,7 +105,7 @@ public:
     // nicht gebunden werden. Adresse und Port werden bereits benutzt." when the port is taken,
     // ECouldNotBindSocket with a privilege hint when binding is not permitted, ESocketError for
     // any other socket failure. Does nothing when already active.
-    void Activate();
+    void Activate() override;
     bool active() const;
     // The port actually bound (useful with port 0); 0 while inactive.
     std::uint16_t boundPort() const;
@@ -104,7 +114,7 @@ public:
 
     // Stops listening, closes every connection and waits for them (at most 5 s). Safe to call
     // when inactive and more than once.
-    void StopAndRelease();
+    void StopAndRelease() override;
 
 private:
     struct Shared;
