@@ -6,6 +6,10 @@
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QRegularExpression>
+#include <QSocketNotifier>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -28,7 +32,13 @@ struct TComPort::Invocation {
 };
 
 TComPort::TComPort(QObject* parent)
-    : QObject(parent), m_registry(std::make_shared<ConsumerRegistry>()) {}
+    : QObject(parent), m_registry(std::make_shared<ConsumerRegistry>()) {
+    m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_wakeFd >= 0) {
+        m_wakeNotifier = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
+        connect(m_wakeNotifier, &QSocketNotifier::activated, this, [this] { runOnePosted(); });
+    }
+}
 
 TComPort::~TComPort() {
     Close();
@@ -123,24 +133,41 @@ void TComPort::Open() {
 }
 
 void TComPort::postToOwner(std::function<void()> call) {
-    // The call itself travels through our own locked queue; Qt's queued call only says
-    // "one more is waiting". Each queued call runs exactly one entry, in posting order.
+    // The call travels through our own locked queue and the wake-up through an eventfd the
+    // owning thread's event loop watches, so everything the port threads hand over is
+    // ordered by locks and system calls alone. Calls run in posting order.
     {
         std::lock_guard lock(m_postedMutex);
         m_posted.push_back(std::move(call));
     }
-    QMetaObject::invokeMethod(
-        this, [this] { runOnePosted(); }, Qt::QueuedConnection);
+    if (m_wakeFd >= 0) {
+        const quint64 one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+    } else {
+        QMetaObject::invokeMethod(
+            this, [this] { runOnePosted(); }, Qt::QueuedConnection);
+    }
 }
 
 void TComPort::runOnePosted() {
+    if (m_wakeFd >= 0) {
+        quint64 drained = 0;
+        [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &drained, sizeof drained);
+    }
     std::function<void()> call;
+    bool more = false;
     {
         std::lock_guard lock(m_postedMutex);
         if (m_posted.empty())
             return;
         call = std::move(m_posted.front());
         m_posted.pop_front();
+        more = !m_posted.empty();
+    }
+    if (more && m_wakeFd >= 0) {
+        // The next call may run inside this one (a handler that keeps handling events).
+        const quint64 one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
     }
     call();
 }

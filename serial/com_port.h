@@ -55,6 +55,7 @@
 #include <vector>
 
 class ConsumerRegistry;
+class QSocketNotifier;
 class PortChooser;
 class PortSession;
 
@@ -160,7 +161,9 @@ private:
     std::shared_ptr<TriggerAvail> m_trigger;
     std::shared_ptr<ConsumerRegistry> m_registry;
     int m_nextConsumerId = 1;
-    std::vector<Invocation*> m_invocations; // innermost last
+    std::vector<Invocation*> m_invocations;    // innermost last
+    int m_wakeFd = -1;                         // eventfd: "a posted call is waiting"
+    QSocketNotifier* m_wakeNotifier = nullptr; // child of this object
     std::mutex m_postedMutex;
     std::deque<std::function<void()>> m_posted; // guarded by m_postedMutex
 };

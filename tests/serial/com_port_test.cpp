@@ -8,11 +8,12 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QThread>
 
 #include <mutex>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 
@@ -169,6 +170,35 @@ TEST(ComPort, NumberChangeWhileClosedOnlyRecords) {
     EXPECT_EQ(opened, 0);
 }
 
+// Runs the probe program on path; returns its exit code and what it printed. posix_spawn
+// rather than a fork-based launcher, so the test also runs under the thread sanitizer.
+std::pair<int, QByteArray> runProbe(const QString& path) {
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+        return {-1, {}};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    const QByteArray program(STBMATE_PORT_PROBE);
+    const QByteArray arg = path.toLocal8Bit();
+    char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>(arg.constData()),
+                    nullptr};
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, program.constData(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    QByteArray output;
+    char buf[256];
+    ssize_t n = 0;
+    while (rc == 0 && (n = ::read(pipeFds[0], buf, sizeof buf)) > 0)
+        output.append(buf, n);
+    ::close(pipeFds[0]);
+    int status = 0;
+    if (rc != 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return {-1, output};
+    return {WEXITSTATUS(status), output};
+}
+
 TEST(ComPort, SecondOpenOfTheSameDeviceIsAlreadyOpen) {
     PtyPair pty;
     TComPort first;
@@ -186,11 +216,10 @@ TEST(ComPort, SecondOpenOfTheSameDeviceIsAlreadyOpen) {
     }
     EXPECT_FALSE(second.isOpen());
 
-    QProcess probe; // another program, as root (TIOCEXCL alone would let it in)
-    probe.start(QStringLiteral(STBMATE_PORT_PROBE), {pty.path()});
-    ASSERT_TRUE(probe.waitForFinished(10000));
-    EXPECT_EQ(probe.exitCode(), 3);
-    EXPECT_EQ(probe.readAllStandardOutput().trimmed(), QByteArray("Device already open"));
+    // Another program, as root (TIOCEXCL alone would let it in).
+    const auto [exitCode, output] = runProbe(pty.path());
+    EXPECT_EQ(exitCode, 3);
+    EXPECT_EQ(output.trimmed(), QByteArray("Device already open"));
 
     // Once released, the next write opens it.
     first.Close();
