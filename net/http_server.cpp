@@ -174,11 +174,17 @@ void THTTPServer::Shared::listen(const std::shared_ptr<Shared>& self) {
         reapFinished();
         if (ready <= 0 || !(fds[0].revents & POLLIN))
             continue;
-        // Drain the queue in one go: the backlog is small.
+        // Take every waiting connection in one go, so a burst never overflows the queue.
         for (;;) {
             const int fd = ::accept4(listenFd.get(), nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0)
+            if (fd < 0) {
+                // Out of descriptors: the connection stays queued and poll would report it
+                // again at once; give the running downloads a moment to finish instead of
+                // spinning.
+                if (errno == EMFILE || errno == ENFILE)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
                 break;
+            }
             std::lock_guard lock(mutex);
             if (stopping || static_cast<int>(connections.size()) >= kMaxConnections) {
                 ::close(fd);

@@ -79,6 +79,8 @@ public:
         std::function<void(const HttpRequestInfo&, HttpResponseInfo&, HttpConnection&)>;
 
     static constexpr std::uint16_t kDefaultPort = 80;
+    // A queue of 5 made clients arriving together wait seconds for their handshake to be
+    // retried; the queue is cheap, so it holds a burst.
     static constexpr int kListenBacklog = 128;
     static constexpr int kTerminateWaitMs = 5000;
     static constexpr int kDefaultIdleTimeoutMs = 30000;
