@@ -1,7 +1,10 @@
 # One place for warnings and sanitizer flags; every target links stbmate_flags.
 add_library(stbmate_flags INTERFACE)
-target_compile_options(stbmate_flags INTERFACE -Wall -Wextra -Wpedantic -Wshadow=local
-                       -Wnon-virtual-dtor -Wcast-align -Wunused -Woverloaded-virtual)
+target_compile_options(stbmate_flags INTERFACE -Wall -Wextra -Wpedantic -Wnon-virtual-dtor
+                       -Wcast-align -Wunused -Woverloaded-virtual)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  target_compile_options(stbmate_flags INTERFACE -Wshadow=local)
+endif()
 target_include_directories(stbmate_flags INTERFACE ${PROJECT_SOURCE_DIR})
 
 option(STBMATE_WERROR "Treat warnings as errors" OFF)
