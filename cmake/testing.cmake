@@ -1,3 +1,10 @@
+# Sanitizer settings every test gets: Qt itself is not built for the sanitizers, so its own
+# futex locks and the platform plugin's leftovers are suppressed (tests/support/*.supp).
+set(STBMATE_SANITIZER_ENV
+    "TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 suppressions=${PROJECT_SOURCE_DIR}/tests/support/tsan.supp"
+    "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/support/lsan.supp"
+    "UBSAN_OPTIONS=print_stacktrace=1 halt_on_error=1")
+
 # stbmate_add_test(NAME name SOURCES ... LIBS ... [GUI] [TIMEOUT s] [LABELS ...])
 # GUI tests get a QApplication on the offscreen platform; the others a plain gtest main.
 function(stbmate_add_test)
@@ -14,5 +21,5 @@ function(stbmate_add_test)
   endif()
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}"
-                       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;STBMATE_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+                       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;STBMATE_SOURCE_DIR=${PROJECT_SOURCE_DIR};${STBMATE_SANITIZER_ENV}")
 endfunction()

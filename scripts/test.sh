@@ -18,8 +18,4 @@ cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=$type -DSTBMATE_WERROR=ON
       -DSTBMATE_SANITIZE="$san"
 cmake --build "$dir"
 cd "$dir"
-if [ "$mode" = tsan ]; then
-  # Tests start real peers through fork+exec; TSan would otherwise kill the child.
-  export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0"
-fi
 ctest --output-on-failure --timeout 300 -j"$(nproc)"
