@@ -127,9 +127,20 @@ void TComPort::Open() {
     hooks.postLost = [this](std::shared_ptr<PortSession> s, QString message) {
         postToOwner([this, s, message] { onDeviceLost(s, message); });
     };
-    session->start(std::move(hooks)); // on failure the session closes the device itself
-    m_session = std::move(session);
+    // Users told of the open register their consumers before the first byte is read, so a
+    // consumer registered from opened() misses nothing.
+    m_session = session;
     emit opened();
+    if (m_session != session)
+        return; // closed again from inside opened()
+    try {
+        session->start(std::move(hooks));
+    } catch (...) {
+        m_session.reset();
+        session->stop();
+        emit closed();
+        throw;
+    }
 }
 
 void TComPort::postToOwner(std::function<void()> call) {

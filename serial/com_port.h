@@ -135,6 +135,8 @@ public:
     void setDeliveryLimitMs(int ms) { m_deliveryLimitMs = ms; } // takes effect at next open
 
 signals:
+    // The device is open and nothing has been read yet: a consumer registered from here
+    // sees every byte of this open period.
     void opened();
     void closing();
     void closed();
