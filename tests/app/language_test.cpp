@@ -79,6 +79,10 @@ TEST(ShippedSettingsFile, HasMainAndTwoCompleteLanguages) {
         QStringList messages = seen.mid(16);
         messages.removeDuplicates();
         EXPECT_EQ(messages.size(), 25) << language.toStdString();
+        // Msg2 is also the box for a console that answers but cannot reach /config, so it
+        // must not tell that user the console is silent and nothing more.
+        EXPECT_TRUE(ini.ReadString(language, QStringLiteral("Msg2")).contains(u"/config"))
+            << language.toStdString();
     }
 
     // The German captions are the window's built-in ones.
