@@ -1,6 +1,7 @@
 // The real program on a private X server: started without its settings file it shows the
 // error box and ends without a window; started with one it shows the main window, which is
-// photographed in Deutsch and in English (PNGs in the build folder, for people to look at).
+// photographed in Deutsch and in English, also with the Datei and Funktionen menus open (PNGs
+// in the build folder, for people to look at).
 #include "app/ini_file.h"
 #include "tests/app/xvfb_server.h"
 #include "tests/serial/pty_pair.h"
@@ -50,6 +51,36 @@ QImage grab(const XvfbServer& x, const QString& windowId, const QString& png) {
     RunTool(QStringLiteral(STBMATE_X_WINDOW_GRAB), {windowId, png}, x.environment(), 15000, &code);
     EXPECT_EQ(code, 0) << "grabbing " << png.toStdString();
     return QImage(png);
+}
+
+// The window's place on the screen (there is no window manager, so it stays where the
+// program put it).
+QPoint windowPosition(const XvfbServer& x, const QString& windowId) {
+    const QString out = RunTool(QStringLiteral("xdotool"),
+                                {"getwindowgeometry", "--shell", windowId}, x.environment(), 5000);
+    QPoint pos(-1, -1);
+    for (const QString& line : out.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("X=")))
+            pos.setX(line.mid(2).toInt());
+        else if (line.startsWith(QLatin1String("Y=")))
+            pos.setY(line.mid(2).toInt());
+    }
+    return pos;
+}
+
+// Opens the menu whose title lies at titleX in the menu bar and photographs the whole screen:
+// an open menu is a window of its own. The menu is closed again afterwards.
+QImage grabOpenMenu(const XvfbServer& x, const QString& windowId, int titleX, const QString& png) {
+    int code = -1;
+    RunTool(QStringLiteral("xdotool"),
+            {"mousemove", "--window", windowId, QString::number(titleX), "8", "click", "1"},
+            x.environment(), 10000, &code);
+    EXPECT_EQ(code, 0);
+    QThread::msleep(500);
+    const QImage shot = grab(x, QStringLiteral("0"), png);
+    RunTool(QStringLiteral("xdotool"), {"key", "Escape"}, x.environment(), 10000);
+    QThread::msleep(200);
+    return shot;
 }
 
 class ProgramOnDisplay : public ::testing::Test {
@@ -133,8 +164,19 @@ TEST_F(ProgramOnDisplay, MainWindowScreenshotsInBothLanguages) {
         const QStringList windows = waitForWindows(x, QStringLiteral("Stbmate"), 20000);
         ASSERT_EQ(windows.size(), 1) << languages[i].toStdString();
         QThread::msleep(700); // first paint and the first clock tick
-        shots[i] =
-            grab(x, windows[0], kScreenshotDir + "/stbmate-" + languages[i].toLower() + ".png");
+        const QString name = kScreenshotDir + "/stbmate-" + languages[i].toLower();
+        shots[i] = grab(x, windows[0], name + ".png");
+        // The menu items' captions are only seen with their menus open.
+        const QPoint at = windowPosition(x, windows[0]);
+        ASSERT_GE(at.x(), 0);
+        const QImage menus[2] = {grabOpenMenu(x, windows[0], 20, name + "-menu1.png"),
+                                 grabOpenMenu(x, windows[0], 65, name + "-menu2.png")};
+        for (const QImage& menu : menus) {
+            // Below its title the open menu covers what the window shows there.
+            const QRect below(10, 24, 60, 40);
+            EXPECT_NE(menu.copy(below.translated(at)), shots[i].copy(below))
+                << "no open menu in the screenshot of " << languages[i].toStdString();
+        }
         program.terminate();
         ASSERT_TRUE(program.waitForFinished(10000));
         ASSERT_FALSE(shots[i].isNull());
