@@ -148,7 +148,8 @@ void TTerminal::timerEvent(QTimerEvent* event) {
         QAbstractScrollArea::timerEvent(event);
         return;
     }
-    m_elapsedMs += kTickMs;
+    // Saturates: an idle terminal must not count towards an overflow after weeks of ticks.
+    m_elapsedMs = std::min(m_elapsedMs + kTickMs, kRedrawAfterMs);
     m_blinkMs += kTickMs;
     if (m_blinkMs >= kBlinkMs) {
         m_blinkMs = 0;

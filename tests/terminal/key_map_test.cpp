@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <set>
 
 using termtest::Term;
@@ -191,6 +192,28 @@ TEST(KeyMap, TablesHoldExactlyTheListedRecords) {
     EXPECT_EQ(*keys.find("\\x90"), "VK_NUMLOCK");
     EXPECT_EQ(keys.find("\\x2A"), nullptr); // 42 is not mapped
     EXPECT_EQ(keys.find("\\x88"), nullptr); // 136 neither
+    // The key codes with a first-level entry, and no others.
+    auto listed = [](int code) {
+        return code == 8 || code == 9 || code == 12 || code == 13 || code == 19 || code == 20 ||
+               code == 27 || (code >= 32 && code <= 41) || (code >= 43 && code <= 57) ||
+               (code >= 65 && code <= 90) || (code >= 96 && code <= 135) || code == 144 ||
+               code == 145;
+    };
+    int firstLevel = 0;
+    for (int code = 0; code < 256; ++code) {
+        char text[8];
+        std::snprintf(text, sizeof text, "\\x%02X", code);
+        const std::string* name = keys.find(text);
+        EXPECT_EQ(name != nullptr, listed(code)) << code;
+        if (name) {
+            ++firstLevel;
+            EXPECT_EQ(name->rfind("VK_", 0), 0u) << code;
+        }
+    }
+    EXPECT_EQ(firstLevel, 100);
+    EXPECT_EQ(*keys.find("\\x08"), "VK_BACK");
+    EXPECT_EQ(*keys.find("\\x60"), "VK_NUMPAD0");
+    EXPECT_EQ(*keys.find("\\x70"), "VK_F1");
 
     const CharsetMap& sets = CharsetMap::standard();
     EXPECT_EQ(sets.records().size(), 603u);

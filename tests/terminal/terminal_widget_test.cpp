@@ -69,6 +69,46 @@ TEST(TerminalReceive, BytesFromThePortThreadShowWithinTwoTicks) {
     EXPECT_TRUE(spinUntil([&] { return s.terminal.paintCount() > paints; }, 2000));
 }
 
+// Counts the timer events the terminal receives: its only timer is the 100 ms pacing tick,
+// so "shown within 200 ms" can be checked in ticks, whatever the machine's load.
+class TickCounter : public QObject {
+public:
+    int ticks = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Timer)
+            ++ticks;
+        return false;
+    }
+};
+
+TEST(TerminalReceive, ShownByTheSecondPacingTick) {
+    Shown s;
+    TickCounter counter;
+    s.terminal.installEventFilter(&counter);
+    // A small block: only the timer may bring it to the screen.
+    s.terminal.enqueueReceived("hello", 5);
+    s.terminal.drainQueue();
+    ASSERT_EQ(rowText(s.terminal, 0), "hello");
+    const auto redraws = s.terminal.redrawCount();
+    counter.ticks = 0;
+    spinUntil([&] { return counter.ticks >= 2 || s.terminal.redrawCount() > redraws; }, 5000);
+    EXPECT_GT(s.terminal.redrawCount(), redraws) << "ticks seen: " << counter.ticks;
+    EXPECT_LE(counter.ticks, 2);
+    s.terminal.removeEventFilter(&counter);
+}
+
+TEST(TerminalReceive, TwoHundredBytesWaitForTheTickMoreRedrawAtOnce) {
+    Shown s;
+    const auto redraws = s.terminal.redrawCount();
+    const std::string block(200, 'y');
+    s.terminal.enqueueReceived(block.data(), static_cast<qsizetype>(block.size()));
+    s.terminal.drainQueue();
+    EXPECT_EQ(s.terminal.redrawCount(), redraws); // exactly 200: not "more than 200"
+    s.terminal.enqueueReceived("z", 1);
+    s.terminal.drainQueue();
+    EXPECT_EQ(s.terminal.redrawCount(), redraws + 1);
+}
+
 TEST(TerminalReceive, MoreThan200BytesRedrawAtOnce) {
     Shown s;
     const auto redraws = s.terminal.redrawCount();
@@ -224,11 +264,11 @@ TEST(Screenshot, ColouredLineDrawnScreen) {
     screen += "\x1b(0lqqqqqqqqqqqqqqqqqqqqqqwqqqqqqqqqqk\x1b(B\r\n";
     for (int fg = 30; fg <= 37; ++fg)
         screen += "\x1b(0x\x1b(B \x1b[" + std::to_string(fg) + "mcolour " + std::to_string(fg) +
-                  "\x1b[m" + std::string(11, ' ') + "\x1b(0x\x1b(B \x1b[" +
+                  "\x1b[m" + std::string(12, ' ') + "\x1b(0x\x1b(B \x1b[" +
                   std::to_string(fg + 10) + "m  \x1b[m" + std::string(7, ' ') + "\x1b(0x\x1b(B\r\n";
     screen += "\x1b(0tqqqqqqqqqqqqqqqqqqqqqqnqqqqqqqqqqu\x1b(B\r\n";
-    screen += "\x1b(0x\x1b(B \x1b[1mbold\x1b[m \x1b[4munder\x1b[m \x1b[7mrev\x1b[m   "
-              "\x1b(0x\x1b(B \xc9\xcd\xcd\xbb \xb0\xb1\xb2  \x1b(0x\x1b(B\r\n";
+    screen += "\x1b(0x\x1b(B \x1b[1mbold\x1b[m \x1b[4munder\x1b[m \x1b[7mrev\x1b[m       "
+              "\x1b(0x\x1b(B \xc9\xcd\xcd\xbb \xb0\xb1\xb2 \x1b(0x\x1b(B\r\n";
     screen += "\x1b(0mqqqqqqqqqqqqqqqqqqqqqqvqqqqqqqqqqj\x1b(B\r\n";
     screen += "\x1b[1;31;44mbold red on navy\x1b[m  \x1b#6wide\r\n$ ";
     s.terminal.enqueueReceived(screen.data(), static_cast<qsizetype>(screen.size()));
