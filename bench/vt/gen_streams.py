@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the benchmark streams into DIR (deterministic: fixed seed).
+"""Writes the benchmark streams into DIR (deterministic: a fixed random start).
 
   plain_log.bin     a console log with long lines that wrap, CR LF endings
   colour_ls.bin     ls --color style listings: SGR on nearly every word

@@ -4,7 +4,7 @@
 #   bench/vt/run.sh [BUILD_DIR]      (default: build/bench-vt, configured as Release)
 #
 # Streams: a wrapping plain log, ls --color style output, full-screen redraws (generated,
-# fixed seed) and the recorded vttest session. For each: MB/s, best of 5 runs of >= 16 MB in
+# fixed random start) and the recorded vttest session. For each: MB/s, best of 5 runs of >= 16 MB in
 # 4096-byte slices, and callgrind instructions per byte of the feeding call alone.
 # Needs the packages in deps/bench-terminal.txt.
 set -euo pipefail
