@@ -263,9 +263,8 @@ void TTerminal::paintRow(QPainter& p, int y, const Row& row, int lineIndex) {
             p.scale(2, 2);
         } else
             p.scale(2, 1);
+        // The bottom half's glyphs start one row up, so the clip keeps their lower halves.
         y = 0;
-        if (row.lineAttribute == LineAttribute::DoubleHeightBottom)
-            y = m_cellHeight / 2;
     }
     const int selStart = m_selectionStart.x() < 0 ? 0 : 1;
     QPoint a = m_selectionStart, b = m_selectionEnd;

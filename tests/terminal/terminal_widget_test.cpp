@@ -256,6 +256,33 @@ TEST(TerminalView, ScrollBackShowsHistoryAndNewOutputReturns) {
     EXPECT_EQ(s.terminal.scrollBackLines(), 0); // the view follows the cursor
 }
 
+// A double-height line is two screen rows: the upper one must show the glyphs' top halves,
+// the lower one their bottom halves. "T" has ink at its top, "_" only at its bottom.
+TEST(TerminalView, DoubleHeightRowsShowTopAndBottomHalves) {
+    Shown s;
+    const char text[] = "\x1b#3T_\r\n\x1b#4T_\r\n"; // the cursor ends below both rows
+    s.terminal.enqueueReceived(text, sizeof text - 1);
+    s.terminal.drainQueue();
+    ASSERT_TRUE(spinUntil([&] { return !s.terminal.hasPendingChanges(); }, 2000));
+    QApplication::processEvents();
+    const QImage shot = s.terminal.viewport()->grab().toImage();
+    const QFontMetrics m(QFont(QStringLiteral("DejaVu Sans Mono"), 8));
+    const int cw = m.horizontalAdvance(QLatin1Char('M'));
+    const int ch = m.height();
+    // Lit pixels in a screen row between two pixel columns (a double-width cell is 2 cw).
+    auto lit = [&](int row, int x0, int x1) {
+        int n = 0;
+        for (int x = x0; x < x1; ++x)
+            for (int y = row * ch; y < (row + 1) * ch; ++y)
+                if (qGray(shot.pixel(x, y)) > 0x60)
+                    ++n;
+        return n;
+    };
+    EXPECT_GT(lit(0, 0, 2 * cw), 0);      // the top of the "T"
+    EXPECT_EQ(lit(0, 2 * cw, 4 * cw), 0); // nothing of the "_" in the upper half
+    EXPECT_GT(lit(1, 2 * cw, 4 * cw), 0); // the "_" in the lower half
+}
+
 // A screen a person can judge: colours, attributes and DEC line drawing. The PNG lands in
 // the build folder (terminal_screenshot_<platform>.png).
 TEST(Screenshot, ColouredLineDrawnScreen) {
