@@ -238,11 +238,14 @@ void TTerminal::paintEvent(QPaintEvent* event) {
         const int col = m_buffer.cursorColumn();
         const Cell& cell = m_buffer.screenRow(row).cells[static_cast<std::size_t>(col)];
         const QRect box(col * m_cellWidth, row * m_cellHeight, m_cellWidth, m_cellHeight);
-        p.fillRect(box, colour(kColourSilver));
+        // Inverted with the screen, or a silver block would vanish on the silver background.
+        const QColor block = m_buffer.reverseScreen ? QColor(Qt::black) : colour(kColourSilver);
+        const QColor glyph = m_buffer.reverseScreen ? colour(kColourSilver) : QColor(Qt::black);
+        p.fillRect(box, block);
         const char32_t cp = CharsetMap::standard().toUnicode(cell.charset, cell.ch);
         if (cp > 32) {
             p.setFont(cell.attr & AttrBold ? m_boldFont : m_font);
-            drawGlyph(p, box, m_ascent, cp, Qt::black);
+            drawGlyph(p, box, m_ascent, cp, glyph);
         }
     }
 }

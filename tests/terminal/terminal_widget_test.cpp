@@ -283,6 +283,24 @@ TEST(TerminalView, DoubleHeightRowsShowTopAndBottomHalves) {
     EXPECT_GT(lit(1, 2 * cw, 4 * cw), 0); // the "_" in the lower half
 }
 
+// The block cursor stands out from the screen's background in both screen modes.
+TEST(TerminalView, CursorVisibleOnNormalAndReverseScreen) {
+    for (const char* mode : {"\x1b[?5l", "\x1b[?5h"}) {
+        Shown s;
+        const std::string text = std::string(mode) + "\x1b[3;5H";
+        s.terminal.enqueueReceived(text.data(), static_cast<qsizetype>(text.size()));
+        s.terminal.drainQueue();
+        ASSERT_TRUE(spinUntil([&] { return !s.terminal.hasPendingChanges(); }, 2000));
+        ASSERT_TRUE(spinUntil([&] { return s.terminal.blinkPhaseOn(); }, 2000));
+        const QImage shot = s.terminal.viewport()->grab().toImage();
+        const QFontMetrics m(QFont(QStringLiteral("DejaVu Sans Mono"), 8));
+        const int cw = m.horizontalAdvance(QLatin1Char('M'));
+        const int ch = m.height();
+        const QRgb background = shot.pixel(40 * cw + 1, 10 * ch + 1);
+        EXPECT_NE(shot.pixel(4 * cw + cw / 2, 2 * ch + ch / 2), background) << mode + 1;
+    }
+}
+
 // A screen a person can judge: colours, attributes and DEC line drawing. The PNG lands in
 // the build folder (terminal_screenshot_<platform>.png).
 TEST(Screenshot, ColouredLineDrawnScreen) {
