@@ -72,17 +72,17 @@ protected:
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
     // A receiver's telnet service: greets, then runs a shell.
-    void startTelnetd(QProcess& telnetd) {
+    void startTelnetd(nettest::PeerProcess& telnetd) {
         const QString login = m_dir.file(QStringLiteral("login.sh"));
         QFile script(login);
         ASSERT_TRUE(script.open(QIODevice::WriteOnly));
         script.write("#!/bin/sh\necho 'hello from box'\nPS1='# ' exec /bin/sh -i\n");
         script.close();
         QFile::setPermissions(login, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        telnetd.start(nettest::RequireProgram(QStringLiteral("busybox")),
-                      {QStringLiteral("telnetd"), QStringLiteral("-F"), QStringLiteral("-p"),
-                       QStringLiteral("23"), QStringLiteral("-l"), login});
-        ASSERT_TRUE(telnetd.waitForStarted());
+        ASSERT_TRUE(
+            telnetd.start(nettest::RequireProgram(QStringLiteral("busybox")),
+                          {QStringLiteral("telnetd"), QStringLiteral("-F"), QStringLiteral("-p"),
+                           QStringLiteral("23"), QStringLiteral("-l"), login}));
         ASSERT_TRUE(pumpUntil([] { return listening(23); }));
     }
 
@@ -103,7 +103,7 @@ TEST_F(MainWindowNetTest, CheckButtonLightsTheNetworkLampOnlyWithTelnet) {
     EXPECT_EQ(form.PageControl1->currentIndex(), 1);
     EXPECT_EQ(form.Edit2->text(), QStringLiteral("127.0.0.1"));
 
-    QProcess telnetd;
+    nettest::PeerProcess telnetd;
     startTelnetd(telnetd);
     form.Button2Click();
     EXPECT_TRUE(form.StatusLight2->Lit());
@@ -111,15 +111,14 @@ TEST_F(MainWindowNetTest, CheckButtonLightsTheNetworkLampOnlyWithTelnet) {
     EXPECT_FALSE(form.StatusLight1->Lit()) << "nobody answers on the serial side";
     EXPECT_TRUE(m_dialogs.transcriptLines().isEmpty())
         << m_dialogs.transcriptLines().join('|').toStdString();
-    telnetd.kill();
-    telnetd.waitForFinished();
+    telnetd.stop();
 }
 
 TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
     NET_TEST_IN_PRIVATE_NETNS();
     TForm1 form(m_dialogs, m_starter, m_dir.path());
     ASSERT_TRUE(form.created());
-    QProcess telnetd;
+    nettest::PeerProcess telnetd;
     startTelnetd(telnetd);
 
     TTelnetClient& telnet = form.telnet1();
@@ -143,8 +142,7 @@ TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
     EXPECT_FALSE(form.httpServer1().active());
     EXPECT_FALSE(listening(80));
     telnet.ResetTelnetClient();
-    telnetd.kill();
-    telnetd.waitForFinished();
+    telnetd.stop();
 }
 
 TEST_F(MainWindowNetTest, HttpServerServesTheChosenFileOnPort80) {

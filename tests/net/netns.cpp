@@ -1,11 +1,20 @@
 #include "tests/net/netns.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <vector>
+
+extern char** environ;
 
 namespace nettest {
 
@@ -22,6 +31,32 @@ QString RequireProgram(const QString& name) {
     EXPECT_FALSE(path.isEmpty()) << "program needed by this test is missing: "
                                  << name.toStdString();
     return path;
+}
+
+bool PeerProcess::start(const QString& program, const QStringList& arguments) {
+    stop();
+    std::vector<QByteArray> texts{QFile::encodeName(program)};
+    for (const QString& argument : arguments)
+        texts.push_back(argument.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& text : texts)
+        argv.push_back(text.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int error = ::posix_spawn(&pid, argv.front(), nullptr, nullptr, argv.data(), environ);
+    EXPECT_EQ(error, 0) << "could not start " << program.toStdString();
+    if (error != 0)
+        return false;
+    m_pid = pid;
+    return true;
+}
+
+void PeerProcess::stop() {
+    if (m_pid <= 0)
+        return;
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
 }
 
 void RunCurrentTestInPrivateNetns(const QStringList& setupCommands) {

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <sys/types.h>
+
 namespace nettest {
 
 // True in the child started by RunCurrentTestInPrivateNetns.
@@ -17,6 +19,27 @@ void RunCurrentTestInPrivateNetns(const QStringList& setupCommands = {});
 
 // Path of a program the test needs; records a failure (the peer is missing) when not found.
 QString RequireProgram(const QString& name);
+
+// A peer server (telnetd and the like) that runs for the length of a test and is killed with
+// it. Started with posix_spawn rather than QProcess: QProcess starts its child with
+// clone(CLONE_VM | CLONE_VFORK), the child runs the thread sanitizer's hooks on the calling
+// thread's state, and from then on the sanitizer misses that thread's locks and reports races on
+// data every thread only touches under a lock.
+class PeerProcess {
+public:
+    PeerProcess() = default;
+    ~PeerProcess() { stop(); }
+    PeerProcess(const PeerProcess&) = delete;
+    PeerProcess& operator=(const PeerProcess&) = delete;
+
+    // Starts program with arguments; false (and a recorded failure) when it could not start.
+    bool start(const QString& program, const QStringList& arguments);
+    // Kills the peer and waits for it; harmless when it is not running.
+    void stop();
+
+private:
+    pid_t m_pid = -1;
+};
 
 } // namespace nettest
 

@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QProcess>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -180,12 +179,11 @@ TEST(ListLocalAddresses, EveryIpv4AddressInInterfaceOrder) {
 TEST(NetworkCheckEndToEnd, ReceiverWithAndWithoutTelnet) {
     NET_TEST_IN_PRIVATE_NETNS({QStringLiteral("ip addr add 192.168.7.20/24 dev lo"),
                                QStringLiteral("ip addr add 192.168.7.21/24 dev lo")});
-    QProcess telnetd;
-    telnetd.start(nettest::RequireProgram(QStringLiteral("busybox")),
-                  {QStringLiteral("telnetd"), QStringLiteral("-F"), QStringLiteral("-b"),
-                   QStringLiteral("192.168.7.20:23"), QStringLiteral("-l"),
-                   QStringLiteral("/bin/sh")});
-    ASSERT_TRUE(telnetd.waitForStarted());
+    nettest::PeerProcess telnetd;
+    ASSERT_TRUE(telnetd.start(nettest::RequireProgram(QStringLiteral("busybox")),
+                              {QStringLiteral("telnetd"), QStringLiteral("-F"),
+                               QStringLiteral("-b"), QStringLiteral("192.168.7.20:23"),
+                               QStringLiteral("-l"), QStringLiteral("/bin/sh")}));
     QDeadlineTimer deadline(5000);
     for (bool up = false; !up && !deadline.hasExpired();) {
         const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -219,8 +217,7 @@ TEST(NetworkCheckEndToEnd, ReceiverWithAndWithoutTelnet) {
     EXPECT_FALSE(CheckNetworkLink(parts));
     EXPECT_EQ(view.edit2, QStringLiteral("192.168.7.21"));
     EXPECT_TRUE(dialogs.boxes.isEmpty());
-    telnetd.kill();
-    telnetd.waitForFinished();
+    telnetd.stop();
 }
 
 TEST(NetworkCheckEndToEnd, SilentReceiverKeepsEventsFlowingForTheEchoTimeOut) {

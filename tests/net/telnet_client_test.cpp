@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QProcess>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -402,12 +401,11 @@ TEST(TelnetRealServers, BusyboxTelnetdShellDialogue) {
     NET_TEST_IN_PRIVATE_NETNS();
     stbtest::ScratchDir scratch;
     SetLogBaseDir(scratch.path() + QLatin1Char('/'));
-    QProcess telnetd;
-    telnetd.start(nettest::RequireProgram(QStringLiteral("busybox")),
-                  {QStringLiteral("telnetd"), QStringLiteral("-F"), QStringLiteral("-K"),
-                   QStringLiteral("-p"), QStringLiteral("23"), QStringLiteral("-l"),
-                   writeLoginScript(scratch)});
-    ASSERT_TRUE(telnetd.waitForStarted());
+    nettest::PeerProcess telnetd;
+    ASSERT_TRUE(telnetd.start(nettest::RequireProgram(QStringLiteral("busybox")),
+                              {QStringLiteral("telnetd"), QStringLiteral("-F"),
+                               QStringLiteral("-K"), QStringLiteral("-p"), QStringLiteral("23"),
+                               QStringLiteral("-l"), writeLoginScript(scratch)}));
     // Wait until it listens.
     ASSERT_TRUE(pumpUntil([] {
         const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -424,8 +422,7 @@ TEST(TelnetRealServers, BusyboxTelnetdShellDialogue) {
     FakeMainView view;
     client.setOnDataAvailable([&](const QString& text) { Telnet1DataAvailable(view, text); });
     runShellDialogue(client, view, scratch.path());
-    telnetd.kill();
-    telnetd.waitForFinished();
+    telnetd.stop();
     SetLogBaseDir(QString());
 }
 
