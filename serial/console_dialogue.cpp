@@ -1,9 +1,13 @@
 #include "serial/console_dialogue.h"
 
+#include <algorithm>
+#include <climits>
+
 void ConsoleDialogue::SendConsole(const QByteArray& text) {
     m_watcher.RxLine.clear();
     m_port.WriteText(text);
-    m_ticker.WaitTicks(m_settleDelay + 8);
+    // A huge Delay in the settings must not overflow; the wait itself is capped anyway.
+    m_ticker.WaitTicks(int(std::min<qint64>(qint64(m_settleDelay) + 8, INT_MAX)));
 }
 
 bool CheckSerialLink(ConsoleDialogue& console, BusyIndicator& busy) {

@@ -328,6 +328,23 @@ TEST(ComPort, XoffFromTheFarEndHoldsOutputUntilXon) {
     EXPECT_EQ(pty.read(4, 2000), QByteArray("held"));
 }
 
+TEST(ComPort, DestroyingAnOpenPortClosesItQuietly) {
+    PtyPair pty;
+    int notices = 0;
+    {
+        TComPort port;
+        port.setDevicePath(pty.path());
+        port.Open();
+        QObject::connect(&port, &TComPort::closing, [&] { ++notices; });
+        QObject::connect(&port, &TComPort::closed, [&] { ++notices; });
+    }
+    EXPECT_EQ(notices, 0);
+    // Closed all the same: the device is free for the next user.
+    TComPort next;
+    next.setDevicePath(pty.path());
+    EXPECT_NO_THROW(next.Open());
+}
+
 TEST(ComPort, ClosingRestoresTheDeviceSettings) {
     PtyPair pty;
     TComPort port;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <stdexcept>
 
 namespace {
@@ -38,6 +39,15 @@ TEST(SendConsole, ClearsLineWritesUnchangedAndWaitsSettlePlusEight) {
         EXPECT_EQ(r.port.writes, QList<QByteArray>{"ls\r"});
         EXPECT_EQ(r.ticker.requests, QList<int>{delay + 8});
     }
+}
+
+TEST(SendConsole, HugeSettleDelayStillAsksForALongWait) {
+    // Delay comes from the settings file and may be as large as an int holds; adding the
+    // eight ticks must not turn it into a negative request, which would not wait at all.
+    Rig r;
+    r.console.setSettleDelay(INT_MAX);
+    r.console.SendConsole("x");
+    EXPECT_EQ(r.ticker.requests, QList<int>{INT_MAX});
 }
 
 TEST(SendConsole, PortFailureSkipsTheWait) {

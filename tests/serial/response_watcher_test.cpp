@@ -128,6 +128,33 @@ TEST(Watcher, PatternsAreCaseSensitiveAndMustBeOnOneLine) {
     EXPECT_FALSE(r.watcher.SeenConfigPrompt);
 }
 
+TEST(Watcher, FlagsAreRaisedBeforeTheHooksAndFinishRunsBeforeAbort) {
+    // One character can satisfy several tests; what a hook sees depends on their order:
+    // the four flags first, then the finish hook, then the abort hook on the line as the
+    // finish hook left it.
+    ResponseWatcher w;
+    QStringList events;
+    w.setFinishImageTransfer([&] {
+        events.append(QStringLiteral("finish"));
+        w.RxLine.clear(); // as the finish step does through its console send
+    });
+    w.setAbortImageTransfer([&] {
+        events.append(w.SeenHello ? QStringLiteral("abort+hello") : QStringLiteral("abort"));
+    });
+    for (char c : QByteArray("bad checksum hello"))
+        w.feed(c);
+    // "m", " ", "h", "e", "l", "l" before the flag; at "o" the flag is already up.
+    EXPECT_EQ(events, (QStringList{"abort", "abort", "abort", "abort", "abort", "abort",
+                                   "abort+hello"}));
+    events.clear();
+    for (char c : QByteArray(" Bytes transferred ="))
+        w.feed(c);
+    EXPECT_EQ(events.size(), 20);
+    events.clear();
+    w.feed(' '); // completes "Bytes transferred = " (no size text yet): finish clears the line
+    EXPECT_EQ(events, QStringList{"finish"});
+}
+
 TEST(Watcher, HookThatClearsLineStopsLaterMatchesOfThatLine) {
     // The finish hook ends in a console send, which clears RxLine; the rest of the line must
     // then start afresh instead of matching again on every character.
