@@ -151,6 +151,28 @@ TEST(ComPort, PortChangeReopensAndKeepsBothConsumers) {
     EXPECT_NO_THROW(other.Open());
 }
 
+TEST(ComPort, FailedReopenAfterAChangeLeavesThePortClosedWithTheNewPortKept) {
+    PtyPair first;
+    PtyPair second;
+    Harness h;
+    h.port.setDevicePath(first.path());
+    h.port.Open();
+    const QString gone = QStringLiteral("/dev/stbmate-no-such-port");
+    EXPECT_THROW(h.port.setDevicePath(gone), EBadId);
+    EXPECT_FALSE(h.port.isOpen());
+    EXPECT_EQ(h.port.devicePath(), gone);
+    // The old device was let go, and a later change opens the new one with both consumers.
+    h.port.setDevicePath(second.path());
+    EXPECT_FALSE(h.port.isOpen()); // closed: the change is only recorded
+    h.port.Open();
+    ASSERT_TRUE(second.write("back"));
+    ASSERT_TRUE(h.bothGot("back"));
+    EXPECT_EQ(h.eventBytes, QByteArray("back"));
+    TComPort other;
+    other.setDevicePath(first.path());
+    EXPECT_NO_THROW(other.Open());
+}
+
 TEST(ComPort, NumberChangeWhileClosedOnlyRecords) {
     TComPort port;
     int opened = 0;
