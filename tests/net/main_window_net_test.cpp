@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <QTabWidget>
 
 #include <gtest/gtest.h>
@@ -114,6 +115,62 @@ TEST_F(MainWindowNetTest, CheckButtonLightsTheNetworkLampOnlyWithTelnet) {
     telnetd.stop();
 }
 
+// Notes each wait dialog with the state both lights are in as it opens.
+class LightWatchingBusy : public BusyIndicator {
+public:
+    explicit LightWatchingBusy(TForm1& form) : m_form(form) {}
+    void showBusy(const QString& text) override {
+        events << QStringLiteral("%1 serial=%2 network=%3")
+                      .arg(text)
+                      .arg(int(m_form.StatusLight1->Lit()))
+                      .arg(int(m_form.StatusLight2->Lit()));
+    }
+    void hideBusy() override { events << QStringLiteral("hide"); }
+    QStringList events;
+
+private:
+    TForm1& m_form;
+};
+
+TEST_F(MainWindowNetTest, CheckButtonRunsTheSerialCheckFirstAndSetsBothLights) {
+    NET_TEST_IN_PRIVATE_NETNS();
+    TForm1 form(m_dialogs, m_starter, m_dir.path());
+    ASSERT_TRUE(form.created());
+    LightWatchingBusy busy(form);
+    form.setBusyIndicator(&busy);
+    ASSERT_TRUE(pumpUntil([&] { return form.comPort1().isOpen(); }));
+    // The receiver's console echoes what it is sent, which is all the serial check asks.
+    QSocketNotifier echo(m_pty.master(), QSocketNotifier::Read);
+    QObject::connect(&echo, &QSocketNotifier::activated, [&] {
+        char buffer[256];
+        const ssize_t got = ::read(m_pty.master(), buffer, sizeof buffer);
+        if (got > 0)
+            m_pty.write(QByteArray(buffer, got));
+    });
+    nettest::PeerProcess telnetd;
+    startTelnetd(telnetd);
+
+    form.Button2Click();
+    EXPECT_EQ(busy.events,
+              (QStringList{QStringLiteral("Serielle Verbindung wird geprüft serial=0 network=0"),
+                           QStringLiteral("hide"),
+                           QStringLiteral("Netzwerk Verbindung wird geprüft serial=1 network=0"),
+                           QStringLiteral("hide")}));
+    EXPECT_TRUE(form.StatusLight1->Lit());
+    EXPECT_TRUE(form.StatusLight2->Lit());
+
+    // Both links gone: both lit lamps go red again.
+    echo.setEnabled(false);
+    telnetd.stop();
+    busy.events.clear();
+    form.Button2Click();
+    EXPECT_EQ(busy.events.value(2),
+              QStringLiteral("Netzwerk Verbindung wird geprüft serial=0 network=1"));
+    EXPECT_FALSE(form.StatusLight1->Lit());
+    EXPECT_FALSE(form.StatusLight2->Lit());
+    form.setBusyIndicator(nullptr);
+}
+
 TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
     NET_TEST_IN_PRIVATE_NETNS();
     TForm1 form(m_dialogs, m_starter, m_dir.path());
@@ -125,8 +182,11 @@ TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
     telnet.ResetTelnetClient();
     telnet.setHost(form.Edit1->text());
     telnet.Connect();
+    // Typed only once the shell's prompt is there: typed ahead, the terminal echoes the
+    // command before the prompt and the answer lands on the prompt's line.
     ASSERT_TRUE(pumpUntil([&] {
-        return form.Memo1->toPlainText().contains(QStringLiteral("hello from box"));
+        return form.Memo1->toPlainText().contains(QStringLiteral("hello from box")) &&
+               form.lastNetworkLine() == QStringLiteral("# ");
     })) << form.Memo1->toPlainText().toStdString();
     telnet.SendTelnet(QStringLiteral("echo sum-$((20+22))"));
     ASSERT_TRUE(pumpUntil([&] { return form.networkLines().contains(QStringLiteral("sum-42")); }))
