@@ -19,6 +19,7 @@
 
 #include <chrono>
 #include <functional>
+#include <vector>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -48,12 +49,14 @@ QByteArray bytes(std::initializer_list<int> values) {
 class EventLoopTicker : public Ticker {
 public:
     void WaitTicks(int ticks) override {
+        waits.push_back(ticks);
         if (ticks < 1)
             return;
         QEventLoop loop;
         QTimer::singleShot(ticks * 55, &loop, &QEventLoop::quit);
         loop.exec();
     }
+    std::vector<int> waits; // every wait asked for, in ticks
 };
 
 // Runs the event loop until done() or the time is up; returns done().
@@ -240,6 +243,7 @@ TEST_F(TelnetClientTest, CarriageReturnFollowsWhetherTheServerSpeaksTelnet) {
     connectTo(second);
     m_client.SendTelnetChar('\r');
     EXPECT_EQ(second.read(2), QByteArray("\r\n"));
+    EXPECT_TRUE(m_ticker.waits.empty()) << "single characters go out without a wait";
 }
 
 TEST_F(TelnetClientTest, SendTelnetWritesTheLineThenWaits) {
@@ -250,6 +254,7 @@ TEST_F(TelnetClientTest, SendTelnetWritesTheLineThenWaits) {
     m_client.SendTelnet(QStringLiteral("cd /data"));
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(peer.read(10), QByteArray("cd /data\r\n"));
+    EXPECT_EQ(m_ticker.waits, std::vector<int>{17}) << "SettleDelay + 15 ticks, once";
     EXPECT_GE(waited, 17 * 55ms);
     // Output that arrives during the wait is shown by the end of it.
     peer.send("# ");
