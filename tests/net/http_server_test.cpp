@@ -264,6 +264,26 @@ TEST_F(HttpServerTest, SecondServerOnTheSamePortIsRefused) {
     EXPECT_FALSE(second.active());
 }
 
+TEST_F(HttpServerTest, ClientHangingUpMidDownloadEndsOnlyItsConnection) {
+    // A large body so the server is still inside sendfile when the client goes away.
+    const QString big = m_scratch.file(QStringLiteral("big.bin"));
+    writePatternFile(big, 64 * 1024 * 1024);
+    SetServeLocation(QString(), big);
+    for (int round = 0; round < 5; ++round) {
+        const int fd = connectTo(m_port);
+        ASSERT_GE(fd, 0);
+        ::send(fd, "GET / HTTP/1.0\r\n\r\n", 18, MSG_NOSIGNAL);
+        char buffer[4096];
+        ASSERT_GT(::recv(fd, buffer, sizeof buffer, 0), 0);
+        // Reset rather than close, so the server's next write fails at once.
+        const linger hardClose{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hardClose, sizeof hardClose);
+        ::close(fd);
+    }
+    // Still alive and still serving.
+    EXPECT_TRUE(exchange(m_port, "HEAD / HTTP/1.0\r\n\r\n").startsWith("HTTP/1.1 200"));
+}
+
 TEST_F(HttpServerTest, StopClosesIdleAndStalledConnectionsWithinFiveSeconds) {
     const int threadsBefore = threadCount(); // the listener among them
     std::vector<int> idle;
