@@ -164,7 +164,7 @@ bool TTelnetClient::writeReply(const QByteArray& bytes) {
 
 void TTelnetClient::SendTelnet(const QString& line) {
     writeBytes(line.toUtf8() + "\r\n");
-    m_ticker.WaitTicks((m_settleDelay ? m_settleDelay() : 0) + kSendTicks);
+    m_ticker.WaitTicks(SettleTicks(m_settleDelay ? m_settleDelay() : 0, kSendTicks));
 }
 
 void TTelnetClient::SendTelnetChar(char c) {

@@ -1,13 +1,10 @@
 #include "serial/console_dialogue.h"
 
-#include <algorithm>
-#include <climits>
 
 void ConsoleDialogue::SendConsole(const QByteArray& text) {
     m_watcher.RxLine.clear();
     m_port.WriteText(text);
-    // A huge Delay in the settings must not overflow; the wait itself is capped anyway.
-    m_ticker.WaitTicks(int(std::min<qint64>(qint64(m_settleDelay) + 8, INT_MAX)));
+    m_ticker.WaitTicks(SettleTicks(m_settleDelay, 8));
 }
 
 bool CheckSerialLink(ConsoleDialogue& console, BusyIndicator& busy) {

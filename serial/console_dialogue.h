@@ -8,6 +8,13 @@
 #include <QByteArray>
 #include <QString>
 
+// SettleDelay + a fixed number of ticks. A huge Delay in the settings must not overflow into
+// a negative (= no) wait; WaitTicks caps the result anyway.
+inline int SettleTicks(int settleDelay, int fixedTicks) {
+    const long long sum = static_cast<long long>(settleDelay) + fixedTicks;
+    return sum > 2147483647LL ? 2147483647 : static_cast<int>(sum);
+}
+
 // Where console bytes go. The real one queues on the serial port and may throw an
 // EPortException (open failure, vanished device).
 class ConsolePort {
