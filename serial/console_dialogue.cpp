@@ -1,6 +1,5 @@
 #include "serial/console_dialogue.h"
 
-
 void ConsoleDialogue::SendConsole(const QByteArray& text) {
     m_watcher.RxLine.clear();
     m_port.WriteText(text);
