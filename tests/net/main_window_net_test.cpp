@@ -30,17 +30,12 @@
 
 namespace {
 
+using stbtest::spinUntil;
+
 class NoStarter : public ProcessStarter {
 public:
     bool startDetached(const QString&, const QStringList&) override { return false; }
 };
-
-bool pumpUntil(const std::function<bool()>& done, int ms = 10000) {
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
 
 bool listening(std::uint16_t port) {
     const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -84,7 +79,7 @@ protected:
             telnetd.start(nettest::RequireProgram(QStringLiteral("busybox")),
                           {QStringLiteral("telnetd"), QStringLiteral("-F"), QStringLiteral("-p"),
                            QStringLiteral("23"), QStringLiteral("-l"), login}));
-        ASSERT_TRUE(pumpUntil([] { return listening(23); }));
+        ASSERT_TRUE(spinUntil([] { return listening(23); }));
     }
 
     stbtest::ScratchDir m_dir;
@@ -138,7 +133,7 @@ TEST_F(MainWindowNetTest, CheckButtonRunsTheSerialCheckFirstAndSetsBothLights) {
     ASSERT_TRUE(form.created());
     LightWatchingBusy busy(form);
     form.setBusyIndicator(&busy);
-    ASSERT_TRUE(pumpUntil([&] { return form.comPort1().isOpen(); }));
+    ASSERT_TRUE(spinUntil([&] { return form.comPort1().isOpen(); }));
     // The receiver's console echoes what it is sent, which is all the serial check asks.
     QSocketNotifier echo(m_pty.master(), QSocketNotifier::Read);
     QObject::connect(&echo, &QSocketNotifier::activated, [&] {
@@ -184,12 +179,12 @@ TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
     telnet.Connect();
     // Typed only once the shell's prompt is there: typed ahead, the terminal echoes the
     // command before the prompt and the answer lands on the prompt's line.
-    ASSERT_TRUE(pumpUntil([&] {
+    ASSERT_TRUE(spinUntil([&] {
         return form.Memo1->toPlainText().contains(QStringLiteral("hello from box")) &&
                form.lastNetworkLine() == QStringLiteral("# ");
     })) << form.Memo1->toPlainText().toStdString();
     telnet.SendTelnet(QStringLiteral("echo sum-$((20+22))"));
-    ASSERT_TRUE(pumpUntil([&] { return form.networkLines().contains(QStringLiteral("sum-42")); }))
+    ASSERT_TRUE(spinUntil([&] { return form.networkLines().contains(QStringLiteral("sum-42")); }))
         << form.Memo1->toPlainText().toStdString();
     EXPECT_TRUE(logText().contains(QStringLiteral("09:00:00 - hello from box\r\n")));
     EXPECT_TRUE(logText().contains(QStringLiteral("09:00:00 - sum-42\r\n")));

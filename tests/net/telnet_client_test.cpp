@@ -34,6 +34,8 @@ extern char** environ;
 
 namespace {
 
+using stbtest::spinUntil;
+
 using namespace std::chrono_literals;
 
 constexpr int IAC = 255, WILL = 251, WONT = 252, DO = 253, DONT = 254, SB = 250, SE = 240;
@@ -60,13 +62,6 @@ public:
 };
 
 // Runs the event loop until done() or the time is up; returns done().
-bool pumpUntil(const std::function<bool()>& done, int ms = 5000) {
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
-
 int listenLoopback(std::uint16_t port, int backlog = 4) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int on = 1;
@@ -160,7 +155,7 @@ protected:
     void deliver(ScriptedPeer& peer, const QByteArray& block) {
         const QStringList before = m_view.memo1;
         peer.send(block);
-        ASSERT_TRUE(pumpUntil([&] { return m_view.memo1 != before; }))
+        ASSERT_TRUE(spinUntil([&] { return m_view.memo1 != before; }))
             << "block never reached the view";
     }
     QString logText() const {
@@ -198,7 +193,7 @@ TEST_F(TelnetClientTest, NegotiationRepliesByteByByte) {
         EXPECT_EQ(peer.read(c.reply.size()), c.reply) << c.sent.toHex().toStdString();
     }
     EXPECT_EQ(peer.read(1, 200), QByteArray()) << "nothing beyond the replies";
-    pumpUntil([&] { return !m_view.memo1.isEmpty(); });
+    spinUntil([&] { return !m_view.memo1.isEmpty(); });
     EXPECT_EQ(m_view.memo1, QStringList{QString()}) << "negotiation alone shows no text";
 }
 
@@ -273,7 +268,7 @@ TEST_F(TelnetClientTest, FailuresCarryTheirTexts) {
     }
     // The receiver ends the session: noticed, and the next write fails.
     peer.closeConnection();
-    ASSERT_TRUE(pumpUntil([&] { return !m_client.Connected(); }));
+    ASSERT_TRUE(spinUntil([&] { return !m_client.Connected(); }));
     try {
         m_client.SendTelnet(QStringLiteral("exit"));
         ADD_FAILURE() << "send on a closed session succeeded";
@@ -370,17 +365,17 @@ void runShellDialogue(TTelnetClient& client, FakeMainView& view, const QString& 
     client.setHost(QStringLiteral("127.0.0.1"));
     client.Connect(); // port 23
     ASSERT_TRUE(client.Connected());
-    ASSERT_TRUE(pumpUntil(
+    ASSERT_TRUE(spinUntil(
         [&] { return view.networkLines().join('\n').contains(QStringLiteral("login:")); }, 10000))
         << view.networkLines().join('|').toStdString();
     client.SendTelnet(QStringLiteral("root"));
-    ASSERT_TRUE(pumpUntil(
+    ASSERT_TRUE(spinUntil(
         [&] { return view.networkLines().join('\n').contains(QStringLiteral("Password:")); },
         10000));
     client.SendTelnet(QStringLiteral("secret"));
     client.SendTelnet(QStringLiteral("echo out-$((6*7)); echo second-$((1+1))"));
     ASSERT_TRUE(
-        pumpUntil([&] { return view.networkLines().contains(QStringLiteral("second-2")); }, 10000))
+        spinUntil([&] { return view.networkLines().contains(QStringLiteral("second-2")); }, 10000))
         << view.networkLines().join('|').toStdString();
     const QStringList lines = view.networkLines();
     const qsizetype out = lines.indexOf(QStringLiteral("out-42"));
@@ -398,7 +393,7 @@ void runShellDialogue(TTelnetClient& client, FakeMainView& view, const QString& 
     EXPECT_TRUE(log.contains(QStringLiteral(" - second-2\r\n")));
 
     client.SendTelnet(QStringLiteral("exit"));
-    EXPECT_TRUE(pumpUntil([&] { return !client.Connected(); }, 10000)) << "exit ends the session";
+    EXPECT_TRUE(spinUntil([&] { return !client.Connected(); }, 10000)) << "exit ends the session";
     client.Disconnect();
 }
 
@@ -412,7 +407,7 @@ TEST(TelnetRealServers, BusyboxTelnetdShellDialogue) {
                                QStringLiteral("-K"), QStringLiteral("-p"), QStringLiteral("23"),
                                QStringLiteral("-l"), writeLoginScript(scratch)}));
     // Wait until it listens.
-    ASSERT_TRUE(pumpUntil([] {
+    ASSERT_TRUE(spinUntil([] {
         const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;

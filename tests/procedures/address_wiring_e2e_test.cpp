@@ -22,18 +22,12 @@
 
 namespace {
 
+using stbtest::spinUntil;
+
 class NoStarter : public ProcessStarter {
 public:
     bool startDetached(const QString&, const QStringList&) override { return false; }
 };
-
-bool spinUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < timeoutMs)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
 
 TEST(AddressWiring, MenuCommandCreatesTheScriptAndPortLabelDeletesIt) {
     stbsim::ReceiverSimulator sim;

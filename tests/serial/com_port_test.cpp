@@ -19,18 +19,7 @@
 
 namespace {
 
-// Runs the event loop until pred() holds or the time is up.
-template <typename Pred> bool spinUntil(Pred pred, int timeoutMs = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
-}
+using stbtest::spinUntil;
 
 // The bytes every bytes except the two the line discipline keeps for flow control.
 QByteArray allPassableBytes() {

@@ -20,17 +20,7 @@
 
 namespace {
 
-template <typename Pred> bool spinUntil(Pred pred, int timeoutMs = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
-}
+using stbtest::spinUntil;
 
 // Reads the one log file of the scratch folder, entries without their time stamp.
 QStringList loggedTexts(const stbtest::ScratchDir& dir) {

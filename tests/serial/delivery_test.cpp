@@ -3,6 +3,7 @@
 // doubled or reordered either way.
 #include "serial/com_port.h"
 #include "tests/serial/pty_pair.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -14,17 +15,7 @@
 
 namespace {
 
-template <typename Pred> bool spinUntil(Pred pred, int timeoutMs = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
-}
+using stbtest::spinUntil;
 
 // Keeps handling events for ms milliseconds, as a wait inside a handler does.
 void waitHandlingEvents(int ms) {

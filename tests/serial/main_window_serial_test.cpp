@@ -24,17 +24,7 @@
 
 namespace {
 
-template <typename Pred> bool spinUntil(Pred pred, int timeoutMs = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
-}
+using stbtest::spinUntil;
 
 class NoProcesses : public ProcessStarter {
 public:

@@ -1,8 +1,11 @@
 #include "tests/support/test_support.h"
 
+#include <QCoreApplication>
 #include <QDir>
-#include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
 #include <QUuid>
 
 #include <unistd.h>
@@ -15,11 +18,25 @@ ScratchDir::ScratchDir() {
     QDir().mkpath(m_path);
 }
 
-ScratchDir::~ScratchDir() { QDir(m_path).removeRecursively(); }
+ScratchDir::~ScratchDir() {
+    QDir(m_path).removeRecursively();
+}
 
 QString sourceDir() {
     const QByteArray env = qgetenv("STBMATE_SOURCE_DIR");
     return env.isEmpty() ? QDir::currentPath() : QString::fromLocal8Bit(env);
+}
+
+bool spinUntil(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
 }
 
 bool canUseNetworkNamespaces() {

@@ -2,6 +2,8 @@
 // Small helpers shared by the test programs: scratch folders and the source tree.
 #include <QString>
 
+#include <functional>
+
 namespace stbtest {
 
 // A fresh empty folder under the system temp dir, removed when the object dies.
@@ -20,6 +22,10 @@ private:
 
 // Root of the source tree (tests find their data files through it).
 QString sourceDir();
+
+// Keeps the event loop running until done() holds or timeoutMs have passed; returns done().
+// Sleeps a millisecond between passes so an idle wait does not keep a core busy.
+bool spinUntil(const std::function<bool()>& done, int timeoutMs = 10000);
 
 // True when the process may create network namespaces (root, unshare available).
 bool canUseNetworkNamespaces();

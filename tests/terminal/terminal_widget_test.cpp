@@ -1,6 +1,7 @@
 // The terminal widget: receive pacing across threads, key capture, selection, and a
 // screenshot of a coloured, line-drawn screen that a person can look at.
 #include "terminal/terminal_widget.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,8 @@
 
 namespace {
 
+using stbtest::spinUntil;
+
 std::string rowText(const TTerminal& t, int row) {
     const auto& cells = t.buffer().line(row).cells;
     std::string s;
@@ -29,14 +32,6 @@ std::string rowText(const TTerminal& t, int row) {
 }
 
 // Runs the event loop until pred holds or timeoutMs passed.
-template <typename Pred> bool spinUntil(Pred pred, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!pred() && clock.elapsed() < timeoutMs)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    return pred();
-}
-
 struct Shown {
     TTerminal terminal;
     QByteArray sent;

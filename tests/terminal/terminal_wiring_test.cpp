@@ -20,6 +20,8 @@
 
 namespace {
 
+using stbtest::spinUntil;
+
 class NoStarter : public ProcessStarter {
 public:
     bool startDetached(const QString&, const QStringList&) override { return false; }
@@ -33,14 +35,6 @@ std::string rowText(const TTerminal& t, int row) {
     while (!s.empty() && s.back() == ' ')
         s.pop_back();
     return s;
-}
-
-template <typename Pred> bool spinUntil(Pred pred, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!pred() && clock.elapsed() < timeoutMs)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    return pred();
 }
 
 // Reads from the receiver's side while the window keeps running.
