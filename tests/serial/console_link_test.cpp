@@ -40,28 +40,6 @@ QStringList loggedTexts(const stbtest::ScratchDir& dir) {
     return texts;
 }
 
-// A far end that echoes every byte back, as a shell on the console does.
-class EchoPeer {
-public:
-    explicit EchoPeer(PtyPair& pty) : m_pty(pty), m_thread([this] { run(); }) {}
-    ~EchoPeer() {
-        m_stop = true;
-        m_thread.join();
-    }
-
-private:
-    void run() {
-        while (!m_stop) {
-            const QByteArray got = m_pty.read(1, 20);
-            if (!got.isEmpty())
-                m_pty.write(got);
-        }
-    }
-    PtyPair& m_pty;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
-
 struct LinkRig {
     stbtest::ScratchDir scratch;
     TComPort port;

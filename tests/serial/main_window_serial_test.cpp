@@ -31,27 +31,6 @@ public:
     bool startDetached(const QString&, const QStringList&) override { return false; }
 };
 
-class EchoPeer {
-public:
-    explicit EchoPeer(PtyPair& pty) : m_pty(pty), m_thread([this] { run(); }) {}
-    ~EchoPeer() {
-        m_stop = true;
-        m_thread.join();
-    }
-
-private:
-    void run() {
-        while (!m_stop) {
-            const QByteArray got = m_pty.read(1, 20);
-            if (!got.isEmpty())
-                m_pty.write(got);
-        }
-    }
-    PtyPair& m_pty;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
-
 class MainWindowSerial : public ::testing::Test {
 protected:
     stbtest::ScratchDir dir;

@@ -5,11 +5,13 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
+#include <thread>
 #include <unistd.h>
 
 class PtyPair {
@@ -83,4 +85,28 @@ public:
 private:
     int m_master = -1;
     QString m_path;
+};
+
+// A far end that echoes every byte back, as a shell on the console does.
+class EchoPeer {
+public:
+    explicit EchoPeer(PtyPair& pty) : m_pty(pty), m_thread([this] { run(); }) {}
+    ~EchoPeer() {
+        m_stop = true;
+        m_thread.join();
+    }
+    EchoPeer(const EchoPeer&) = delete;
+    EchoPeer& operator=(const EchoPeer&) = delete;
+
+private:
+    void run() {
+        while (!m_stop) {
+            const QByteArray got = m_pty.read(1, 20);
+            if (!got.isEmpty())
+                m_pty.write(got);
+        }
+    }
+    PtyPair& m_pty;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
 };
