@@ -2,13 +2,17 @@
 # Our HTTP file server against nginx, side by side in one run, both serving the same 200 MB
 # file on loopback. Prints MB/s per round for each, the ratio, and the resident memory of our
 # server sampled during the run. Run as root (nginx wants to be root to start as configured).
-#   bench/http/run_bench.sh [BUILD_DIR] [ROUNDS]
+#   bench/http/run.sh [BUILD_DIR] [ROUNDS]      (default: build/bench-http, configured as Release)
 set -eu
-BUILD_DIR=${1:-build/bench}
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD_DIR=${1:-$ROOT/build/bench-http}
 ROUNDS=${2:-5}
 SIZE_MB=200
+if [ ! -f "$BUILD_DIR/build.ninja" ]; then
+    cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+ninja -C "$BUILD_DIR" http_bench_server >/dev/null
 SERVER="$BUILD_DIR/bench/http/http_bench_server"
-[ -x "$SERVER" ] || { echo "build $SERVER first (ninja -C $BUILD_DIR http_bench_server)"; exit 2; }
 for tool in nginx curl; do
     command -v $tool >/dev/null || { echo "missing: $tool (deps/bench-net.txt)"; exit 2; }
 done
