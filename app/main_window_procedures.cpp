@@ -2,7 +2,9 @@
 // label's context click.
 #include "app/main_window.h"
 
+#include "net/network_check.h"
 #include "procedures/address_procedure.h"
+#include "procedures/ftp_install_procedure.h"
 #include "serial/console_link.h"
 
 #include <exception>
@@ -32,7 +34,20 @@ void TForm1::IPAdressesetzenndern1Click() {
     }
 }
 
-void TForm1::FTPServerinstallieren1Click() {}
+void TForm1::FTPServerinstallieren1Click() {
+    NoBusy none;
+    NetworkLinkParts network(*this, m_busy ? *m_busy : none, m_dialogs, *Telnet1);
+    FtpInstallProcedure procedure({m_dialogs, *this, messages(),
+                                   [&network] { return CheckNetworkLink(network); }, *Telnet1,
+                                   *HTTPServer1, m_serialLink->ticker(), m_settleDelay});
+    // The procedure ends every failure of its own with a box; this only catches what none of
+    // its steps expects, so the menu command cannot take the program down.
+    try {
+        procedure.FTPServerinstallieren1Click();
+    } catch (const std::exception& e) {
+        m_dialogs.showError(QString::fromUtf8(e.what()));
+    }
+}
 
 void TForm1::NotfallImageaufspielen1Click() {}
 

@@ -1,0 +1,162 @@
+#include "procedures/ftp_install_procedure.h"
+
+#include "log/session_log.h"
+#include "net/telnet_data_handler.h"
+
+#include <QFileInfo>
+#include <QUrl>
+
+namespace {
+
+const QString kArchiveName = QStringLiteral("proftpd.tar.bz2");
+constexpr int kSendWait = 15;
+constexpr int kDownloadWait = 150;
+
+} // namespace
+
+// "*.*" on the original platform meant every file; here that is "*".
+const QString kArchiveFilter = QStringLiteral("(*.bz2);;Alle Dateien (*)");
+
+QString UrlPathFor(const QString& path) {
+    QString absolute = path;
+    if (!absolute.startsWith(QLatin1Char('/')))
+        absolute.prepend(QLatin1Char('/'));
+    return QString::fromLatin1(QUrl::toPercentEncoding(absolute, QByteArrayLiteral("/")));
+}
+
+QString WgetCommandLine(const QString& ownAddress, const QString& servePath) {
+    return QStringLiteral("wget -P /data/ http://") + ownAddress + QStringLiteral(":80") +
+           UrlPathFor(servePath);
+}
+
+void FtpInstallProcedure::FTPServerinstallieren1Click() {
+    Dialogs& dialogs = m_s.dialogs;
+    MainView& view = m_s.view;
+    if (view.receiverAddress().isEmpty()) {
+        WriteLogError(QStringLiteral("no ip address for ufs910 was given ! --> EXIT"));
+        dialogs.showError(m_s.messages.Msg(6));
+        return;
+    }
+    // Nothing of an earlier run may be served or taken for this run's download.
+    SetServeLocation(QString(), QString());
+    DownloadComplete = false;
+    view.showPage(1);
+
+    WriteLogEntry(QStringLiteral("****** COMMAND: check network connection ******"));
+    const bool linked = m_s.checkNetwork();
+    view.setNetworkLight(linked);
+    if (!linked) {
+        WriteLogError(QStringLiteral("no network connection ! --> EXIT"));
+        dialogs.showError(m_s.messages.Msg(8));
+        return;
+    }
+    if (view.ownAddress().isEmpty()) {
+        dialogs.showMessage(QStringLiteral("eigene IP-Adresse konnte nicht ermittelt werden !"));
+        WriteLogError(QStringLiteral("ip-address could not be detected ! --> EXIT"));
+        return;
+    }
+    WriteLogEntry(QStringLiteral("****** RESULT: network connection ok ******"));
+    if (!dialogs.confirm(m_s.messages.Msg(9))) {
+        WriteLogError(QStringLiteral("user selected \"cancel\" ! --> EXIT"));
+        return;
+    }
+
+    WriteLogEntry(QStringLiteral("****** COMMAND: select file proftpd.tar.bz2 ******"));
+    // A fresh dialog each time, so no earlier choice is offered as history.
+    const QStringList chosen = dialogs.openFiles(kArchiveFilter, false);
+    if (chosen.isEmpty() || chosen.first().isEmpty()) {
+        WriteLogError(QStringLiteral("user selected \"cancel\" on openfile dialog ! --> EXIT"));
+        return;
+    }
+    const QFileInfo file(chosen.first());
+    if (file.fileName() != kArchiveName) {
+        WriteLogError(
+            QStringLiteral("proftpd.tar.bz2 was not selected on openfile dialog ! --> EXIT"));
+        dialogs.showMessage(m_s.messages.Msg(10));
+        return;
+    }
+    WriteLogEntry(QStringLiteral("****** RESULT: proftpd.tar.bz2 was selected ******"));
+
+    WriteLogEntry(QStringLiteral("****** COMMAND: start http-server ******"));
+    try {
+        m_s.httpServer.ResetToInitialSettings();
+        m_s.httpServer.Activate();
+    } catch (...) {
+        WriteLogError(QStringLiteral("http-server could not be started ! --> EXIT"));
+        dialogs.showMessage(QStringLiteral("Http-Server konnte nicht gestartet werden"));
+        return;
+    }
+    WriteLogEntry(QStringLiteral("****** RESULT: http-server was started ******"));
+
+    // Paths here have no drive part: the whole absolute path is served, and it is the URL's
+    // path too (cutting two characters off as a drive would break both).
+    const QString servePath = file.absoluteFilePath();
+    SetServeLocation(QString(), servePath);
+    view.setEdit3(ServeDrive() + ServePath());
+
+    WriteLogEntry(QStringLiteral("****** COMMAND: start telnet session ******"));
+    try {
+        telnetDialogue(servePath);
+    } catch (...) {
+        // The session is left as the failure left it; the next run's reset closes it.
+        WriteLogError(QStringLiteral("telnet session could not be started ! --> EXIT"));
+        dialogs.showMessage(m_s.messages.Msg(15));
+    }
+    m_s.httpServer.StopAndRelease();
+}
+
+void FtpInstallProcedure::telnetDialogue(const QString& servePath) {
+    TelnetLink& telnet = m_s.telnet;
+    telnet.ResetTelnetClient();
+    telnet.setHost(m_s.view.receiverAddress());
+    telnet.Connect();
+    if (!telnet.Connected()) {
+        m_s.dialogs.showError(m_s.messages.Msg(15));
+        return;
+    }
+    WriteLogEntry(QStringLiteral("****** RESULT: telnet session started ******"));
+    wait(kSendWait);
+    telnet.SendTelnet(QStringLiteral("cd /data"));
+    WriteLogEntry(
+        QStringLiteral("****** COMMAND: download proftpd.tar.bz2 by using wget ******"));
+    telnet.SendTelnet(WgetCommandLine(m_s.view.ownAddress(), servePath));
+    // The marker is the download tool's last progress line; it can only be seen while
+    // events are handled, that is during this wait.
+    wait(kDownloadWait);
+    if (!DownloadComplete) {
+        WriteLogError(QStringLiteral("download was not successful ! --> EXIT"));
+        m_s.dialogs.showError(m_s.messages.Msg(25));
+        telnet.Disconnect();
+        return;
+    }
+    WriteLogEntry(QStringLiteral("****** RESULT: download complete ******"));
+
+    // vi: find the ifconfig line, go one line down, insert the three lines above it.
+    telnet.SendTelnet(QStringLiteral("cd /config"));
+    telnet.SendTelnet(QStringLiteral("vi start.sh"));
+    telnet.SendTelnet(QStringLiteral("/ifconfig"));
+    telnet.SendTelnetChar('j');
+    wait(kSendWait);
+    telnet.SendTelnetChar('i');
+    wait(kSendWait);
+    telnet.SendTelnet(QStringLiteral("cd /ramdisk"));
+    telnet.SendTelnet(QStringLiteral("tar xjf /data/proftpd.tar.bz2"));
+    telnet.SendTelnet(QStringLiteral("/ramdisk/proftpd/proftpd -c /ramdisk/proftpd/proftpd.conf"));
+    telnet.SendTelnetChar('\x1B');
+    // vi tells the Escape key from the start of a cursor-key sequence only by the pause after
+    // it: ":wq" arriving right behind it is swallowed as part of a sequence, vi stays in insert
+    // mode and the lines are never written.
+    wait(kSendWait);
+    telnet.SendTelnet(QStringLiteral(":wq"));
+    telnet.SendTelnet(QStringLiteral("chmod 777 /config/*"));
+    // Lists the script into the network view and the log for the user to check; the lone
+    // line end answers a pager prompt.
+    telnet.SendTelnet(QStringLiteral("more start.sh"));
+    telnet.SendTelnetChar('\r');
+    telnet.SendTelnet(QStringLiteral("exit"));
+    wait(kSendWait);
+
+    WriteLogEntry(QStringLiteral("****** RESULT: FTP-Server successfully installed ******"));
+    m_s.dialogs.showInformation(m_s.messages.Msg(11));
+    telnet.Disconnect();
+}

@@ -1,0 +1,66 @@
+#pragma once
+// Installing the FTP server on the receiver over the network: the user picks the archive
+// proftpd.tar.bz2, our HTTP server hands it out, the receiver is logged in to by telnet and
+// fetches it with wget into /data, and its vi is driven to add three lines to
+// /config/start.sh that unpack the archive into /ramdisk and start the daemon at every boot.
+//
+// Like the address job the dialogue is blind: every line is sent, a fixed number of ticks is
+// waited while events keep being handled (that is when telnet output reaches the view and
+// the download marker can be seen), and nothing the receiver answers is checked except that
+// marker. Everything runs on the UI thread, nested inside the menu handler.
+//
+// No thread of its own; holds references only. Every referenced object must outlive it.
+#include "app/dialogs.h"
+#include "app/main_view.h"
+#include "app/message_catalogue.h"
+#include "net/http_server.h"
+#include "net/telnet_link.h"
+#include "serial/console_dialogue.h"
+
+#include <QString>
+
+#include <functional>
+
+// The file dialog's filter: the archives first, then every file.
+extern const QString kArchiveFilter;
+
+// path with every byte outside the URL's unreserved set and "/" written as %XX (UTF-8), so a
+// folder holding blanks, quotes or shell characters reaches the receiver's wget as one safe
+// word. The HTTP server hands out the chosen file whatever path is asked for, so the encoded
+// path fetches the same file.
+QString UrlPathFor(const QString& path);
+
+// The receiver's download command for the archive at servePath on ownAddress, port 80.
+QString WgetCommandLine(const QString& ownAddress, const QString& servePath);
+
+class FtpInstallProcedure {
+public:
+    struct Seams {
+        Dialogs& dialogs;
+        MainView& view;
+        const MessageCatalogue& messages;
+        // The network check (echo + telnet probe); also fills the own address in the view.
+        std::function<bool()> checkNetwork;
+        TelnetLink& telnet;
+        FileServerLink& httpServer;
+        // The procedure's own explicit waits; SendTelnet waits on its own.
+        Ticker& ticker;
+        int settleDelay = 0;
+    };
+
+    explicit FtpInstallProcedure(Seams seams) : m_s(std::move(seams)) {}
+
+    // The menu command "FTP-Server installieren". Ends in one of the exits of the failure
+    // table (an error log entry and, for most, a box) or with the Msg11 information box after
+    // the script was edited. The HTTP server is stopped and released on every way out once it
+    // was activated. Never throws: a failure of the telnet dialogue is its own exit.
+    void FTPServerinstallieren1Click();
+
+private:
+    // Steps from the telnet login to the end of the script edit; true after Msg11 was shown.
+    // Telnet failures propagate to the caller's guard.
+    void telnetDialogue(const QString& servePath);
+    void wait(int fixedTicks) { m_s.ticker.WaitTicks(SettleTicks(m_s.settleDelay, fixedTicks)); }
+
+    Seams m_s;
+};

@@ -1,0 +1,259 @@
+// The FTP server installation against real peers, each run inside a network namespace of its
+// own (ports 23 and 80 are fixed): busybox telnetd hands out a shell in a throw-away chroot
+// that holds the start script as the address job writes it, the chroot's busybox wget fetches
+// the archive from our real HTTP server, and the real telnet client, network check (echo and
+// telnet probe) and tick wait are used with SettleDelay 0, so every wait is real.
+//
+// The receiver's download tool draws its progress bar to the terminal's width minus 48
+// columns; the session has no window size (the client refuses NAWS), so busybox falls back to
+// COLUMNS or 80. Only at 77 columns does the finished bar hold the 29 stars of the download
+// marker the receiver's own tool prints; at 80 it holds 32 and the marker is never seen.
+#include "app/fake_dialogs.h"
+#include "app/fake_main_view.h"
+#include "log/session_log.h"
+#include "net/http_server.h"
+#include "net/network_check.h"
+#include "net/telnet_client.h"
+#include "net/telnet_data_handler.h"
+#include "procedures/ftp_install_procedure.h"
+#include "serial/console_fakes.h"
+#include "serial/tick_wait.h"
+#include "tests/net/netns.h"
+#include "tests/procedures/session_log_capture.h"
+#include "tests/sim/receiver_simulator.h"
+#include "tests/support/test_support.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+using stbtest::spinUntil;
+
+const QByteArray kStartScript = "insmod /app/modules_sys/smsc911x.ko tx_dma=256 rx_dma=256\n"
+                                "ifconfig eth0 127.0.0.2\n"
+                                "cd /app\n"
+                                "/app/start.sh\n";
+
+bool portAnswers(const char* address, std::uint16_t port) {
+    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    ::inet_pton(AF_INET, address, &a.sin_addr);
+    const bool up = ::connect(probe, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(probe);
+    return up;
+}
+
+// Runs a program to its end; its exit status, or -1 when it could not run.
+int runProgram(const QStringList& command) {
+    std::vector<QByteArray> texts;
+    for (const QString& part : command)
+        texts.push_back(QFile::encodeName(part));
+    std::vector<char*> argv;
+    for (QByteArray& text : texts)
+        argv.push_back(text.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, argv.front(), nullptr, nullptr, argv.data(), environ) != 0)
+        return -1;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList successSteps() {
+    return {"****** COMMAND: check network connection ******",
+            "****** RESULT: network connection ok ******",
+            "****** COMMAND: select file proftpd.tar.bz2 ******",
+            "****** RESULT: proftpd.tar.bz2 was selected ******",
+            "****** COMMAND: start http-server ******",
+            "****** RESULT: http-server was started ******",
+            "****** COMMAND: start telnet session ******",
+            "****** RESULT: telnet session started ******",
+            "****** COMMAND: download proftpd.tar.bz2 by using wget ******",
+            "****** RESULT: download complete ******",
+            "****** RESULT: FTP-Server successfully installed ******"};
+}
+
+// The receiver and the PC side for one run; everything is torn down in reverse order.
+class Rig {
+public:
+    // columns: what the receiver's shell takes as its width (none: busybox's own default).
+    bool start(std::optional<int> columns) {
+        QString error;
+        stbsim::ReceiverSimulator::Options options;
+        options.configFiles = {{QStringLiteral("start.sh"), kStartScript},
+                               {QStringLiteral("network.conf"), QByteArray("dhcp=0\n")}};
+        if (!sim.start(options, &error)) {
+            ADD_FAILURE() << error.toStdString();
+            return false;
+        }
+        const QString root = sim.rootPath();
+        EXPECT_TRUE(QDir(root).mkpath(QStringLiteral("ramdisk")));
+
+        const QString busybox = nettest::RequireProgram(QStringLiteral("busybox"));
+        if (busybox.isEmpty())
+            return false;
+        // A real bzip2'd tar holding what the script's lines unpack and start.
+        const QString tree = downloads.file(QStringLiteral("tree"));
+        QDir().mkpath(tree + QStringLiteral("/proftpd"));
+        QFile conf(tree + QStringLiteral("/proftpd/proftpd.conf"));
+        conf.open(QIODevice::WriteOnly);
+        conf.write("ServerName \"receiver\"\nPort 21\n");
+        conf.close();
+        archive = downloads.file(QStringLiteral("My Files/proftpd.tar.bz2"));
+        QDir().mkpath(downloads.file(QStringLiteral("My Files")));
+        if (runProgram({busybox, QStringLiteral("tar"), QStringLiteral("-cjf"), archive,
+                        QStringLiteral("-C"), tree, QStringLiteral("proftpd")}) != 0) {
+            ADD_FAILURE() << "could not build the archive";
+            return false;
+        }
+
+        // No login on the receiver: telnetd hands out its shell at once.
+        const QString login = downloads.file(QStringLiteral("login.sh"));
+        QFile script(login);
+        script.open(QIODevice::WriteOnly);
+        script.write("#!/bin/sh\n");
+        script.write(columns ? QByteArray("export COLUMNS=") + QByteArray::number(*columns) + "\n"
+                             : QByteArray("unset COLUMNS\n"));
+        script.write("export PATH=/bin:/sbin HOME=/ PS1='/ # '\n");
+        script.write("exec " + QFile::encodeName(busybox) + " chroot " + QFile::encodeName(root) +
+                     " /bin/sh -i\n");
+        script.close();
+        QFile::setPermissions(login, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (!telnetd.start(busybox, {QStringLiteral("telnetd"), QStringLiteral("-F"),
+                                     QStringLiteral("-K"), QStringLiteral("-p"),
+                                     QStringLiteral("23"), QStringLiteral("-l"), login}))
+            return false;
+        if (!spinUntil([] { return portAnswers("127.0.0.1", 23); })) {
+            ADD_FAILURE() << "telnetd does not listen";
+            return false;
+        }
+
+        for (int n = 1; n <= MessageCatalogue::kCount; ++n)
+            messages.setMsg(n, QStringLiteral("M%1").arg(n));
+        view.setReceiverAddress(QStringLiteral("127.0.0.2"));
+        telnet.setOnDataAvailable([this](const QString& text) { Telnet1DataAvailable(view, text); });
+        telnet.setSettleDelay(0);
+        dialogs.answerConfirm(true);
+        dialogs.answerOpenFiles({archive});
+        return true;
+    }
+
+    void run() {
+        NetworkLinkParts network(view, busy, dialogs, telnet);
+        FtpInstallProcedure procedure({dialogs, view, messages,
+                                       [&network] { return CheckNetworkLink(network); }, telnet,
+                                       http, ticker, 0});
+        procedure.FTPServerinstallieren1Click();
+    }
+
+    QByteArray fetched() const { return readAll(sim.rootPath() + QStringLiteral("/data/proftpd.tar.bz2")); }
+
+    stbtest::ScratchDir downloads;
+    stbsim::ReceiverSimulator sim;
+    nettest::PeerProcess telnetd;
+    SessionLogCapture log;
+    EventLoopTicker ticker;
+    TTelnetClient telnet{ticker};
+    THTTPServer http;
+    FakeBusyIndicator busy;
+    FakeDialogs dialogs;
+    FakeMainView view;
+    MessageCatalogue messages;
+    QString archive;
+};
+
+TEST(FtpInstallEndToEnd, InstallsTheArchiveFromOurHttpServer) {
+    NET_TEST_IN_PRIVATE_NETNS();
+    Rig rig;
+    ASSERT_TRUE(rig.start(77));
+    rig.run();
+
+    EXPECT_EQ(rig.dialogs.transcriptLines(),
+              QStringList({"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "information: M11"}));
+    EXPECT_TRUE(rig.view.networkLight());
+    EXPECT_EQ(rig.view.ownAddress(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(rig.view.edit3(), rig.archive);
+
+    // The folder's blank went out encoded and the server handed out the file unchanged.
+    const QByteArray original = readAll(rig.archive);
+    ASSERT_FALSE(original.isEmpty());
+    EXPECT_EQ(rig.fetched(), original);
+
+    EXPECT_EQ(rig.sim.configFile(QStringLiteral("start.sh")),
+              QByteArray("insmod /app/modules_sys/smsc911x.ko tx_dma=256 rx_dma=256\n"
+                         "ifconfig eth0 127.0.0.2\n"
+                         "cd /ramdisk\n"
+                         "tar xjf /data/proftpd.tar.bz2\n"
+                         "/ramdisk/proftpd/proftpd -c /ramdisk/proftpd/proftpd.conf\n"
+                         "cd /app\n"
+                         "/app/start.sh\n"));
+    const QStringList files = rig.sim.configListing();
+    EXPECT_EQ(files, QStringList({"network.conf", "start.sh"}));
+    for (const QString& name : files)
+        EXPECT_EQ(rig.sim.configFileMode(name), 0777) << name.toStdString();
+
+    const QStringList steps = rig.log.steps();
+    EXPECT_EQ(steps, successSteps());
+    // The finished bar reached the view (the log has it in the pieces it arrived in), and the
+    // listed script reached the log.
+    EXPECT_FALSE(rig.view.networkLines().filter(DownloadDoneMarker).isEmpty());
+    const QStringList entries = rig.log.entries();
+    EXPECT_FALSE(entries.filter(QStringLiteral("100% |")).isEmpty());
+    EXPECT_TRUE(entries.contains(QStringLiteral("tar xjf /data/proftpd.tar.bz2")))
+        << entries.join('\n').toStdString();
+
+    EXPECT_FALSE(rig.http.active());
+    EXPECT_FALSE(portAnswers("127.0.0.1", 80)) << "the HTTP server is released";
+    EXPECT_FALSE(rig.telnet.Connected());
+}
+
+TEST(FtpInstallEndToEnd, EightyColumnBarHidesTheMarkerAndTheRunStops) {
+    NET_TEST_IN_PRIVATE_NETNS();
+    Rig rig;
+    ASSERT_TRUE(rig.start(std::nullopt));
+    rig.run();
+
+    EXPECT_EQ(rig.dialogs.transcriptLines(),
+              QStringList({"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "error: M25"}));
+    // The download itself worked; only its marker is missing.
+    EXPECT_EQ(rig.fetched(), readAll(rig.archive));
+    const QStringList bars = rig.view.networkLines().filter(QStringLiteral("100% |"));
+    ASSERT_FALSE(bars.isEmpty()) << rig.view.networkLines().join('\n').toStdString();
+    EXPECT_TRUE(bars.last().contains(QStringLiteral("proftpd.tar.bz2      100% |") +
+                                     QString(32, QLatin1Char('*')) + QLatin1Char('|')))
+        << bars.last().toStdString();
+    EXPECT_TRUE(rig.view.networkLines().filter(DownloadDoneMarker).isEmpty());
+
+    QStringList steps = successSteps().mid(0, 9);
+    steps << "###### download was not successful ! --> EXIT";
+    EXPECT_EQ(rig.log.steps(), steps);
+    EXPECT_EQ(rig.sim.configFile(QStringLiteral("start.sh")), kStartScript) << "vi never ran";
+    EXPECT_EQ(rig.sim.configFileMode(QStringLiteral("start.sh")), 0644);
+    EXPECT_FALSE(rig.telnet.Connected());
+    EXPECT_FALSE(rig.http.active());
+    EXPECT_FALSE(portAnswers("127.0.0.1", 80));
+}
+
+} // namespace

@@ -1,0 +1,435 @@
+// The FTP server installation against scripted seams: one event list records the network
+// check, the HTTP server's and the telnet session's calls and the procedure's own waits in
+// the order they happened, so each test pins the exact transcript of a path. The telnet
+// output that carries the download marker goes through the real data handler.
+#include "procedures/ftp_install_procedure.h"
+
+#include "app/fake_dialogs.h"
+#include "app/fake_main_view.h"
+#include "log/session_log.h"
+#include "net/net_errors.h"
+#include "net/telnet_data_handler.h"
+#include "tests/procedures/session_log_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+
+namespace {
+
+const QString kArchive = QStringLiteral("/home/user/Downloads/proftpd.tar.bz2");
+const QString kProgress =
+    QStringLiteral("proftpd.tar.bz2      100% |*****************************|  1024  0:00:00 ETA\r\n");
+
+struct Events {
+    QStringList list;
+    void add(const QString& event) { list << event; }
+};
+
+class ScriptedTelnet : public TelnetLink {
+public:
+    explicit ScriptedTelnet(Events& events) : m_events(events) {}
+    void ResetTelnetClient() override {
+        m_events.add(QStringLiteral("telnet reset"));
+        open = false;
+    }
+    void setHost(const QString& host) override { m_events.add(QStringLiteral("host ") + host); }
+    void Connect() override {
+        m_events.add(QStringLiteral("connect"));
+        if (refuse)
+            throw ETelnetClientConnectError(QStringLiteral("Server antwortet nicht."));
+        open = stayOpen;
+    }
+    bool Connected() const override { return open; }
+    void Disconnect() override {
+        m_events.add(QStringLiteral("disconnect"));
+        open = false;
+    }
+    void SendTelnet(const QString& line) override {
+        check(line);
+        m_events.add(QStringLiteral("line ") + line);
+    }
+    void SendTelnetChar(char c) override {
+        check(QString(QLatin1Char(c)));
+        m_events.add(QStringLiteral("char %1").arg(int(static_cast<unsigned char>(c))));
+    }
+
+    bool refuse = false;
+    bool stayOpen = true;
+    QString failOn; // a send of exactly this text fails as a closed session does
+    bool open = false;
+
+private:
+    void check(const QString& sent) {
+        if (!open || sent == failOn)
+            throw EConnClosedGracefully(
+                QStringLiteral("Die Verbindung wurde erfolgreich geschlossen."));
+    }
+    Events& m_events;
+};
+
+class ScriptedServer : public FileServerLink {
+public:
+    explicit ScriptedServer(Events& events) : m_events(events) {}
+    void ResetToInitialSettings() override { m_events.add(QStringLiteral("http reset")); }
+    void Activate() override {
+        m_events.add(QStringLiteral("http activate"));
+        if (refuse)
+            throw std::runtime_error("Socket konnte nicht gebunden werden.");
+    }
+    void StopAndRelease() override { m_events.add(QStringLiteral("http stop")); }
+    bool refuse = false;
+
+private:
+    Events& m_events;
+};
+
+class RecordingTicker : public Ticker {
+public:
+    explicit RecordingTicker(Events& events) : m_events(events) {}
+    void WaitTicks(int ticks) override {
+        m_events.add(QStringLiteral("wait %1").arg(ticks));
+        if (duringWait)
+            duringWait(ticks);
+    }
+    std::function<void(int)> duringWait;
+
+private:
+    Events& m_events;
+};
+
+// Public: the exit table's set-up steps reach into it.
+class FtpInstallTest : public ::testing::Test {
+public:
+    FtpInstallTest() {
+        for (int n = 1; n <= MessageCatalogue::kCount; ++n)
+            messages.setMsg(n, QStringLiteral("M%1").arg(n));
+        view.setReceiverAddress(QStringLiteral("192.168.0.20"));
+        // The download tool's last progress line reaches the view during the long wait.
+        ticker.duringWait = [this](int ticks) {
+            if (ticks == settleDelay + 150 && markerArrives)
+                Telnet1DataAvailable(view, kProgress);
+        };
+        dialogs.setOnShow(
+            [this](const FakeDialogs::Shown&) { logAtBox << currentLog->steps().size(); });
+        DownloadComplete = false;
+    }
+
+    FtpInstallProcedure procedure() {
+        return FtpInstallProcedure({dialogs, view, messages,
+                                    [this] {
+                                        events.add(QStringLiteral("check"));
+                                        if (!ownAddress.isEmpty())
+                                            view.setOwnAddress(ownAddress);
+                                        return linkUp;
+                                    },
+                                    telnet, server, ticker, settleDelay});
+    }
+    void answerUpToTheFile(const QString& file = kArchive) {
+        dialogs.answerConfirm(true);
+        dialogs.answerOpenFiles({file});
+    }
+    void run() { procedure().FTPServerinstallieren1Click(); }
+
+    // The events of a run that reaches the telnet login, up to the connect.
+    static QStringList upToConnect() {
+        return {QStringLiteral("check"), QStringLiteral("http reset"),
+                QStringLiteral("http activate"), QStringLiteral("telnet reset"),
+                QStringLiteral("host 192.168.0.20"), QStringLiteral("connect")};
+    }
+    static QStringList stepsUpToTelnet() {
+        return {"****** COMMAND: check network connection ******",
+                "****** RESULT: network connection ok ******",
+                "****** COMMAND: select file proftpd.tar.bz2 ******",
+                "****** RESULT: proftpd.tar.bz2 was selected ******",
+                "****** COMMAND: start http-server ******",
+                "****** RESULT: http-server was started ******",
+                "****** COMMAND: start telnet session ******"};
+    }
+
+    SessionLogCapture log;
+    SessionLogCapture* currentLog = &log;
+    Events events;
+    ScriptedTelnet telnet{events};
+    ScriptedServer server{events};
+    RecordingTicker ticker{events};
+    FakeDialogs dialogs;
+    FakeMainView view;
+    MessageCatalogue messages;
+    QList<qsizetype> logAtBox; // how many step entries were logged when each box came up
+    bool linkUp = true;
+    QString ownAddress = QStringLiteral("192.168.0.10");
+    bool markerArrives = true;
+    int settleDelay = 0;
+};
+
+TEST_F(FtpInstallTest, SuccessfulRunSendsEveryKeyAndWaitInOrder) {
+    for (int delay : {0, 3}) {
+        SCOPED_TRACE(delay);
+        settleDelay = delay;
+        events.list.clear();
+        dialogs.clear();
+        answerUpToTheFile();
+        SetServeLocation(QStringLiteral("X:"), QStringLiteral("/stale"));
+        run();
+
+        const QString w15 = QStringLiteral("wait %1").arg(delay + 15);
+        QStringList expected = upToConnect();
+        expected << w15 << "line cd /data"
+                 << "line wget -P /data/ http://192.168.0.10:80/home/user/Downloads/proftpd.tar.bz2"
+                 << QStringLiteral("wait %1").arg(delay + 150) << "line cd /config"
+                 << "line vi start.sh"
+                 << "line /ifconfig"
+                 << "char 106" << w15 << "char 105" << w15 << "line cd /ramdisk"
+                 << "line tar xjf /data/proftpd.tar.bz2"
+                 << "line /ramdisk/proftpd/proftpd -c /ramdisk/proftpd/proftpd.conf"
+                 << "char 27" << w15 << "line :wq"
+                 << "line chmod 777 /config/*"
+                 << "line more start.sh"
+                 << "char 13"
+                 << "line exit" << w15 << "disconnect"
+                 << "http stop";
+        EXPECT_EQ(events.list, expected);
+        EXPECT_EQ(dialogs.transcriptLines(),
+                  QStringList({"confirm: M9", "open: (*.bz2);;Alle Dateien (*)",
+                               "information: M11"}));
+        EXPECT_TRUE(dialogs.scriptUsedUp());
+        EXPECT_EQ(ServeDrive(), QString());
+        EXPECT_EQ(ServePath(), kArchive) << "the whole path is served, no drive is cut off";
+        EXPECT_EQ(view.edit3(), kArchive);
+        EXPECT_EQ(view.page(), 1);
+        EXPECT_TRUE(view.networkLight());
+    }
+    QStringList run = stepsUpToTelnet();
+    run << "****** RESULT: telnet session started ******"
+        << "****** COMMAND: download proftpd.tar.bz2 by using wget ******"
+        << "****** RESULT: download complete ******"
+        << "****** RESULT: FTP-Server successfully installed ******";
+    EXPECT_EQ(log.steps(), run + run);
+    // The success entry is written before the box comes up.
+    EXPECT_EQ(logAtBox.last(), 2 * run.size());
+}
+
+// Every early way out: its error entry, its box, and what was torn down.
+TEST_F(FtpInstallTest, EveryEarlyExit) {
+    struct Case {
+        const char* name;
+        std::function<void(FtpInstallTest&)> arrange;
+        QStringList tailSteps; // the run's last step entries, the error entry among them
+        QStringList boxes;     // after the confirmation and the file dialog, when shown
+        QStringList events;    // the run's complete event list
+        qsizetype stepsBeforeLastBox; // -1: no box of its own
+    };
+    const QStringList http = {"check", "http reset", "http activate"};
+    const QStringList atConnect = upToConnect();
+    const QString exitTelnet = "###### telnet session could not be started ! --> EXIT";
+    const Case cases[] = {
+        {"no receiver address",
+         [](FtpInstallTest& t) { t.view.setReceiverAddress(QString()); },
+         {"###### no ip address for ufs910 was given ! --> EXIT"},
+         {"error: M6"},
+         {},
+         1},
+        {"network check fails",
+         [](FtpInstallTest& t) { t.linkUp = false; },
+         {"****** COMMAND: check network connection ******",
+          "###### no network connection ! --> EXIT"},
+         {"error: M8"},
+         {"check"},
+         2},
+        {"own address unknown",
+         [](FtpInstallTest& t) { t.ownAddress.clear(); },
+         {"****** COMMAND: check network connection ******",
+          "###### ip-address could not be detected ! --> EXIT"},
+         {"message: eigene IP-Adresse konnte nicht ermittelt werden !"},
+         {"check"},
+         1}, // the box comes before the entry
+        {"confirmation cancelled",
+         [](FtpInstallTest& t) { t.dialogs.answerConfirm(false); },
+         {"****** RESULT: network connection ok ******",
+          "###### user selected \"cancel\" ! --> EXIT"},
+         {"confirm: M9"},
+         {"check"},
+         2},
+        {"file dialog cancelled",
+         [](FtpInstallTest& t) {
+             t.dialogs.answerConfirm(true);
+             t.dialogs.answerOpenFiles({});
+         },
+         {"****** COMMAND: select file proftpd.tar.bz2 ******",
+          "###### user selected \"cancel\" on openfile dialog ! --> EXIT"},
+         {"confirm: M9", "open: (*.bz2);;Alle Dateien (*)"},
+         {"check"},
+         3},
+        {"name differs in letter case",
+         [](FtpInstallTest& t) {
+             t.answerUpToTheFile(QStringLiteral("/home/user/ProFTPD.tar.bz2"));
+         },
+         {"****** COMMAND: select file proftpd.tar.bz2 ******",
+          "###### proftpd.tar.bz2 was not selected on openfile dialog ! --> EXIT"},
+         {"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "message: M10"},
+         {"check"},
+         4},
+        {"another archive",
+         [](FtpInstallTest& t) {
+             t.answerUpToTheFile(QStringLiteral("/home/user/proftpd.tar.bz2.part"));
+         },
+         {"****** COMMAND: select file proftpd.tar.bz2 ******",
+          "###### proftpd.tar.bz2 was not selected on openfile dialog ! --> EXIT"},
+         {"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "message: M10"},
+         {"check"},
+         4},
+        {"port 80 taken",
+         [](FtpInstallTest& t) {
+             t.answerUpToTheFile();
+             t.server.refuse = true;
+         },
+         {"****** COMMAND: start http-server ******",
+          "###### http-server could not be started ! --> EXIT"},
+         {"confirm: M9", "open: (*.bz2);;Alle Dateien (*)",
+          "message: Http-Server konnte nicht gestartet werden"},
+         http,
+         6},
+        {"telnet refused",
+         [](FtpInstallTest& t) {
+             t.answerUpToTheFile();
+             t.telnet.refuse = true;
+         },
+         {"****** COMMAND: start telnet session ******", exitTelnet},
+         {"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "message: M15"},
+         atConnect + QStringList{"http stop"},
+         8},
+        {"session not open after the connect",
+         [](FtpInstallTest& t) {
+             t.answerUpToTheFile();
+             t.telnet.stayOpen = false;
+         },
+         {"****** RESULT: http-server was started ******",
+          "****** COMMAND: start telnet session ******"},
+         {"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "error: M15"},
+         atConnect + QStringList{"http stop"},
+         7},
+        {"no download marker",
+         [](FtpInstallTest& t) {
+             t.answerUpToTheFile();
+             t.markerArrives = false;
+         },
+         {"****** COMMAND: download proftpd.tar.bz2 by using wget ******",
+          "###### download was not successful ! --> EXIT"},
+         {"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "error: M25"},
+         atConnect + QStringList{"wait 15", "line cd /data",
+                                 "line wget -P /data/ "
+                                 "http://192.168.0.10:80/home/user/Downloads/proftpd.tar.bz2",
+                                 "wait 150", "disconnect", "http stop"},
+         10},
+        {"session lost inside vi",
+         [](FtpInstallTest& t) {
+             t.answerUpToTheFile();
+             t.telnet.failOn = QStringLiteral("cd /ramdisk");
+         },
+         {"****** RESULT: download complete ******", exitTelnet},
+         {"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "message: M15"},
+         atConnect + QStringList{"wait 15", "line cd /data",
+                                 "line wget -P /data/ "
+                                 "http://192.168.0.10:80/home/user/Downloads/proftpd.tar.bz2",
+                                 "wait 150", "line cd /config", "line vi start.sh",
+                                 "line /ifconfig", "char 106", "wait 15", "char 105", "wait 15",
+                                 "http stop"},
+         11},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SessionLogCapture runLog; // a fresh log for each case
+        currentLog = &runLog;
+        FtpInstallTest& t = *this;
+        t.events.list.clear();
+        t.dialogs.clear();
+        t.logAtBox.clear();
+        t.view = FakeMainView();
+        t.view.setReceiverAddress(QStringLiteral("192.168.0.20"));
+        t.linkUp = true;
+        t.ownAddress = QStringLiteral("192.168.0.10");
+        t.markerArrives = true;
+        t.server.refuse = false;
+        t.telnet.refuse = false;
+        t.telnet.stayOpen = true;
+        t.telnet.failOn.clear();
+        SetServeLocation(QString(), QStringLiteral("/left/over"));
+        c.arrange(t);
+        run();
+
+        const QStringList steps = runLog.steps();
+        ASSERT_GE(steps.size(), c.tailSteps.size()) << steps.join('\n').toStdString();
+        EXPECT_EQ(steps.mid(steps.size() - c.tailSteps.size()), c.tailSteps)
+            << steps.join('\n').toStdString();
+        EXPECT_EQ(steps.filter(QStringLiteral("######")).size(),
+                  c.tailSteps.filter(QStringLiteral("######")).size())
+            << "one error entry per exit";
+        EXPECT_EQ(dialogs.transcriptLines(), c.boxes);
+        EXPECT_EQ(events.list, c.events);
+        ASSERT_FALSE(logAtBox.isEmpty());
+        EXPECT_EQ(logAtBox.last(), c.stepsBeforeLastBox) << "box and log entry out of order";
+        // Every run that got past the address check starts with nothing to serve.
+        const bool served = events.list.contains(QStringLiteral("http activate")) && !server.refuse;
+        if (view.receiverAddress().isEmpty())
+            EXPECT_EQ(ServePath(), QStringLiteral("/left/over"));
+        else
+            EXPECT_EQ(ServePath(), served ? kArchive : QString());
+        EXPECT_EQ(events.list.count(QStringLiteral("http stop")), served ? 1 : 0)
+            << "the server is released exactly when it was started";
+        // The check's verdict stays on the lamp, also when the run stops.
+        EXPECT_EQ(view.networkLight(), events.list.contains("check") && linkUp);
+        currentLog = &log;
+    }
+}
+
+TEST_F(FtpInstallTest, SecondRunAfterAFailureStartsAfresh) {
+    answerUpToTheFile();
+    telnet.failOn = QStringLiteral(":wq");
+    run();
+    ASSERT_EQ(dialogs.transcriptLines().last(), QStringLiteral("message: M15"));
+    ASSERT_TRUE(DownloadComplete) << "the first run saw the marker";
+
+    // The marker seen by the first run must not count for the second.
+    events.list.clear();
+    dialogs.clear();
+    telnet.failOn.clear();
+    markerArrives = false;
+    answerUpToTheFile();
+    run();
+    EXPECT_EQ(dialogs.transcriptLines().last(), QStringLiteral("error: M25"));
+    EXPECT_EQ(events.list.mid(0, 6), upToConnect()) << "telnet and HTTP reset again";
+    EXPECT_EQ(events.list.last(), QStringLiteral("http stop"));
+}
+
+TEST(FtpInstallUrl, PathReachesWgetAsOneSafeWord) {
+    const QString own = QStringLiteral("192.168.0.10");
+    EXPECT_EQ(WgetCommandLine(own, QStringLiteral("/home/u/Downloads/proftpd.tar.bz2")),
+              QStringLiteral("wget -P /data/ http://192.168.0.10:80/home/u/Downloads/proftpd.tar.bz2"));
+    // A blank would split the command; shell characters would run on the receiver.
+    EXPECT_EQ(UrlPathFor(QStringLiteral("/home/u/My Files/proftpd.tar.bz2")),
+              QStringLiteral("/home/u/My%20Files/proftpd.tar.bz2"));
+    EXPECT_EQ(UrlPathFor(QStringLiteral("/tmp/a;reboot;$(rm x)`y`'\"/proftpd.tar.bz2")),
+              QStringLiteral("/tmp/a%3Breboot%3B%24%28rm%20x%29%60y%60%27%22/proftpd.tar.bz2"));
+    EXPECT_EQ(UrlPathFor(QStringLiteral("/home/jürgen/proftpd.tar.bz2")),
+              QStringLiteral("/home/j%C3%BCrgen/proftpd.tar.bz2"));
+    EXPECT_EQ(UrlPathFor(QStringLiteral("/a-b_c.d~e/100%/proftpd.tar.bz2")),
+              QStringLiteral("/a-b_c.d~e/100%25/proftpd.tar.bz2"));
+    // The file name is always the archive's, so wget stores it under that name.
+    const QString line = WgetCommandLine(own, QStringLiteral("/x y/proftpd.tar.bz2"));
+    EXPECT_TRUE(line.endsWith(QStringLiteral("/proftpd.tar.bz2")));
+    EXPECT_EQ(line.count(QLatin1Char(' ')), 3);
+}
+
+TEST_F(FtpInstallTest, FolderWithBlanksIsServedAndFetchedWhole) {
+    answerUpToTheFile(QStringLiteral("/home/user/My Files/proftpd.tar.bz2"));
+    run();
+    EXPECT_EQ(ServePath(), QStringLiteral("/home/user/My Files/proftpd.tar.bz2"));
+    EXPECT_EQ(view.edit3(), QStringLiteral("/home/user/My Files/proftpd.tar.bz2"));
+    EXPECT_TRUE(events.list.contains(
+        QStringLiteral("line wget -P /data/ http://192.168.0.10:80/home/user/My%20Files/proftpd.tar.bz2")));
+    EXPECT_EQ(dialogs.transcriptLines().last(), QStringLiteral("information: M11"));
+}
+
+} // namespace
