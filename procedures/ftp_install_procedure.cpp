@@ -117,8 +117,7 @@ void FtpInstallProcedure::telnetDialogue(const QString& servePath) {
     WriteLogEntry(QStringLiteral("****** RESULT: telnet session started ******"));
     wait(kSendWait);
     telnet.SendTelnet(QStringLiteral("cd /data"));
-    WriteLogEntry(
-        QStringLiteral("****** COMMAND: download proftpd.tar.bz2 by using wget ******"));
+    WriteLogEntry(QStringLiteral("****** COMMAND: download proftpd.tar.bz2 by using wget ******"));
     telnet.SendTelnet(WgetCommandLine(m_s.view.ownAddress(), servePath));
     // The marker is the download tool's last progress line; it can only be seen while
     // events are handled, that is during this wait.

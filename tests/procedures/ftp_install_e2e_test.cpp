@@ -153,7 +153,8 @@ public:
         for (int n = 1; n <= MessageCatalogue::kCount; ++n)
             messages.setMsg(n, QStringLiteral("M%1").arg(n));
         view.setReceiverAddress(QStringLiteral("127.0.0.2"));
-        telnet.setOnDataAvailable([this](const QString& text) { Telnet1DataAvailable(view, text); });
+        telnet.setOnDataAvailable(
+            [this](const QString& text) { Telnet1DataAvailable(view, text); });
         telnet.setSettleDelay(0);
         dialogs.answerConfirm(true);
         dialogs.answerOpenFiles({archive});
@@ -168,7 +169,9 @@ public:
         procedure.FTPServerinstallieren1Click();
     }
 
-    QByteArray fetched() const { return readAll(sim.rootPath() + QStringLiteral("/data/proftpd.tar.bz2")); }
+    QByteArray fetched() const {
+        return readAll(sim.rootPath() + QStringLiteral("/data/proftpd.tar.bz2"));
+    }
 
     stbtest::ScratchDir downloads;
     stbsim::ReceiverSimulator sim;

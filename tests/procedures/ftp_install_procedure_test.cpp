@@ -19,8 +19,8 @@
 namespace {
 
 const QString kArchive = QStringLiteral("/home/user/Downloads/proftpd.tar.bz2");
-const QString kProgress =
-    QStringLiteral("proftpd.tar.bz2      100% |*****************************|  1024  0:00:00 ETA\r\n");
+const QString kProgress = QStringLiteral(
+    "proftpd.tar.bz2      100% |*****************************|  1024  0:00:00 ETA\r\n");
 
 struct Events {
     QStringList list;
@@ -134,9 +134,12 @@ public:
 
     // The events of a run that reaches the telnet login, up to the connect.
     static QStringList upToConnect() {
-        return {QStringLiteral("check"), QStringLiteral("http reset"),
-                QStringLiteral("http activate"), QStringLiteral("telnet reset"),
-                QStringLiteral("host 192.168.0.20"), QStringLiteral("connect")};
+        return {QStringLiteral("check"),
+                QStringLiteral("http reset"),
+                QStringLiteral("http activate"),
+                QStringLiteral("telnet reset"),
+                QStringLiteral("host 192.168.0.20"),
+                QStringLiteral("connect")};
     }
     static QStringList stepsUpToTelnet() {
         return {"****** COMMAND: check network connection ******",
@@ -191,9 +194,9 @@ TEST_F(FtpInstallTest, SuccessfulRunSendsEveryKeyAndWaitInOrder) {
                  << "line exit" << w15 << "disconnect"
                  << "http stop";
         EXPECT_EQ(events.list, expected);
-        EXPECT_EQ(dialogs.transcriptLines(),
-                  QStringList({"confirm: M9", "open: (*.bz2);;Alle Dateien (*)",
-                               "information: M11"}));
+        EXPECT_EQ(
+            dialogs.transcriptLines(),
+            QStringList({"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "information: M11"}));
         EXPECT_TRUE(dialogs.scriptUsedUp());
         EXPECT_EQ(ServeDrive(), QString());
         EXPECT_EQ(ServePath(), kArchive) << "the whole path is served, no drive is cut off";
@@ -216,9 +219,9 @@ TEST_F(FtpInstallTest, EveryEarlyExit) {
     struct Case {
         const char* name;
         std::function<void(FtpInstallTest&)> arrange;
-        QStringList tailSteps; // the run's last step entries, the error entry among them
-        QStringList boxes;     // after the confirmation and the file dialog, when shown
-        QStringList events;    // the run's complete event list
+        QStringList tailSteps;        // the run's last step entries, the error entry among them
+        QStringList boxes;            // after the confirmation and the file dialog, when shown
+        QStringList events;           // the run's complete event list
         qsizetype stepsBeforeLastBox; // -1: no box of its own
     };
     const QStringList http = {"check", "http reset", "http activate"};
@@ -405,8 +408,9 @@ TEST_F(FtpInstallTest, SecondRunAfterAFailureStartsAfresh) {
 
 TEST(FtpInstallUrl, PathReachesWgetAsOneSafeWord) {
     const QString own = QStringLiteral("192.168.0.10");
-    EXPECT_EQ(WgetCommandLine(own, QStringLiteral("/home/u/Downloads/proftpd.tar.bz2")),
-              QStringLiteral("wget -P /data/ http://192.168.0.10:80/home/u/Downloads/proftpd.tar.bz2"));
+    EXPECT_EQ(
+        WgetCommandLine(own, QStringLiteral("/home/u/Downloads/proftpd.tar.bz2")),
+        QStringLiteral("wget -P /data/ http://192.168.0.10:80/home/u/Downloads/proftpd.tar.bz2"));
     // A blank would split the command; shell characters would run on the receiver.
     EXPECT_EQ(UrlPathFor(QStringLiteral("/home/u/My Files/proftpd.tar.bz2")),
               QStringLiteral("/home/u/My%20Files/proftpd.tar.bz2"));
@@ -427,8 +431,8 @@ TEST_F(FtpInstallTest, FolderWithBlanksIsServedAndFetchedWhole) {
     run();
     EXPECT_EQ(ServePath(), QStringLiteral("/home/user/My Files/proftpd.tar.bz2"));
     EXPECT_EQ(view.edit3(), QStringLiteral("/home/user/My Files/proftpd.tar.bz2"));
-    EXPECT_TRUE(events.list.contains(
-        QStringLiteral("line wget -P /data/ http://192.168.0.10:80/home/user/My%20Files/proftpd.tar.bz2")));
+    EXPECT_TRUE(events.list.contains(QStringLiteral(
+        "line wget -P /data/ http://192.168.0.10:80/home/user/My%20Files/proftpd.tar.bz2")));
     EXPECT_EQ(dialogs.transcriptLines().last(), QStringLiteral("information: M11"));
 }
 
