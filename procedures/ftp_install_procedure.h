@@ -57,8 +57,9 @@ public:
     void FTPServerinstallieren1Click();
 
 private:
-    // Steps from the telnet login to the end of the script edit; true after Msg11 was shown.
-    // Telnet failures propagate to the caller's guard.
+    // Steps from the telnet login to the end of the script edit. Returns after its own exits
+    // (session not open, no download marker) and after the Msg11 box; telnet failures
+    // propagate to the caller's guard.
     void telnetDialogue(const QString& servePath);
     void wait(int fixedTicks) { m_s.ticker.WaitTicks(SettleTicks(m_s.settleDelay, fixedTicks)); }
 

@@ -387,6 +387,47 @@ TEST_F(FtpInstallTest, EveryEarlyExit) {
     }
 }
 
+// Where each way out of the telnet dialogue puts its box among the teardown: the user reads
+// the box while the session is still open, and the HTTP server goes last on every path.
+TEST_F(FtpInstallTest, TelnetExitsShowTheirBoxBeforeTheTeardown) {
+    struct Case {
+        const char* name;
+        std::function<void(FtpInstallTest&)> arrange;
+        QStringList tail;
+    };
+    const Case cases[] = {
+        {"success",
+         [](FtpInstallTest&) {},
+         {"wait 15", "box information: M11", "disconnect", "http stop"}},
+        {"no download marker",
+         [](FtpInstallTest& t) { t.markerArrives = false; },
+         {"wait 150", "box error: M25", "disconnect", "http stop"}},
+        {"session not open after the connect",
+         [](FtpInstallTest& t) { t.telnet.stayOpen = false; },
+         {"connect", "box error: M15", "http stop"}},
+        {"session lost at the pager",
+         [](FtpInstallTest& t) { t.telnet.failOn = QStringLiteral("\r"); },
+         {"line more start.sh", "box message: M15", "http stop"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        events.list.clear();
+        dialogs.clear();
+        markerArrives = true;
+        telnet.stayOpen = true;
+        telnet.failOn.clear();
+        dialogs.setOnShow([this](const FakeDialogs::Shown&) {
+            events.add(QStringLiteral("box ") + dialogs.transcriptLines().last());
+        });
+        answerUpToTheFile();
+        c.arrange(*this);
+        run();
+        ASSERT_GE(events.list.size(), c.tail.size()) << events.list.join('\n').toStdString();
+        EXPECT_EQ(events.list.mid(events.list.size() - c.tail.size()), c.tail)
+            << events.list.join('\n').toStdString();
+    }
+}
+
 TEST_F(FtpInstallTest, SecondRunAfterAFailureStartsAfresh) {
     answerUpToTheFile();
     telnet.failOn = QStringLiteral(":wq");
