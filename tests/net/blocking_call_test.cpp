@@ -1,5 +1,5 @@
-// Blocking work on a worker thread while events keep flowing on the calling thread.
-#include "app/off_thread.h"
+// Blocking work on a worker thread while the calling thread keeps handling its events.
+#include "net/blocking_call.h"
 
 #include <QThread>
 #include <QTimer>
@@ -10,31 +10,31 @@
 
 namespace {
 
-TEST(RunKeepingEventsFlowing, EventsKeepFlowingAndTheResultComesBack) {
+TEST(RunWithoutUserInput, EventsKeepFlowingWhileTheWorkRunsElsewhere) {
     int ticks = 0;
     QTimer timer;
     timer.setInterval(10);
     QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
     timer.start();
     Qt::HANDLE workerThread = nullptr;
-    const int value = RunKeepingEventsFlowing([&] {
+    int value = 0;
+    RunWithoutUserInput([&] {
         workerThread = QThread::currentThreadId();
         QThread::msleep(200);
-        return 42;
+        value = 42;
     });
     EXPECT_EQ(value, 42);
     EXPECT_NE(workerThread, QThread::currentThreadId());
     EXPECT_GE(ticks, 5) << "the calling thread must keep handling its timers";
 }
 
-TEST(RunKeepingEventsFlowing, QuickWorkVoidWorkAndExceptions) {
+TEST(RunWithoutUserInput, QuickWorkAndExceptions) {
     // Work that ends before the wait begins must not leave the caller waiting.
-    EXPECT_EQ(RunKeepingEventsFlowing([] { return QString("x"); }), "x");
     bool ran = false;
-    RunKeepingEventsFlowing([&] { ran = true; });
+    RunWithoutUserInput([&] { ran = true; });
     EXPECT_TRUE(ran);
     try {
-        RunKeepingEventsFlowing([]() -> int { throw std::runtime_error("Verbindung abgelehnt"); });
+        RunWithoutUserInput([] { throw std::runtime_error("Verbindung abgelehnt"); });
         FAIL() << "the exception must reach the caller";
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Verbindung abgelehnt");
