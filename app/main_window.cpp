@@ -54,8 +54,6 @@ TForm1::TForm1(Dialogs& dialogs, ProcessStarter& starter, const QString& program
     createTelnet1();
     createHTTPServer1();
     FormCreate();
-    if (m_created)
-        createProcedures();
 }
 
 TForm1::~TForm1() = default;

@@ -76,6 +76,9 @@ public:
     // Null until set.
     void setBusyIndicator(BusyIndicator* busy) { m_busy = busy; }
     BusyIndicator* busyIndicator() const { return m_busy; }
+    // The wait dialog, or one that shows nothing while the program entry has not handed it
+    // over yet.
+    BusyIndicator& busy() { return m_busy ? *m_busy : m_noBusy; }
     void setCopyProgress(CopyProgress* progress) { m_copyProgress = progress; }
     CopyProgress* copyProgress() const { return m_copyProgress; }
     // Puts widget on page "Seriell" in place of the placeholder (the terminal view).
@@ -187,9 +190,6 @@ private:
     void createHTTPServer1();
     std::optional<bool> runNetworkCheck();
     void releaseNetwork();
-    // Procedures (main_window_procedures.cpp): build the jobs from the settings, the
-    // catalogue, the dialogs and this view.
-    void createProcedures();
 
     Dialogs& m_dialogs;
     ProcessStarter& m_starter;
@@ -201,6 +201,11 @@ private:
     int m_settleDelay = 0;
     int m_portNumber = 0;
     BusyIndicator* m_busy = nullptr;
+    class NoBusyIndicator : public BusyIndicator {
+    public:
+        void showBusy(const QString&) override {}
+        void hideBusy() override {}
+    } m_noBusy;
     CopyProgress* m_copyProgress = nullptr;
     QVBoxLayout* m_serialPageLayout = nullptr;
 

@@ -9,17 +9,6 @@
 #include <QTextBlock>
 #include <QTextDocument>
 
-namespace {
-
-// Stands in for the wait dialog while the program entry has not handed it over yet.
-class NoBusyIndicator : public BusyIndicator {
-public:
-    void showBusy(const QString&) override {}
-    void hideBusy() override {}
-};
-
-} // namespace
-
 void TForm1::createTelnet1() {
     Telnet1 = std::make_unique<TTelnetClient>(m_serialLink->ticker());
     Telnet1->setOnDataAvailable([this](const QString& text) { Telnet1DataAvailable(*this, text); });
@@ -33,8 +22,7 @@ void TForm1::createHTTPServer1() {
 }
 
 std::optional<bool> TForm1::runNetworkCheck() {
-    NoBusyIndicator none;
-    NetworkLinkParts parts(*this, m_busy ? *m_busy : none, m_dialogs, *Telnet1);
+    NetworkLinkParts parts(*this, busy(), m_dialogs, *Telnet1);
     return CheckNetworkLink(parts);
 }
 

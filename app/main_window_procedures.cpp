@@ -9,23 +9,8 @@
 
 #include <exception>
 
-namespace {
-
-// Stands in for the wait dialog while the program entry has not handed it over yet.
-class NoBusy : public BusyIndicator {
-public:
-    void showBusy(const QString&) override {}
-    void hideBusy() override {}
-};
-
-} // namespace
-
-void TForm1::createProcedures() {}
-
 void TForm1::IPAdressesetzenndern1Click() {
-    NoBusy none;
-    AddressProcedure procedure(m_serialLink->dialogue(), m_busy ? *m_busy : none, m_dialogs, *this,
-                               messages());
+    AddressProcedure procedure(m_serialLink->dialogue(), busy(), m_dialogs, *this, messages());
     // A port failure ends the command where it happened; the steps not yet sent are skipped.
     try {
         procedure.IPAdressesetzenndern1Click();
@@ -35,8 +20,7 @@ void TForm1::IPAdressesetzenndern1Click() {
 }
 
 void TForm1::FTPServerinstallieren1Click() {
-    NoBusy none;
-    NetworkLinkParts network(*this, m_busy ? *m_busy : none, m_dialogs, *Telnet1);
+    NetworkLinkParts network(*this, busy(), m_dialogs, *Telnet1);
     FtpInstallProcedure procedure({m_dialogs, *this, messages(),
                                    [&network] { return CheckNetworkLink(network); }, *Telnet1,
                                    *HTTPServer1, m_serialLink->ticker(), m_settleDelay});
@@ -53,9 +37,7 @@ void TForm1::NotfallImageaufspielen1Click() {}
 
 void TForm1::Label3ContextPopup(const QPoint& pos) {
     Q_UNUSED(pos);
-    NoBusy none;
-    AddressProcedure procedure(m_serialLink->dialogue(), m_busy ? *m_busy : none, m_dialogs, *this,
-                               messages());
+    AddressProcedure procedure(m_serialLink->dialogue(), busy(), m_dialogs, *this, messages());
     try {
         procedure.Label3ContextPopup();
     } catch (const std::exception& e) {

@@ -9,13 +9,6 @@
 
 namespace {
 
-// Stands in for the wait dialog while the program entry has not handed it over yet.
-class NoBusyIndicator : public BusyIndicator {
-public:
-    void showBusy(const QString&) override {}
-    void hideBusy() override {}
-};
-
 // A typed path is taken as a port only once it names a character device; the terminal
 // "/dev/tty", the console and the pty multiplexer are never serial ports, even though the
 // user passes them on the way while typing /dev/ttyUSB0.
@@ -76,6 +69,5 @@ void TForm1::applyPortNumber(int portNumber) {
 }
 
 std::optional<bool> TForm1::runSerialCheck() {
-    NoBusyIndicator none;
-    return CheckSerialLink(m_serialLink->dialogue(), m_busy ? *m_busy : none);
+    return CheckSerialLink(m_serialLink->dialogue(), busy());
 }
