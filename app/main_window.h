@@ -75,7 +75,6 @@ public:
     // The wait and copy progress dialogs, created by the program entry after this window.
     // Null until set.
     void setBusyIndicator(BusyIndicator* busy) { m_busy = busy; }
-    BusyIndicator* busyIndicator() const { return m_busy; }
     // The wait dialog, or one that shows nothing while the program entry has not handed it
     // over yet.
     BusyIndicator& busy() { return m_busy ? *m_busy : m_noBusy; }
