@@ -1,6 +1,6 @@
 #include "app/application.h"
 
-#include "app/dialogs.h"
+#include "core/dialogs.h"
 
 #include <exception>
 

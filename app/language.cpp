@@ -5,7 +5,7 @@ LanguageTexts ReadLanguageTexts(const IniFile& ini, const QString& section) {
     for (size_t i = 0; i < kCaptionKeys.size(); ++i)
         texts.captions[i] = ini.ReadString(section, QString::fromLatin1(kCaptionKeys[i]));
     for (int n = 1; n <= MessageCatalogue::kCount; ++n)
-        texts.messages.setMsg(n, ini.ReadString(section, QStringLiteral("Msg%1").arg(n)));
+        texts.messages.setText(n, ini.ReadString(section, QStringLiteral("Msg%1").arg(n)));
     return texts;
 }
 

@@ -2,7 +2,7 @@
 // The language tables: which sections of the settings file are languages, and the texts a
 // language section gives the main window's captions and the message catalogue.
 #include "app/ini_file.h"
-#include "app/message_catalogue.h"
+#include "core/message_catalogue.h"
 
 #include <QString>
 #include <QStringList>

@@ -13,7 +13,9 @@ int main(int argc, char** argv) {
     QtDialogs dialogs;
     app.setErrorDialogs(&dialogs);
     DetachedProcessStarter starter;
-    TForm1 form1(dialogs, starter, QCoreApplication::applicationDirPath());
+    // Logs/ goes beside the program.
+    SessionLog log(QCoreApplication::applicationDirPath());
+    TForm1 form1(dialogs, starter, log, QCoreApplication::applicationDirPath());
     if (!form1.created())
         return 1; // stbmate.ini is missing: logged and shown, the window never appears
     dialogs.setParent(&form1);

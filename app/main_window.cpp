@@ -43,9 +43,10 @@ QString ClockText(const QDateTime& now) {
     return now.toString(QStringLiteral("dd.MM.yyyy hh:mm"));
 }
 
-TForm1::TForm1(Dialogs& dialogs, ProcessStarter& starter, const QString& programDir,
-               QWidget* parent)
-    : QMainWindow(parent), m_dialogs(dialogs), m_starter(starter), m_programDir(programDir) {
+TForm1::TForm1(Dialogs& dialogs, ProcessStarter& starter, SessionLog& log,
+               const QString& programDir, QWidget* parent)
+    : QMainWindow(parent), m_dialogs(dialogs), m_starter(starter), m_log(log),
+      m_programDir(programDir) {
     buildControls();
     buildMenu();
     connectHandlers();

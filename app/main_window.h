@@ -11,12 +11,14 @@
 // until the process ends. Shutdown order: the window closes, then the components it owns are
 // destroyed in reverse order of their creation (procedures, HTTP server, telnet, terminal,
 // serial port).
-#include "app/dialogs.h"
 #include "app/ini_file.h"
 #include "app/language.h"
-#include "app/main_view.h"
-#include "app/message_catalogue.h"
 #include "app/port_select_form.h"
+#include "core/dialogs.h"
+#include "core/download_watch.h"
+#include "core/main_view.h"
+#include "core/message_catalogue.h"
+#include "log/session_log.h"
 #include "net/http_server.h"
 #include "net/telnet_client.h"
 #include "serial/console_link.h"
@@ -52,7 +54,7 @@ class TForm1 : public QMainWindow, public MainView {
 public:
     // programDir: the folder that holds stbmate.ini (the program's own folder in the real
     // program, a scratch folder in tests). Builds the controls and runs FormCreate.
-    TForm1(Dialogs& dialogs, ProcessStarter& starter, const QString& programDir,
+    TForm1(Dialogs& dialogs, ProcessStarter& starter, SessionLog& log, const QString& programDir,
            QWidget* parent = nullptr);
     ~TForm1() override;
 
@@ -192,6 +194,8 @@ private:
 
     Dialogs& m_dialogs;
     ProcessStarter& m_starter;
+    SessionLog& m_log;
+    DownloadWatch m_download;
     QString m_programDir;
     bool m_created = false;
     std::unique_ptr<IniFile> m_settings;

@@ -5,7 +5,6 @@
 #include "app/file_version.h"
 #include "app/process_starter.h"
 #include "app/status_light.h"
-#include "log/session_log.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -33,12 +32,12 @@ const QString kMain = QStringLiteral("Main");
 } // namespace
 
 void TForm1::FormCreate() {
-    SetLogNameTemplate(QStringLiteral("stbmate-$Y-$M-$D"));
-    WriteLogEntry(QStringLiteral("****** start programm ******"));
+    m_log.SetLogNameTemplate(QStringLiteral("stbmate-$Y-$M-$D"));
+    m_log.WriteLogEntry(QStringLiteral("****** start programm ******"));
 
     const QString settingsPath = m_programDir + QLatin1Char('/') + kSettingsFileName;
     if (!QFileInfo::exists(settingsPath)) {
-        WriteLogError(QStringLiteral("stbmate.ini is missing ! --> EXIT"));
+        m_log.WriteLogError(QStringLiteral("stbmate.ini is missing ! --> EXIT"));
         m_dialogs.showError(QStringLiteral("stbmate.ini fehlt"));
         return;
     }
@@ -181,7 +180,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::Beenden1Click() {
-    WriteLogEntry(QStringLiteral("****** end programm *******"));
+    m_log.WriteLogEntry(QStringLiteral("****** end programm *******"));
     QCoreApplication::quit();
 }
 

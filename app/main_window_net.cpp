@@ -11,7 +11,8 @@
 
 void TForm1::createTelnet1() {
     Telnet1 = std::make_unique<TTelnetClient>(m_serialLink->ticker());
-    Telnet1->setOnDataAvailable([this](const QString& text) { Telnet1DataAvailable(*this, text); });
+    Telnet1->setOnDataAvailable(
+        [this](const QString& text) { Telnet1DataAvailable(*this, m_log, m_download, text); });
     // FormCreate reads the settings after this, so the delay is looked up at each send.
     Telnet1->setSettleDelay([this] { return m_settleDelay; });
 }

@@ -10,7 +10,8 @@
 #include <exception>
 
 void TForm1::IPAdressesetzenndern1Click() {
-    AddressProcedure procedure(m_serialLink->dialogue(), busy(), m_dialogs, *this, messages());
+    AddressProcedure procedure(m_serialLink->dialogue(), busy(), m_dialogs, *this, messages(),
+                               m_log);
     // A port failure ends the command where it happened; the steps not yet sent are skipped.
     try {
         procedure.IPAdressesetzenndern1Click();
@@ -21,9 +22,9 @@ void TForm1::IPAdressesetzenndern1Click() {
 
 void TForm1::FTPServerinstallieren1Click() {
     NetworkLinkParts network(*this, busy(), m_dialogs, *Telnet1);
-    FtpInstallProcedure procedure({m_dialogs, *this, messages(),
-                                   [&network] { return CheckNetworkLink(network); }, *Telnet1,
-                                   *HTTPServer1, m_serialLink->ticker(), m_settleDelay});
+    FtpInstallProcedure procedure(
+        {m_dialogs, *this, messages(), [&network] { return CheckNetworkLink(network); }, *Telnet1,
+         *HTTPServer1, m_serialLink->ticker(), m_log, m_download, m_settleDelay});
     // The procedure ends every failure of its own with a box; this only catches what none of
     // its steps expects, so the menu command cannot take the program down.
     try {
@@ -37,7 +38,8 @@ void TForm1::NotfallImageaufspielen1Click() {}
 
 void TForm1::Label3ContextPopup(const QPoint& pos) {
     Q_UNUSED(pos);
-    AddressProcedure procedure(m_serialLink->dialogue(), busy(), m_dialogs, *this, messages());
+    AddressProcedure procedure(m_serialLink->dialogue(), busy(), m_dialogs, *this, messages(),
+                               m_log);
     try {
         procedure.Label3ContextPopup();
     } catch (const std::exception& e) {

@@ -29,7 +29,7 @@ void TForm1::createComPort1() {
     ComPort1 = std::make_unique<TComPort>();
     m_portChooser = std::make_unique<DialogPortChooser>(this);
     ComPort1->setPortChooser(m_portChooser.get());
-    m_serialLink = std::make_unique<SerialConsoleLink>(*ComPort1, 0);
+    m_serialLink = std::make_unique<SerialConsoleLink>(*ComPort1, m_log, 0);
     // A failure no command can catch (the device vanished, the watcher failed) goes to the
     // standard error box, once.
     connect(ComPort1.get(), &TComPort::portFailure, this,

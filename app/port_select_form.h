@@ -2,7 +2,7 @@
 // TPortSelectForm: asked when the port has to open and no valid port is configured. It lists
 // the serial devices this user can open; "OK" takes the selected one, "Cancel" or closing
 // the dialog leaves the port unchosen (the open then fails with ENoPortSelected).
-#include "serial/port_chooser.h"
+#include "core/port_chooser.h"
 #include "serial/port_scan.h"
 
 #include <QDialog>

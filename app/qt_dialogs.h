@@ -1,6 +1,6 @@
 #pragma once
 // The real boxes on Qt: modal, German titles and button texts in every language.
-#include "app/dialogs.h"
+#include "core/dialogs.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -2,7 +2,7 @@
 // The two small windows other parts show while they work: the wait dialog TForm2 and the
 // copy progress dialog TForm4. Both are created once by the program entry, hidden, and
 // reused; neither has handlers of its own.
-#include "app/copy_progress.h"
+#include "core/copy_progress.h"
 #include "serial/console_dialogue.h"
 
 #include <QDialog>

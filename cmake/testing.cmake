@@ -15,7 +15,12 @@ function(stbmate_add_test)
   else()
     target_link_libraries(${T_NAME} PRIVATE stbmate_test_main)
   endif()
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} stbmate_test_support stbmate_flags)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} stbmate_test_support stbmate_console_guard
+                        stbmate_flags)
+  target_link_options(${T_NAME} PRIVATE -Wl,--wrap=open -Wl,--wrap=open64)
+  # The test's own folder, for the headers its neighbours share (fixtures, the pty pair).
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  stbmate_expose(${T_NAME} ${folder} PRIVATE)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()

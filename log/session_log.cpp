@@ -1,6 +1,5 @@
 #include "log/session_log.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -14,41 +13,8 @@ const QString kLogExtension = QStringLiteral("log");
 const QString kEntryTemplate = QStringLiteral("$h:$m:$s - $t");
 const QString kErrorTemplate = QStringLiteral("$h:$m:$s - ###### $t");
 
-struct LogState {
-    QString nameTemplate = QStringLiteral("$Y-$M-$D");
-    QString baseDir; // empty until the first entry finds the program's folder
-    std::function<QDateTime()> clock;
-};
-
-LogState& state() {
-    static LogState s;
-    return s;
-}
-
-QString programDir() {
-    QString dir;
-    if (QCoreApplication::instance())
-        dir = QCoreApplication::applicationDirPath();
-    else
-        dir = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
-    if (!dir.endsWith(QLatin1Char('/')))
-        dir += QLatin1Char('/');
-    return dir;
-}
-
 QString pad(int value, int width) {
     return QStringLiteral("%1").arg(value, width, 10, QLatin1Char('0'));
-}
-
-void writeEntry(const QString& entryTemplate, const QString& text) {
-    LogState& s = state();
-    const QDateTime instant = s.clock ? s.clock() : QDateTime::currentDateTime();
-    const QString fileName =
-        ExpandLogTemplate(s.nameTemplate, instant, text) + QLatin1Char('.') + kLogExtension;
-    const QString line = ExpandLogTemplate(entryTemplate, instant, text);
-    if (s.baseDir.isEmpty())
-        s.baseDir = programDir();
-    AppendLogLine(s.baseDir, line, kLogDirName, fileName);
 }
 
 } // namespace
@@ -98,8 +64,28 @@ bool AppendLogLine(const QString& baseDir, const QString& line, const QString& f
     return ok;
 }
 
-void WriteLogEntry(const QString& text) { writeEntry(kEntryTemplate, text); }
-void WriteLogError(const QString& text) { writeEntry(kErrorTemplate, text); }
-void SetLogNameTemplate(const QString& nameTemplate) { state().nameTemplate = nameTemplate; }
-void SetLogClock(std::function<QDateTime()> clock) { state().clock = std::move(clock); }
-void SetLogBaseDir(const QString& dirWithSeparator) { state().baseDir = dirWithSeparator; }
+SessionLog::SessionLog(const QString& baseDir, Clock clock)
+    : m_baseDir(baseDir), m_clock(std::move(clock)) {
+    if (!m_baseDir.endsWith(QLatin1Char('/')))
+        m_baseDir += QLatin1Char('/');
+}
+
+QString SessionLog::folder() const {
+    return m_baseDir + kLogDirName;
+}
+
+void SessionLog::writeEntry(const QString& entryTemplate, const QString& text) {
+    const QDateTime instant = m_clock ? m_clock() : QDateTime::currentDateTime();
+    const QString fileName =
+        ExpandLogTemplate(m_nameTemplate, instant, text) + QLatin1Char('.') + kLogExtension;
+    const QString line = ExpandLogTemplate(entryTemplate, instant, text);
+    AppendLogLine(m_baseDir, line, kLogDirName, fileName);
+}
+
+void SessionLog::WriteLogEntry(const QString& text) {
+    writeEntry(kEntryTemplate, text);
+}
+
+void SessionLog::WriteLogError(const QString& text) {
+    writeEntry(kErrorTemplate, text);
+}

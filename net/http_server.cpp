@@ -3,9 +3,6 @@
 #include "net/net_errors.h"
 #include "net/socket_util.h"
 
-#include <QMutex>
-#include <QMutexLocker>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -28,10 +25,6 @@
 
 namespace {
 
-QMutex g_serveMutex;
-QString g_serveDrive;
-QString g_servePath;
-
 constexpr int kListenerWaitMs = 1000;
 // After the answer, unread request bytes would turn our close into a reset that can destroy
 // the answer still in flight; read them away for this long first.
@@ -45,22 +38,6 @@ void setTimeouts(int fd, int ms) {
 }
 
 } // namespace
-
-void SetServeLocation(const QString& drive, const QString& path) {
-    QMutexLocker lock(&g_serveMutex);
-    g_serveDrive = drive;
-    g_servePath = path;
-}
-
-QString ServeDrive() {
-    QMutexLocker lock(&g_serveMutex);
-    return g_serveDrive;
-}
-
-QString ServePath() {
-    QMutexLocker lock(&g_serveMutex);
-    return g_servePath;
-}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -112,11 +89,6 @@ std::int64_t SendFileResponse(HttpConnection& connection, HttpResponseInfo& resp
     response.contentLength = info.st_size;
     connection.writeHeader(response, true);
     return connection.sendFileBody(file.get(), info.st_size);
-}
-
-void ServeChosenFile(const HttpRequestInfo&, HttpResponseInfo& response,
-                     HttpConnection& connection) {
-    SendFileResponse(connection, response, ServeDrive() + ServePath());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -294,7 +266,33 @@ void THTTPServer::ResetToInitialSettings() {
     m_port = kDefaultPort;
     m_bindAddress.clear();
     m_idleTimeoutMs = kDefaultIdleTimeoutMs;
-    m_handler = ServeChosenFile;
+    // The handler shares the location with the server, so a connection thread that outlives
+    // the server still reads valid memory.
+    m_handler = [location = m_location](const HttpRequestInfo&, HttpResponseInfo& response,
+                                        HttpConnection& connection) {
+        SendFileResponse(connection, response, location->file());
+    };
+}
+
+void THTTPServer::setServeLocation(const QString& drive, const QString& path) {
+    std::lock_guard lock(m_location->mutex);
+    m_location->drive = drive;
+    m_location->path = path;
+}
+
+QString THTTPServer::serveDrive() const {
+    std::lock_guard lock(m_location->mutex);
+    return m_location->drive;
+}
+
+QString THTTPServer::servePath() const {
+    std::lock_guard lock(m_location->mutex);
+    return m_location->path;
+}
+
+QString THTTPServer::ServeLocation::file() const {
+    std::lock_guard lock(mutex);
+    return drive + path;
 }
 
 bool THTTPServer::active() const {

@@ -11,6 +11,7 @@
 // any read or sendfile) → wait up to 5 s for the connection threads → join them → join the
 // listener. A connection thread that has not ended by then is detached; it owns a share of the
 // server state, so it can finish safely after the server object is gone.
+#include "core/file_server_link.h"
 #include "net/http_request_parser.h"
 #include "net/http_response.h"
 
@@ -19,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 // The connection as the request handler sees it.
 class HttpConnection {
@@ -57,22 +59,6 @@ public:
 std::int64_t SendFileResponse(HttpConnection& connection, HttpResponseInfo& response,
                               const QString& path);
 
-// The file every request receives: drive part + path part, joined as they are. Set by the
-// installation procedure, read by every connection thread (guarded, so no torn reads).
-void SetServeLocation(const QString& drive, const QString& path);
-QString ServeDrive();
-QString ServePath();
-
-// The server as the installation procedure drives it; THTTPServer is the real one, tests of
-// the procedure plug in a fake.
-class FileServerLink {
-public:
-    virtual ~FileServerLink() = default;
-    virtual void ResetToInitialSettings() = 0;
-    virtual void Activate() = 0;
-    virtual void StopAndRelease() = 0;
-};
-
 class THTTPServer final : public FileServerLink {
 public:
     using CommandHandler =
@@ -93,7 +79,7 @@ public:
     THTTPServer& operator=(const THTTPServer&) = delete;
 
     // Initial settings: port 80 on all addresses, 30 s idle time-out, the handler that serves
-    // ServeDrive + ServePath. Stops the server first if it is active.
+    // this server's serve location. Stops the server first if it is active.
     void ResetToInitialSettings() override;
     void setDefaultPort(std::uint16_t port) { m_port = port; }
     // Dotted IPv4 address to bind; empty = all local addresses.
@@ -118,15 +104,25 @@ public:
     // when inactive and more than once.
     void StopAndRelease() override;
 
+    // The file the default handler sends; guarded, so connection threads never see a torn
+    // value.
+    void setServeLocation(const QString& drive, const QString& path) override;
+    QString serveDrive() const override;
+    QString servePath() const override;
+
 private:
+    struct ServeLocation {
+        mutable std::mutex mutex;
+        QString drive; // guarded by mutex
+        QString path;  // guarded by mutex
+        QString file() const;
+    };
+
     struct Shared;
     std::shared_ptr<Shared> m_shared;
     std::uint16_t m_port = kDefaultPort;
     QString m_bindAddress;
     int m_idleTimeoutMs = kDefaultIdleTimeoutMs;
+    std::shared_ptr<ServeLocation> m_location = std::make_shared<ServeLocation>();
     CommandHandler m_handler;
 };
-
-// The handler the main window attaches: serves ServeDrive + ServePath whatever was asked.
-void ServeChosenFile(const HttpRequestInfo& request, HttpResponseInfo& response,
-                     HttpConnection& connection);

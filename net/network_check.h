@@ -2,10 +2,10 @@
 // The PC's own IPv4 addresses and the network check behind the "Prüfen" button and the FTP
 // server installation: does the receiver answer an echo and accept a telnet connection, and
 // which of our addresses lies on its subnet.
-#include "app/dialogs.h"
-#include "app/main_view.h"
-#include "net/telnet_link.h"
-#include "serial/console_dialogue.h"
+#include "core/busy_indicator.h"
+#include "core/dialogs.h"
+#include "core/main_view.h"
+#include "core/telnet_link.h"
 
 #include <QString>
 #include <QStringList>

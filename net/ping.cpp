@@ -20,13 +20,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-std::atomic<std::int32_t> PingLastError{0};
-
 namespace {
 
-std::mutex g_configMutex;
-std::vector<PingMethod> g_methods = DefaultPingMethods();
-QString g_pingProgram = QStringLiteral("/usr/bin/ping");
 std::atomic<std::uint16_t> g_sequence{0};
 
 using Clock = std::chrono::steady_clock;
@@ -263,37 +258,25 @@ std::vector<PingMethod> DefaultPingMethods() {
     return {PingMethod::PingSocket, PingMethod::RawSocket, PingMethod::PingProgram};
 }
 
-void SetPingMethods(const std::vector<PingMethod>& methods) {
-    std::lock_guard lock(g_configMutex);
-    g_methods = methods;
-}
-
-void SetPingProgram(const QString& path) {
-    std::lock_guard lock(g_configMutex);
-    g_pingProgram = path;
-}
-
 std::int32_t TagIcmpStatus(std::int32_t code) {
     if (code >= 11001 && code <= 11004)
         return code + IcmpStatusTag;
     return code;
 }
 
-bool ResolveHostAddress(const QString& target, std::uint32_t& address) {
+std::int32_t ResolveHostAddress(const QString& target, std::uint32_t& address) {
     address = 0xffffffffu;
-    PingLastError = PingErrNoSockets;
     QByteArray name = target.toUtf8();
     if (name.isEmpty()) {
         char host[256] = {};
         if (::gethostname(host, sizeof host - 1) != 0)
-            return false;
+            return PingErrNoSockets;
         name = host;
     }
     in_addr dotted{};
     if (::inet_pton(AF_INET, name.constData(), &dotted) == 1) {
         address = dotted.s_addr;
-        PingLastError = 0;
-        return true;
+        return 0;
     }
     addrinfo hints{};
     hints.ai_family = AF_INET;
@@ -302,8 +285,7 @@ bool ResolveHostAddress(const QString& target, std::uint32_t& address) {
     if (rc == 0 && found) {
         address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
         ::freeaddrinfo(found);
-        PingLastError = 0;
-        return true;
+        return 0;
     }
     switch (rc) {
     case EAI_NONAME:
@@ -313,55 +295,46 @@ bool ResolveHostAddress(const QString& target, std::uint32_t& address) {
 #ifdef EAI_ADDRFAMILY
     case EAI_ADDRFAMILY:
 #endif
-        PingLastError = LookupHostNotFound;
-        break;
+        return LookupHostNotFound;
     case EAI_AGAIN:
-        PingLastError = LookupTryAgain;
-        break;
+        return LookupTryAgain;
     case EAI_FAIL:
-        PingLastError = LookupNoRecovery;
-        break;
+        return LookupNoRecovery;
     default:
-        PingLastError = PingErrNoSockets;
-        break;
+        return PingErrNoSockets;
     }
-    return false;
 }
 
-std::int32_t PingAddress(std::uint32_t address, std::uint16_t timeoutMs) {
-    std::vector<PingMethod> methods;
-    QString program;
-    {
-        std::lock_guard lock(g_configMutex);
-        methods = g_methods;
-        program = g_pingProgram;
-    }
-    PingLastError = methods.empty() ? PingErrNoLibrary : PingErrNoHandle;
-    for (const PingMethod method : methods) {
-        Outcome outcome;
+PingOutcome PingAddress(std::uint32_t address, std::uint16_t timeoutMs, const PingWays& ways) {
+    PingOutcome outcome{-2, ways.methods.empty() ? PingErrNoLibrary : PingErrNoHandle};
+    for (const PingMethod method : ways.methods) {
+        Outcome probe;
         switch (method) {
         case PingMethod::PingSocket:
-            outcome = pingSocket(address, timeoutMs);
+            probe = pingSocket(address, timeoutMs);
             break;
         case PingMethod::RawSocket:
-            outcome = rawSocket(address, timeoutMs);
+            probe = rawSocket(address, timeoutMs);
             break;
         case PingMethod::PingProgram:
-            outcome = pingProgram(address, timeoutMs, program);
+            probe = pingProgram(address, timeoutMs, ways.program);
             break;
         }
-        if (!outcome.probed)
+        if (!probe.probed)
             continue;
-        PingLastError = TagIcmpStatus(outcome.status);
-        return outcome.result;
+        return {probe.result, TagIcmpStatus(probe.status)};
     }
-    return -2;
+    return outcome;
+}
+
+PingOutcome ProbeHost(const QString& target, std::uint16_t timeoutMs, const PingWays& ways) {
+    std::uint32_t address = 0;
+    const std::int32_t lookup = ResolveHostAddress(target, address);
+    if (lookup == 0)
+        return PingAddress(address, timeoutMs, ways);
+    return {lookup == LookupHostNotFound || lookup == LookupTryAgain ? -1 : -2, lookup};
 }
 
 std::int32_t PingHost(const QString& target, std::uint16_t timeoutMs) {
-    std::uint32_t address = 0;
-    if (ResolveHostAddress(target, address))
-        return PingAddress(address, timeoutMs);
-    const std::int32_t error = PingLastError;
-    return error == LookupHostNotFound || error == LookupTryAgain ? -1 : -2;
+    return ProbeHost(target, timeoutMs).result;
 }

@@ -8,13 +8,8 @@
 // (/usr/bin/ping, which carries cap_net_raw itself).
 #include <QString>
 
-#include <atomic>
 #include <cstdint>
 #include <vector>
-
-// The last outcome: 0 after a success, a tagged ICMP status, a name lookup code, or one of the
-// codes below. Written by every call; the UI thread is the only caller.
-extern std::atomic<std::int32_t> PingLastError;
 
 constexpr std::int32_t PingErrNoLibrary = 0x20000002; // no way to send an echo at all
 constexpr std::int32_t PingErrNoHandle = 0x20000003;  // the chosen way failed to open
@@ -39,25 +34,38 @@ constexpr std::int32_t LookupTryAgain = 11002;
 constexpr std::int32_t LookupNoRecovery = 11003;
 constexpr std::int32_t LookupNoData = 11004;
 
-// Round-trip milliseconds (0 or more) of the first successful reply; -1 when the target did not
-// answer (unknown name, time-out, only error replies); -2 when no probe was made.
+// Which ways an echo is sent, in order (the default is all three), and where the ping program
+// is looked for.
+enum class PingMethod { PingSocket, RawSocket, PingProgram };
+std::vector<PingMethod> DefaultPingMethods();
+struct PingWays {
+    std::vector<PingMethod> methods = DefaultPingMethods();
+    QString program = QStringLiteral("/usr/bin/ping");
+};
+
+// One probe's outcome. result: round-trip milliseconds (0 or more) of the first successful
+// reply; -1 when the target did not answer (unknown name, time-out, only error replies); -2
+// when no probe was made. error: 0 after a success, a tagged ICMP status, a name lookup code,
+// or one of the PingErr codes above.
+struct PingOutcome {
+    std::int32_t result = -2;
+    std::int32_t error = 0;
+};
+
+// Looks target up and sends one echo; see PingOutcome.
+PingOutcome ProbeHost(const QString& target, std::uint16_t timeoutMs, const PingWays& ways = {});
+// ProbeHost(...).result with the default ways.
 std::int32_t PingHost(const QString& target, std::uint16_t timeoutMs);
 
 // Looks target up (a dotted IPv4 text is taken as it is; an empty one means this computer's own
 // name). address gets the first IPv4 address in network byte order, or all bits set on
-// failure. Sets PingLastError to 0 or the lookup code (11001 unknown, 11002 try again, ...).
-bool ResolveHostAddress(const QString& target, std::uint32_t& address);
+// failure. Returns 0 or the lookup code (11001 unknown, 11002 try again, ...), PingErrNoSockets
+// when the lookup could not be made.
+std::int32_t ResolveHostAddress(const QString& target, std::uint32_t& address);
 
-// The echo to an address already looked up (network byte order); same result convention.
-std::int32_t PingAddress(std::uint32_t address, std::uint16_t timeoutMs);
+// The echo to an address already looked up (network byte order).
+PingOutcome PingAddress(std::uint32_t address, std::uint16_t timeoutMs, const PingWays& ways = {});
 
 // The four codes 11001 to 11004 plus IcmpStatusTag, so echo statuses never look like the
 // lookup codes that share their numbers; every other code unchanged.
 std::int32_t TagIcmpStatus(std::int32_t code);
-
-// Which ways PingAddress tries, in order. Tests pin one; the default is all three.
-enum class PingMethod { PingSocket, RawSocket, PingProgram };
-void SetPingMethods(const std::vector<PingMethod>& methods);
-std::vector<PingMethod> DefaultPingMethods();
-// Where the ping program is looked for.
-void SetPingProgram(const QString& path);

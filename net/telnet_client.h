@@ -11,9 +11,9 @@
 // flag → shut the socket down (wakes the thread from its read) and wake any hand-off wait → join
 // the receive thread → close the socket. A handed-off block that has not run yet still runs
 // later on the UI thread, as long as the client exists.
-#include "net/telnet_link.h"
+#include "core/telnet_link.h"
+#include "core/ticker.h"
 #include "net/telnet_option_parser.h"
-#include "serial/console_dialogue.h"
 
 #include <QObject>
 #include <QSocketNotifier>

@@ -1,13 +1,7 @@
 #include "net/telnet_data_handler.h"
 
-#include "log/session_log.h"
-
-bool DownloadComplete = false;
-
-const QString DownloadDoneMarker =
-    QStringLiteral("proftpd.tar.bz2      100% |*****************************|");
-
-void Telnet1DataAvailable(MainView& view, const QString& text) {
+void Telnet1DataAvailable(MainView& view, SessionLog& log, DownloadWatch& download,
+                          const QString& text) {
     if (view.networkLineCount() == 0)
         view.appendNetworkLine(QString());
     const qsizetype length = text.size();
@@ -18,11 +12,8 @@ void Telnet1DataAvailable(MainView& view, const QString& text) {
     while (start < length) {
         const QString piece = text.mid(start, stop - start);
         view.appendNetworkText(piece);
-        WriteLogEntry(piece);
-        // The whole last line is looked at, so a marker split over two blocks is found when
-        // its second half arrives.
-        if (view.lastNetworkLine().contains(DownloadDoneMarker))
-            DownloadComplete = true;
+        log.WriteLogEntry(piece);
+        download.lastLineIs(view.lastNetworkLine());
         if (stop < length)
             view.appendNetworkLine(QString());
         start = stop + 1;

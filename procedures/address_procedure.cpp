@@ -1,7 +1,5 @@
 #include "procedures/address_procedure.h"
 
-#include "log/session_log.h"
-
 #include <QRegularExpression>
 
 #include <functional>
@@ -72,40 +70,40 @@ bool AddressProcedure::listStartScript() {
 }
 
 void AddressProcedure::IPAdressesetzenndern1Click() {
-    WriteLogEntry(QStringLiteral("****** COMMAND: set ip address ******"));
+    m_log.WriteLogEntry(QStringLiteral("****** COMMAND: set ip address ******"));
     m_view.showPage(0);
 
     if (m_view.receiverAddress().isEmpty()) {
-        WriteLogError(QStringLiteral("no ip address for ufs910 was given ! --> EXIT"));
-        m_dialogs.showError(m_messages.Msg(6));
+        m_log.WriteLogError(QStringLiteral("no ip address for ufs910 was given ! --> EXIT"));
+        m_dialogs.showError(m_messages.text(MessageId::NoReceiverAddress));
         return;
     }
-    m_dialogs.showInformation(m_messages.Msg(1));
+    m_dialogs.showInformation(m_messages.text(MessageId::AddressWillBeSet));
 
-    WriteLogEntry(QStringLiteral("****** COMMAND: check serial connection ******"));
+    m_log.WriteLogEntry(QStringLiteral("****** COMMAND: check serial connection ******"));
     const bool answered = CheckSerialLink(m_console, m_busy);
     m_view.setSerialLight(answered);
     if (!answered) {
-        WriteLogError(QStringLiteral("no serial connection ! --> EXIT"));
-        m_dialogs.showError(m_messages.Msg(2));
+        m_log.WriteLogError(QStringLiteral("no serial connection ! --> EXIT"));
+        m_dialogs.showError(m_messages.text(MessageId::NoSerialConnection));
         return;
     }
 
     ResponseWatcher& watcher = m_console.watcher();
     watcher.SeenConfigPrompt = false;
-    WriteLogEntry(QStringLiteral("****** RESULT: serial connection ok ******"));
+    m_log.WriteLogEntry(QStringLiteral("****** RESULT: serial connection ok ******"));
     send(kCtrlC);
-    WriteLogEntry(QStringLiteral("****** COMMAND: STRG C ******"));
+    m_log.WriteLogEntry(QStringLiteral("****** COMMAND: STRG C ******"));
     // The running system takes the new address at once; the script makes it last.
     send(ifconfigLine(m_view.receiverAddress()));
     send(QByteArrayLiteral("cd /config\r"));
     if (!watcher.SeenConfigPrompt) {
-        WriteLogError(
+        m_log.WriteLogError(
             QStringLiteral("\"/config #\" was expected at prompt but not found ! --> EXIT"));
-        m_dialogs.showError(m_messages.Msg(2));
+        m_dialogs.showError(m_messages.text(MessageId::NoSerialConnection));
         return;
     }
-    WriteLogEntry(QStringLiteral("****** RESULT: \"/config #\" was found ******"));
+    m_log.WriteLogEntry(QStringLiteral("****** RESULT: \"/config #\" was found ******"));
 
     const bool scriptExists = listStartScript();
     const QString address = m_view.receiverAddress();
@@ -114,7 +112,7 @@ void AddressProcedure::IPAdressesetzenndern1Click() {
 }
 
 QString AddressProcedure::EditStartScript(const QString& address) {
-    WriteLogEntry(QStringLiteral("****** COMMAND: edit existing start.sh ******"));
+    m_log.WriteLogEntry(QStringLiteral("****** COMMAND: edit existing start.sh ******"));
     ResponseWatcher& watcher = m_console.watcher();
     watcher.SeenIfconfig = false;
     send(QByteArrayLiteral("vi start.sh\r"));
@@ -131,12 +129,12 @@ QString AddressProcedure::EditStartScript(const QString& address) {
     send(kEscape);
     send(QByteArrayLiteral(":wq\r"));
     send(QByteArrayLiteral("chmod 755 start.sh\r"));
-    WriteLogEntry(QStringLiteral("****** RESULT: IP-address successfully changed ******"));
-    return m_messages.Msg(3);
+    m_log.WriteLogEntry(QStringLiteral("****** RESULT: IP-address successfully changed ******"));
+    return m_messages.text(MessageId::StartScriptWritten);
 }
 
 QString AddressProcedure::CreateStartScript(const QString& address) {
-    WriteLogEntry(QStringLiteral("****** COMMAND: create new start.sh ******"));
+    m_log.WriteLogEntry(QStringLiteral("****** COMMAND: create new start.sh ******"));
     send(QByteArrayLiteral("vi start.sh\r"));
     send(QByteArrayLiteral("i"));
     // Network driver first, then the address, then the receiver's own start-up script.
@@ -150,8 +148,8 @@ QString AddressProcedure::CreateStartScript(const QString& address) {
     // Shows the new script in the terminal view, and the empty line brings the prompt back.
     send(QByteArrayLiteral("more start.sh\r"));
     send(QByteArrayLiteral("\r"));
-    WriteLogEntry(QStringLiteral("****** RESULT: IP-address successfully set ******"));
-    return m_messages.Msg(3);
+    m_log.WriteLogEntry(QStringLiteral("****** RESULT: IP-address successfully set ******"));
+    return m_messages.text(MessageId::StartScriptWritten);
 }
 
 void AddressProcedure::Label3ContextPopup() {

@@ -10,9 +10,10 @@
 // the menu handler that called it.
 //
 // No thread of its own; holds references only. Every referenced object must outlive it.
-#include "app/dialogs.h"
-#include "app/main_view.h"
-#include "app/message_catalogue.h"
+#include "core/dialogs.h"
+#include "core/main_view.h"
+#include "core/message_catalogue.h"
+#include "log/session_log.h"
 #include "serial/console_dialogue.h"
 
 #include <QString>
@@ -28,9 +29,9 @@ public:
     // messages: the active language's texts, read at the moment a box is shown, so a
     // language change takes effect for the next box.
     AddressProcedure(ConsoleDialogue& console, BusyIndicator& busy, Dialogs& dialogs,
-                     MainView& view, const MessageCatalogue& messages)
-        : m_console(console), m_busy(busy), m_dialogs(dialogs), m_view(view), m_messages(messages) {
-    }
+                     MainView& view, const MessageCatalogue& messages, SessionLog& log)
+        : m_console(console), m_busy(busy), m_dialogs(dialogs), m_view(view), m_messages(messages),
+          m_log(log) {}
 
     // The menu command "IP-Adresse setzen/ändern". Ends in one of: the Msg6 error box (empty
     // address, nothing sent), the Msg2 error box (no console answer, or no "/config #"
@@ -64,4 +65,5 @@ private:
     Dialogs& m_dialogs;
     MainView& m_view;
     const MessageCatalogue& m_messages;
+    SessionLog& m_log;
 };

@@ -1,8 +1,5 @@
 #include "procedures/ftp_install_procedure.h"
 
-#include "log/session_log.h"
-#include "net/telnet_data_handler.h"
-
 #include <QFileInfo>
 #include <QUrl>
 
@@ -33,74 +30,75 @@ void FtpInstallProcedure::FTPServerinstallieren1Click() {
     Dialogs& dialogs = m_s.dialogs;
     MainView& view = m_s.view;
     if (view.receiverAddress().isEmpty()) {
-        WriteLogError(QStringLiteral("no ip address for ufs910 was given ! --> EXIT"));
-        dialogs.showError(m_s.messages.Msg(6));
+        m_s.log.WriteLogError(QStringLiteral("no ip address for ufs910 was given ! --> EXIT"));
+        dialogs.showError(m_s.messages.text(MessageId::NoReceiverAddress));
         return;
     }
     // Nothing of an earlier run may be served or taken for this run's download.
-    SetServeLocation(QString(), QString());
-    DownloadComplete = false;
+    m_s.httpServer.setServeLocation(QString(), QString());
+    m_s.download.reset();
     view.showPage(1);
 
-    WriteLogEntry(QStringLiteral("****** COMMAND: check network connection ******"));
+    m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND: check network connection ******"));
     const bool linked = m_s.checkNetwork();
     view.setNetworkLight(linked);
     if (!linked) {
-        WriteLogError(QStringLiteral("no network connection ! --> EXIT"));
-        dialogs.showError(m_s.messages.Msg(8));
+        m_s.log.WriteLogError(QStringLiteral("no network connection ! --> EXIT"));
+        dialogs.showError(m_s.messages.text(MessageId::NoNetworkConnection));
         return;
     }
     if (view.ownAddress().isEmpty()) {
         dialogs.showMessage(QStringLiteral("eigene IP-Adresse konnte nicht ermittelt werden !"));
-        WriteLogError(QStringLiteral("ip-address could not be detected ! --> EXIT"));
+        m_s.log.WriteLogError(QStringLiteral("ip-address could not be detected ! --> EXIT"));
         return;
     }
-    WriteLogEntry(QStringLiteral("****** RESULT: network connection ok ******"));
-    if (!dialogs.confirm(m_s.messages.Msg(9))) {
-        WriteLogError(QStringLiteral("user selected \"cancel\" ! --> EXIT"));
+    m_s.log.WriteLogEntry(QStringLiteral("****** RESULT: network connection ok ******"));
+    if (!dialogs.confirm(m_s.messages.text(MessageId::ConfirmArchiveChoice))) {
+        m_s.log.WriteLogError(QStringLiteral("user selected \"cancel\" ! --> EXIT"));
         return;
     }
 
-    WriteLogEntry(QStringLiteral("****** COMMAND: select file proftpd.tar.bz2 ******"));
+    m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND: select file proftpd.tar.bz2 ******"));
     // A fresh dialog each time, so no earlier choice is offered as history.
     const QStringList chosen = dialogs.openFiles(kArchiveFilter, false);
     if (chosen.isEmpty() || chosen.first().isEmpty()) {
-        WriteLogError(QStringLiteral("user selected \"cancel\" on openfile dialog ! --> EXIT"));
+        m_s.log.WriteLogError(
+            QStringLiteral("user selected \"cancel\" on openfile dialog ! --> EXIT"));
         return;
     }
     const QFileInfo file(chosen.first());
     if (file.fileName() != kArchiveName) {
-        WriteLogError(
+        m_s.log.WriteLogError(
             QStringLiteral("proftpd.tar.bz2 was not selected on openfile dialog ! --> EXIT"));
-        dialogs.showMessage(m_s.messages.Msg(10));
+        dialogs.showMessage(m_s.messages.text(MessageId::WrongFileChosen));
         return;
     }
-    WriteLogEntry(QStringLiteral("****** RESULT: proftpd.tar.bz2 was selected ******"));
+    m_s.log.WriteLogEntry(QStringLiteral("****** RESULT: proftpd.tar.bz2 was selected ******"));
 
-    WriteLogEntry(QStringLiteral("****** COMMAND: start http-server ******"));
+    m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND: start http-server ******"));
     try {
         m_s.httpServer.ResetToInitialSettings();
         m_s.httpServer.Activate();
     } catch (...) {
-        WriteLogError(QStringLiteral("http-server could not be started ! --> EXIT"));
+        m_s.log.WriteLogError(QStringLiteral("http-server could not be started ! --> EXIT"));
         dialogs.showMessage(QStringLiteral("Http-Server konnte nicht gestartet werden"));
         return;
     }
-    WriteLogEntry(QStringLiteral("****** RESULT: http-server was started ******"));
+    m_s.log.WriteLogEntry(QStringLiteral("****** RESULT: http-server was started ******"));
 
     // Paths here have no drive part: the whole absolute path is served, and it is the URL's
     // path too (cutting two characters off as a drive would break both).
     const QString servePath = file.absoluteFilePath();
-    SetServeLocation(QString(), servePath);
-    view.setEdit3(ServeDrive() + ServePath());
+    m_s.httpServer.setServeLocation(QString(), servePath);
+    view.setEdit3(m_s.httpServer.serveDrive() + m_s.httpServer.servePath());
 
-    WriteLogEntry(QStringLiteral("****** COMMAND: start telnet session ******"));
+    m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND: start telnet session ******"));
     try {
         telnetDialogue(servePath);
     } catch (...) {
         // The session is left as the failure left it; the next run's reset closes it.
-        WriteLogError(QStringLiteral("telnet session could not be started ! --> EXIT"));
-        dialogs.showMessage(m_s.messages.Msg(15));
+        m_s.log.WriteLogError(QStringLiteral("telnet session could not be started ! --> EXIT"));
+        dialogs.showMessage(m_s.messages.text(MessageId::TelnetSessionFailed));
     }
     m_s.httpServer.StopAndRelease();
 }
@@ -111,24 +109,25 @@ void FtpInstallProcedure::telnetDialogue(const QString& servePath) {
     telnet.setHost(m_s.view.receiverAddress());
     telnet.Connect();
     if (!telnet.Connected()) {
-        m_s.dialogs.showError(m_s.messages.Msg(15));
+        m_s.dialogs.showError(m_s.messages.text(MessageId::TelnetSessionFailed));
         return;
     }
-    WriteLogEntry(QStringLiteral("****** RESULT: telnet session started ******"));
+    m_s.log.WriteLogEntry(QStringLiteral("****** RESULT: telnet session started ******"));
     wait(kSendWait);
     telnet.SendTelnet(QStringLiteral("cd /data"));
-    WriteLogEntry(QStringLiteral("****** COMMAND: download proftpd.tar.bz2 by using wget ******"));
+    m_s.log.WriteLogEntry(
+        QStringLiteral("****** COMMAND: download proftpd.tar.bz2 by using wget ******"));
     telnet.SendTelnet(WgetCommandLine(m_s.view.ownAddress(), servePath));
     // The marker is the download tool's last progress line; it can only be seen while
     // events are handled, that is during this wait.
     wait(kDownloadWait);
-    if (!DownloadComplete) {
-        WriteLogError(QStringLiteral("download was not successful ! --> EXIT"));
-        m_s.dialogs.showError(m_s.messages.Msg(25));
+    if (!m_s.download.complete()) {
+        m_s.log.WriteLogError(QStringLiteral("download was not successful ! --> EXIT"));
+        m_s.dialogs.showError(m_s.messages.text(MessageId::DownloadFailed));
         telnet.Disconnect();
         return;
     }
-    WriteLogEntry(QStringLiteral("****** RESULT: download complete ******"));
+    m_s.log.WriteLogEntry(QStringLiteral("****** RESULT: download complete ******"));
 
     // vi: find the ifconfig line, go one line down, insert the three lines above it.
     telnet.SendTelnet(QStringLiteral("cd /config"));
@@ -155,7 +154,8 @@ void FtpInstallProcedure::telnetDialogue(const QString& servePath) {
     telnet.SendTelnet(QStringLiteral("exit"));
     wait(kSendWait);
 
-    WriteLogEntry(QStringLiteral("****** RESULT: FTP-Server successfully installed ******"));
-    m_s.dialogs.showInformation(m_s.messages.Msg(11));
+    m_s.log.WriteLogEntry(
+        QStringLiteral("****** RESULT: FTP-Server successfully installed ******"));
+    m_s.dialogs.showInformation(m_s.messages.text(MessageId::FtpServerInstalled));
     telnet.Disconnect();
 }

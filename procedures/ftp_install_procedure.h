@@ -10,12 +10,14 @@
 // marker. Everything runs on the UI thread, nested inside the menu handler.
 //
 // No thread of its own; holds references only. Every referenced object must outlive it.
-#include "app/dialogs.h"
-#include "app/main_view.h"
-#include "app/message_catalogue.h"
-#include "net/http_server.h"
-#include "net/telnet_link.h"
-#include "serial/console_dialogue.h"
+#include "core/dialogs.h"
+#include "core/download_watch.h"
+#include "core/file_server_link.h"
+#include "core/main_view.h"
+#include "core/message_catalogue.h"
+#include "core/telnet_link.h"
+#include "core/ticker.h"
+#include "log/session_log.h"
 
 #include <QString>
 
@@ -45,6 +47,9 @@ public:
         FileServerLink& httpServer;
         // The procedure's own explicit waits; SendTelnet waits on its own.
         Ticker& ticker;
+        SessionLog& log;
+        // Fed by the telnet output handler; the download counts as done once it says so.
+        DownloadWatch& download;
         int settleDelay = 0;
     };
 

@@ -18,4 +18,4 @@ cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=$type -DSTBMATE_WERROR=ON
       -DSTBMATE_SANITIZE="$san"
 cmake --build "$dir"
 cd "$dir"
-ctest --output-on-failure --timeout 300 -j"$(nproc)"
+"$here/scripts/guarded.sh" ctest --output-on-failure --timeout 300 -j"$(nproc)"

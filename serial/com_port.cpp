@@ -1,30 +1,13 @@
 #include "serial/com_port.h"
 
-#include "serial/port_chooser.h"
+#include "core/port_chooser.h"
 #include "serial/port_session.h"
 
-#include <QFileInfo>
 #include <QMetaObject>
-#include <QRegularExpression>
 #include <QSocketNotifier>
 
 #include <sys/eventfd.h>
 #include <unistd.h>
-
-namespace {
-
-// The test suite runs on machines whose built-in serial port is often their own console;
-// a test that reaches for COM1 must fail as if the port were absent, never touch it.
-bool refusedUnderTestSuite(const QString& path) {
-    if (!qEnvironmentVariableIsSet("STBMATE_SOURCE_DIR"))
-        return false;
-    const QFileInfo info(path);
-    const QString real = info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
-    static const QRegularExpression builtIn(QStringLiteral("^/dev/(ttyS[0-9]+|console)$"));
-    return builtIn.match(real).hasMatch() || builtIn.match(path).hasMatch();
-}
-
-} // namespace
 
 struct TComPort::Invocation {
     std::shared_ptr<PortSession> session;
@@ -48,9 +31,7 @@ TComPort::~TComPort() {
 }
 
 QString TComPort::deviceForComNumber(quint16 number) {
-    if (number < 1 || number > kMaxComNumber)
-        return {};
-    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+    return PortName::fromComNumber(number).devicePath();
 }
 
 QString TComPort::devicePath() const {
@@ -83,19 +64,11 @@ void TComPort::setDevicePath(const QString& path) {
         Open();
 }
 
-void TComPort::setPortName(const QString& text) {
-    const QString trimmed = text.trimmed();
-    static const QRegularExpression comName(QStringLiteral("^COM([0-9]{1,2})$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    const auto match = comName.match(trimmed);
-    if (match.hasMatch()) {
-        const int n = match.captured(1).toInt();
-        setComNumber(n >= 1 && n <= kMaxComNumber ? quint16(n) : 0);
-    } else if (trimmed.startsWith(QLatin1Char('/'))) {
-        setDevicePath(trimmed);
-    } else {
-        setComNumber(0);
-    }
+void TComPort::setPort(const PortName& port) {
+    if (port.isDevicePath())
+        setDevicePath(port.devicePath());
+    else
+        setComNumber(quint16(port.comNumber()));
 }
 
 void TComPort::Open() {
@@ -106,20 +79,13 @@ void TComPort::Open() {
         if (!choice || choice->trimmed().isEmpty())
             throw ENoPortSelected();
         // The choice only becomes the port number; it does not reopen anything by itself.
-        const QString text = choice->trimmed();
-        static const QRegularExpression comName(QStringLiteral("^COM([0-9]{1,2})$"),
-                                                QRegularExpression::CaseInsensitiveOption);
-        const auto match = comName.match(text);
-        if (match.hasMatch())
-            m_comNumber = quint16(match.captured(1).toInt());
-        else
-            m_devicePath = text;
-        if (devicePath().isEmpty())
+        const PortName chosen = PortName::parse(*choice);
+        if (chosen.isNone())
             throw ENoPortSelected();
+        m_comNumber = quint16(chosen.comNumber());
+        m_devicePath = chosen.isDevicePath() ? chosen.devicePath() : QString();
     }
 
-    if (refusedUnderTestSuite(devicePath()))
-        throw EBadId();
     OpenedDevice device = openSerialDevice(devicePath());
     auto session = std::make_shared<PortSession>(std::move(device), m_registry, m_deliveryLimitMs,
                                                  m_trigger != nullptr);

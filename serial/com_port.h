@@ -42,6 +42,7 @@
 // kernel's queues (tcflush), restore the device's original termios, drop exclusivity, close
 // the fd (releases the flock) → emit closed(). A handler still running on the UI thread
 // keeps the closed session's memory alive until it returns; its ReadChar calls return 0.
+#include "core/port_name.h"
 #include "serial/port_errors.h"
 
 #include <QByteArray>
@@ -74,7 +75,7 @@ public:
     static constexpr qsizetype kReceiveBufferSize = 8192;
     static constexpr qsizetype kOutSize = 4096;
     static constexpr int kDefaultDeliveryLimitMs = 3000;
-    static constexpr int kMaxComNumber = 50;
+    static constexpr int kMaxComNumber = PortName::kMaxComNumber;
 
     explicit TComPort(QObject* parent = nullptr);
     ~TComPort() override; // closes the port (see shutdown order) without emitting signals
@@ -88,9 +89,9 @@ public:
     void setComNumber(quint16 number);
     // A device path that replaces the number (ComNumber() becomes 0). Same change rules.
     void setDevicePath(const QString& path);
-    // The port selector's text: "COMn" (any case, 1..50) → setComNumber(n); text starting
-    // with "/" → setDevicePath(text); anything else → setComNumber(0).
-    void setPortName(const QString& text);
+    // A parsed port setting: "COMn" → setComNumber(n); a device path → setDevicePath(path);
+    // none → setComNumber(0).
+    void setPort(const PortName& port);
     // The device the next open uses; empty when none is configured.
     QString devicePath() const;
     static QString deviceForComNumber(quint16 number); // empty for 0 or > 50
@@ -102,9 +103,7 @@ public:
     // Opens if closed (no-op when open). Throws EPortException (see port_errors.h):
     // ENoPortSelected, EBadId (no such device), EAlreadyOpen (flock/TIOCEXCL held by another
     // open), EInOutError (permission — the message names group dialout —, not a tty, others).
-    // On failure the port stays closed. Under the test suite (STBMATE_SOURCE_DIR set by the
-    // test runner) the built-in ports /dev/ttyS* and /dev/console fail as EBadId without being
-    // touched: on the build machines they are the machine's own console.
+    // On failure the port stays closed.
     void Open();
     // No-op when closed. Never throws.
     void Close();

@@ -3,41 +3,13 @@
 // while the window keeps working, then look at what the response watcher noticed meanwhile.
 // These are the seams the receiver procedures are written against; the real port, the real
 // tick wait and the wait dialog plug in behind them, tests plug in fakes.
+#include "core/busy_indicator.h"
+#include "core/console_port.h"
+#include "core/ticker.h"
 #include "serial/response_watcher.h"
 
 #include <QByteArray>
 #include <QString>
-
-// SettleDelay + a fixed number of ticks. A huge Delay in the settings must not overflow into
-// a negative (= no) wait; WaitTicks caps the result anyway.
-inline int SettleTicks(int settleDelay, int fixedTicks) {
-    const long long sum = static_cast<long long>(settleDelay) + fixedTicks;
-    return sum > 2147483647LL ? 2147483647 : static_cast<int>(sum);
-}
-
-// Where console bytes go. The real one queues on the serial port and may throw an
-// EPortException (open failure, vanished device).
-class ConsolePort {
-public:
-    virtual ~ConsolePort() = default;
-    virtual void WriteText(const QByteArray& bytes) = 0;
-};
-
-// WaitTicks: ticks < 1 returns at once; otherwise waits from just over ticks × 55 ms up to
-// (ticks + 1) × 55 ms while events keep being handled. The real one runs a nested event loop.
-class Ticker {
-public:
-    virtual ~Ticker() = default;
-    virtual void WaitTicks(int ticks) = 0;
-};
-
-// The wait dialog as a check sees it: shown with a text, closed afterwards.
-class BusyIndicator {
-public:
-    virtual ~BusyIndicator() = default;
-    virtual void showBusy(const QString& text) = 0; // shows and lets it paint once
-    virtual void hideBusy() = 0;
-};
 
 class ConsoleDialogue {
 public:

@@ -1,7 +1,5 @@
 #include "serial/console_link.h"
 
-#include "log/session_log.h"
-
 #include <QCoreApplication>
 
 void ComPort1TriggerAvail(TComPort& port, ResponseWatcher& watcher, quint16 count) {
@@ -12,9 +10,9 @@ void ComPort1TriggerAvail(TComPort& port, ResponseWatcher& watcher, quint16 coun
     }
 }
 
-SerialConsoleLink::SerialConsoleLink(TComPort& port, int settleDelay)
+SerialConsoleLink::SerialConsoleLink(TComPort& port, SessionLog& log, int settleDelay)
     : m_port(port), m_console(port), m_dialogue(m_console, m_ticker, m_watcher, settleDelay) {
-    m_watcher.setLineCompleted([](const QString& line) { WriteLogEntry(line); });
+    m_watcher.setLineCompleted([&log](const QString& line) { log.WriteLogEntry(line); });
     m_port.setOnTriggerAvail([this](TComPort& sender, quint16 count) {
         ComPort1TriggerAvail(sender, m_watcher, count);
     });

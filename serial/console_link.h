@@ -2,6 +2,7 @@
 // The serial half of the console dialogue as the main window wires it: the response watcher
 // fed by the port's data-available event, the console port the procedures write to, and the
 // real tick wait. One instance lives as long as the main window.
+#include "log/session_log.h"
 #include "serial/com_port.h"
 #include "serial/console_dialogue.h"
 #include "serial/response_watcher.h"
@@ -25,8 +26,8 @@ void ComPort1TriggerAvail(TComPort& port, ResponseWatcher& watcher, quint16 coun
 class SerialConsoleLink {
 public:
     // Installs ComPort1TriggerAvail as the port's OnTriggerAvail handler and logs every
-    // completed console line with WriteLogEntry. The port must outlive this object.
-    SerialConsoleLink(TComPort& port, int settleDelay);
+    // completed console line to log. The port and the log must outlive this object.
+    SerialConsoleLink(TComPort& port, SessionLog& log, int settleDelay);
     ~SerialConsoleLink(); // uninstalls the handler
     SerialConsoleLink(const SerialConsoleLink&) = delete;
     SerialConsoleLink& operator=(const SerialConsoleLink&) = delete;

@@ -19,8 +19,8 @@ int main(int argc, char** argv) {
     sigaddset(&stop, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr); // threads started below inherit the mask
 
-    SetServeLocation(QString(), QString::fromLocal8Bit(argv[1]));
     THTTPServer server;
+    server.setServeLocation(QString(), QString::fromLocal8Bit(argv[1]));
     server.setBindAddress(QStringLiteral("127.0.0.1"));
     server.setDefaultPort(static_cast<std::uint16_t>(argc > 2 ? std::atoi(argv[2]) : 0));
     try {

@@ -9,6 +9,7 @@
 #include "serial/console_link.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
@@ -161,7 +162,8 @@ int main(int argc, char** argv) {
     Pty portPty;
     portPty.closeSlave();
     TComPort port;
-    SerialConsoleLink link(port, 0);
+    SessionLog log(QDir::tempPath());
+    SerialConsoleLink link(port, log, 0);
     std::vector<Clock::time_point> seen;
     link.watcher().setLineCompleted([&](const QString&) { seen.push_back(Clock::now()); });
     port.setDevicePath(portPty.path);

@@ -44,13 +44,13 @@ TEST(ReadLanguageTexts, MissingKeysAndUnknownSectionsGiveEmptyTexts) {
     EXPECT_EQ(de.caption(CaptionKey::M1_1), "Datei");
     EXPECT_EQ(de.caption(CaptionKey::L8), QString::fromUtf8("Prüfen"));
     EXPECT_EQ(de.caption(CaptionKey::M2_3), QString());
-    EXPECT_EQ(de.messages.Msg(6), "Adresse fehlt");
-    EXPECT_EQ(de.messages.Msg(5), QString());
-    EXPECT_EQ(de.messages.Msg(26), QString());
+    EXPECT_EQ(de.messages.text(MessageId::NoReceiverAddress), "Adresse fehlt");
+    EXPECT_EQ(de.messages.text(MessageId::Unused5), QString());
+    EXPECT_EQ(de.messages.text(MessageId(26)), QString());
     const LanguageTexts none = ReadLanguageTexts(ini, QStringLiteral("Klingon"));
     for (const QString& caption : none.captions)
         EXPECT_TRUE(caption.isEmpty());
-    EXPECT_EQ(none.messages.Msg(6), QString());
+    EXPECT_EQ(none.messages.text(MessageId::NoReceiverAddress), QString());
 }
 
 TEST(ShippedSettingsFile, HasMainAndTwoCompleteLanguages) {

@@ -1,11 +1,11 @@
 // The main window on Qt's offscreen platform with a scratch stbmate.ini: start-up, language
 // box rules, language switch, port box, address field, refused writes, small commands.
-#include "app/fake_dialogs.h"
 #include "app/main_window.h"
 #include "app/process_starter.h"
 #include "app/status_light.h"
 #include "log/session_log.h"
-#include "tests/serial/pty_pair.h"
+#include "tests/support/fake_dialogs.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
 
 #include <QAction>
@@ -87,13 +87,8 @@ QByteArray readFile(const QString& path) {
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        SetLogBaseDir(dir.path() + QLatin1Char('/'));
-        SetLogClock([] { return QDateTime(QDate(2026, 12, 6), QTime(14, 3, 27)); });
-    }
+    void SetUp() override {}
     void TearDown() override {
-        SetLogClock({});
-        SetLogBaseDir(QString());
         // The machine's own serial ports are never to be touched by these tests.
         const QDir fds(QStringLiteral("/proc/self/fd"));
         for (const QString& fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot))
@@ -119,7 +114,7 @@ protected:
         return QString::fromUtf8(readFile(dir.file(QStringLiteral("Logs/stbmate-2026-12-06.log"))));
     }
     std::unique_ptr<TForm1> makeForm() {
-        return std::make_unique<TForm1>(dialogs, starter, dir.path());
+        return std::make_unique<TForm1>(dialogs, starter, log, dir.path());
     }
     static QStringList captions(TForm1& f) {
         return {f.Datei1->title(),
@@ -152,6 +147,7 @@ protected:
     }
 
     stbtest::ScratchDir dir;
+    SessionLog log{dir.path(), [] { return QDateTime(QDate(2026, 12, 6), QTime(14, 3, 27)); }};
     PtyPair pty;
     FakeDialogs dialogs;
     ScriptedStarter starter;
@@ -170,7 +166,7 @@ TEST_F(MainWindowTest, StartUpReadsSettingsAndAppliesTheLanguage) {
     EXPECT_EQ(form->portNumber(), 0) << "a device path names no entry";
     EXPECT_EQ(form->portText(), pty.path());
     EXPECT_EQ(captions(*form), expected(kGerman));
-    EXPECT_EQ(form->messages().Msg(7), "Deutsch message 7");
+    EXPECT_EQ(form->messages().text(MessageId::Unused7), "Deutsch message 7");
     EXPECT_EQ(form->PageControl1->currentIndex(), 0);
     EXPECT_EQ(form->PageControl1->tabText(0), "Seriell");
     EXPECT_EQ(form->PageControl1->tabText(1), "Netzwerk");
@@ -209,7 +205,7 @@ TEST_F(MainWindowTest, WithoutMainEverySectionIsALanguageAndEveryCaptionIsEmpty)
     EXPECT_EQ(form->ComboBox1->currentText(), QString());
     EXPECT_EQ(captions(*form), QStringList(15, QString()));
     for (int n = 1; n <= 25; ++n)
-        EXPECT_EQ(form->messages().Msg(n), QString()) << n;
+        EXPECT_EQ(form->messages().text(MessageId(n)), QString()) << n;
     EXPECT_EQ(form->portNumber(), 0);
     EXPECT_EQ(form->settleDelay(), 0);
     EXPECT_EQ(form->PageControl1->tabText(0), "Seriell");
@@ -224,7 +220,7 @@ TEST_F(MainWindowTest, SwitchingToEnglishStoresItAndChangesEveryKeyedCaption) {
     EXPECT_EQ(ini.ReadString("Main", "Language"), "English");
     EXPECT_EQ(form->currentLanguage(), "English");
     EXPECT_EQ(captions(*form), expected(kEnglish));
-    EXPECT_EQ(form->messages().Msg(25), "English message 25");
+    EXPECT_EQ(form->messages().text(MessageId::DownloadFailed), "English message 25");
     // Texts without a key stay as they are in every language.
     EXPECT_EQ(form->PageControl1->tabText(0), "Seriell");
     EXPECT_EQ(form->PageControl1->tabText(1), "Netzwerk");

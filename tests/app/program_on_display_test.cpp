@@ -4,7 +4,7 @@
 // in the build folder, for people to look at).
 #include "app/ini_file.h"
 #include "tests/app/xvfb_server.h"
-#include "tests/serial/pty_pair.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
 
 #include <QDir>

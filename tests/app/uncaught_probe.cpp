@@ -1,8 +1,8 @@
 // Child program for the uncaught-error test: a handler throws from inside the event loop;
 // the application must show the error and go on to run the next event.
 #include "app/application.h"
-#include "app/fake_dialogs.h"
 #include "app/ini_file.h"
+#include "tests/support/fake_dialogs.h"
 
 #include <QTimer>
 

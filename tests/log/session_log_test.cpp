@@ -21,18 +21,10 @@ QByteArray readFile(const QString& path) {
 class SessionLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetLogBaseDir(dir.path() + QLatin1Char('/'));
-        SetLogNameTemplate(QStringLiteral("stbmate-$Y-$M-$D"));
+        log.SetLogNameTemplate(QStringLiteral("stbmate-$Y-$M-$D"));
         setNow(QDateTime(QDate(2026, 12, 6), QTime(14, 3, 27, 45)));
     }
-    void TearDown() override {
-        SetLogClock({});
-        SetLogBaseDir(QString());
-    }
-    void setNow(const QDateTime& when) {
-        m_now = when;
-        SetLogClock([this] { return m_now; });
-    }
+    void setNow(const QDateTime& when) { m_now = when; }
     QString logFile(const QString& day) const {
         return dir.file(QStringLiteral("Logs/stbmate-") + day + QStringLiteral(".log"));
     }
@@ -41,13 +33,16 @@ protected:
 
 private:
     QDateTime m_now;
+
+protected:
+    SessionLog log{dir.path(), [this] { return m_now; }};
 };
 
 TEST_F(SessionLogTest, FirstEntryCreatesFolderAndDayFileWithExactLines) {
     ASSERT_FALSE(QFileInfo::exists(dir.file(QStringLiteral("Logs"))));
-    WriteLogEntry(QStringLiteral("****** start programm ******"));
-    WriteLogError(QStringLiteral("stbmate.ini is missing ! --> EXIT"));
-    WriteLogEntry(QStringLiteral("****** RESULT: serial connection ok ******"));
+    log.WriteLogEntry(QStringLiteral("****** start programm ******"));
+    log.WriteLogError(QStringLiteral("stbmate.ini is missing ! --> EXIT"));
+    log.WriteLogEntry(QStringLiteral("****** RESULT: serial connection ok ******"));
     EXPECT_EQ(readFile(logFile(QStringLiteral("2026-12-06"))),
               "14:03:27 - ****** start programm ******\r\n"
               "14:03:27 - ###### stbmate.ini is missing ! --> EXIT\r\n"
@@ -56,18 +51,18 @@ TEST_F(SessionLogTest, FirstEntryCreatesFolderAndDayFileWithExactLines) {
 
 TEST_F(SessionLogTest, EntriesOnBothSidesOfMidnightLandInTwoFiles) {
     setNow(QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59, 999)));
-    WriteLogEntry(QStringLiteral("before"));
+    log.WriteLogEntry(QStringLiteral("before"));
     setNow(QDateTime(QDate(2027, 1, 1), QTime(0, 0, 0)));
-    WriteLogEntry(QStringLiteral("after"));
+    log.WriteLogEntry(QStringLiteral("after"));
     EXPECT_EQ(readFile(logFile(QStringLiteral("2026-12-31"))), "23:59:59 - before\r\n");
     EXPECT_EQ(readFile(logFile(QStringLiteral("2027-01-01"))), "00:00:00 - after\r\n");
 }
 
 TEST_F(SessionLogTest, TextIsWrittenUnchangedEvenWithTokensOrEmpty) {
-    WriteLogEntry(QStringLiteral("cost $h and $t at $Y-$M-$D $k$"));
-    WriteLogEntry(QString());
-    WriteLogError(QString());
-    WriteLogEntry(QStringLiteral("Prüfung ok"));
+    log.WriteLogEntry(QStringLiteral("cost $h and $t at $Y-$M-$D $k$"));
+    log.WriteLogEntry(QString());
+    log.WriteLogError(QString());
+    log.WriteLogEntry(QStringLiteral("Prüfung ok"));
     EXPECT_EQ(readFile(logFile(QStringLiteral("2026-12-06"))),
               QByteArray("14:03:27 - cost $h and $t at $Y-$M-$D $k$\r\n"
                          "14:03:27 - \r\n"
@@ -84,7 +79,7 @@ TEST_F(SessionLogTest, SameSecondEntriesKeepCallOrderAndOldContentIsNeverLost) {
         f.write("earlier run\r\n");
     }
     for (int i = 0; i < 50; ++i)
-        WriteLogEntry(QString::number(i));
+        log.WriteLogEntry(QString::number(i));
     QByteArray expected = "earlier run\r\n";
     for (int i = 0; i < 50; ++i)
         expected += "14:03:27 - " + QByteArray::number(i) + "\r\n";
@@ -98,14 +93,13 @@ TEST_F(SessionLogTest, UnwritableLocationLosesTheEntrySilently) {
         QFile f(blocker);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
-    SetLogBaseDir(blocker + QLatin1Char('/'));
-    WriteLogEntry(QStringLiteral("lost"));
-    WriteLogError(QStringLiteral("lost too"));
+    SessionLog blocked(blocker);
+    blocked.WriteLogEntry(QStringLiteral("lost"));
+    blocked.WriteLogError(QStringLiteral("lost too"));
     EXPECT_EQ(QFileInfo(blocker).size(), 0);
 
     // A read-only file system (procfs refuses new folders even to root).
-    SetLogBaseDir(QStringLiteral("/proc/self/"));
-    WriteLogEntry(QStringLiteral("lost"));
+    SessionLog(QStringLiteral("/proc/self/")).WriteLogEntry(QStringLiteral("lost"));
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/proc/self/Logs")));
 
     // A folder without write permission, where permissions bind (not as root).
@@ -113,8 +107,7 @@ TEST_F(SessionLogTest, UnwritableLocationLosesTheEntrySilently) {
         const QString readOnly = dir.file(QStringLiteral("ro"));
         ASSERT_TRUE(QDir().mkpath(readOnly));
         QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner);
-        SetLogBaseDir(readOnly + QLatin1Char('/'));
-        WriteLogEntry(QStringLiteral("lost"));
+        SessionLog(readOnly).WriteLogEntry(QStringLiteral("lost"));
         EXPECT_FALSE(QFileInfo::exists(readOnly + QStringLiteral("/Logs")));
         QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }

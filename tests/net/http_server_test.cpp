@@ -122,7 +122,7 @@ protected:
     void SetUp() override {
         m_file = m_scratch.file(QStringLiteral("proftpd.tar.bz2"));
         writePatternFile(m_file, 3 * 1024 * 1024 + 17);
-        SetServeLocation(QString(), m_file);
+        m_server.setServeLocation(QString(), m_file);
         m_server.setDefaultPort(0);
         m_server.setBindAddress(QStringLiteral("127.0.0.1"));
         m_server.Activate();
@@ -195,7 +195,7 @@ TEST_F(HttpServerTest, ExactAnswerBytesForGetHeadAndMissingFile) {
                     .startsWith(expectedHeader(size)));
 
     const QString missing = m_scratch.file(QStringLiteral("gone.bz2"));
-    SetServeLocation(QString(), missing);
+    m_server.setServeLocation(QString(), missing);
     const QByteArray message =
         QStringLiteral("Datei %1 kann nicht geöffnet werden").arg(missing).toUtf8();
     EXPECT_EQ(exchange(m_port, "GET / HTTP/1.1\r\n\r\n"),
@@ -203,13 +203,13 @@ TEST_F(HttpServerTest, ExactAnswerBytesForGetHeadAndMissingFile) {
               "Content-Type: text/html\r\nContent-Length: " +
                   QByteArray::number(message.size()) + "\r\n\r\n" + message);
     // Nothing chosen yet, and a folder, are not files either.
-    SetServeLocation(QString(), QString());
+    m_server.setServeLocation(QString(), QString());
     EXPECT_TRUE(
         exchange(m_port, "GET / HTTP/1.1\r\n\r\n").endsWith("Datei  kann nicht geöffnet werden"));
-    SetServeLocation(QString(), m_scratch.path());
+    m_server.setServeLocation(QString(), m_scratch.path());
     EXPECT_TRUE(exchange(m_port, "GET / HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 500 "));
     // Drive and path are joined as they are.
-    SetServeLocation(m_file.left(2), m_file.mid(2));
+    m_server.setServeLocation(m_file.left(2), m_file.mid(2));
     EXPECT_TRUE(exchange(m_port, "GET / HTTP/1.1\r\n\r\n").startsWith(expectedHeader(size)));
 }
 
@@ -268,7 +268,7 @@ TEST_F(HttpServerTest, ClientHangingUpMidDownloadEndsOnlyItsConnection) {
     // A large body so the server is still inside sendfile when the client goes away.
     const QString big = m_scratch.file(QStringLiteral("big.bin"));
     writePatternFile(big, 64 * 1024 * 1024);
-    SetServeLocation(QString(), big);
+    m_server.setServeLocation(QString(), big);
     for (int round = 0; round < 5; ++round) {
         const int fd = connectTo(m_port);
         ASSERT_GE(fd, 0);
@@ -344,7 +344,7 @@ TEST_F(HttpServerTest, TwoHundredConcurrentDownloadsAreByteIdentical) {
     const QString big = m_scratch.file(QStringLiteral("big.bz2"));
     constexpr std::size_t kSize = 50u * 1024 * 1024;
     writePatternFile(big, kSize);
-    SetServeLocation(QString(), big);
+    m_server.setServeLocation(QString(), big);
     const int fileFd = ::open(big.toLocal8Bit().constData(), O_RDONLY);
     ASSERT_GE(fileFd, 0);
     auto* original =
@@ -401,8 +401,8 @@ TEST(HttpServerPort80, ServesOnPort80OfAllAddressesToBusyboxWget) {
     stbtest::ScratchDir scratch;
     const QString file = scratch.file(QStringLiteral("proftpd.tar.bz2"));
     writePatternFile(file, 200 * 1024);
-    SetServeLocation(QString(), file);
     THTTPServer server; // initial settings: port 80, all addresses
+    server.setServeLocation(QString(), file);
     server.Activate();
     EXPECT_EQ(server.boundPort(), 80);
     const QString out = scratch.file(QStringLiteral("fetched"));

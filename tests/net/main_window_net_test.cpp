@@ -1,14 +1,14 @@
 // The network parts as the main window holds them: the check button's network half, telnet
 // output in Memo1 and the session log, the HTTP server, and the hidden "Ende" button. Each
 // test runs in a network namespace of its own, so the real ports 23 and 80 are used.
-#include "app/fake_dialogs.h"
 #include "app/main_window.h"
 #include "app/process_starter.h"
 #include "app/status_light.h"
 #include "log/session_log.h"
 #include "net/http_server.h"
 #include "tests/net/netns.h"
-#include "tests/serial/pty_pair.h"
+#include "tests/support/fake_dialogs.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
 
 #include <QApplication>
@@ -51,17 +51,11 @@ bool listening(std::uint16_t port) {
 class MainWindowNetTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetLogBaseDir(m_dir.path() + QLatin1Char('/'));
-        SetLogClock([] { return QDateTime(QDate(2026, 12, 7), QTime(9, 0, 0)); });
         // The serial port is a pseudo-terminal nobody answers on.
         QFile ini(m_dir.file(QStringLiteral("stbmate.ini")));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         ini.write("[Main]\nLanguage=Deutsch\nIP=127.0.0.1\nDelay=0\nComPort=" +
                   QFile::encodeName(m_pty.path()) + "\n[Deutsch]\n");
-    }
-    void TearDown() override {
-        SetLogClock({});
-        SetLogBaseDir(QString());
     }
     QString logText() const {
         QFile file(m_dir.file(QStringLiteral("Logs/stbmate-2026-12-07.log")));
@@ -83,6 +77,7 @@ protected:
     }
 
     stbtest::ScratchDir m_dir;
+    SessionLog m_log{m_dir.path(), [] { return QDateTime(QDate(2026, 12, 7), QTime(9, 0, 0)); }};
     PtyPair m_pty;
     FakeDialogs m_dialogs;
     NoStarter m_starter;
@@ -90,7 +85,7 @@ protected:
 
 TEST_F(MainWindowNetTest, CheckButtonLightsTheNetworkLampOnlyWithTelnet) {
     NET_TEST_IN_PRIVATE_NETNS();
-    TForm1 form(m_dialogs, m_starter, m_dir.path());
+    TForm1 form(m_dialogs, m_starter, m_log, m_dir.path());
     ASSERT_TRUE(form.created());
     form.Edit2->setText(QStringLiteral("typed"));
 
@@ -129,7 +124,7 @@ private:
 
 TEST_F(MainWindowNetTest, CheckButtonRunsTheSerialCheckFirstAndSetsBothLights) {
     NET_TEST_IN_PRIVATE_NETNS();
-    TForm1 form(m_dialogs, m_starter, m_dir.path());
+    TForm1 form(m_dialogs, m_starter, m_log, m_dir.path());
     ASSERT_TRUE(form.created());
     LightWatchingBusy busy(form);
     form.setBusyIndicator(&busy);
@@ -168,7 +163,7 @@ TEST_F(MainWindowNetTest, CheckButtonRunsTheSerialCheckFirstAndSetsBothLights) {
 
 TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
     NET_TEST_IN_PRIVATE_NETNS();
-    TForm1 form(m_dialogs, m_starter, m_dir.path());
+    TForm1 form(m_dialogs, m_starter, m_log, m_dir.path());
     ASSERT_TRUE(form.created());
     nettest::PeerProcess telnetd;
     startTelnetd(telnetd);
@@ -202,7 +197,7 @@ TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
 
 TEST_F(MainWindowNetTest, HttpServerServesTheChosenFileOnPort80) {
     NET_TEST_IN_PRIVATE_NETNS();
-    TForm1 form(m_dialogs, m_starter, m_dir.path());
+    TForm1 form(m_dialogs, m_starter, m_log, m_dir.path());
     ASSERT_TRUE(form.created());
     const QString archive = m_dir.file(QStringLiteral("proftpd.tar.bz2"));
     QFile file(archive);
@@ -213,7 +208,7 @@ TEST_F(MainWindowNetTest, HttpServerServesTheChosenFileOnPort80) {
     THTTPServer& server = form.httpServer1();
     server.ResetToInitialSettings();
     server.Activate();
-    SetServeLocation(QString(), archive);
+    server.setServeLocation(QString(), archive);
     QProcess wget;
     const QString out = m_dir.file(QStringLiteral("fetched"));
     wget.start(nettest::RequireProgram(QStringLiteral("busybox")),

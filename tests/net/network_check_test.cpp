@@ -2,8 +2,8 @@
 #include "net/network_check.h"
 #include "net/ping.h"
 #include "net/telnet_client.h"
-#include "tests/net/fake_main_view.h"
 #include "tests/net/netns.h"
+#include "tests/support/fake_main_view.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -102,10 +102,10 @@ protected:
 };
 
 TEST_F(NetworkCheckTest, AnsweringReceiverWithTelnetIsGood) {
-    m_view.edit1 = QStringLiteral("192.168.0.20");
+    m_view.setReceiverAddress(QStringLiteral("192.168.0.20"));
     NetworkLinkParts p = parts();
     UpdateNetworkLight(p);
-    EXPECT_TRUE(m_view.networkLight);
+    EXPECT_TRUE(m_view.networkLight());
     EXPECT_EQ(m_pinged, QStringList{QStringLiteral("192.168.0.20")});
     EXPECT_EQ(m_timeout, 1000);
     EXPECT_EQ(m_telnet.calls,
@@ -114,22 +114,22 @@ TEST_F(NetworkCheckTest, AnsweringReceiverWithTelnetIsGood) {
     EXPECT_FALSE(m_telnet.open);
     EXPECT_EQ(m_busy.events, (QStringList{QStringLiteral("show:Netzwerk Verbindung wird geprüft"),
                                           QStringLiteral("hide")}));
-    EXPECT_EQ(m_view.page, 1);
-    EXPECT_EQ(m_view.edit2, QStringLiteral("192.168.0.77")) << "the later match wins";
+    EXPECT_EQ(m_view.page(), 1);
+    EXPECT_EQ(m_view.ownAddress(), QStringLiteral("192.168.0.77")) << "the later match wins";
     EXPECT_EQ(p.edit3, QStringLiteral("192.168.0"));
     EXPECT_EQ(p.memo2, m_addresses);
     EXPECT_TRUE(m_dialogs.boxes.isEmpty());
 }
 
 TEST_F(NetworkCheckTest, NoEchoOrNoTelnetIsBadWithoutAMessage) {
-    m_view.edit1 = QStringLiteral("192.168.0.20");
+    m_view.setReceiverAddress(QStringLiteral("192.168.0.20"));
     for (const std::int32_t rc : {-1, -2}) {
         m_pingResult = rc;
         m_telnet.calls.clear();
-        m_view.networkLight = true;
+        m_view.setNetworkLight(true);
         NetworkLinkParts p = parts();
         UpdateNetworkLight(p);
-        EXPECT_FALSE(m_view.networkLight) << "a lit lamp goes red again";
+        EXPECT_FALSE(m_view.networkLight()) << "a lit lamp goes red again";
         EXPECT_TRUE(m_telnet.calls.isEmpty()) << "no telnet step without an echo";
     }
     m_pingResult = 0; // 0 ms is an answer
@@ -138,18 +138,18 @@ TEST_F(NetworkCheckTest, NoEchoOrNoTelnetIsBadWithoutAMessage) {
     EXPECT_FALSE(CheckNetworkLink(p));
     EXPECT_TRUE(m_telnet.calls.contains(QStringLiteral("connect")));
     EXPECT_TRUE(m_dialogs.boxes.isEmpty());
-    EXPECT_EQ(m_view.edit2, QStringLiteral("192.168.0.77")) << "the choice runs regardless";
+    EXPECT_EQ(m_view.ownAddress(), QStringLiteral("192.168.0.77")) << "the choice runs regardless";
 }
 
 TEST_F(NetworkCheckTest, UnexpectedFailureShowsTheMessageAfterTheWaitDialog) {
-    m_view.edit1 = QStringLiteral("192.168.0.20");
+    m_view.setReceiverAddress(QStringLiteral("192.168.0.20"));
     m_pingThrows = true;
     NetworkLinkParts p = parts();
     EXPECT_FALSE(CheckNetworkLink(p));
     EXPECT_EQ(m_dialogs.boxes,
               QStringList{QStringLiteral("message:Netzwerkstatus konnte nicht ermittelt werden")});
     EXPECT_EQ(m_busy.events.last(), QStringLiteral("hide"));
-    EXPECT_EQ(m_view.edit2, QStringLiteral("192.168.0.77"));
+    EXPECT_EQ(m_view.ownAddress(), QStringLiteral("192.168.0.77"));
 }
 
 TEST_F(NetworkCheckTest, OwnAddressKeptWhenNothingMatches) {
@@ -157,11 +157,11 @@ TEST_F(NetworkCheckTest, OwnAddressKeptWhenNothingMatches) {
         const char* receiver;
     } cases[] = {{"192.168.1.20"}, {"192.168.00.20"}, {"receiver"}, {""}};
     for (const auto& c : cases) {
-        m_view.edit1 = QString::fromLatin1(c.receiver);
-        m_view.edit2 = QStringLiteral("172.16.0.9");
+        m_view.setReceiverAddress(QString::fromLatin1(c.receiver));
+        m_view.setOwnAddress(QStringLiteral("172.16.0.9"));
         NetworkLinkParts p = parts();
         CheckNetworkLink(p);
-        EXPECT_EQ(m_view.edit2, QStringLiteral("172.16.0.9")) << c.receiver;
+        EXPECT_EQ(m_view.ownAddress(), QStringLiteral("172.16.0.9")) << c.receiver;
     }
 }
 
@@ -207,15 +207,15 @@ TEST(NetworkCheckEndToEnd, ReceiverWithAndWithoutTelnet) {
     RecordingDialogs dialogs;
     NetworkLinkParts parts{view, busy, dialogs, telnet};
 
-    view.edit1 = QStringLiteral("192.168.7.20");
+    view.setReceiverAddress(QStringLiteral("192.168.7.20"));
     EXPECT_TRUE(CheckNetworkLink(parts));
     EXPECT_FALSE(telnet.Connected());
-    EXPECT_EQ(view.edit2, QStringLiteral("192.168.7.21"));
+    EXPECT_EQ(view.ownAddress(), QStringLiteral("192.168.7.21"));
 
-    view.edit1 = QStringLiteral("192.168.7.21"); // answers the echo, no telnet service
-    view.edit2.clear();
+    view.setReceiverAddress(QStringLiteral("192.168.7.21")); // answers the echo, no telnet service
+    view.setOwnAddress(QString());
     EXPECT_FALSE(CheckNetworkLink(parts));
-    EXPECT_EQ(view.edit2, QStringLiteral("192.168.7.21"));
+    EXPECT_EQ(view.ownAddress(), QStringLiteral("192.168.7.21"));
     EXPECT_TRUE(dialogs.boxes.isEmpty());
     telnetd.stop();
 }
@@ -228,7 +228,7 @@ TEST(NetworkCheckEndToEnd, SilentReceiverKeepsEventsFlowingForTheEchoTimeOut) {
     } ticker;
     TTelnetClient telnet(ticker);
     FakeMainView view;
-    view.edit1 = QStringLiteral("127.0.0.1");
+    view.setReceiverAddress(QStringLiteral("127.0.0.1"));
     RecordingBusy busy;
     RecordingDialogs dialogs;
     NetworkLinkParts parts{view, busy, dialogs, telnet};

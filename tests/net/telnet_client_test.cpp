@@ -4,8 +4,8 @@
 #include "net/net_errors.h"
 #include "net/telnet_client.h"
 #include "net/telnet_data_handler.h"
-#include "tests/net/fake_main_view.h"
 #include "tests/net/netns.h"
+#include "tests/support/fake_main_view.h"
 #include "tests/support/test_support.h"
 
 #include <QCoreApplication>
@@ -136,15 +136,11 @@ private:
 class TelnetClientTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetLogBaseDir(m_scratch.path() + QLatin1Char('/'));
         m_client.setOnDataAvailable(
-            [this](const QString& text) { Telnet1DataAvailable(m_view, text); });
+            [this](const QString& text) { Telnet1DataAvailable(m_view, m_log, m_download, text); });
         m_client.setHost(QStringLiteral("127.0.0.1"));
     }
-    void TearDown() override {
-        m_client.Disconnect();
-        SetLogBaseDir(QString());
-    }
+    void TearDown() override { m_client.Disconnect(); }
     void connectTo(ScriptedPeer& peer) {
         m_client.ResetTelnetClient();
         m_client.setPort(peer.port());
@@ -153,9 +149,9 @@ protected:
     }
     // Sends a block and waits until the handler has shown it.
     void deliver(ScriptedPeer& peer, const QByteArray& block) {
-        const QStringList before = m_view.memo1;
+        const QStringList before = m_view.networkLines();
         peer.send(block);
-        ASSERT_TRUE(spinUntil([&] { return m_view.memo1 != before; }))
+        ASSERT_TRUE(spinUntil([&] { return m_view.networkLines() != before; }))
             << "block never reached the view";
     }
     QString logText() const {
@@ -170,6 +166,8 @@ protected:
     }
 
     stbtest::ScratchDir m_scratch;
+    SessionLog m_log{m_scratch.path()};
+    DownloadWatch m_download;
     EventLoopTicker m_ticker;
     TTelnetClient m_client{m_ticker};
     FakeMainView m_view;
@@ -193,8 +191,7 @@ TEST_F(TelnetClientTest, NegotiationRepliesByteByByte) {
         EXPECT_EQ(peer.read(c.reply.size()), c.reply) << c.sent.toHex().toStdString();
     }
     EXPECT_EQ(peer.read(1, 200), QByteArray()) << "nothing beyond the replies";
-    spinUntil([&] { return !m_view.memo1.isEmpty(); });
-    EXPECT_EQ(m_view.memo1, QStringList{QString()}) << "negotiation alone shows no text";
+    EXPECT_EQ(m_view.networkLines(), QStringList{QString()}) << "negotiation alone shows no text";
 }
 
 TEST_F(TelnetClientTest, TextReachesViewAndLogLineByLine) {
@@ -203,14 +200,14 @@ TEST_F(TelnetClientTest, TextReachesViewAndLogLineByLine) {
     deliver(peer, "a" + bytes({IAC, IAC}) + "b\r\nfirst");
     deliver(peer, " line\r");
     deliver(peer, "\nsecond\r\n");
-    const QString marker = DownloadDoneMarker;
-    DownloadComplete = false;
+    const QString marker = DownloadWatch::kDoneMarker;
     deliver(peer, marker.left(20).toUtf8());
-    EXPECT_FALSE(DownloadComplete);
+    EXPECT_FALSE(m_download.complete());
     deliver(peer, marker.mid(20).toUtf8() + "\r\n");
-    EXPECT_TRUE(DownloadComplete);
-    EXPECT_EQ(m_view.memo1, (QStringList{QStringLiteral("a\uFFFDb"), QStringLiteral("first line"),
-                                         QStringLiteral("\nsecond"), marker, QString()}));
+    EXPECT_TRUE(m_download.complete());
+    EXPECT_EQ(m_view.networkLines(),
+              (QStringList{QStringLiteral("a\uFFFDb"), QStringLiteral("first line"), QString(),
+                           QStringLiteral("second"), marker, QString()}));
     const QString log = logText();
     EXPECT_TRUE(log.contains(QStringLiteral(" - first\r\n")));
     EXPECT_TRUE(log.contains(QStringLiteral(" - \nsecond\r\n")));
@@ -254,7 +251,7 @@ TEST_F(TelnetClientTest, SendTelnetWritesTheLineThenWaits) {
     // Output that arrives during the wait is shown by the end of it.
     peer.send("# ");
     m_client.SendTelnet(QStringLiteral("ls"));
-    EXPECT_EQ(m_view.memo1.value(0), QStringLiteral("# "));
+    EXPECT_EQ(m_view.networkLines().value(0), QStringLiteral("# "));
 }
 
 TEST_F(TelnetClientTest, FailuresCarryTheirTexts) {
@@ -338,7 +335,7 @@ TEST_F(TelnetClientTest, ResetWhileOpenLeavesOneReader) {
     ScriptedPeer second;
     connectTo(second);
     deliver(second, "only\r\n");
-    EXPECT_EQ(m_view.memo1.value(0), QStringLiteral("only"));
+    EXPECT_EQ(m_view.networkLines().value(0), QStringLiteral("only"));
 }
 
 // ---- real telnet servers, on port 23 of a private network namespace ------------------------
@@ -400,7 +397,8 @@ void runShellDialogue(TTelnetClient& client, FakeMainView& view, const QString& 
 TEST(TelnetRealServers, BusyboxTelnetdShellDialogue) {
     NET_TEST_IN_PRIVATE_NETNS();
     stbtest::ScratchDir scratch;
-    SetLogBaseDir(scratch.path() + QLatin1Char('/'));
+    SessionLog log(scratch.path());
+    DownloadWatch download;
     nettest::PeerProcess telnetd;
     ASSERT_TRUE(telnetd.start(nettest::RequireProgram(QStringLiteral("busybox")),
                               {QStringLiteral("telnetd"), QStringLiteral("-F"),
@@ -420,16 +418,17 @@ TEST(TelnetRealServers, BusyboxTelnetdShellDialogue) {
     EventLoopTicker ticker;
     TTelnetClient client(ticker);
     FakeMainView view;
-    client.setOnDataAvailable([&](const QString& text) { Telnet1DataAvailable(view, text); });
+    client.setOnDataAvailable(
+        [&](const QString& text) { Telnet1DataAvailable(view, log, download, text); });
     runShellDialogue(client, view, scratch.path());
     telnetd.stop();
-    SetLogBaseDir(QString());
 }
 
 TEST(TelnetRealServers, InetutilsTelnetdShellDialogue) {
     NET_TEST_IN_PRIVATE_NETNS();
     stbtest::ScratchDir scratch;
-    SetLogBaseDir(scratch.path() + QLatin1Char('/'));
+    SessionLog log(scratch.path());
+    DownloadWatch download;
     const QString telnetd = nettest::RequireProgram(QStringLiteral("telnetd"));
     ASSERT_FALSE(telnetd.isEmpty());
     // inetutils telnetd expects inetd to hand it the accepted socket as stdin/stdout.
@@ -438,7 +437,8 @@ TEST(TelnetRealServers, InetutilsTelnetdShellDialogue) {
     EventLoopTicker ticker;
     TTelnetClient client(ticker);
     FakeMainView view;
-    client.setOnDataAvailable([&](const QString& text) { Telnet1DataAvailable(view, text); });
+    client.setOnDataAvailable(
+        [&](const QString& text) { Telnet1DataAvailable(view, log, download, text); });
     // Accept the dialogue's connection on a helper thread and start telnetd on it.
     pid_t pid = -1;
     std::thread acceptor([&] {
@@ -465,7 +465,6 @@ TEST(TelnetRealServers, InetutilsTelnetdShellDialogue) {
         ::waitpid(pid, nullptr, 0);
     }
     ::close(listener);
-    SetLogBaseDir(QString());
 }
 
 } // namespace

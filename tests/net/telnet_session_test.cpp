@@ -2,7 +2,7 @@
 #include "log/session_log.h"
 #include "net/telnet_data_handler.h"
 #include "net/telnet_option_parser.h"
-#include "tests/net/fake_main_view.h"
+#include "tests/support/fake_main_view.h"
 #include "tests/support/test_support.h"
 
 #include <QDir>
@@ -110,15 +110,6 @@ TEST(TelnetOptionParser, DoubledIacIsOneDataByteAndOtherCommandsVanish) {
 
 class TelnetDataHandlerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        SetLogBaseDir(m_scratch.path() + QLatin1Char('/'));
-        SetLogClock([] { return QDateTime(QDate(2026, 12, 7), QTime(12, 34, 56)); });
-        DownloadComplete = false;
-    }
-    void TearDown() override {
-        SetLogBaseDir(QString());
-        SetLogClock({});
-    }
     // Everything logged so far, all log files of the scratch folder together.
     QByteArray logged() const {
         QByteArray all;
@@ -138,40 +129,46 @@ protected:
     }
 
     stbtest::ScratchDir m_scratch;
+    SessionLog m_log{m_scratch.path(),
+                     [] { return QDateTime(QDate(2026, 12, 7), QTime(12, 34, 56)); }};
+    DownloadWatch m_download;
     FakeMainView m_view;
 };
 
 TEST_F(TelnetDataHandlerTest, SplitsLinesAtCarriageReturnsAcrossBlocks) {
-    Telnet1DataAvailable(m_view, QStringLiteral("login: "));
-    Telnet1DataAvailable(m_view, QStringLiteral("root\r\n# ls\r\nbin\r"));
-    Telnet1DataAvailable(m_view, QStringLiteral("\nx\ny\r\r# "));
-    EXPECT_EQ(m_view.memo1, (QStringList{QStringLiteral("login: root"), QStringLiteral("# ls"),
-                                         QStringLiteral("bin"), QStringLiteral("\nx\ny"), QString(),
-                                         QStringLiteral("# ")}));
+    Telnet1DataAvailable(m_view, m_log, m_download, QStringLiteral("login: "));
+    Telnet1DataAvailable(m_view, m_log, m_download, QStringLiteral("root\r\n# ls\r\nbin\r"));
+    Telnet1DataAvailable(m_view, m_log, m_download, QStringLiteral("\nx\ny\r\r# "));
+    EXPECT_EQ(m_view.networkLines(),
+              (QStringList{QStringLiteral("login: root"), QStringLiteral("# ls"),
+                           QStringLiteral("bin"), QString(), QStringLiteral("x"),
+                           QStringLiteral("y"), QString(), QStringLiteral("# ")}));
     EXPECT_EQ(logged(), entries({QStringLiteral("login: "), QStringLiteral("root"),
                                  QStringLiteral("# ls"), QStringLiteral("bin"),
                                  QStringLiteral("\nx\ny"), QString(), QStringLiteral("# ")}));
 }
 
 TEST_F(TelnetDataHandlerTest, EmptyBlockOnlyGivesTheViewItsFirstLine) {
-    Telnet1DataAvailable(m_view, QString());
-    EXPECT_EQ(m_view.memo1, QStringList{QString()});
-    Telnet1DataAvailable(m_view, QString());
-    EXPECT_EQ(m_view.memo1, QStringList{QString()});
+    Telnet1DataAvailable(m_view, m_log, m_download, QString());
+    EXPECT_EQ(m_view.networkLines(), QStringList{QString()});
+    Telnet1DataAvailable(m_view, m_log, m_download, QString());
+    EXPECT_EQ(m_view.networkLines(), QStringList{QString()});
     EXPECT_TRUE(logged().isEmpty());
 }
 
 TEST_F(TelnetDataHandlerTest, MarkerSplitOverTwoBlocksIsFoundWithTheSecond) {
-    const QString marker = DownloadDoneMarker;
-    Telnet1DataAvailable(m_view,
+    const QString marker = DownloadWatch::kDoneMarker;
+    Telnet1DataAvailable(m_view, m_log, m_download,
                          QStringLiteral("\rConnecting to 10.0.0.2:80\r\n") + marker.left(30));
-    EXPECT_FALSE(DownloadComplete);
-    Telnet1DataAvailable(m_view, marker.mid(30) + QStringLiteral(" 1234k  0:00:00 ETA\r\n# "));
-    EXPECT_TRUE(DownloadComplete);
+    EXPECT_FALSE(m_download.complete());
+    Telnet1DataAvailable(m_view, m_log, m_download,
+                         marker.mid(30) + QStringLiteral(" 1234k  0:00:00 ETA\r\n# "));
+    EXPECT_TRUE(m_download.complete());
 
-    DownloadComplete = false;
-    Telnet1DataAvailable(m_view, QStringLiteral("proftpd.tar.bz2       99% |****|\r\n"));
-    EXPECT_FALSE(DownloadComplete);
+    m_download.reset();
+    Telnet1DataAvailable(m_view, m_log, m_download,
+                         QStringLiteral("proftpd.tar.bz2       99% |****|\r\n"));
+    EXPECT_FALSE(m_download.complete());
 }
 
 } // namespace

@@ -3,12 +3,12 @@
 // shell and vi in the end-to-end tests; these pin the order and the decisions quickly.
 #include "procedures/address_procedure.h"
 
-#include "app/fake_dialogs.h"
-#include "app/fake_main_view.h"
 #include "log/session_log.h"
-#include "serial/console_fakes.h"
 #include "serial/port_errors.h"
 #include "tests/procedures/session_log_capture.h"
+#include "tests/support/fake_console.h"
+#include "tests/support/fake_dialogs.h"
+#include "tests/support/fake_main_view.h"
 
 #include <gtest/gtest.h>
 
@@ -71,8 +71,8 @@ class AddressProcedureTest : public ::testing::Test {
 protected:
     AddressProcedureTest() {
         for (int n = 1; n <= MessageCatalogue::kCount; ++n)
-            messages.setMsg(n, QStringLiteral("M%1").arg(n));
-        watcher.setHooks({[](const QString& line) { WriteLogEntry(line); }, {}, {}});
+            messages.setText(n, QStringLiteral("M%1").arg(n));
+        watcher.setHooks({[this](const QString& line) { log.WriteLogEntry(line); }, {}, {}});
         receiver.attach(ticker, port, watcher);
         view.setReceiverAddress(QStringLiteral("192.168.1.50"));
     }
@@ -89,7 +89,7 @@ protected:
     FakeMainView view;
     MessageCatalogue messages;
     ScriptedReceiver receiver;
-    AddressProcedure procedure{console, busy, dialogs, view, messages};
+    AddressProcedure procedure{console, busy, dialogs, view, messages, log};
 };
 
 TEST_F(AddressProcedureTest, CreatesScriptWhenListingHasNoStartScript) {

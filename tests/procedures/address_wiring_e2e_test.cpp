@@ -1,12 +1,12 @@
 // The address command as the user meets it: the real main window, its port opened on the
 // simulated receiver from stbmate.ini, the menu item and the right-click on the port label.
-#include "app/fake_dialogs.h"
 #include "app/main_window.h"
 #include "app/process_starter.h"
 #include "app/status_light.h"
 #include "log/session_log.h"
 #include "serial/com_port.h"
 #include "tests/sim/receiver_simulator.h"
+#include "tests/support/fake_dialogs.h"
 #include "tests/support/test_support.h"
 
 #include <QAction>
@@ -35,7 +35,7 @@ TEST(AddressWiring, MenuCommandCreatesTheScriptAndPortLabelDeletesIt) {
     ASSERT_TRUE(sim.start({}, &error)) << error.toStdString();
 
     stbtest::ScratchDir dir;
-    SetLogBaseDir(dir.path() + QLatin1Char('/'));
+    SessionLog log(dir.path());
     QFile ini(dir.file(QStringLiteral("stbmate.ini")));
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
     ini.write("[Main]\nLanguage=Deutsch\nIP=192.168.1.77\nDelay=0\nComPort=" +
@@ -45,7 +45,7 @@ TEST(AddressWiring, MenuCommandCreatesTheScriptAndPortLabelDeletesIt) {
 
     FakeDialogs dialogs;
     NoStarter starter;
-    auto form = std::make_unique<TForm1>(dialogs, starter, dir.path());
+    auto form = std::make_unique<TForm1>(dialogs, starter, log, dir.path());
     form->show();
     ASSERT_TRUE(spinUntil([&] { return form->comPort1().isOpen(); }, 5000));
 
@@ -71,7 +71,6 @@ TEST(AddressWiring, MenuCommandCreatesTheScriptAndPortLabelDeletesIt) {
     EXPECT_FALSE(sim.configFile(QStringLiteral("start.sh")).has_value());
 
     form.reset();
-    SetLogBaseDir(QString());
 }
 
 } // namespace

@@ -4,12 +4,12 @@
 // output that carries the download marker goes through the real data handler.
 #include "procedures/ftp_install_procedure.h"
 
-#include "app/fake_dialogs.h"
-#include "app/fake_main_view.h"
 #include "log/session_log.h"
 #include "net/net_errors.h"
 #include "net/telnet_data_handler.h"
 #include "tests/procedures/session_log_capture.h"
+#include "tests/support/fake_dialogs.h"
+#include "tests/support/fake_main_view.h"
 
 #include <gtest/gtest.h>
 
@@ -79,10 +79,18 @@ public:
             throw std::runtime_error("Socket konnte nicht gebunden werden.");
     }
     void StopAndRelease() override { m_events.add(QStringLiteral("http stop")); }
+    void setServeLocation(const QString& drive, const QString& path) override {
+        m_drive = drive;
+        m_path = path;
+    }
+    QString serveDrive() const override { return m_drive; }
+    QString servePath() const override { return m_path; }
     bool refuse = false;
 
 private:
     Events& m_events;
+    QString m_drive;
+    QString m_path;
 };
 
 class RecordingTicker : public Ticker {
@@ -104,16 +112,15 @@ class FtpInstallTest : public ::testing::Test {
 public:
     FtpInstallTest() {
         for (int n = 1; n <= MessageCatalogue::kCount; ++n)
-            messages.setMsg(n, QStringLiteral("M%1").arg(n));
+            messages.setText(n, QStringLiteral("M%1").arg(n));
         view.setReceiverAddress(QStringLiteral("192.168.0.20"));
         // The download tool's last progress line reaches the view during the long wait.
         ticker.duringWait = [this](int ticks) {
             if (ticks == settleDelay + 150 && markerArrives)
-                Telnet1DataAvailable(view, kProgress);
+                Telnet1DataAvailable(view, *currentLog, download, kProgress);
         };
         dialogs.setOnShow(
             [this](const FakeDialogs::Shown&) { logAtBox << currentLog->steps().size(); });
-        DownloadComplete = false;
     }
 
     FtpInstallProcedure procedure() {
@@ -124,7 +131,7 @@ public:
                                             view.setOwnAddress(ownAddress);
                                         return linkUp;
                                     },
-                                    telnet, server, ticker, settleDelay});
+                                    telnet, server, ticker, *currentLog, download, settleDelay});
     }
     void answerUpToTheFile(const QString& file = kArchive) {
         dialogs.answerConfirm(true);
@@ -153,6 +160,7 @@ public:
 
     SessionLogCapture log;
     SessionLogCapture* currentLog = &log;
+    DownloadWatch download;
     Events events;
     ScriptedTelnet telnet{events};
     ScriptedServer server{events};
@@ -174,7 +182,7 @@ TEST_F(FtpInstallTest, SuccessfulRunSendsEveryKeyAndWaitInOrder) {
         events.list.clear();
         dialogs.clear();
         answerUpToTheFile();
-        SetServeLocation(QStringLiteral("X:"), QStringLiteral("/stale"));
+        server.setServeLocation(QStringLiteral("X:"), QStringLiteral("/stale"));
         run();
 
         const QString w15 = QStringLiteral("wait %1").arg(delay + 15);
@@ -198,8 +206,8 @@ TEST_F(FtpInstallTest, SuccessfulRunSendsEveryKeyAndWaitInOrder) {
             dialogs.transcriptLines(),
             QStringList({"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "information: M11"}));
         EXPECT_TRUE(dialogs.scriptUsedUp());
-        EXPECT_EQ(ServeDrive(), QString());
-        EXPECT_EQ(ServePath(), kArchive) << "the whole path is served, no drive is cut off";
+        EXPECT_EQ(server.serveDrive(), QString());
+        EXPECT_EQ(server.servePath(), kArchive) << "the whole path is served, no drive is cut off";
         EXPECT_EQ(view.edit3(), kArchive);
         EXPECT_EQ(view.page(), 1);
         EXPECT_TRUE(view.networkLight());
@@ -358,7 +366,7 @@ TEST_F(FtpInstallTest, EveryEarlyExit) {
         t.telnet.refuse = false;
         t.telnet.stayOpen = true;
         t.telnet.failOn.clear();
-        SetServeLocation(QString(), QStringLiteral("/left/over"));
+        server.setServeLocation(QString(), QStringLiteral("/left/over"));
         c.arrange(t);
         run();
 
@@ -376,9 +384,9 @@ TEST_F(FtpInstallTest, EveryEarlyExit) {
         // Every run that got past the address check starts with nothing to serve.
         const bool served = events.list.contains(QStringLiteral("http activate")) && !server.refuse;
         if (view.receiverAddress().isEmpty())
-            EXPECT_EQ(ServePath(), QStringLiteral("/left/over"));
+            EXPECT_EQ(server.servePath(), QStringLiteral("/left/over"));
         else
-            EXPECT_EQ(ServePath(), served ? kArchive : QString());
+            EXPECT_EQ(server.servePath(), served ? kArchive : QString());
         EXPECT_EQ(events.list.count(QStringLiteral("http stop")), served ? 1 : 0)
             << "the server is released exactly when it was started";
         // The check's verdict stays on the lamp, also when the run stops.
@@ -433,7 +441,7 @@ TEST_F(FtpInstallTest, SecondRunAfterAFailureStartsAfresh) {
     telnet.failOn = QStringLiteral(":wq");
     run();
     ASSERT_EQ(dialogs.transcriptLines().last(), QStringLiteral("message: M15"));
-    ASSERT_TRUE(DownloadComplete) << "the first run saw the marker";
+    ASSERT_TRUE(download.complete()) << "the first run saw the marker";
 
     // The marker seen by the first run must not count for the second.
     events.list.clear();
@@ -470,7 +478,7 @@ TEST(FtpInstallUrl, PathReachesWgetAsOneSafeWord) {
 TEST_F(FtpInstallTest, FolderWithBlanksIsServedAndFetchedWhole) {
     answerUpToTheFile(QStringLiteral("/home/user/My Files/proftpd.tar.bz2"));
     run();
-    EXPECT_EQ(ServePath(), QStringLiteral("/home/user/My Files/proftpd.tar.bz2"));
+    EXPECT_EQ(server.servePath(), QStringLiteral("/home/user/My Files/proftpd.tar.bz2"));
     EXPECT_EQ(view.edit3(), QStringLiteral("/home/user/My Files/proftpd.tar.bz2"));
     EXPECT_TRUE(events.list.contains(QStringLiteral(
         "line wget -P /data/ http://192.168.0.10:80/home/user/My%20Files/proftpd.tar.bz2")));

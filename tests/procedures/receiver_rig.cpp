@@ -2,7 +2,7 @@
 
 ReceiverRig::ReceiverRig() {
     for (int n = 1; n <= MessageCatalogue::kCount; ++n)
-        messages.setMsg(n, QStringLiteral("M%1").arg(n));
+        messages.setText(n, QStringLiteral("M%1").arg(n));
     view.setReceiverAddress(QStringLiteral("192.168.1.50"));
 }
 

@@ -8,14 +8,14 @@
 // Destruction runs in reverse declaration order: the procedure and seams, then the console
 // link, the port (closed, its threads joined), the log and last the simulator (shell
 // killed, chroot removed).
-#include "app/fake_dialogs.h"
-#include "app/fake_main_view.h"
 #include "procedures/address_procedure.h"
 #include "serial/com_port.h"
-#include "serial/console_fakes.h"
 #include "serial/console_link.h"
 #include "tests/procedures/session_log_capture.h"
 #include "tests/sim/receiver_simulator.h"
+#include "tests/support/fake_console.h"
+#include "tests/support/fake_dialogs.h"
+#include "tests/support/fake_main_view.h"
 
 #include <QStringList>
 
@@ -33,12 +33,12 @@ public:
     stbsim::ReceiverSimulator sim;
     SessionLogCapture log;
     TComPort comPort;
-    SerialConsoleLink link{comPort, 0};
+    SerialConsoleLink link{comPort, log, 0};
     FakeBusyIndicator busy;
     FakeDialogs dialogs;
     FakeMainView view;
     MessageCatalogue messages;
-    AddressProcedure procedure{link.dialogue(), busy, dialogs, view, messages};
+    AddressProcedure procedure{link.dialogue(), busy, dialogs, view, messages, log};
 };
 
 // The procedure's step entries of a run that created the script, in order.

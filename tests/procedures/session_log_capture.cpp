@@ -1,26 +1,28 @@
 #include "tests/procedures/session_log_capture.h"
 
-#include "log/session_log.h"
-
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 
-SessionLogCapture::SessionLogCapture() {
-    SetLogBaseDir(m_dir.path() + QLatin1Char('/'));
+SessionLogCapture::SessionLogCapture() : SessionLog(scratch.path()) {
     SetLogNameTemplate(QStringLiteral("session"));
 }
 
-SessionLogCapture::~SessionLogCapture() {
-    SetLogBaseDir(QString());
-}
+SessionLogCapture::~SessionLogCapture() = default;
 
 QStringList SessionLogCapture::entries() const {
-    QFile file(m_dir.path() + QStringLiteral("/Logs/session.log"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
+    // The main window names the files itself, by date: in name order they are in time order,
+    // also for a test that runs over midnight.
+    QByteArray all;
+    for (const QString& name :
+         QDir(folder()).entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name)) {
+        QFile file(folder() + name);
+        if (file.open(QIODevice::ReadOnly))
+            all += file.readAll();
+    }
     static const QRegularExpression stamp(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d - "));
     QStringList result;
-    for (QString line : QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"))) {
+    for (QString line : QString::fromUtf8(all).split(QStringLiteral("\r\n"))) {
         if (line.isEmpty())
             continue; // the split leaves one after the last CR LF; empty entries keep a stamp
         result << line.remove(stamp);

@@ -1,11 +1,19 @@
 #pragma once
-// Points the session log at a scratch folder for one test and reads the entries back
-// without their time stamps, in file order.
+// A session log in a scratch folder for one test that reads its entries back without their
+// time stamps, in file order.
+#include "log/session_log.h"
 #include "tests/support/test_support.h"
 
 #include <QStringList>
 
-class SessionLogCapture {
+namespace stbtest {
+// Base first, so the folder exists before the log that writes into it.
+struct ScratchDirHolder {
+    ScratchDir scratch;
+};
+} // namespace stbtest
+
+class SessionLogCapture : private stbtest::ScratchDirHolder, public SessionLog {
 public:
     SessionLogCapture();
     ~SessionLogCapture();
@@ -16,7 +24,4 @@ public:
     QStringList entries() const;
     // Only the procedure's own step entries: COMMAND, RESULT, INFO and the errors.
     QStringList steps() const;
-
-private:
-    stbtest::ScratchDir m_dir;
 };

@@ -1,8 +1,9 @@
+#include "core/port_chooser.h"
 #include "serial/com_port.h"
-#include "serial/port_chooser.h"
-#include "tests/serial/pty_pair.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -127,7 +128,7 @@ TEST(ComPort, PortChangeReopensAndKeepsBothConsumers) {
     h.port.setDevicePath(first.path()); // same port: neither closed nor reopened
     EXPECT_EQ(h.opened, 1);
 
-    h.port.setPortName(second.path());
+    h.port.setPort(PortName::parse(second.path()));
     EXPECT_TRUE(h.port.isOpen());
     EXPECT_EQ(h.opened, 2);
     ASSERT_TRUE(second.write("two"));
@@ -169,12 +170,12 @@ TEST(ComPort, NumberChangeWhileClosedOnlyRecords) {
     port.setComNumber(3);
     EXPECT_EQ(port.ComNumber(), 3);
     EXPECT_EQ(port.devicePath(), QStringLiteral("/dev/ttyS2"));
-    port.setPortName(QStringLiteral("com2"));
+    port.setPort(PortName::parse(QStringLiteral("com2")));
     EXPECT_EQ(port.ComNumber(), 2);
-    port.setPortName(QStringLiteral("/dev/ttyUSB0"));
+    port.setPort(PortName::parse(QStringLiteral("/dev/ttyUSB0")));
     EXPECT_EQ(port.ComNumber(), 0);
     EXPECT_EQ(port.devicePath(), QStringLiteral("/dev/ttyUSB0"));
-    port.setPortName(QStringLiteral("nonsense"));
+    port.setPort(PortName::parse(QStringLiteral("nonsense")));
     EXPECT_EQ(port.ComNumber(), 0);
     EXPECT_TRUE(port.devicePath().isEmpty());
     EXPECT_FALSE(port.isOpen());
@@ -472,6 +473,40 @@ TEST(ComPort, HandlerFailureIsReportedNotLost) {
     ASSERT_TRUE(spinUntil([&] { return !failures.isEmpty(); }));
     EXPECT_EQ(failures.first(), QStringLiteral("Buffer is empty"));
     EXPECT_TRUE(port.isOpen());
+}
+
+TEST(PortName, ParsesComNamesAndPathsOnce) {
+    struct Case {
+        const char* text;
+        int comNumber;
+        const char* device;
+    };
+    const Case cases[] = {{"COM1", 1, "/dev/ttyS0"},
+                          {" com12 ", 12, "/dev/ttyS11"},
+                          {"COM50", 50, "/dev/ttyS49"},
+                          {"COM51", 0, ""},
+                          {"COM0", 0, ""},
+                          {"COM", 0, ""},
+                          {"/dev/pts/7", 0, "/dev/pts/7"},
+                          {"ttyUSB0", 0, ""},
+                          {"", 0, ""}};
+    for (const Case& c : cases) {
+        const PortName name = PortName::parse(QString::fromLatin1(c.text));
+        EXPECT_EQ(name.comNumber(), c.comNumber) << c.text;
+        EXPECT_EQ(name.devicePath(), QString::fromLatin1(c.device)) << c.text;
+        EXPECT_EQ(name.isNone(), *c.device == '\0') << c.text;
+    }
+}
+
+// The rig's check: opening this machine's own port fails the test and never reaches it.
+TEST(ConsoleGuard, OpeningABuiltInPortFailsTheTest) {
+    EXPECT_NONFATAL_FAILURE(
+        {
+            TComPort port;
+            port.setComNumber(1);
+            EXPECT_THROW(port.Open(), EBadId);
+        },
+        "use a pseudo-terminal");
 }
 
 } // namespace

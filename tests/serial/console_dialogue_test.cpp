@@ -1,5 +1,5 @@
 #include "serial/console_dialogue.h"
-#include "serial/console_fakes.h"
+#include "tests/support/fake_console.h"
 
 #include <gtest/gtest.h>
 

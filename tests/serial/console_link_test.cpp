@@ -1,9 +1,9 @@
 // The console dialogue on a real port: the data-available shell feeding the watcher and the
 // session log, and the serial check against an echoing, a silent and a busy far end.
 #include "log/session_log.h"
-#include "serial/console_fakes.h"
 #include "serial/console_link.h"
-#include "tests/serial/pty_pair.h"
+#include "tests/support/fake_console.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -43,9 +43,8 @@ QStringList loggedTexts(const stbtest::ScratchDir& dir) {
 struct LinkRig {
     stbtest::ScratchDir scratch;
     TComPort port;
-    SerialConsoleLink link{port, 0};
-    LinkRig() { SetLogBaseDir(scratch.path() + QLatin1Char('/')); }
-    ~LinkRig() { SetLogBaseDir(QString()); }
+    SessionLog log{scratch.path()};
+    SerialConsoleLink link{port, log, 0};
 };
 
 TEST(ConsoleLink, ReceivedLinesReachTheLogAtTheirCarriageReturn) {

@@ -2,7 +2,7 @@
 // within the delivery limit, nested once a handler outlasts it, and never a byte lost,
 // doubled or reordered either way.
 #include "serial/com_port.h"
-#include "tests/serial/pty_pair.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

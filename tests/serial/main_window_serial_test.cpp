@@ -1,12 +1,12 @@
 // The serial port inside the main window: opened on the first pass of the message loop,
 // console lines in the session log from the start, the port box, the check button's serial
 // light and the error box for failures no command catches.
-#include "app/fake_dialogs.h"
 #include "app/main_window.h"
 #include "app/process_starter.h"
 #include "app/status_light.h"
 #include "log/session_log.h"
-#include "tests/serial/pty_pair.h"
+#include "tests/support/fake_dialogs.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -34,11 +34,9 @@ public:
 class MainWindowSerial : public ::testing::Test {
 protected:
     stbtest::ScratchDir dir;
+    SessionLog log{dir.path()};
     FakeDialogs dialogs;
     NoProcesses starter;
-
-    void SetUp() override { SetLogBaseDir(dir.path() + QLatin1Char('/')); }
-    void TearDown() override { SetLogBaseDir(QString()); }
 
     std::unique_ptr<TForm1> makeForm(const QString& comPort) {
         QFile ini(dir.file(QStringLiteral("stbmate.ini")));
@@ -46,7 +44,7 @@ protected:
         ini.write("[Main]\nLanguage=Deutsch\nIP=192.168.0.20\nDelay=0\nComPort=" +
                   comPort.toUtf8() + "\n\n[Deutsch]\nL9=Port\n");
         ini.close();
-        return std::make_unique<TForm1>(dialogs, starter, dir.path());
+        return std::make_unique<TForm1>(dialogs, starter, log, dir.path());
     }
     QString logText() const {
         QString text;

@@ -2,7 +2,7 @@
 #include "app/port_select_form.h"
 #include "serial/com_port.h"
 #include "serial/port_scan.h"
-#include "tests/serial/pty_pair.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,12 +1,12 @@
 // Terminal1 inside the real main window, with a pseudo-terminal as the receiver's cable: what
 // the receiver prints shows in the terminal, keys and replies reach the receiver, and a port
 // change keeps the terminal attached to the port in use.
-#include "app/fake_dialogs.h"
 #include "app/main_window.h"
 #include "app/process_starter.h"
 #include "log/session_log.h"
 #include "terminal/terminal_widget.h"
-#include "tests/serial/pty_pair.h"
+#include "tests/support/fake_dialogs.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
 
 #include <QApplication>
@@ -52,24 +52,21 @@ QByteArray readWhileSpinning(PtyPair& pty, qsizetype want, int timeoutMs) {
 class TerminalWiring : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetLogBaseDir(dir.path() + QLatin1Char('/'));
         QFile ini(dir.file(QStringLiteral("stbmate.ini")));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         ini.write("[Main]\nLanguage=Deutsch\nIP=192.168.0.20\nDelay=0\nComPort=" +
                   QFile::encodeName(pty.path()) + "\n\n[Deutsch]\n");
         ini.close();
-        form = std::make_unique<TForm1>(dialogs, starter, dir.path());
+        form = std::make_unique<TForm1>(dialogs, starter, log, dir.path());
         form->show();
         ASSERT_NE(form->Terminal1, nullptr);
         // The port opens on the first pass of the message loop.
         ASSERT_TRUE(spinUntil([&] { return form->comPort1().isOpen(); }, 5000));
     }
-    void TearDown() override {
-        form.reset();
-        SetLogBaseDir(QString());
-    }
+    void TearDown() override { form.reset(); }
 
     stbtest::ScratchDir dir;
+    SessionLog log{dir.path()};
     PtyPair pty;
     FakeDialogs dialogs;
     NoStarter starter;

@@ -3,7 +3,9 @@
 // what was asked, a port that records what was written, and a busy indicator that records
 // whether it is shown. Each can run a callback so a test can play the receiver's part
 // (feed the watcher "during" a wait, fail a write).
-#include "serial/console_dialogue.h"
+#include "core/busy_indicator.h"
+#include "core/console_port.h"
+#include "core/ticker.h"
 
 #include <QByteArray>
 #include <QList>

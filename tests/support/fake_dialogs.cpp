@@ -1,4 +1,4 @@
-#include "app/fake_dialogs.h"
+#include "tests/support/fake_dialogs.h"
 
 QString FakeDialogs::kindName(Kind kind) {
     switch (kind) {

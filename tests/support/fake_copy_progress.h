@@ -1,18 +1,8 @@
 #pragma once
-// The copy progress dialog as the image copy sees it. TForm4 implements it; tests use
-// FakeCopyProgress.
-#include <vector>
+// The copy progress dialog for tests: remembers what it was told.
+#include "core/copy_progress.h"
 
-class CopyProgress {
-public:
-    virtual ~CopyProgress() = default;
-    // Shows the dialog (not modal), lets it paint, range 0..total, position 0.
-    virtual void startCopy(int total) = 0;
-    // Position := files copied so far.
-    virtual void setCopied(int copied) = 0;
-    // Hides the dialog.
-    virtual void finishCopy() = 0;
-};
+#include <vector>
 
 class FakeCopyProgress : public CopyProgress {
 public:

@@ -3,7 +3,7 @@
 // return something take their answer from a script. A box whose answer was not scripted is
 // answered "cancelled" and counted in unscriptedCount(), so a test can tell a missing
 // script line from an intended cancel.
-#include "app/dialogs.h"
+#include "core/dialogs.h"
 
 #include <QString>
 #include <QStringList>

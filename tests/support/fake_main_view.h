@@ -1,6 +1,6 @@
 #pragma once
 // The main window's state as plain values, for procedure tests.
-#include "app/main_view.h"
+#include "core/main_view.h"
 
 class FakeMainView : public MainView {
 public:

@@ -1,4 +1,4 @@
-#include "app/fake_main_view.h"
+#include "tests/support/fake_main_view.h"
 
 void FakeMainView::appendNetworkText(const QString& text) {
     // Text goes onto the last line; line breaks inside it start new lines, as in a text view.
