@@ -144,8 +144,8 @@ TEST(Watcher, FlagsAreRaisedBeforeTheHooksAndFinishRunsBeforeAbort) {
     for (char c : QByteArray("bad checksum hello"))
         w.feed(c);
     // "m", " ", "h", "e", "l", "l" before the flag; at "o" the flag is already up.
-    EXPECT_EQ(events, (QStringList{"abort", "abort", "abort", "abort", "abort", "abort",
-                                   "abort+hello"}));
+    EXPECT_EQ(events,
+              (QStringList{"abort", "abort", "abort", "abort", "abort", "abort", "abort+hello"}));
     events.clear();
     for (char c : QByteArray(" Bytes transferred ="))
         w.feed(c);
