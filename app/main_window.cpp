@@ -149,12 +149,6 @@ void TForm1::buildControls() {
     TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
     m_serialPageLayout = new QVBoxLayout(TabSheet1);
     m_serialPageLayout->setContentsMargins(0, 0, 0, 0);
-    // Stands in for the terminal until the terminal view is put here.
-    Terminal1Placeholder = new QWidget(TabSheet1);
-    Terminal1Placeholder->setObjectName(QStringLiteral("Terminal1Placeholder"));
-    Terminal1Placeholder->setFont(consoleFont());
-    makeConsolePalette(Terminal1Placeholder, QColor(192, 192, 192));
-    m_serialPageLayout->addWidget(Terminal1Placeholder);
     PageControl1->addTab(TabSheet1, QStringLiteral("Seriell"));
 
     TabSheet2 = new QWidget;
@@ -199,7 +193,6 @@ void TForm1::buildControls() {
     Edit2->setAccessibleName(QStringLiteral("eigene IP-Adresse"));
     ComboBox1->setAccessibleName(QStringLiteral("Sprache"));
     PageControl1->setAccessibleName(QStringLiteral("Ausgabe"));
-    Terminal1Placeholder->setAccessibleName(QStringLiteral("Seriell"));
     Memo1->setAccessibleName(QStringLiteral("Netzwerk"));
     Button1->setAccessibleName(QStringLiteral("Ende"));
     for (int i = 0; i < 4; ++i)

@@ -2,10 +2,10 @@
 // TForm1, the main window: every control the other parts read or write, the settings file
 // and the language texts, the clock, and the menu that starts the receiver jobs.
 //
-// Wiring of the other folders' components is kept in one file per folder, each with its
-// own named spots below (main_window_serial.cpp, main_window_terminal.cpp,
-// main_window_net.cpp, main_window_procedures.cpp). Until a spot is filled in it does
-// nothing visible: the menu items do nothing and the check button sets no light.
+// The components it owns are wired in one file each: the serial port
+// (main_window_serial.cpp), the terminal view (main_window_terminal.cpp), the telnet client
+// and the HTTP server (main_window_net.cpp), and the receiver jobs
+// (main_window_procedures.cpp).
 //
 // Lifetime: constructed once by the program entry (the constructor runs FormCreate), lives
 // until the process ends. Shutdown order: the window closes, then the components it owns are
@@ -28,7 +28,6 @@
 #include <QString>
 
 #include <memory>
-#include <optional>
 
 class QAction;
 class TTerminal;
@@ -82,8 +81,6 @@ public:
     BusyIndicator& busy() { return m_busy ? *m_busy : m_noBusy; }
     void setCopyProgress(CopyProgress* progress) { m_copyProgress = progress; }
     CopyProgress* copyProgress() const { return m_copyProgress; }
-    // Puts widget on page "Seriell" in place of the placeholder (the terminal view).
-    void setSerialPageWidget(QWidget* widget);
     // The serial port (created before FormCreate, opened on the first pass of the message
     // loop) and the console dialogue the receiver jobs talk through (its watcher holds RxLine
     // and the Seen flags). Both live as long as this window.
@@ -144,10 +141,9 @@ public:
     QComboBox* ComboBox1 = nullptr;
     QLabel* Label2 = nullptr;
     QTabWidget* PageControl1 = nullptr;
-    QWidget* TabSheet1 = nullptr; // "Seriell"
-    QWidget* TabSheet2 = nullptr; // "Netzwerk"
-    QWidget* Terminal1Placeholder = nullptr;
-    TTerminal* Terminal1 = nullptr; // replaces the placeholder once created
+    QWidget* TabSheet1 = nullptr;   // "Seriell"
+    QWidget* TabSheet2 = nullptr;   // "Netzwerk"
+    TTerminal* Terminal1 = nullptr; // on page "Seriell"
     QPlainTextEdit* Memo1 = nullptr;
     QLabel* StatusPanels[4] = {};
     QPushButton* Button1 = nullptr; // hidden "Ende"
@@ -176,20 +172,20 @@ private:
     bool writeMainSetting(const QString& key, const QString& value);
     QStringList portEntries() const;
 
-    // --- Spots for the other folders' components --------------------------------------
-    // Serial port (main_window_serial.cpp): create ComPort1; take a new port number
-    // (FormCreate step 10 and ComboBox2Change); the serial half of Button2Click
-    // (std::nullopt while no serial check is wired: the light is then left alone).
+    // --- The components ---------------------------------------------------------------
+    // Serial port (main_window_serial.cpp): create ComPort1; take the port box's setting
+    // (at start-up and on ComboBox2Change; m_portNumber is already set); the serial half of
+    // Button2Click.
     void createComPort1();
-    void applyPortNumber(int portNumber);
-    std::optional<bool> runSerialCheck();
+    void applyPort(const QString& text);
+    bool runSerialCheck();
     // Terminal (main_window_terminal.cpp): create Terminal1 on page "Seriell".
     void createTerminal1();
     // Network (main_window_net.cpp): create Telnet1 and HTTPServer1; the network half of
-    // Button2Click (std::nullopt while not wired); disconnect both for Button1Click.
+    // Button2Click; disconnect both for Button1Click.
     void createTelnet1();
     void createHTTPServer1();
-    std::optional<bool> runNetworkCheck();
+    bool runNetworkCheck();
     void releaseNetwork();
 
     Dialogs& m_dialogs;

@@ -53,6 +53,7 @@ void TForm1::FormCreate() {
     m_currentLanguage = main.language;
     Edit1->setText(main.ip);
     m_settleDelay = main.settleDelay;
+    m_serialLink->dialogue().setSettleDelay(m_settleDelay);
 
     // The handlers are for the user's changes; start-up fills the boxes without them.
     {
@@ -68,7 +69,7 @@ void TForm1::FormCreate() {
             ComboBox2->setCurrentIndex(m_portNumber - 1);
         ComboBox2->setEditText(main.comPort);
     }
-    applyPortNumber(m_portNumber);
+    applyPort(main.comPort);
 
     ApplyLanguage(m_currentLanguage);
     Timer1->start();
@@ -143,7 +144,7 @@ void TForm1::ComboBox2Change() {
     if (!writeMainSetting(QStringLiteral("ComPort"), text))
         return;
     m_portNumber = PortNumberForText(portEntries(), text);
-    applyPortNumber(m_portNumber);
+    applyPort(text);
 }
 
 QString TForm1::portText() const {
@@ -190,12 +191,8 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::Button2Click() {
-    // Each half sets its light only once its check exists; a check that is not there yet
-    // must not look like a good link.
-    if (const std::optional<bool> serial = runSerialCheck())
-        StatusLight1->setLit(*serial);
-    if (const std::optional<bool> network = runNetworkCheck())
-        StatusLight2->setLit(*network);
+    StatusLight1->setLit(runSerialCheck());
+    StatusLight2->setLit(runNetworkCheck());
 }
 
 void TForm1::N1Click() {
@@ -211,16 +208,6 @@ void TForm1::SatChannelListEditor1Click() {
     if (editor.isEmpty() || !m_starter.startDetached(editor, {}))
         m_dialogs.showError(QStringLiteral(
             "Es ist ein Fehler aufgetreten. \nSatEditor konnte nicht gestartet werden."));
-}
-
-void TForm1::setSerialPageWidget(QWidget* widget) {
-    if (Terminal1Placeholder) {
-        m_serialPageLayout->removeWidget(Terminal1Placeholder);
-        delete Terminal1Placeholder;
-        Terminal1Placeholder = nullptr;
-    }
-    widget->setParent(TabSheet1);
-    m_serialPageLayout->addWidget(widget);
 }
 
 QString TForm1::receiverAddress() const {

@@ -12,17 +12,17 @@
 void TForm1::createTelnet1() {
     Telnet1 = std::make_unique<TTelnetClient>(m_serialLink->ticker());
     Telnet1->setOnDataAvailable(
-        [this](const QString& text) { Telnet1DataAvailable(*this, m_log, m_download, text); });
+        [this](const QString& text) { ShowTelnetOutput(*this, m_log, m_download, text); });
     // FormCreate reads the settings after this, so the delay is looked up at each send.
     Telnet1->setSettleDelay([this] { return m_settleDelay; });
 }
 
 void TForm1::createHTTPServer1() {
-    // Initial settings: port 80 of all addresses, serving ServeDrive + ServePath.
+    // Port 80 of all addresses; it serves nothing until the FTP job sets the file.
     HTTPServer1 = std::make_unique<THTTPServer>();
 }
 
-std::optional<bool> TForm1::runNetworkCheck() {
+bool TForm1::runNetworkCheck() {
     NetworkLinkParts parts(*this, busy(), m_dialogs, *Telnet1);
     return CheckNetworkLink(parts);
 }

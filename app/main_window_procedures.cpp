@@ -14,7 +14,7 @@ void TForm1::IPAdressesetzenndern1Click() {
                                m_log);
     // A port failure ends the command where it happened; the steps not yet sent are skipped.
     try {
-        procedure.IPAdressesetzenndern1Click();
+        procedure.setAddress();
     } catch (const std::exception& e) {
         m_dialogs.showError(QString::fromUtf8(e.what()));
     }
@@ -28,7 +28,7 @@ void TForm1::FTPServerinstallieren1Click() {
     // The procedure ends every failure of its own with a box; this only catches what none of
     // its steps expects, so the menu command cannot take the program down.
     try {
-        procedure.FTPServerinstallieren1Click();
+        procedure.installFtpServer();
     } catch (const std::exception& e) {
         m_dialogs.showError(QString::fromUtf8(e.what()));
     }
@@ -41,7 +41,7 @@ void TForm1::Label3ContextPopup(const QPoint& pos) {
     AddressProcedure procedure(m_serialLink->dialogue(), busy(), m_dialogs, *this, messages(),
                                m_log);
     try {
-        procedure.Label3ContextPopup();
+        procedure.deleteStartScript();
     } catch (const std::exception& e) {
         m_dialogs.showError(QString::fromUtf8(e.what()));
     }

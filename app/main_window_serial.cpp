@@ -49,18 +49,20 @@ void TForm1::openComPort1AtStartup() {
     }
 }
 
-void TForm1::applyPortNumber(int portNumber) {
-    // The settle delay is read by FormCreate just before it applies the stored port.
-    m_serialLink->dialogue().setSettleDelay(m_settleDelay);
-    const QString text = portText().trimmed();
+void TForm1::applyPort(const QString& text) {
+    // A port box entry counts by its position; typed text only as a device path.
+    const PortName typed = PortName::parse(text);
+    const PortName port = m_portNumber > 0       ? PortName::fromComNumber(m_portNumber)
+                          : typed.isDevicePath() ? typed
+                                                 : PortName();
     try {
-        if (portNumber > 0)
-            ComPort1->setComNumber(quint16(portNumber));
-        else if (text.startsWith(QLatin1Char('/')) &&
-                 (isCandidateDevice(text) || !ComPort1->isOpen()))
-            ComPort1->setDevicePath(text); // a missing device fails clearly at the open
+        if (port.comNumber() > 0)
+            ComPort1->setPort(port);
+        else if (port.isDevicePath() &&
+                 (isCandidateDevice(port.devicePath()) || !ComPort1->isOpen()))
+            ComPort1->setPort(port); // a missing device fails clearly at the open
         else if (!ComPort1->isOpen())
-            ComPort1->setComNumber(0); // the next open asks for a port
+            ComPort1->setPort(PortName()); // the next open asks for a port
         // An open port stays as it is while the box holds a half-typed name.
     } catch (const EPortException& e) {
         // The reopen on the new port failed: it stays closed, the name is already stored.
@@ -68,6 +70,6 @@ void TForm1::applyPortNumber(int portNumber) {
     }
 }
 
-std::optional<bool> TForm1::runSerialCheck() {
+bool TForm1::runSerialCheck() {
     return CheckSerialLink(m_serialLink->dialogue(), busy());
 }

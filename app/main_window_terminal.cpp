@@ -5,9 +5,11 @@
 #include "serial/com_port.h"
 #include "terminal/terminal_widget.h"
 
+#include <QVBoxLayout>
+
 void TForm1::createTerminal1() {
-    Terminal1 = new TTerminal();
-    setSerialPageWidget(Terminal1);
+    Terminal1 = new TTerminal(TabSheet1);
+    m_serialPageLayout->addWidget(Terminal1);
     // Keys and replies go to the port; a write failure shows its error here rather than
     // escaping the key handler.
     Terminal1->setWriter([this](const QByteArray& bytes) {

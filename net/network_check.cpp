@@ -83,7 +83,3 @@ bool CheckNetworkLink(NetworkLinkParts& parts) {
     parts.edit3 = ChooseOwnAddress(parts.view, receiver, parts.memo2);
     return result;
 }
-
-void UpdateNetworkLight(NetworkLinkParts& parts) {
-    parts.view.setNetworkLight(CheckNetworkLink(parts));
-}

@@ -50,6 +50,3 @@ struct NetworkLinkParts {
 // address is chosen afterwards, whatever the outcome. The window keeps painting during the
 // echo and the connect but takes no clicks.
 bool CheckNetworkLink(NetworkLinkParts& parts);
-
-// The network half of the check button: StatusLight2 := CheckNetworkLink().
-void UpdateNetworkLight(NetworkLinkParts& parts);

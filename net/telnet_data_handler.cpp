@@ -1,7 +1,7 @@
 #include "net/telnet_data_handler.h"
 
-void Telnet1DataAvailable(MainView& view, SessionLog& log, DownloadWatch& download,
-                          const QString& text) {
+void ShowTelnetOutput(MainView& view, SessionLog& log, DownloadWatch& download,
+                      const QString& text) {
     if (view.networkLineCount() == 0)
         view.appendNetworkLine(QString());
     const qsizetype length = text.size();

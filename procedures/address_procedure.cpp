@@ -69,7 +69,7 @@ bool AddressProcedure::listStartScript() {
     return watcher.SeenStartScript && ListingNamesFile(tap.lines(), QStringLiteral("start.sh"));
 }
 
-void AddressProcedure::IPAdressesetzenndern1Click() {
+void AddressProcedure::setAddress() {
     m_log.WriteLogEntry(QStringLiteral("****** COMMAND: set ip address ******"));
     m_view.showPage(0);
 
@@ -152,7 +152,7 @@ QString AddressProcedure::CreateStartScript(const QString& address) {
     return m_messages.text(MessageId::StartScriptWritten);
 }
 
-void AddressProcedure::Label3ContextPopup() {
+void AddressProcedure::deleteStartScript() {
     if (!m_dialogs.confirm(QStringLiteral("delet start.sh ?")))
         return;
     m_view.showPage(0);

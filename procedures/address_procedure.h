@@ -33,26 +33,26 @@ public:
         : m_console(console), m_busy(busy), m_dialogs(dialogs), m_view(view), m_messages(messages),
           m_log(log) {}
 
-    // The menu command "IP-Adresse setzen/ändern". Ends in one of: the Msg6 error box (empty
-    // address, nothing sent), the Msg2 error box (no console answer, or no "/config #"
-    // prompt), or the Msg3 box after the script was edited or created. The address is read
-    // from the view when it is checked, when ifconfig is sent and when the script is
-    // written. A port failure (whatever ConsolePort::WriteText throws) leaves at once,
+    // The menu command "IP-Adresse setzen/ändern". Ends in one of: the NoReceiverAddress error box
+    // (empty address, nothing sent), the NoSerialConnection error box (no console answer, or no
+    // "/config #" prompt), or the StartScriptWritten box after the script was edited or created.
+    // The address is read from the view when it is checked, when ifconfig is sent and when the
+    // script is written. A port failure (whatever ConsolePort::WriteText throws) leaves at once,
     // skipping the remaining keystrokes and the result entry; the caller shows it.
-    void IPAdressesetzenndern1Click();
+    void setAddress();
 
     // Drives vi in /config to replace the first "ifconfig" line on the first screen, or to
-    // insert the line above the last screen line when none was shown. Returns Msg3's text.
-    // Port failures propagate as above.
+    // insert the line above the last screen line when none was shown. Returns the
+    // StartScriptWritten text. Port failures propagate as above.
     QString EditStartScript(const QString& address);
     // Drives vi in /config to write a new four-line script and makes it executable.
-    // Returns Msg3's text. Port failures propagate as above.
+    // Returns the StartScriptWritten text. Port failures propagate as above.
     QString CreateStartScript(const QString& address);
 
     // The hidden delete command on the port label: after "OK" in the confirmation it sends
     // Ctrl-C, "cd /config", "rm start.sh"; "Abbrechen" sends nothing. Logs nothing, checks
     // nothing, shows no result. Port failures propagate as above.
-    void Label3ContextPopup();
+    void deleteStartScript();
 
 private:
     void send(const QByteArray& keys) { m_console.SendConsole(keys); }

@@ -11,7 +11,7 @@ constexpr int kDownloadWait = 150;
 
 } // namespace
 
-// "*.*" on the original platform meant every file; here that is "*".
+// The archives first, then every file (a name without a dot as well, so "*", not "*.*").
 const QString kArchiveFilter = QStringLiteral("(*.bz2);;Alle Dateien (*)");
 
 QString UrlPathFor(const QString& path) {
@@ -26,7 +26,7 @@ QString WgetCommandLine(const QString& ownAddress, const QString& servePath) {
            UrlPathFor(servePath);
 }
 
-void FtpInstallProcedure::FTPServerinstallieren1Click() {
+void FtpInstallProcedure::installFtpServer() {
     Dialogs& dialogs = m_s.dialogs;
     MainView& view = m_s.view;
     if (view.receiverAddress().isEmpty()) {

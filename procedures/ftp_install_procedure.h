@@ -56,14 +56,14 @@ public:
     explicit FtpInstallProcedure(Seams seams) : m_s(std::move(seams)) {}
 
     // The menu command "FTP-Server installieren". Ends in one of the exits of the failure
-    // table (an error log entry and, for most, a box) or with the Msg11 information box after
-    // the script was edited. The HTTP server is stopped and released on every way out once it
-    // was activated. Never throws: a failure of the telnet dialogue is its own exit.
-    void FTPServerinstallieren1Click();
+    // table (an error log entry and, for most, a box) or with the FtpServerInstalled information
+    // box after the script was edited. The HTTP server is stopped and released on every way out
+    // once it was activated. Never throws: a failure of the telnet dialogue is its own exit.
+    void installFtpServer();
 
 private:
     // Steps from the telnet login to the end of the script edit. Returns after its own exits
-    // (session not open, no download marker) and after the Msg11 box; telnet failures
+    // (session not open, no download marker) and after the FtpServerInstalled box; telnet failures
     // propagate to the caller's guard.
     void telnetDialogue(const QString& servePath);
     void wait(int fixedTicks) { m_s.ticker.WaitTicks(SettleTicks(m_s.settleDelay, fixedTicks)); }

@@ -24,10 +24,9 @@
 // than the delivery limit. When the buffer is full the port stops reading the device: the
 // kernel holds further input and, with IXOFF, sends XOFF to the peer when its queue fills.
 //
-// Threads (two per open port, the equivalent of the usual status/reader/writer/dispatcher
-// four): one I/O thread poll()s the device for input, output room and hang-up (which covers
-// what separate status, reader and writer threads would wait for, without overlapped I/O),
-// and one dispatcher thread that runs the notification passes. The dispatcher is separate
+// Threads (two per open port): one I/O thread poll()s the device for input, output room and
+// hang-up at once, so reading, writing and noticing a lost device need no thread each, and
+// one dispatcher thread that runs the notification passes. The dispatcher is separate
 // because it blocks up to the delivery limit on the UI thread while input must keep flowing
 // into the buffer and output must keep draining.
 //

@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 
-void ComPort1TriggerAvail(TComPort& port, ResponseWatcher& watcher, quint16 count) {
+void FeedConsoleWatcher(TComPort& port, ResponseWatcher& watcher, quint16 count) {
     for (quint16 i = 0; i < count; ++i) {
         const char ch = port.ReadChar();
         QCoreApplication::processEvents();
@@ -13,9 +13,8 @@ void ComPort1TriggerAvail(TComPort& port, ResponseWatcher& watcher, quint16 coun
 SerialConsoleLink::SerialConsoleLink(TComPort& port, SessionLog& log, int settleDelay)
     : m_port(port), m_console(port), m_dialogue(m_console, m_ticker, m_watcher, settleDelay) {
     m_watcher.setLineCompleted([&log](const QString& line) { log.WriteLogEntry(line); });
-    m_port.setOnTriggerAvail([this](TComPort& sender, quint16 count) {
-        ComPort1TriggerAvail(sender, m_watcher, count);
-    });
+    m_port.setOnTriggerAvail(
+        [this](TComPort& sender, quint16 count) { FeedConsoleWatcher(sender, m_watcher, count); });
 }
 
 SerialConsoleLink::~SerialConsoleLink() {

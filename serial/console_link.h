@@ -21,11 +21,11 @@ private:
 // The data-available handler: reads count bytes with ReadChar, lets pending events run
 // after each one (so the window stays alive during long bursts), and feeds each byte to
 // the watcher. A port failure from ReadChar leaves at once and propagates.
-void ComPort1TriggerAvail(TComPort& port, ResponseWatcher& watcher, quint16 count);
+void FeedConsoleWatcher(TComPort& port, ResponseWatcher& watcher, quint16 count);
 
 class SerialConsoleLink {
 public:
-    // Installs ComPort1TriggerAvail as the port's OnTriggerAvail handler and logs every
+    // Installs FeedConsoleWatcher as the port's OnTriggerAvail handler and logs every
     // completed console line to log. The port and the log must outlive this object.
     SerialConsoleLink(TComPort& port, SessionLog& log, int settleDelay);
     ~SerialConsoleLink(); // uninstalls the handler

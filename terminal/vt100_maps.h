@@ -69,7 +69,8 @@ private:
     std::string m_utf8[5][256];
 };
 
-// Code page 437 glyph position -> Unicode (the OEM font of the original target platform).
+// Code page 437 glyph position -> Unicode: the receiver draws its boxes and umlauts in that
+// character set.
 char32_t cp437ToUnicode(std::uint8_t glyph);
 std::string utf8Encode(char32_t cp);
 

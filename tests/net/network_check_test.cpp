@@ -104,7 +104,7 @@ protected:
 TEST_F(NetworkCheckTest, AnsweringReceiverWithTelnetIsGood) {
     m_view.setReceiverAddress(QStringLiteral("192.168.0.20"));
     NetworkLinkParts p = parts();
-    UpdateNetworkLight(p);
+    m_view.setNetworkLight(CheckNetworkLink(p));
     EXPECT_TRUE(m_view.networkLight());
     EXPECT_EQ(m_pinged, QStringList{QStringLiteral("192.168.0.20")});
     EXPECT_EQ(m_timeout, 1000);
@@ -128,7 +128,7 @@ TEST_F(NetworkCheckTest, NoEchoOrNoTelnetIsBadWithoutAMessage) {
         m_telnet.calls.clear();
         m_view.setNetworkLight(true);
         NetworkLinkParts p = parts();
-        UpdateNetworkLight(p);
+        m_view.setNetworkLight(CheckNetworkLink(p));
         EXPECT_FALSE(m_view.networkLight()) << "a lit lamp goes red again";
         EXPECT_TRUE(m_telnet.calls.isEmpty()) << "no telnet step without an echo";
     }

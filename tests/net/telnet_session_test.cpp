@@ -136,9 +136,9 @@ protected:
 };
 
 TEST_F(TelnetDataHandlerTest, SplitsLinesAtCarriageReturnsAcrossBlocks) {
-    Telnet1DataAvailable(m_view, m_log, m_download, QStringLiteral("login: "));
-    Telnet1DataAvailable(m_view, m_log, m_download, QStringLiteral("root\r\n# ls\r\nbin\r"));
-    Telnet1DataAvailable(m_view, m_log, m_download, QStringLiteral("\nx\ny\r\r# "));
+    ShowTelnetOutput(m_view, m_log, m_download, QStringLiteral("login: "));
+    ShowTelnetOutput(m_view, m_log, m_download, QStringLiteral("root\r\n# ls\r\nbin\r"));
+    ShowTelnetOutput(m_view, m_log, m_download, QStringLiteral("\nx\ny\r\r# "));
     EXPECT_EQ(m_view.networkLines(),
               (QStringList{QStringLiteral("login: root"), QStringLiteral("# ls"),
                            QStringLiteral("bin"), QString(), QStringLiteral("x"),
@@ -149,25 +149,25 @@ TEST_F(TelnetDataHandlerTest, SplitsLinesAtCarriageReturnsAcrossBlocks) {
 }
 
 TEST_F(TelnetDataHandlerTest, EmptyBlockOnlyGivesTheViewItsFirstLine) {
-    Telnet1DataAvailable(m_view, m_log, m_download, QString());
+    ShowTelnetOutput(m_view, m_log, m_download, QString());
     EXPECT_EQ(m_view.networkLines(), QStringList{QString()});
-    Telnet1DataAvailable(m_view, m_log, m_download, QString());
+    ShowTelnetOutput(m_view, m_log, m_download, QString());
     EXPECT_EQ(m_view.networkLines(), QStringList{QString()});
     EXPECT_TRUE(logged().isEmpty());
 }
 
 TEST_F(TelnetDataHandlerTest, MarkerSplitOverTwoBlocksIsFoundWithTheSecond) {
     const QString marker = DownloadWatch::kDoneMarker;
-    Telnet1DataAvailable(m_view, m_log, m_download,
-                         QStringLiteral("\rConnecting to 10.0.0.2:80\r\n") + marker.left(30));
+    ShowTelnetOutput(m_view, m_log, m_download,
+                     QStringLiteral("\rConnecting to 10.0.0.2:80\r\n") + marker.left(30));
     EXPECT_FALSE(m_download.complete());
-    Telnet1DataAvailable(m_view, m_log, m_download,
-                         marker.mid(30) + QStringLiteral(" 1234k  0:00:00 ETA\r\n# "));
+    ShowTelnetOutput(m_view, m_log, m_download,
+                     marker.mid(30) + QStringLiteral(" 1234k  0:00:00 ETA\r\n# "));
     EXPECT_TRUE(m_download.complete());
 
     m_download.reset();
-    Telnet1DataAvailable(m_view, m_log, m_download,
-                         QStringLiteral("proftpd.tar.bz2       99% |****|\r\n"));
+    ShowTelnetOutput(m_view, m_log, m_download,
+                     QStringLiteral("proftpd.tar.bz2       99% |****|\r\n"));
     EXPECT_FALSE(m_download.complete());
 }
 

@@ -26,7 +26,7 @@ TEST(AddressCreate, NoScriptYet) {
     ASSERT_TRUE(rig.start({}, &error)) << error.toStdString();
     rig.view.showPage(1);
 
-    rig.procedure.IPAdressesetzenndern1Click();
+    rig.procedure.setAddress();
 
     EXPECT_EQ(text(rig.configLines(QStringLiteral("start.sh"))), text(kCreatedScript));
     EXPECT_EQ(rig.sim.configFileMode(QStringLiteral("start.sh")), 0755);
@@ -50,7 +50,7 @@ TEST(AddressCreate, OnlyABackupWithSimilarName) {
     QString error;
     ASSERT_TRUE(rig.start(options, &error)) << error.toStdString();
 
-    rig.procedure.IPAdressesetzenndern1Click();
+    rig.procedure.setAddress();
 
     // A complete script, not one holding just the ifconfig line: the receiver must still
     // load its network driver and run its own start-up.

@@ -17,13 +17,13 @@ TEST(AddressDelete, CancelSendsNothingAndOkRemovesTheScript) {
     rig.view.showPage(1);
 
     rig.dialogs.answerConfirm(false);
-    rig.procedure.Label3ContextPopup();
+    rig.procedure.deleteStartScript();
     EXPECT_TRUE(rig.sim.receivedFromProgram().isEmpty());
     EXPECT_EQ(rig.view.page(), 1);
     EXPECT_TRUE(rig.sim.configFile(QStringLiteral("start.sh")).has_value());
 
     rig.dialogs.answerConfirm(true);
-    rig.procedure.Label3ContextPopup();
+    rig.procedure.deleteStartScript();
     EXPECT_EQ(rig.sim.receivedFromProgram(), QByteArray("\x03"
                                                         "cd /config\rrm start.sh\r"));
     EXPECT_EQ(rig.view.page(), 0);

@@ -30,7 +30,7 @@ QStringList runEdit(const QStringList& before) {
     if (!error.isEmpty())
         return {};
 
-    rig.procedure.IPAdressesetzenndern1Click();
+    rig.procedure.setAddress();
 
     EXPECT_EQ(text(rig.log.steps()), text(editRunSteps()));
     EXPECT_EQ(text(rig.dialogs.transcriptLines()), "information: M1\nmessage: M3");

@@ -99,7 +99,7 @@ TEST_F(AddressProcedureTest, CreatesScriptWhenListingHasNoStartScript) {
         port.writes.clear();
         dialogs.clear();
         receiver.listing = listing;
-        procedure.IPAdressesetzenndern1Click();
+        procedure.setAddress();
         const Writes expected = {"\x03",
                                  "ifconfig eth0 192.168.1.50\r",
                                  "cd /config\r",
@@ -123,7 +123,7 @@ TEST_F(AddressProcedureTest, CreatesScriptWhenListingHasNoStartScript) {
 TEST_F(AddressProcedureTest, FullRunBoxesLogLightAndWaits) {
     receiver.listing = "";
     view.showPage(1);
-    procedure.IPAdressesetzenndern1Click();
+    procedure.setAddress();
 
     EXPECT_EQ(port.writes.mid(0, 2), Writes({"\x03", "echo hello\r"}));
     EXPECT_EQ(view.page(), 0);
@@ -160,7 +160,7 @@ TEST_F(AddressProcedureTest, EditsScriptListedUnderItsOwnName) {
         dialogs.clear();
         receiver.listing = c.listing;
         receiver.viScreen = c.screen;
-        procedure.IPAdressesetzenndern1Click();
+        procedure.setAddress();
         Writes expected = {"\x03", "ifconfig eth0 192.168.1.50\r", "cd /config\r", "ls\r",
                            "vi start.sh\r"};
         expected += c.keys;
@@ -181,7 +181,7 @@ TEST_F(AddressProcedureTest, AddressTypedDuringTheRunIsUsedFromThenOn) {
         if (sent.startsWith("ifconfig eth0 192.168.1.50"))
             view.setReceiverAddress(QStringLiteral("10.1.1.9"));
     };
-    procedure.IPAdressesetzenndern1Click();
+    procedure.setAddress();
     EXPECT_EQ(port.writes.count("ifconfig eth0 192.168.1.50\r"), 1);
     EXPECT_EQ(port.writes.count("ifconfig eth0 10.1.1.9\r"), 1);
 }
@@ -190,7 +190,7 @@ TEST_F(AddressProcedureTest, OrderlyStops) {
     {
         SCOPED_TRACE("empty address: nothing sent, Msg1 never shown");
         view.setReceiverAddress(QString());
-        procedure.IPAdressesetzenndern1Click();
+        procedure.setAddress();
         EXPECT_TRUE(port.writes.isEmpty());
         EXPECT_EQ(dialogs.transcriptLines(), QStringList{"error: M6"});
         EXPECT_EQ(log.steps(),
@@ -203,7 +203,7 @@ TEST_F(AddressProcedureTest, OrderlyStops) {
         dialogs.clear();
         receiver.answers = false;
         view.setSerialLight(true);
-        procedure.IPAdressesetzenndern1Click();
+        procedure.setAddress();
         EXPECT_EQ(port.writes, Writes({"\x03", "echo hello\r"}));
         EXPECT_FALSE(view.serialLight());
         EXPECT_EQ(dialogs.transcriptLines(), QStringList({"information: M1", "error: M2"}));
@@ -215,7 +215,7 @@ TEST_F(AddressProcedureTest, OrderlyStops) {
         dialogs.clear();
         receiver.answers = true;
         receiver.configExists = false;
-        procedure.IPAdressesetzenndern1Click();
+        procedure.setAddress();
         EXPECT_EQ(writesAfterCheck(),
                   Writes({"\x03", "ifconfig eth0 192.168.1.50\r", "cd /config\r"}));
         EXPECT_EQ(dialogs.transcriptLines(), QStringList({"information: M1", "error: M2"}));
@@ -231,7 +231,7 @@ TEST_F(AddressProcedureTest, PortFailureEndsTheRunAndKeepsTheLineLog) {
         if (bytes == "ls\r")
             throw EAlreadyOpen();
     };
-    EXPECT_THROW(procedure.IPAdressesetzenndern1Click(), EPortException);
+    EXPECT_THROW(procedure.setAddress(), EPortException);
     EXPECT_EQ(port.writes.last(), QByteArray("cd /config\r"));
     EXPECT_EQ(dialogs.transcriptLines(), QStringList{"information: M1"});
     EXPECT_EQ(log.steps().last(), QStringLiteral("****** RESULT: \"/config #\" was found ******"));
@@ -246,12 +246,12 @@ TEST_F(AddressProcedureTest, PortFailureEndsTheRunAndKeepsTheLineLog) {
 TEST_F(AddressProcedureTest, HiddenDeleteCommand) {
     view.showPage(1);
     dialogs.answerConfirm(false);
-    procedure.Label3ContextPopup();
+    procedure.deleteStartScript();
     EXPECT_TRUE(port.writes.isEmpty());
     EXPECT_EQ(view.page(), 1);
 
     dialogs.answerConfirm(true);
-    procedure.Label3ContextPopup();
+    procedure.deleteStartScript();
     EXPECT_EQ(port.writes, Writes({"\x03", "cd /config\r", "rm start.sh\r"}));
     EXPECT_EQ(view.page(), 0);
     EXPECT_EQ(dialogs.transcriptLines(),

@@ -16,7 +16,7 @@ TEST(AddressStops, EmptyAddressSendsNothing) {
     ASSERT_TRUE(rig.start({}, &error)) << error.toStdString();
     rig.view.setReceiverAddress(QString());
 
-    rig.procedure.IPAdressesetzenndern1Click();
+    rig.procedure.setAddress();
 
     EXPECT_EQ(text(rig.log.steps()), "****** COMMAND: set ip address ******\n"
                                      "###### no ip address for ufs910 was given ! --> EXIT");
@@ -32,7 +32,7 @@ TEST(AddressStops, BlanksAreAnAddress) {
     ASSERT_TRUE(rig.start({}, &error)) << error.toStdString();
     rig.view.setReceiverAddress(QStringLiteral("   "));
 
-    rig.procedure.IPAdressesetzenndern1Click();
+    rig.procedure.setAddress();
 
     EXPECT_TRUE(rig.sim.receivedFromProgram().contains("ifconfig eth0    \r"));
     // The shell drops the trailing blanks: ifconfig got the interface name alone.
@@ -52,7 +52,7 @@ TEST(AddressStops, SilentLine) {
     ASSERT_TRUE(rig.start(options, &error)) << error.toStdString();
     rig.view.setSerialLight(true);
 
-    rig.procedure.IPAdressesetzenndern1Click();
+    rig.procedure.setAddress();
 
     EXPECT_EQ(text(rig.log.steps()), "****** COMMAND: set ip address ******\n"
                                      "****** COMMAND: check serial connection ******\n"
@@ -74,7 +74,7 @@ TEST(AddressStops, ShellCannotChangeToConfig) {
     QString error;
     ASSERT_TRUE(rig.start(options, &error)) << error.toStdString();
 
-    rig.procedure.IPAdressesetzenndern1Click();
+    rig.procedure.setAddress();
 
     EXPECT_EQ(text(rig.log.steps()),
               "****** COMMAND: set ip address ******\n"

@@ -154,7 +154,7 @@ public:
             messages.setText(n, QStringLiteral("M%1").arg(n));
         view.setReceiverAddress(QStringLiteral("127.0.0.2"));
         telnet.setOnDataAvailable(
-            [this](const QString& text) { Telnet1DataAvailable(view, log, download, text); });
+            [this](const QString& text) { ShowTelnetOutput(view, log, download, text); });
         telnet.setSettleDelay(0);
         dialogs.answerConfirm(true);
         dialogs.answerOpenFiles({archive});
@@ -166,7 +166,7 @@ public:
         FtpInstallProcedure procedure({dialogs, view, messages,
                                        [&network] { return CheckNetworkLink(network); }, telnet,
                                        http, ticker, log, download, 0});
-        procedure.FTPServerinstallieren1Click();
+        procedure.installFtpServer();
     }
 
     QByteArray fetched() const {

@@ -117,7 +117,7 @@ public:
         // The download tool's last progress line reaches the view during the long wait.
         ticker.duringWait = [this](int ticks) {
             if (ticks == settleDelay + 150 && markerArrives)
-                Telnet1DataAvailable(view, *currentLog, download, kProgress);
+                ShowTelnetOutput(view, *currentLog, download, kProgress);
         };
         dialogs.setOnShow(
             [this](const FakeDialogs::Shown&) { logAtBox << currentLog->steps().size(); });
@@ -137,7 +137,7 @@ public:
         dialogs.answerConfirm(true);
         dialogs.answerOpenFiles({file});
     }
-    void run() { procedure().FTPServerinstallieren1Click(); }
+    void run() { procedure().installFtpServer(); }
 
     // The events of a run that reaches the telnet login, up to the connect.
     static QStringList upToConnect() {
