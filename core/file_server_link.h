@@ -1,6 +1,6 @@
 #pragma once
 // The HTTP file server as the installation job drives it; THTTPServer is the real one, tests
-// of the job plug in a fake.
+// of the job plug in their own.
 #include <QString>
 
 class FileServerLink {

@@ -1,6 +1,6 @@
 #pragma once
 // The part of the main window that procedures and checks read and write. TForm1 implements
-// it; tests use a plain fake.
+// it; tests use plain values.
 #include <QString>
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #pragma once
 // The telnet session as the network check and the installation procedure use it. TTelnetClient
-// is the real one; tests of those callers plug in a scripted fake.
+// is the real one; tests of those callers plug in a scripted one.
 #include <QString>
 
 class TelnetLink {

@@ -2,7 +2,7 @@
 // The blind dialogue with the receiver's console: send, wait a fixed number of 55 ms ticks
 // while the window keeps working, then look at what the response watcher noticed meanwhile.
 // These are the seams the receiver procedures are written against; the real port, the real
-// tick wait and the wait dialog plug in behind them, tests plug in fakes.
+// tick wait and the wait dialog plug in behind them, tests plug in stand-ins.
 #include "core/busy_indicator.h"
 #include "core/console_port.h"
 #include "core/ticker.h"
