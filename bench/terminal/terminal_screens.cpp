@@ -2,6 +2,7 @@
 // builds of the painting code can be compared pixel by pixel.
 //
 //   terminal_screens OUT_DIR STREAM...     (run on an X display, QT_QPA_PLATFORM=xcb)
+//   terminal_screens --compare A.png B.png  (prints how many pixels differ; exit 1 if any)
 //
 // Each stream goes in 997-byte slices with the event loop run between them, so the paced,
 // row-by-row repaints build the final screen, not one full repaint. Per stream: NAME.png (the
@@ -18,6 +19,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <string_view>
 
 namespace {
 
@@ -48,9 +50,30 @@ QImage grabSettled(TTerminal& terminal) {
     return {};
 }
 
+int compare(const QString& left, const QString& right) {
+    const QImage a = QImage(left).convertToFormat(QImage::Format_RGB32);
+    const QImage b = QImage(right).convertToFormat(QImage::Format_RGB32);
+    if (a.isNull() || b.isNull() || a.size() != b.size()) {
+        std::printf("%s: missing or of another size\n", qPrintable(right));
+        return 2;
+    }
+    long differing = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y))
+                ++differing;
+    std::printf("%ld of %d pixels differ: %s\n", differing, a.width() * a.height(),
+                qPrintable(right));
+    return differing == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::string_view(argv[1]) == "--compare") {
+        QGuiApplication app(argc, argv);
+        return compare(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    }
     QApplication app(argc, argv);
     if (argc < 3) {
         std::fprintf(stderr, "usage: terminal_screens OUT_DIR STREAM...\n");
