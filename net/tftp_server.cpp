@@ -81,7 +81,7 @@ struct Transfer {
     std::uint64_t lastReported = 0;
 };
 
-void sendTo(int fd, const sockaddr_in& peer, const tftp::Bytes& datagram) {
+void sendTo(int fd, const sockaddr_in& peer, tftp::ByteView datagram) {
     // A send that fails (buffer full, peer unreachable) counts as a lost packet: the
     // transfer's timer resends it.
     ::sendto(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL,
@@ -323,20 +323,19 @@ void TTftpServer::run() {
             Transfer& t = *it;
             // Transfers added by requests above have no poll entry yet.
             const bool readable = index < polls.size() && (polls[index].revents & POLLIN);
-            while (readable && t.machine->state() == tftp::TftpTransfer::State::Running) {
-                sockaddr_in from{};
-                socklen_t fromLength = sizeof from;
-                const ssize_t got = ::recvfrom(t.socket.get(), buffer.data(), buffer.size(), 0,
-                                               reinterpret_cast<sockaddr*>(&from), &fromLength);
-                if (got < 0)
-                    break;
-                if (!samePeer(from, t.peer)) {
-                    sendTo(t.socket.get(), from,
-                           tftp::MakeError(ErrorCode::UnknownTransferId, "Unknown transfer ID"));
-                    continue;
-                }
+            // One datagram per round: a client has one packet in flight, and draining the
+            // socket would mostly meet EAGAIN at the cost of a system call per block.
+            sockaddr_in from{};
+            socklen_t fromLength = sizeof from;
+            const ssize_t got = readable
+                                    ? ::recvfrom(t.socket.get(), buffer.data(), buffer.size(), 0,
+                                                 reinterpret_cast<sockaddr*>(&from), &fromLength)
+                                    : -1;
+            if (got >= 0 && !samePeer(from, t.peer))
+                sendTo(t.socket.get(), from,
+                       tftp::MakeError(ErrorCode::UnknownTransferId, "Unknown transfer ID"));
+            else if (got >= 0)
                 apply(t, t.machine->feed({buffer.data(), std::size_t(got)}, now));
-            }
             if (t.machine->state() == tftp::TftpTransfer::State::Running && t.deadline &&
                 *t.deadline <= now)
                 apply(t, t.machine->onTimeout(now));

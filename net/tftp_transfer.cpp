@@ -55,15 +55,17 @@ TftpTransfer::Step TftpTransfer::start(Clock::time_point now) {
 
 bool TftpTransfer::fillWindow() {
     while (m_window.size() < m_negotiated.windowSize && !m_sourceEnded) {
-        Bytes payload(m_negotiated.blockSize);
-        const std::int64_t got = m_source->read(payload.data(), payload.size());
+        const std::uint64_t number = m_nextNumber;
+        // Read straight into the packet: no copy per block.
+        Bytes datagram = MakeData(std::uint16_t(number & 0xffff), {});
+        datagram.resize(4 + m_negotiated.blockSize);
+        const std::int64_t got = m_source->read(datagram.data() + 4, m_negotiated.blockSize);
         if (got < 0)
             return false;
-        payload.resize(std::size_t(got));
-        m_sourceEnded = payload.size() < m_negotiated.blockSize;
-        const std::uint64_t number = m_nextNumber++;
-        m_window.push_back(
-            Block{number, MakeData(std::uint16_t(number & 0xffff), payload), payload.size()});
+        datagram.resize(4 + std::size_t(got));
+        m_sourceEnded = std::size_t(got) < m_negotiated.blockSize;
+        ++m_nextNumber;
+        m_window.push_back(Block{number, std::move(datagram)});
     }
     return true;
 }
@@ -84,8 +86,10 @@ TftpTransfer::Step TftpTransfer::fail(std::string reason, std::optional<Bytes> n
     m_state = State::Failed;
     m_failure = std::move(reason);
     Step step;
-    if (notice)
-        step.send.push_back(std::move(*notice));
+    if (notice) {
+        m_notice = std::move(*notice);
+        step.send.push_back(m_notice);
+    }
     return step;
 }
 
@@ -129,7 +133,7 @@ TftpTransfer::Step TftpTransfer::feed(ByteView datagram, Clock::time_point now) 
     if (acked < m_window.front().number)
         return unchanged; // seen before: resending now would double every later block
     while (!m_window.empty() && m_window.front().number <= acked) {
-        m_bytesAcked += m_window.front().payloadSize;
+        m_bytesAcked += m_window.front().datagram.size() - 4;
         m_window.pop_front();
     }
     m_retries = 0;

@@ -59,9 +59,10 @@ public:
         int maxRetries = 5;                                // retransmissions of one step
     };
 
-    // What to do after a step.
+    // What to do after a step. The views point into the transfer and stay valid until its
+    // next call.
     struct Step {
-        std::vector<Bytes> send;
+        std::vector<ByteView> send;
         std::optional<Clock::time_point> deadline; // call onTimeout() then; none once ended
     };
 
@@ -84,8 +85,7 @@ public:
 private:
     struct Block {
         std::uint64_t number;
-        Bytes datagram;
-        std::size_t payloadSize;
+        Bytes datagram; // the DATA packet, header included
     };
 
     Step sendWindow(Clock::time_point now);
@@ -101,6 +101,7 @@ private:
     std::string m_failure;
     bool m_awaitingOackAck = false;
     Bytes m_oack;
+    Bytes m_notice;                  // the ERROR sent when the transfer fails
     std::deque<Block> m_window;      // sent or about to be sent, not yet acknowledged
     std::uint64_t m_nextNumber = 1;  // number of the next block read from the source
     std::uint64_t m_sentThrough = 0; // highest block number sent so far

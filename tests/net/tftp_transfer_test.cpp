@@ -32,7 +32,7 @@ const Clock::time_point t0{};
 // Block numbers of the DATA packets in a step, in order.
 std::vector<int> blocks(const TftpTransfer::Step& step) {
     std::vector<int> out;
-    for (const Bytes& d : step.send) {
+    for (const ByteView d : step.send) {
         EXPECT_EQ(PeekOpcode(d), Opcode::Data);
         out.push_back((d[2] << 8) | d[3]);
     }
