@@ -6,8 +6,8 @@
 //
 // Commands it knows:
 //   set ipaddr A / set serverip B        recorded (setCommands()), nothing printed
-//   tftp a4000000 emergency.ub           a REAL TFTP read from serverip (busybox tftp, the
-//                                        client a boot loader's is closest to) into "memory";
+//   tftp a4000000 emergency.ub           a REAL TFTP read from serverip with busybox tftp
+//                                        into "memory" (Options::tftpPort);
 //                                        then "Bytes transferred = N (h hex)", or
 //                                        "bad checksum" when Options::badChecksum is set
 //   bootm a4000000                       recorded (bootCount()); the loader then boots and
