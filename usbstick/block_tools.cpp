@@ -69,7 +69,9 @@ bool readEveryBlock(int fd, int64_t size, int firstPercent, int lastPercent,
     std::unique_ptr<void, FreeDeleter> buffer(std::aligned_alloc(kAlignment, kChunkBytes));
     if (!buffer)
         return false;
-    int lastSent = -1;
+    int lastSent = firstPercent;
+    if (!reportPercent(report, firstPercent))
+        return false;
     for (int64_t offset = 0; offset < size;) {
         const int64_t want = std::min<int64_t>(kChunkBytes, size - offset);
         const ssize_t got = pread(fd, buffer.get(), size_t(want), offset);
