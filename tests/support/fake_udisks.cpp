@@ -87,8 +87,8 @@ bool FakeUdisks::handleMessage(const QDBusMessage& message, const QDBusConnectio
     };
     QMutexLocker lock(&m_mutex);
     if (member == QLatin1String("ResolveDevice")) {
-        const QVariantMap spec = qdbus_cast<QVariantMap>(args.value(0));
-        const QString path = spec.value(QStringLiteral("path")).toString();
+        const QVariantMap wanted = qdbus_cast<QVariantMap>(args.value(0));
+        const QString path = wanted.value(QStringLiteral("path")).toString();
         m_calls << QStringLiteral("ResolveDevice ") + path;
         QList<QDBusObjectPath> objects;
         if (path == m_device)
