@@ -1,0 +1,266 @@
+#include "tests/sim/boot_loader_simulator.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace stbsim {
+namespace {
+
+const QByteArray kPrompt = QByteArrayLiteral("STB7100-REF> ");
+
+QString findBusybox() {
+    for (const char* candidate : {"/bin/busybox", "/usr/bin/busybox"}) {
+        if (QFileInfo(QString::fromLatin1(candidate)).isExecutable())
+            return QString::fromLatin1(candidate);
+    }
+    return {};
+}
+
+} // namespace
+
+BootLoaderSimulator::~BootLoaderSimulator() {
+    stop();
+}
+
+bool BootLoaderSimulator::start(const Options& options, QString* error) {
+    if (findBusybox().isEmpty()) {
+        *error = QStringLiteral("busybox not found (Debian package busybox-static)");
+        return false;
+    }
+    char name[256] = {};
+    if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
+        *error = QStringLiteral("openpty failed: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    termios raw{};
+    ::tcgetattr(m_slave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(m_slave, TCSANOW, &raw);
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    m_portPath = QString::fromLocal8Bit(name);
+    QByteArray scratch = QDir::tempPath().toLocal8Bit() + "/stbmate-bootloader.XXXXXX";
+    if (!::mkdtemp(scratch.data())) {
+        *error = QStringLiteral("no scratch folder");
+        return false;
+    }
+    m_scratch = QString::fromLocal8Bit(scratch);
+    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    m_options = options;
+    m_thread = std::thread([this] { loop(); });
+    return true;
+}
+
+void BootLoaderSimulator::stop() {
+    if (m_thread.joinable()) {
+        m_stop = true;
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+        m_thread.join();
+    }
+    for (int* fd : {&m_master, &m_slave, &m_wakeFd}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+    if (!m_scratch.isEmpty())
+        QDir(m_scratch).removeRecursively();
+    m_scratch.clear();
+}
+
+void BootLoaderSimulator::loop() {
+    char buffer[512];
+    while (!m_stop) {
+        pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+            return;
+        if (m_stop)
+            return;
+        const ssize_t got = ::read(m_master, buffer, sizeof buffer);
+        for (ssize_t i = 0; i < got && !m_stop; ++i) {
+            const char c = buffer[i];
+            if (c != '\r') {
+                if (c != '\n')
+                    m_line.append(c);
+                continue;
+            }
+            const QString line = QString::fromLatin1(std::exchange(m_line, QByteArray()));
+            {
+                std::lock_guard lock(m_mutex);
+                m_lines << line;
+            }
+            if (++m_crCount < m_options.promptFromCr || m_booted)
+                continue;
+            // A loader echoes as it reads; the whole line at once is the same on the wire.
+            print(line.toLatin1() + "\r\n");
+            handleLine(line.trimmed());
+            if (!m_booted)
+                print(kPrompt);
+        }
+    }
+}
+
+void BootLoaderSimulator::handleLine(const QString& line) {
+    const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (words.isEmpty())
+        return;
+    if (words[0] == QLatin1String("set") && words.size() >= 3) {
+        if (words[1] == QLatin1String("serverip"))
+            m_serverIp = words[2];
+        std::lock_guard lock(m_mutex);
+        m_setCommands << words.mid(1).join(QLatin1Char(' '));
+    } else if (words[0] == QLatin1String("tftp") && words.size() == 3) {
+        fetch(words[2]);
+    } else if (words[0] == QLatin1String("bootm")) {
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_bootCount;
+        }
+        print("## Booting image at " + words.value(1).toLatin1() + " ...\r\n");
+        m_booted = true;
+    } else {
+        print("Unknown command '" + words[0].toLatin1() + "' - try 'help'\r\n");
+    }
+}
+
+void BootLoaderSimulator::fetch(const QString& fileName) {
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_tftpCount;
+        m_image.clear();
+    }
+    if (m_serverIp.isEmpty()) {
+        print("*** ERROR: `serverip' not set\r\n");
+        return;
+    }
+    print("TFTP from server " + m_serverIp.toLatin1() + "; our IP address is ...\r\n" +
+          "Filename '" + fileName.toLatin1() + "'.\r\nLoad address: 0xa4000000\r\nLoading: ");
+    const QByteArray local = QFile::encodeName(m_scratch + QStringLiteral("/image"));
+    QFile::remove(QString::fromLocal8Bit(local));
+    std::vector<QByteArray> args = {QFile::encodeName(findBusybox()),
+                                    "tftp",
+                                    "-g",
+                                    "-r",
+                                    fileName.toLocal8Bit(),
+                                    "-l",
+                                    local,
+                                    m_serverIp.toLatin1(),
+                                    QByteArray::number(m_options.tftpPort)};
+    std::vector<char*> argv;
+    for (QByteArray& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = -1;
+    const bool spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    int status = -1;
+    while (spawned) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            break;
+        if (m_stop) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (!spawned || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        print("\r\nTFTP error: transfer failed\r\n");
+        return;
+    }
+    QFile file(QString::fromLocal8Bit(local));
+    const QByteArray image = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    print("#################################################################\r\ndone\r\n");
+    if (m_options.badChecksum) {
+        print("bad checksum\r\n");
+        return;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_image = image;
+    }
+    print("Bytes transferred = " + QByteArray::number(image.size()) + " (" +
+          QByteArray::number(image.size(), 16) + " hex)\r\n");
+}
+
+void BootLoaderSimulator::print(const QByteArray& text) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_output += text;
+    }
+    qsizetype done = 0;
+    while (done < text.size() && !m_stop) {
+        const ssize_t n = ::write(m_master, text.constData() + done, size_t(text.size() - done));
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        pollfd p{m_master, POLLOUT, 0};
+        ::poll(&p, 1, 20);
+    }
+}
+
+QStringList BootLoaderSimulator::setCommands() const {
+    std::lock_guard lock(m_mutex);
+    return m_setCommands;
+}
+
+int BootLoaderSimulator::bootCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_bootCount;
+}
+
+int BootLoaderSimulator::tftpCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_tftpCount;
+}
+
+QByteArray BootLoaderSimulator::loadedImage() const {
+    std::lock_guard lock(m_mutex);
+    return m_image;
+}
+
+QStringList BootLoaderSimulator::linesReceived() const {
+    std::lock_guard lock(m_mutex);
+    return m_lines;
+}
+
+QByteArray BootLoaderSimulator::sentToProgram() const {
+    std::lock_guard lock(m_mutex);
+    return m_output;
+}
+
+bool BootLoaderSimulator::waitForOutput(const QByteArray& text, int timeoutMs,
+                                        qsizetype from) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (sentToProgram().indexOf(text, from) >= 0)
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+} // namespace stbsim

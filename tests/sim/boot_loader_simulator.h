@@ -1,0 +1,96 @@
+#pragma once
+// A stand-in for the receiver's boot loader on the serial console: a pseudo-terminal in raw
+// mode that the program opens like a serial device. From the N-th carriage return on it echoes
+// what it is sent and answers every line with its prompt "STB7100-REF> "; before that it stays
+// silent, as a receiver does that has not reached its boot loader yet.
+//
+// Commands it knows:
+//   set ipaddr A / set serverip B        recorded (setCommands()), nothing printed
+//   tftp a4000000 emergency.ub           a REAL TFTP read from serverip with busybox tftp
+//                                        into "memory" (Options::tftpPort);
+//                                        then "Bytes transferred = N (h hex)", or
+//                                        "bad checksum" when Options::badChecksum is set
+//   bootm a4000000                       recorded (bootCount()); the loader then boots and
+//                                        falls silent
+// Anything else: "Unknown command '...' - try 'help'".
+//
+// Shutdown order (stop(), also run by the destructor): stop flag → wake the loader thread →
+// join it (a running TFTP client is killed first) → close both ends of the pty.
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include <sys/types.h>
+
+namespace stbsim {
+
+class BootLoaderSimulator {
+public:
+    struct Options {
+        int promptFromCr = 1;     // the first carriage return that gets an answer
+        bool badChecksum = false; // report "bad checksum" after the transfer
+        std::uint16_t tftpPort = 69;
+    };
+
+    BootLoaderSimulator() = default;
+    ~BootLoaderSimulator();
+    BootLoaderSimulator(const BootLoaderSimulator&) = delete;
+    BootLoaderSimulator& operator=(const BootLoaderSimulator&) = delete;
+
+    // Opens the pty and starts the loader; false with *error set when that fails or busybox
+    // (Debian busybox-static) is missing. Call once per object.
+    bool start(const Options& options, QString* error);
+    void stop();
+
+    // Device path the program opens as its serial port.
+    QString portPath() const { return m_portPath; }
+
+    // "ipaddr 192.168.1.20", "serverip 192.168.1.2", in the order received.
+    QStringList setCommands() const;
+    int bootCount() const;
+    int tftpCount() const;
+    // What the last tftp command loaded; empty when it failed or none ran.
+    QByteArray loadedImage() const;
+    // Every line the program sent (without its carriage return), answered or not.
+    QStringList linesReceived() const;
+    // Everything the loader printed.
+    QByteArray sentToProgram() const;
+    bool waitForOutput(const QByteArray& text, int timeoutMs, qsizetype from = 0) const;
+
+private:
+    void loop();
+    void handleLine(const QString& line);
+    void print(const QByteArray& text);
+    void fetch(const QString& fileName);
+
+    Options m_options;
+    QString m_portPath;
+    QString m_scratch;
+    int m_master = -1;
+    int m_slave = -1; // held open so the line never hangs up between program opens
+    int m_wakeFd = -1;
+    std::atomic<bool> m_stop{false};
+    std::atomic<pid_t> m_clientPid{-1};
+    std::thread m_thread;
+
+    // Loader thread only.
+    int m_crCount = 0;
+    bool m_booted = false;
+    QByteArray m_line;
+    QString m_serverIp;
+
+    mutable std::mutex m_mutex; // guards everything below
+    QStringList m_setCommands;
+    QStringList m_lines;
+    QByteArray m_image;
+    QByteArray m_output;
+    int m_bootCount = 0;
+    int m_tftpCount = 0;
+};
+
+} // namespace stbsim
