@@ -1,0 +1,215 @@
+#include "usbstick/mkfs_format_library.h"
+
+#include "usbstick/block_tools.h"
+#include "usbstick/volume_probe.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace usbstick {
+
+namespace {
+
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+int openPath(const QString& path, int flags) {
+    return ::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC);
+}
+
+bool isBlockDevice(const QString& path) {
+    struct stat st {};
+    return stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+QString errorText(int error) {
+    return QString::fromLocal8Bit(strerror(error));
+}
+
+QProcessEnvironment mtoolsEnvironment() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // A stick formatted without a partition table has no geometry mtools would accept.
+    env.insert(QStringLiteral("MTOOLS_SKIP_CHECK"), QStringLiteral("1"));
+    return env;
+}
+
+bool runQuiet(const QString& program, const QStringList& args) {
+    QProcess process;
+    process.setProcessEnvironment(mtoolsEnvironment());
+    process.start(program, args);
+    return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+} // namespace
+
+MkfsFormatLibrary::MkfsFormatLibrary(QString mountInfoPath)
+    : m_mountInfoPath(std::move(mountInfoPath)) {}
+
+bool MkfsFormatLibrary::usable() {
+    return !findTool(QStringLiteral("mkfs.fat")).isEmpty();
+}
+
+QStringList MkfsFormatLibrary::mountPointsOf(const QString& drive) const {
+    struct stat st {};
+    if (stat(QFile::encodeName(drive).constData(), &st) != 0 || !S_ISBLK(st.st_mode))
+        return {};
+    QFile file(m_mountInfoPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList points;
+    for (const MountEntry& e : parseMountInfo(file.readAll()))
+        if (e.major == major(st.st_rdev) && e.minor == minor(st.st_rdev))
+            points << e.mountPoint;
+    return points;
+}
+
+VolumeInfo MkfsFormatLibrary::queryVolume(const QString& drive) {
+    VolumeInfo info;
+    const Fd fd(openPath(drive, O_RDONLY));
+    if (fd.get() < 0)
+        return info;
+    info.found = true;
+    info.mountPoint = mountPointsOf(drive).value(0);
+    if (const auto fat = readFatVolume(fd.get())) {
+        info.fileSystem = fat->fileSystem;
+        info.label = fat->label;
+        info.totalBytes = sizeOfOpenVolume(fd.get());
+        info.freeBytes = fat->freeBytes;
+        return info;
+    }
+    // Other file systems only need a name, so a quick format is not asked for on them.
+    const QString blkid = findTool(QStringLiteral("blkid"));
+    if (blkid.isEmpty())
+        return info;
+    QProcess process;
+    process.start(blkid,
+                  {QStringLiteral("-p"), QStringLiteral("-o"), QStringLiteral("export"), drive});
+    process.waitForFinished(-1);
+    for (const QByteArray& line : process.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("TYPE="))
+            info.fileSystem = QString::fromUtf8(line.mid(5)).toUpper();
+        else if (line.startsWith("LABEL="))
+            info.label = QString::fromUtf8(line.mid(6));
+    }
+    if (!info.fileSystem.isEmpty())
+        info.totalBytes = sizeOfOpenVolume(fd.get());
+    return info;
+}
+
+std::optional<QString> MkfsFormatLibrary::claimVolume(const QString& drive) {
+    if (!isBlockDevice(drive))
+        return std::nullopt;
+    for (const QString& point : mountPointsOf(drive)) {
+        if (umount2(QFile::encodeName(point).constData(), 0) != 0)
+            return QStringLiteral("mounted at %1 (%2)").arg(point, errorText(errno));
+    }
+    const int fd = openPath(drive, O_WRONLY | O_EXCL);
+    if (fd >= 0) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    if (errno != EBUSY)
+        return std::nullopt; // not a holder: the format reports the real reason
+    const QString holders = describeHolders(drive);
+    return holders.isEmpty() ? QStringLiteral("busy") : QStringLiteral("held by ") + holders;
+}
+
+void MkfsFormatLibrary::formatVolume(const FormatRequest& request, const FormatReportFn& report) {
+    if (!request.quick) {
+        int fd = openPath(request.drive, O_RDONLY | O_EXCL | O_DIRECT);
+        if (fd < 0 && errno == EINVAL) // file systems without direct I/O (tmpfs)
+            fd = openPath(request.drive, O_RDONLY | O_EXCL);
+        const Fd volume(fd);
+        if (volume.get() < 0) {
+            const int error = errno;
+            if (error == EACCES || error == EPERM)
+                report(kInsufficientRights, nullptr);
+            else
+                reportText(report, request.drive + QStringLiteral(": ") + errorText(error));
+            reportDone(report, false);
+            return;
+        }
+        const int64_t size = sizeOfOpenVolume(volume.get());
+        if (size <= 0 || !readEveryBlock(volume.get(), size, 0, 99, report)) {
+            reportDone(report, false);
+            return;
+        }
+    } else if (!reportPercent(report, 0)) {
+        reportDone(report, false);
+        return;
+    }
+    const bool made = makeFileSystem(request, report);
+    if (made) {
+        report(kStructureCreated, nullptr);
+        reportPercent(report, 100);
+    }
+    reportDone(report, made);
+}
+
+bool MkfsFormatLibrary::makeFileSystem(const FormatRequest& request, const FormatReportFn& report) {
+    if (request.fileSystem == QLatin1String("NTFS")) {
+        const QString mkntfs = findTool(QStringLiteral("mkfs.ntfs"));
+        if (mkntfs.isEmpty()) {
+            reportText(report, QStringLiteral("mkfs.ntfs is not installed"));
+            return false;
+        }
+        return runTool(mkntfs,
+                       {QStringLiteral("-F"), QStringLiteral("-Q"), QStringLiteral("-L"),
+                        request.label, request.drive},
+                       report);
+    }
+    uint32_t sectorBytes = 512;
+    QStringList args;
+    if (isBlockDevice(request.drive)) {
+        const Fd fd(openPath(request.drive, O_RDONLY));
+        int logical = 0;
+        if (fd.get() >= 0 && ioctl(fd.get(), BLKSSZGET, &logical) == 0 && logical > 0)
+            sectorBytes = uint32_t(logical);
+        args << QStringLiteral("-I"); // a stick without a partition table is a whole disk
+    }
+    args << mkfsFatArguments(request, sectorBytes) << request.drive;
+    return runTool(findTool(QStringLiteral("mkfs.fat")), args, report);
+}
+
+bool MkfsFormatLibrary::createFolder(const QString& drive, const QString& relativePath) {
+    const QString mounted = mountPointsOf(drive).value(0);
+    if (!mounted.isEmpty())
+        return QDir(mounted).mkpath(relativePath);
+    const QString mmd = findTool(QStringLiteral("mmd"));
+    const QString mdir = findTool(QStringLiteral("mdir"));
+    if (mmd.isEmpty() || mdir.isEmpty())
+        return false;
+    QString level = QStringLiteral("::");
+    for (const QString& part : relativePath.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        level += (level.size() > 2 ? QStringLiteral("/") : QString()) + part;
+        // An existing level makes mmd fail; whether the whole path is there is asked below.
+        runQuiet(mmd, {QStringLiteral("-i"), drive, level});
+    }
+    return runQuiet(mdir, {QStringLiteral("-i"), drive, level});
+}
+
+} // namespace usbstick

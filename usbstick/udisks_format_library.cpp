@@ -1,0 +1,256 @@
+#include "usbstick/udisks_format_library.h"
+
+#include "usbstick/block_tools.h"
+
+#include <QDBusArgument>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusReply>
+#include <QDBusUnixFileDescriptor>
+#include <QDBusVariant>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace usbstick {
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.UDisks2");
+const QString kManager = QStringLiteral("/org/freedesktop/UDisks2/Manager");
+const QString kBlock = QStringLiteral("org.freedesktop.UDisks2.Block");
+const QString kFilesystem = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
+const QString kPartition = QStringLiteral("org.freedesktop.UDisks2.Partition");
+constexpr int kTimeoutMs = 120000; // a password prompt may stand in between
+
+QString fromBytes(QByteArray bytes) {
+    while (bytes.endsWith('\0'))
+        bytes.chop(1);
+    return QString::fromLocal8Bit(bytes);
+}
+
+} // namespace
+
+UdisksFormatLibrary::UdisksFormatLibrary(QDBusConnection bus) : m_bus(std::move(bus)) {}
+
+bool UdisksFormatLibrary::usable() {
+    return m_bus.isConnected() && m_bus.interface() &&
+           m_bus.interface()->isServiceRegistered(kService).value() &&
+           !findTool(QStringLiteral("mkfs.fat")).isEmpty();
+}
+
+QString UdisksFormatLibrary::objectOf(const QString& drive) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        kService, kManager, QStringLiteral("org.freedesktop.UDisks2.Manager"),
+        QStringLiteral("ResolveDevice"));
+    call << QVariantMap{{QStringLiteral("path"), drive}} << QVariantMap{};
+    const QDBusReply<QList<QDBusObjectPath>> reply = m_bus.call(call, QDBus::Block, kTimeoutMs);
+    return reply.isValid() && !reply.value().isEmpty() ? reply.value().first().path() : QString();
+}
+
+QVariant UdisksFormatLibrary::property(const QString& object, const QString& interface,
+                                       const QString& name) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        kService, object, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    call << interface << name;
+    const QDBusReply<QDBusVariant> reply = m_bus.call(call, QDBus::Block, kTimeoutMs);
+    return reply.isValid() ? reply.value().variant() : QVariant();
+}
+
+QStringList UdisksFormatLibrary::mountPoints(const QString& object) {
+    QStringList points;
+    const QVariant value = property(object, kFilesystem, QStringLiteral("MountPoints"));
+    if (!value.canConvert<QDBusArgument>())
+        return points;
+    const QDBusArgument arg = value.value<QDBusArgument>();
+    arg.beginArray();
+    while (!arg.atEnd()) {
+        QByteArray point;
+        arg >> point;
+        points << fromBytes(point);
+    }
+    arg.endArray();
+    return points;
+}
+
+VolumeInfo UdisksFormatLibrary::queryVolume(const QString& drive) {
+    VolumeInfo info;
+    const QString object = objectOf(drive);
+    if (object.isEmpty())
+        return info;
+    info.found = true;
+    const QString type = property(object, kBlock, QStringLiteral("IdType")).toString();
+    const QString version = property(object, kBlock, QStringLiteral("IdVersion")).toString();
+    info.label = property(object, kBlock, QStringLiteral("IdLabel")).toString();
+    if (type == QLatin1String("vfat"))
+        info.fileSystem =
+            version == QLatin1String("FAT32") ? QStringLiteral("FAT32") : QStringLiteral("FAT");
+    else
+        info.fileSystem = type.toUpper();
+    if (!type.isEmpty())
+        info.totalBytes = property(object, kBlock, QStringLiteral("Size")).toLongLong();
+    info.mountPoint = mountPoints(object).value(0);
+    struct statvfs fs {};
+    if (!info.mountPoint.isEmpty() &&
+        statvfs(QFile::encodeName(info.mountPoint).constData(), &fs) == 0)
+        info.freeBytes = int64_t(fs.f_bavail) * int64_t(fs.f_frsize);
+    return info;
+}
+
+int UdisksFormatLibrary::openDevice(const QString& drive, const QString& mode, int flags,
+                                    QString* errorText) {
+    const QString object = objectOf(drive);
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kService, object, kBlock, QStringLiteral("OpenDevice"));
+    call << mode << QVariantMap{{QStringLiteral("flags"), flags}};
+    const QDBusReply<QDBusUnixFileDescriptor> reply =
+        object.isEmpty() ? QDBusReply<QDBusUnixFileDescriptor>()
+                         : m_bus.call(call, QDBus::Block, kTimeoutMs);
+    if (!reply.isValid()) {
+        if (errorText)
+            *errorText =
+                object.isEmpty() ? QStringLiteral("no such device") : reply.error().message();
+        return -1;
+    }
+    return ::dup(reply.value().fileDescriptor()); // the reply's copy closes with it
+}
+
+std::optional<QString> UdisksFormatLibrary::claimVolume(const QString& drive) {
+    const QString object = objectOf(drive);
+    if (object.isEmpty())
+        return std::nullopt;
+    for (const QString& point : mountPoints(object)) {
+        QDBusMessage call = QDBusMessage::createMethodCall(kService, object, kFilesystem,
+                                                           QStringLiteral("Unmount"));
+        call << QVariantMap{};
+        const QDBusMessage reply = m_bus.call(call, QDBus::Block, kTimeoutMs);
+        if (reply.type() == QDBusMessage::ErrorMessage)
+            return QStringLiteral("mounted at %1 (%2)").arg(point, reply.errorMessage());
+    }
+    QString error;
+    const int fd = openDevice(drive, QStringLiteral("r"), O_EXCL, &error);
+    if (fd >= 0) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    if (error.contains(QLatin1String("busy"), Qt::CaseInsensitive))
+        return QStringLiteral("busy (%1)").arg(error);
+    return std::nullopt; // refused for another reason: the format reports it
+}
+
+void UdisksFormatLibrary::formatVolume(const FormatRequest& request, const FormatReportFn& report) {
+    QString error;
+    if (!request.quick) {
+        const int readFd =
+            openDevice(request.drive, QStringLiteral("r"), O_EXCL | O_DIRECT, &error);
+        if (readFd < 0) {
+            reportText(report, request.drive + QStringLiteral(": ") + error);
+            reportDone(report, false);
+            return;
+        }
+        const bool read = readEveryBlock(readFd, sizeOfOpenVolume(readFd), 0, 99, report);
+        ::close(readFd);
+        if (!read) {
+            reportDone(report, false);
+            return;
+        }
+    } else if (!reportPercent(report, 0)) {
+        reportDone(report, false);
+        return;
+    }
+    const int fd = openDevice(request.drive, QStringLiteral("rw"), O_EXCL, &error);
+    if (fd < 0) {
+        if (error.contains(QLatin1String("Not authorized"), Qt::CaseInsensitive))
+            report(kInsufficientRights, nullptr);
+        else
+            reportText(report, request.drive + QStringLiteral(": ") + error);
+        reportDone(report, false);
+        return;
+    }
+    const bool made = writeFileSystem(fd, objectOf(request.drive), request, report);
+    ::close(fd);
+    if (made) {
+        report(kStructureCreated, nullptr);
+        reportPercent(report, 100);
+    }
+    reportDone(report, made);
+}
+
+// mkfs.fat cannot be run on the descriptor udisks hands out (reopening it through /proc
+// would check the device node's permissions again), so it formats a sparse scratch image of
+// the same size and geometry, and the part it wrote - boot sectors, FATs and the root
+// directory's cluster - is copied onto the device.
+bool UdisksFormatLibrary::writeFileSystem(int fd, const QString& object,
+                                          const FormatRequest& request,
+                                          const FormatReportFn& report) {
+    const int64_t size = sizeOfOpenVolume(fd);
+    int sectorBytes = 512;
+    if (ioctl(fd, BLKSSZGET, &sectorBytes) != 0 || sectorBytes <= 0)
+        sectorBytes = 512;
+    QTemporaryDir scratch;
+    QFile image(scratch.filePath(QStringLiteral("volume.img")));
+    if (size <= 0 || !scratch.isValid() || !image.open(QIODevice::WriteOnly) ||
+        !image.resize(size)) {
+        reportText(report, QStringLiteral("cannot make a scratch image of %1 bytes").arg(size));
+        return false;
+    }
+    image.close();
+    QStringList args = mkfsFatArguments(request, uint32_t(sectorBytes));
+    args << QStringLiteral("-S") << QString::number(sectorBytes);
+    const qlonglong offset = property(object, kPartition, QStringLiteral("Offset")).toLongLong();
+    if (offset > 0) // the boot sector records where the partition starts
+        args << QStringLiteral("-h") << QString::number(offset / sectorBytes);
+    args << image.fileName();
+    if (!runTool(findTool(QStringLiteral("mkfs.fat")), args, report))
+        return false;
+    if (!image.open(QIODevice::ReadOnly))
+        return false;
+    const int imageFd = image.handle();
+    const auto fat = readFatVolume(imageFd);
+    if (!fat)
+        return false;
+    const int64_t systemBytes = fat->dataStartBytes + fat->clusterBytes;
+    QByteArray chunk;
+    for (int64_t at = 0; at < systemBytes; at += chunk.size()) {
+        chunk.resize(int(std::min<int64_t>(4 << 20, systemBytes - at)));
+        if (pread(imageFd, chunk.data(), size_t(chunk.size()), at) != chunk.size() ||
+            pwrite(fd, chunk.constData(), size_t(chunk.size()), at) != chunk.size()) {
+            reportText(report, QStringLiteral("write failed at byte %1").arg(at));
+            return false;
+        }
+    }
+    return fsync(fd) == 0;
+}
+
+bool UdisksFormatLibrary::createFolder(const QString& drive, const QString& relativePath) {
+    const QString object = objectOf(drive);
+    if (object.isEmpty())
+        return false;
+    // udisks sees the new file system only after it has probed the device again.
+    QDeadlineTimer deadline(10000);
+    while (property(object, kBlock, QStringLiteral("IdType")).toString() != QLatin1String("vfat") &&
+           !deadline.hasExpired())
+        QThread::msleep(100);
+    QString mounted = mountPoints(object).value(0);
+    if (mounted.isEmpty()) {
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(kService, object, kFilesystem, QStringLiteral("Mount"));
+        call << QVariantMap{};
+        const QDBusReply<QString> reply = m_bus.call(call, QDBus::Block, kTimeoutMs);
+        if (!reply.isValid())
+            return false;
+        mounted = reply.value();
+    }
+    return QDir(mounted).mkpath(relativePath);
+}
+
+} // namespace usbstick

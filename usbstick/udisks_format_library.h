@@ -1,0 +1,38 @@
+#pragma once
+// The format service for a desktop user without root: udisks2 over the system bus. It
+// unmounts the stick's file systems, opens the device through udisks (one password prompt
+// where the desktop asks for one) and writes a FAT32 file system made by mkfs.fat into a
+// scratch image of the same size: Debian 12's udisks2 (2.9) formats vfat with mkfs.vfat's own
+// FAT size choice and takes no mkfs options, so a stick under 512 MiB would get FAT16. Once
+// formatted, udisks mounts it again for the image folder.
+#include "usbstick/format_library.h"
+
+#include <QDBusConnection>
+#include <QString>
+
+namespace usbstick {
+
+class UdisksFormatLibrary : public FormatLibrary {
+public:
+    explicit UdisksFormatLibrary(QDBusConnection bus = QDBusConnection::systemBus());
+
+    bool usable() override;
+    VolumeInfo queryVolume(const QString& drive) override;
+    std::optional<QString> claimVolume(const QString& drive) override;
+    void formatVolume(const FormatRequest& request, const FormatReportFn& report) override;
+    bool createFolder(const QString& drive, const QString& relativePath) override;
+
+    // Opens the device through udisks; -1 and errorText set on failure. The caller closes.
+    int openDevice(const QString& drive, const QString& mode, int flags, QString* errorText);
+
+private:
+    QString objectOf(const QString& drive);
+    QVariant property(const QString& object, const QString& interface, const QString& name);
+    QStringList mountPoints(const QString& object);
+    bool writeFileSystem(int fd, const QString& object, const FormatRequest& request,
+                         const FormatReportFn& report);
+
+    QDBusConnection m_bus;
+};
+
+} // namespace usbstick
