@@ -1,6 +1,7 @@
 // TForm1's controls: their arrangement, captions, fonts and accessible names, and the menu.
 #include "app/main_window.h"
 
+#include "app/emergency_wiring.h"
 #include "app/small_dialogs.h"
 #include "app/status_light.h"
 
@@ -53,6 +54,7 @@ TForm1::TForm1(Dialogs& dialogs, ProcessStarter& starter, const QString& program
     createTerminal1();
     createTelnet1();
     createHTTPServer1();
+    createEmergencyImage();
     FormCreate();
 }
 

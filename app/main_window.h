@@ -43,6 +43,11 @@ class QVBoxLayout;
 
 class BusyIndicator;
 class CopyProgress;
+class EmergencyImageWiring;
+namespace usbstick {
+class FormatLibrary;
+class TForm3;
+} // namespace usbstick
 class ProcessStarter;
 class TStatusLight;
 
@@ -80,6 +85,15 @@ public:
     BusyIndicator& busy() { return m_busy ? *m_busy : m_noBusy; }
     void setCopyProgress(CopyProgress* progress) { m_copyProgress = progress; }
     CopyProgress* copyProgress() const { return m_copyProgress; }
+    // The USB stick format dialog and its format service, created by the program entry.
+    void setFormatDialog(usbstick::TForm3* dialog, usbstick::FormatLibrary* library) {
+        m_formatDialog = dialog;
+        m_formatLibrary = library;
+    }
+    usbstick::TForm3* formatDialog() const { return m_formatDialog; }
+    usbstick::FormatLibrary* formatLibrary() const { return m_formatLibrary; }
+    // Msg17, Msg18 and key L9 of the active language into the format dialog, shown modally.
+    void ShowUsbFormatDialog();
     // Puts widget on page "Seriell" in place of the placeholder (the terminal view).
     void setSerialPageWidget(QWidget* widget);
     // The serial port (created before FormCreate, opened on the first pass of the message
@@ -221,6 +235,13 @@ private:
     // ticker, so it must go first.
     std::unique_ptr<TTelnetClient> Telnet1;
     std::unique_ptr<THTTPServer> HTTPServer1;
+
+    // Emergency image job and its TFTP server (emergency_wiring.cpp); goes first, while the
+    // console watcher it hooks into still exists.
+    void createEmergencyImage();
+    usbstick::TForm3* m_formatDialog = nullptr;
+    usbstick::FormatLibrary* m_formatLibrary = nullptr;
+    std::unique_ptr<EmergencyImageWiring> m_emergency;
 };
 
 // Status bar clock text: "dd.MM.yyyy hh:mm".
