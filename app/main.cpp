@@ -4,6 +4,8 @@
 #include "app/process_starter.h"
 #include "app/qt_dialogs.h"
 #include "app/small_dialogs.h"
+#include "usbstick/format_dialog.h"
+#include "usbstick/format_services.h"
 
 int main(int argc, char** argv) {
     TApplication app(argc, argv);
@@ -22,8 +24,13 @@ int main(int argc, char** argv) {
 
     TForm2 form2;
     form1.setBusyIndicator(&form2);
-    // The USB stick format dialog TForm3 is created here, between the wait and the copy
-    // progress dialogs.
+    const std::unique_ptr<usbstick::FormatLibrary> formatLibrary = usbstick::chooseFormatLibrary();
+    usbstick::SysfsDriveLister driveLister;
+    usbstick::TForm3 form3(*formatLibrary, driveLister,
+                           {[&dialogs](const QString& text) { dialogs.showMessage(text); },
+                            [&dialogs](const QString& text) { return dialogs.confirm(text); },
+                            [&form1](int n) { return form1.messages().text(MessageId(n)); }});
+    form1.setFormatDialog(&form3, formatLibrary.get());
     TForm4 form4;
     form1.setCopyProgress(&form4);
 
@@ -33,5 +40,6 @@ int main(int argc, char** argv) {
     // The small dialogs go before the main window: it must not reach for them meanwhile.
     form1.setBusyIndicator(nullptr);
     form1.setCopyProgress(nullptr);
+    form1.setFormatDialog(nullptr, nullptr);
     return exitCode;
 }

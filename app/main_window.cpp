@@ -1,6 +1,7 @@
 // TForm1's controls: their arrangement, captions, fonts and accessible names, and the menu.
 #include "app/main_window.h"
 
+#include "app/emergency_wiring.h"
 #include "app/small_dialogs.h"
 #include "app/status_light.h"
 
@@ -54,6 +55,7 @@ TForm1::TForm1(Dialogs& dialogs, ProcessStarter& starter, SessionLog& log,
     createTerminal1();
     createTelnet1();
     createHTTPServer1();
+    createEmergencyImage();
     FormCreate();
 }
 

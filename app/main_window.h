@@ -44,6 +44,11 @@ class QVBoxLayout;
 
 class BusyIndicator;
 class CopyProgress;
+class EmergencyImageWiring;
+namespace usbstick {
+class FormatLibrary;
+class TForm3;
+} // namespace usbstick
 class ProcessStarter;
 class TStatusLight;
 
@@ -66,6 +71,7 @@ public:
     IniFile& settings() { return *m_settings; }
     const MessageCatalogue& messages() const { return m_language.messages; }
     Dialogs& dialogs() { return m_dialogs; }
+    SessionLog& sessionLog() { return m_log; }
     int settleDelay() const { return m_settleDelay; }
     const QString& currentLanguage() const { return m_currentLanguage; }
     // Port number 1..4 from the port box ("COM1".."COM4" by entry position + 1), 0 when the
@@ -81,6 +87,15 @@ public:
     BusyIndicator& busy() { return m_busy ? *m_busy : m_noBusy; }
     void setCopyProgress(CopyProgress* progress) { m_copyProgress = progress; }
     CopyProgress* copyProgress() const { return m_copyProgress; }
+    // The USB stick format dialog and its format service, created by the program entry.
+    void setFormatDialog(usbstick::TForm3* dialog, usbstick::FormatLibrary* library) {
+        m_formatDialog = dialog;
+        m_formatLibrary = library;
+    }
+    usbstick::TForm3* formatDialog() const { return m_formatDialog; }
+    usbstick::FormatLibrary* formatLibrary() const { return m_formatLibrary; }
+    // Msg17, Msg18 and key L9 of the active language into the format dialog, shown modally.
+    void ShowUsbFormatDialog();
     // The serial port (created before FormCreate, opened on the first pass of the message
     // loop) and the console dialogue the receiver jobs talk through (its watcher holds RxLine
     // and the Seen flags). Both live as long as this window.
@@ -221,6 +236,13 @@ private:
     // ticker, so it must go first.
     std::unique_ptr<TTelnetClient> Telnet1;
     std::unique_ptr<THTTPServer> HTTPServer1;
+
+    // Emergency image job and its TFTP server (emergency_wiring.cpp); goes first, while the
+    // console watcher it hooks into still exists.
+    void createEmergencyImage();
+    usbstick::TForm3* m_formatDialog = nullptr;
+    usbstick::FormatLibrary* m_formatLibrary = nullptr;
+    std::unique_ptr<EmergencyImageWiring> m_emergency;
 };
 
 // Status bar clock text: "dd.MM.yyyy hh:mm".

@@ -1,5 +1,5 @@
-// The receiver jobs' place in the main window: the three menu commands and the port
-// label's context click.
+// The receiver jobs' place in the main window: two of the menu commands and the port label's
+// context click (the emergency image lives in emergency_wiring.cpp).
 #include "app/main_window.h"
 
 #include "net/network_check.h"
@@ -33,8 +33,6 @@ void TForm1::FTPServerinstallieren1Click() {
         m_dialogs.showError(QString::fromUtf8(e.what()));
     }
 }
-
-void TForm1::NotfallImageaufspielen1Click() {}
 
 void TForm1::Label3ContextPopup(const QPoint& pos) {
     Q_UNUSED(pos);

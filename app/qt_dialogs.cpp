@@ -63,6 +63,13 @@ std::optional<QString> QtDialogs::inputBox(const QString& caption, const QString
     return text;
 }
 
+std::optional<QString> QtDialogs::chooseFolder(const QString& caption, const QString& startFolder) {
+    const QString folder = QFileDialog::getExistingDirectory(m_parent, caption, startFolder);
+    if (folder.isEmpty())
+        return std::nullopt;
+    return folder;
+}
+
 bool InstallGermanQtTranslations() {
     auto* translator = new QTranslator(QCoreApplication::instance());
     if (!translator->load(QStringLiteral("qt_de"),

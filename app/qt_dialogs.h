@@ -18,6 +18,8 @@ public:
     QStringList openFiles(const QString& filter, bool several) override;
     std::optional<QString> inputBox(const QString& caption, const QString& prompt,
                                     const QString& initial) override;
+    std::optional<QString> chooseFolder(const QString& caption,
+                                        const QString& startFolder) override;
 
 private:
     QPointer<QWidget> m_parent;

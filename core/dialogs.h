@@ -21,4 +21,7 @@ public:
     // std::nullopt = cancelled.
     virtual std::optional<QString> inputBox(const QString& caption, const QString& prompt,
                                             const QString& initial) = 0;
+    // A folder picked in a dialog titled caption that opens at startFolder; nullopt = cancelled.
+    virtual std::optional<QString> chooseFolder(const QString& caption,
+                                                const QString& startFolder) = 0;
 };

@@ -11,7 +11,18 @@ template <typename... Args> void call(const std::function<void(Args...)>& hook, 
     }
 }
 
+const QLatin1String kBytesTransferred("Bytes transferred = ");
+const QLatin1String kBadChecksum("bad checksum");
+
+bool isDigit(unsigned char ch) {
+    return ch >= '0' && ch <= '9';
+}
+
 } // namespace
+
+bool ResponseWatcher::endsWithImageSize(const QString& text) const {
+    return !ImageSizeText.isEmpty() && text.endsWith(kBytesTransferred + ImageSizeText);
+}
 
 void ResponseWatcher::feed(char byte) {
     const auto ch = static_cast<unsigned char>(byte);
@@ -19,12 +30,16 @@ void ResponseWatcher::feed(char byte) {
         const QString line = RxLine;
         RxLine.clear();
         call<const QString&>(m_hooks.lineCompleted, line);
+        // The line's end closes a byte count as well as any non-digit does.
+        if (endsWithImageSize(line))
+            call(m_hooks.finishImageTransfer);
         return;
     }
     if (ch < 0x20 || ch > 0x7E)
         return;
 
-    if (RxLine.size() < kMaxLine)
+    const bool appended = RxLine.size() < kMaxLine;
+    if (appended)
         RxLine.append(QLatin1Char(static_cast<char>(ch)));
 
     if (RxLine.contains(QLatin1String("start.sh")))
@@ -35,8 +50,13 @@ void ResponseWatcher::feed(char byte) {
         SeenConfigPrompt = true;
     if (RxLine.contains(QLatin1String("hello")))
         SeenHello = true;
-    if (RxLine.contains(QLatin1String("Bytes transferred = ") + ImageSizeText))
+    if (!appended)
+        return;
+    // A count is only known once the character after its last digit arrives: a size of 123
+    // must not match a report of 1234.
+    if (!isDigit(ch) && endsWithImageSize(RxLine.chopped(1)))
         call(m_hooks.finishImageTransfer);
-    if (RxLine.contains(QLatin1String("bad checksum")))
+    // Reported when the text is completed, so the rest of its line cannot report it again.
+    if (RxLine.endsWith(kBadChecksum))
         call(m_hooks.abortImageTransfer);
 }

@@ -11,8 +11,10 @@ class ResponseWatcher {
 public:
     struct Hooks {
         std::function<void(const QString& line)> lineCompleted; // at each CR, also when empty
-        std::function<void()> finishImageTransfer;              // "Bytes transferred = " + size
-        std::function<void()> abortImageTransfer;               // "bad checksum"
+        // "Bytes transferred = " + ImageSizeText as the whole number; never while the size
+        // text is empty. Once per report.
+        std::function<void()> finishImageTransfer;
+        std::function<void()> abortImageTransfer; // "bad checksum", once per occurrence
     };
 
     void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
@@ -31,9 +33,11 @@ public:
     }
 
     // One received byte, in arrival order. Printable bytes (0x20..0x7E) extend RxLine (a 256th
-    // character is dropped) and then run all six pattern tests, each on RxLine as it is at
-    // that moment (a hook may have cleared it); CR hands RxLine to lineCompleted and clears
-    // it; every other byte is ignored. Hooks may re-enter feed() (nested event handling).
+    // character is dropped) and then run the four flag tests on RxLine; the two hooks fire
+    // only for a character that entered RxLine and completed their text (for the byte count:
+    // the first non-digit after it, or the CR ending its line). CR hands RxLine to
+    // lineCompleted and clears it; every other byte is ignored. Hooks may re-enter feed()
+    // (nested event handling).
     void feed(char byte);
     static constexpr int kMaxLine = 255;
 
@@ -45,5 +49,7 @@ public:
     QString ImageSizeText; // decimal size of the emergency image; empty until set
 
 private:
+    bool endsWithImageSize(const QString& text) const;
+
     Hooks m_hooks;
 };

@@ -40,6 +40,9 @@ public:
     std::optional<QString> inputBox(const QString&, const QString&, const QString&) override {
         return std::nullopt;
     }
+    std::optional<QString> chooseFolder(const QString&, const QString&) override {
+        return std::nullopt;
+    }
     QStringList boxes;
 };
 

@@ -52,11 +52,10 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"LoneCarriageReturn", QByteArray("\r"), {""}, ""}),
     [](const auto& param) { return std::string(param.param.name); });
 
-TEST(Watcher, LineIsCappedAt255AndPatternsStillTestedForTheRest) {
+TEST(Watcher, LineIsCappedAt255AndFlagsStillTestedForTheRest) {
     Recorder r;
     // 300 characters: "hello" starts at 260, beyond the cap, so it never enters RxLine; the
-    // "bad checksum" inside the first 255 is found again for every one of the 45 dropped
-    // characters because the tests still run for each of them.
+    // "bad checksum" inside the first 255 is reported once, when its last letter arrives.
     QByteArray line(300, 'x');
     line.replace(240, 12, "bad checksum");
     line.replace(260, 5, "hello");
@@ -64,8 +63,7 @@ TEST(Watcher, LineIsCappedAt255AndPatternsStillTestedForTheRest) {
     EXPECT_EQ(r.watcher.RxLine.size(), 255);
     EXPECT_EQ(r.watcher.RxLine, QString::fromLatin1(line.left(255)));
     EXPECT_FALSE(r.watcher.SeenHello);
-    // Completed at index 251; tested again for 252..299 = 48 further characters plus itself.
-    EXPECT_EQ(r.events.count(QStringLiteral("abort")), 300 - 251);
+    EXPECT_EQ(r.events.count(QStringLiteral("abort")), 1);
     r.feed("\r");
     ASSERT_EQ(r.lines.size(), 1);
     EXPECT_EQ(r.lines[0].size(), 255);
@@ -81,7 +79,7 @@ struct HookCase {
 
 class WatcherHooks : public ::testing::TestWithParam<HookCase> {};
 
-TEST_P(WatcherHooks, CallsImageTransferHooksPerMatchingCharacter) {
+TEST_P(WatcherHooks, CallsImageTransferHooksOncePerReport) {
     const HookCase& c = GetParam();
     Recorder r;
     r.watcher.ImageSizeText = c.imageSize;
@@ -92,15 +90,19 @@ TEST_P(WatcherHooks, CallsImageTransferHooksPerMatchingCharacter) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, WatcherHooks,
-    ::testing::Values(
-        HookCase{"BadChecksumTwoBangsThreeCalls", "", "bad checksum!!\r", 0, 3},
-        HookCase{"CapitalBadChecksumNothing", "", "Bad checksum\r", 0, 0},
-        HookCase{"AbortEndsWithTheLine", "", "bad checksum\rnext\r", 0, 1},
-        // Empty size text: the prefix alone matches, from its trailing blank on.
-        HookCase{"EmptySizeMatchesPrefixAlone", "", "Bytes transferred = 123\r", 4, 0},
-        HookCase{"SizeMustFollowDirectly", "4711", "Bytes transferred = 4711\r", 1, 0},
-        HookCase{"OtherSizeNoMatch", "4711", "Bytes transferred = 4712\r", 0, 0},
-        HookCase{"SizePrefixOfLongerNumberMatches", "47", "Bytes transferred = 4711\r", 3, 0}),
+    ::testing::Values(HookCase{"BadChecksumTwoBangsOneCall", "", "bad checksum!!\r", 0, 1},
+                      HookCase{"BadChecksumTwiceInALineTwoCalls", "",
+                               "bad checksum, bad checksum\r", 0, 2},
+                      HookCase{"CapitalBadChecksumNothing", "", "Bad checksum\r", 0, 0},
+                      HookCase{"EmptySizeNeverMatches", "", "Bytes transferred = 123\r", 0, 0},
+                      HookCase{"SizeEndedByTheLine", "4711", "Bytes transferred = 4711\r", 1, 0},
+                      HookCase{"SizeEndedByBlankOnceForTheLine", "4711",
+                               "Bytes transferred = 4711 (1267 hex)\r", 1, 0},
+                      HookCase{"OtherSizeNoMatch", "4711", "Bytes transferred = 4712\r", 0, 0},
+                      HookCase{"SizePrefixOfLongerNumberNoMatch", "123",
+                               "Bytes transferred = 1234 (4d2)\r", 0, 0},
+                      HookCase{"LongerSizeThanReportNoMatch", "1234",
+                               "Bytes transferred = 123 (7b hex)\r", 0, 0}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST(Watcher, FlagsSetByTheirTextsAndKeptAcrossLines) {
@@ -128,37 +130,23 @@ TEST(Watcher, PatternsAreCaseSensitiveAndMustBeOnOneLine) {
     EXPECT_FALSE(r.watcher.SeenConfigPrompt);
 }
 
-TEST(Watcher, FlagsAreRaisedBeforeTheHooksAndFinishRunsBeforeAbort) {
-    // One character can satisfy several tests; what a hook sees depends on their order:
-    // the four flags first, then the finish hook, then the abort hook on the line as the
-    // finish hook left it.
+TEST(Watcher, FlagsAreRaisedBeforeTheHooks) {
+    // One character can complete a flag's text and a hook's; the hook must see the flag up.
     ResponseWatcher w;
     QStringList events;
-    w.setFinishImageTransfer([&] {
-        events.append(QStringLiteral("finish"));
-        w.RxLine.clear(); // as the finish step does through its console send
-    });
     w.setAbortImageTransfer([&] {
         events.append(w.SeenHello ? QStringLiteral("abort+hello") : QStringLiteral("abort"));
     });
-    for (char c : QByteArray("bad checksum hello"))
+    for (char c : QByteArray("hello bad checksum and more"))
         w.feed(c);
-    // "m", " ", "h", "e", "l", "l" before the flag; at "o" the flag is already up.
-    EXPECT_EQ(events,
-              (QStringList{"abort", "abort", "abort", "abort", "abort", "abort", "abort+hello"}));
-    events.clear();
-    for (char c : QByteArray(" Bytes transferred ="))
-        w.feed(c);
-    EXPECT_EQ(events.size(), 20);
-    events.clear();
-    w.feed(' '); // completes "Bytes transferred = " (no size text yet): finish clears the line
-    EXPECT_EQ(events, QStringList{"finish"});
+    EXPECT_EQ(events, QStringList{"abort+hello"});
 }
 
 TEST(Watcher, HookThatClearsLineStopsLaterMatchesOfThatLine) {
     // The finish hook ends in a console send, which clears RxLine; the rest of the line must
     // then start afresh instead of matching again on every character.
     ResponseWatcher w;
+    w.ImageSizeText = QStringLiteral("99");
     int finishes = 0;
     w.setFinishImageTransfer([&] {
         ++finishes;
@@ -167,6 +155,17 @@ TEST(Watcher, HookThatClearsLineStopsLaterMatchesOfThatLine) {
     for (char c : QByteArray("Bytes transferred = 99 more text\r"))
         w.feed(c);
     EXPECT_EQ(finishes, 1);
+}
+
+TEST(Watcher, ByteCountIsReportedOnlyOnceItsNumberHasEnded) {
+    Recorder r;
+    r.watcher.ImageSizeText = QStringLiteral("99");
+    r.feed("Bytes transferred = 99");
+    EXPECT_TRUE(r.events.isEmpty()); // a further digit may still come
+    r.feed(" ");
+    EXPECT_EQ(r.events, QStringList{"finish"});
+    r.feed("(63 hex)\r");
+    EXPECT_EQ(r.events.count(QStringLiteral("finish")), 1);
 }
 
 TEST(Watcher, SingleHookSetterKeepsTheOthers) {

@@ -14,6 +14,8 @@ QString FakeDialogs::kindName(Kind kind) {
         return QStringLiteral("open");
     case Kind::InputBox:
         return QStringLiteral("input");
+    case Kind::Folder:
+        return QStringLiteral("folder");
     }
     return QString();
 }
@@ -30,6 +32,7 @@ void FakeDialogs::clear() {
     m_confirms.clear();
     m_files.clear();
     m_inputs.clear();
+    m_folders.clear();
     m_unscripted = 0;
 }
 
@@ -77,15 +80,27 @@ std::optional<QString> FakeDialogs::inputBox(const QString& caption, const QStri
     Q_UNUSED(caption);
     Q_UNUSED(initial);
     record(Kind::InputBox, prompt);
-    if (m_inputs.empty()) {
+    if (m_inputs.empty())
         ++m_unscripted;
+    return take(m_inputs);
+}
+
+std::optional<QString> FakeDialogs::chooseFolder(const QString& caption,
+                                                 const QString& startFolder) {
+    record(Kind::Folder, caption + QStringLiteral(" @ ") + startFolder);
+    if (m_folders.empty())
+        ++m_unscripted;
+    return take(m_folders);
+}
+
+std::optional<QString> FakeDialogs::take(std::deque<std::optional<QString>>& answers) {
+    if (answers.empty())
         return std::nullopt;
-    }
     // Taken apart by hand: copying the optional straight out of the deque trips a false
     // maybe-uninitialized warning in optimised GCC 12 builds.
-    const bool given = m_inputs.front().has_value();
-    const QString text = given ? *m_inputs.front() : QString();
-    m_inputs.pop_front();
+    const bool given = answers.front().has_value();
+    const QString text = given ? *answers.front() : QString();
+    answers.pop_front();
     if (!given)
         return std::nullopt;
     return text;

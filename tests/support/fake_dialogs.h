@@ -15,11 +15,13 @@
 
 class FakeDialogs : public Dialogs {
 public:
-    enum class Kind { Error, Information, Confirmation, Message, OpenFiles, InputBox };
+    enum class Kind { Error, Information, Confirmation, Message, OpenFiles, InputBox, Folder };
 
     struct Shown {
         Kind kind;
-        QString text; // message text; the filter for OpenFiles; the prompt for InputBox
+        // Message text; the filter for OpenFiles; the prompt for InputBox; for Folder the
+        // caption, " @ " and the folder it opens at.
+        QString text;
         bool operator==(const Shown&) const = default;
     };
 
@@ -27,6 +29,7 @@ public:
     void answerConfirm(bool ok) { m_confirms.push_back(ok); }
     void answerOpenFiles(QStringList files) { m_files.push_back(std::move(files)); }
     void answerInput(std::optional<QString> text) { m_inputs.push_back(std::move(text)); }
+    void answerFolder(std::optional<QString> folder) { m_folders.push_back(std::move(folder)); }
 
     // Called after a box is recorded and before it returns, as if the user looked at it
     // for a while (tests use it to let input arrive meanwhile).
@@ -34,10 +37,12 @@ public:
 
     const std::vector<Shown>& transcript() const { return m_transcript; }
     // One line per box: "error: text", "information: ...", "confirm: ...", "message: ...",
-    // "open: filter", "input: prompt".
+    // "open: filter", "input: prompt", "folder: caption @ start".
     QStringList transcriptLines() const;
     int unscriptedCount() const { return m_unscripted; }
-    bool scriptUsedUp() const { return m_confirms.empty() && m_files.empty() && m_inputs.empty(); }
+    bool scriptUsedUp() const {
+        return m_confirms.empty() && m_files.empty() && m_inputs.empty() && m_folders.empty();
+    }
     void clear();
 
     static QString kindName(Kind kind);
@@ -49,14 +54,19 @@ public:
     QStringList openFiles(const QString& filter, bool several) override;
     std::optional<QString> inputBox(const QString& caption, const QString& prompt,
                                     const QString& initial) override;
+    std::optional<QString> chooseFolder(const QString& caption,
+                                        const QString& startFolder) override;
 
 private:
+    static std::optional<QString> take(std::deque<std::optional<QString>>& answers);
+
     void record(Kind kind, const QString& text);
 
     std::vector<Shown> m_transcript;
     std::deque<bool> m_confirms;
     std::deque<QStringList> m_files;
     std::deque<std::optional<QString>> m_inputs;
+    std::deque<std::optional<QString>> m_folders;
     std::function<void(const Shown&)> m_onShow;
     int m_unscripted = 0;
 };

@@ -1,0 +1,99 @@
+#pragma once
+// Loading the emergency image: prepare the USB stick (format it, copy *.img files into its
+// kathrein/ufs910), pick our own address on the receiver's subnet and the file emergency.ub,
+// serve that file's folder by TFTP, catch the receiver's boot loader on the serial console
+// (prompt "STB7100-REF>") and make it fetch the image into memory at a4000000.
+//
+// loadEmergencyImage() returns once the fetch command is sent; the end comes later through
+// the console watcher: FinishImageTransfer (server stopped, "bootm a4000000" sent) or
+// AbortImageTransfer ("bad checksum"; server stopped). Their hooks are in the watcher only
+// while this job's transfer is open, and each transfer ends once. If the receiver reports
+// neither within silenceLimit after the last packet (or after the command, when none came),
+// the user is told; the server is left running so a late report still completes the boot.
+//
+// Everything runs on the UI thread. The object lives as long as the window that owns it; the
+// seams it refers to must outlive it. The destructor takes its hooks out of the watcher.
+#include "core/copy_progress.h"
+#include "core/dialogs.h"
+#include "core/file_server_link.h"
+#include "core/main_view.h"
+#include "core/message_catalogue.h"
+#include "log/session_log.h"
+#include "procedures/image_server.h"
+#include "serial/console_dialogue.h"
+#include "usbstick/stick_folder.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+// Size in bytes of the file at path; -1 when there is none.
+qint64 FileSizeOf(const QString& path);
+
+// The folder removable media are mounted under for this user (/media/$USER or
+// /run/media/$USER, whichever exists), else /media.
+QString RemovableMediaFolder();
+
+class EmergencyImageProcedure {
+public:
+    struct Seams {
+        Dialogs& dialogs;
+        MainView& view;
+        const MessageCatalogue& messages;
+        ConsoleDialogue& console;
+        CopyProgress& copyProgress;
+        ImageServer& server;
+        // The FTP job's HTTP server: its earlier choice of file is withdrawn.
+        FileServerLink& httpServer;
+        SessionLog& log;
+        // Shows the format dialog modally (texts Msg17, Msg18, L9).
+        std::function<void()> showUsbFormatDialog;
+        // The stick chosen in the format dialog; nullopt while it shows "select drive".
+        std::function<std::optional<usbstick::StickFolder>()> chosenStick;
+        std::function<QStringList()> listAddresses;
+        std::function<void(bool busy)> setBusyCursor;
+        // One line for the status bar: the transfer's progress and end.
+        std::function<void(const QString&)> showStatus;
+        QString removableMediaFolder;
+        std::chrono::milliseconds silenceLimit{std::chrono::seconds(60)};
+    };
+
+    explicit EmergencyImageProcedure(Seams seams);
+    ~EmergencyImageProcedure();
+    EmergencyImageProcedure(const EmergencyImageProcedure&) = delete;
+    EmergencyImageProcedure& operator=(const EmergencyImageProcedure&) = delete;
+
+    // The menu command "Notfall-Image aufspielen". Ends at one of its stops (log entry and,
+    // for most, a box) or after the fetch command. A port failure propagates.
+    void loadEmergencyImage();
+
+    // The receiver reported the image's byte count: stop the server, boot the image.
+    void FinishImageTransfer();
+    // The receiver reported "bad checksum": stop the server, tell the user.
+    void AbortImageTransfer();
+
+    bool transferOpen() const { return m_transferOpen; }
+
+private:
+    // false = the procedure must stop (the failure was logged and shown).
+    bool copyImages();
+    bool chooseOwnAddress();
+    // true when the prompt came within the 51 tries.
+    bool huntPrompt();
+    void openTransfer();
+    void closeTransfer();
+    void onNews(const ImageServer::News& news);
+    void onSilence();
+    void later(std::function<void()> action);
+    void wait(int fixedTicks);
+
+    Seams m_s;
+    bool m_transferOpen = false;
+    QObject m_context; // posted boxes die with the object
+    QTimer m_silence;
+};

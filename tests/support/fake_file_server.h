@@ -1,0 +1,24 @@
+#pragma once
+// An HTTP file server that serves nothing: it keeps the location it is given and counts the
+// calls, for jobs that only touch the server in passing.
+#include "core/file_server_link.h"
+
+class FakeFileServer : public FileServerLink {
+public:
+    void ResetToInitialSettings() override { ++resets; }
+    void Activate() override { active = true; }
+    void StopAndRelease() override { active = false; }
+    void setServeLocation(const QString& drive, const QString& path) override {
+        m_drive = drive;
+        m_path = path;
+    }
+    QString serveDrive() const override { return m_drive; }
+    QString servePath() const override { return m_path; }
+
+    int resets = 0;
+    bool active = false;
+
+private:
+    QString m_drive;
+    QString m_path;
+};
