@@ -1,7 +1,9 @@
 #include "net/network_check.h"
 
+#include "log/session_log.h"
 #include "net/blocking_call.h"
 #include "net/ping.h"
+#include "net/privilege_hint.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -56,6 +58,10 @@ bool CheckNetworkLink(NetworkLinkParts& parts) {
                             : PingHost(receiver, kEchoTimeoutMs);
         });
         result = rc != -1 && rc != -2;
+        // No way to send an echo could be opened: most often the missing raw-socket right.
+        if (!parts.ping && rc == -2 && PingLastError == PingErrNoHandle)
+            WriteLogEntry(QStringLiteral("****** INFO: no ICMP echo could be sent. ") +
+                          PrivilegeHintForThisProgram() + QStringLiteral(" ******"));
         if (result) {
             try {
                 parts.telnet.ResetTelnetClient();

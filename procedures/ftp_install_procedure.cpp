@@ -1,6 +1,8 @@
 #include "procedures/ftp_install_procedure.h"
 
 #include "log/session_log.h"
+#include "net/net_errors.h"
+#include "net/privilege_hint.h"
 #include "net/telnet_data_handler.h"
 
 #include <QFileInfo>
@@ -81,6 +83,13 @@ void FtpInstallProcedure::FTPServerinstallieren1Click() {
     try {
         m_s.httpServer.ResetToInitialSettings();
         m_s.httpServer.Activate();
+    } catch (const EBindNotPermitted&) {
+        // Port 80 needs a right this user lacks: say how to get it, in the box and the log.
+        const QString hint = PrivilegeHintForThisProgram();
+        WriteLogError(QStringLiteral("http-server could not be started ! --> EXIT"));
+        WriteLogEntry(QStringLiteral("****** INFO: ") + hint + QStringLiteral(" ******"));
+        dialogs.showMessage(QStringLiteral("Http-Server konnte nicht gestartet werden\n\n") + hint);
+        return;
     } catch (...) {
         WriteLogError(QStringLiteral("http-server could not be started ! --> EXIT"));
         dialogs.showMessage(QStringLiteral("Http-Server konnte nicht gestartet werden"));
