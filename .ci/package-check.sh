@@ -16,7 +16,7 @@ grep -q '^Depends:.*libqt6widgets6' <(dpkg-deb --field "$deb") \
 
 echo "== lintian"
 # Errors fail the check; warnings are shown for people to read.
-lintian --fail-on error --no-tag-display-limit "$deb"
+lintian --fail-on error --tag-display-limit 0 "$deb"
 
 echo "== desktop entry and metainfo"
 unpacked=$(mktemp -d)
@@ -50,10 +50,16 @@ test -x /usr/bin/stbmate
 user="stbcheck$$"
 useradd --create-home --shell /bin/bash "$user"
 home=$(getent passwd "$user" | cut -d: -f6)
-# setpriv execs in place, so $! of a background call is the program itself.
 as_user() {
   setpriv --reuid="$user" --regid="$user" --init-groups \
     env -i HOME="$home" USER="$user" LOGNAME="$user" PATH=/usr/bin:/bin "$@"
+}
+# Started in the background from here (not in a subshell), so bg_pid is the program's own
+# pid: setpriv and env exec in place.
+as_user_bg() {
+  setpriv --reuid="$user" --regid="$user" --init-groups \
+    env -i HOME="$home" USER="$user" LOGNAME="$user" PATH=/usr/bin:/bin "$@" &
+  bg_pid=$!
 }
 
 echo "== stbmate --version as $user without a display"
@@ -66,28 +72,29 @@ echo "== first start under Xvfb with a pseudo-terminal as the port"
 # The user's settings are prepared from the shipped default, only the port changed, so the
 # program never reaches for the machine's own serial ports.
 pty_file=$(mktemp)
-chmod 644 "$pty_file"
-as_user python3 -c '
+chown "$user" "$pty_file"
+as_user_bg python3 -c '
 import os, pty, sys, time
 master, slave = pty.openpty()
 open(sys.argv[1], "w").write(os.ttyname(slave) + "\n")
-time.sleep(120)' "$pty_file" &
-pty_pid=$!
+time.sleep(120)' "$pty_file"
+pty_pid=$bg_pid
 for _ in $(seq 50); do [ -s "$pty_file" ] && break; sleep 0.1; done
 pts=$(cat "$pty_file"); rm -f "$pty_file"
 case "$pts" in /dev/pts/*) ;; *) echo "no pseudo-terminal: '$pts'" >&2; exit 1 ;; esac
 as_user mkdir -p "$home/.config/stbmate"
+as_user mkdir -m 700 "$home/.run"
 sed "s|^ComPort=.*|ComPort=$pts|" /usr/share/stbmate/stbmate.ini \
   | as_user tee "$home/.config/stbmate/stbmate.ini" >/dev/null
 
 n=90
 while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
 display=":$n"
-as_user Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp &
-xvfb_pid=$!
+as_user_bg Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp
+xvfb_pid=$bg_pid
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
-as_user env DISPLAY="$display" stbmate &
-app_pid=$!
+as_user_bg env DISPLAY="$display" XDG_RUNTIME_DIR="$home/.run" stbmate
+app_pid=$bg_pid
 ok=0
 for _ in $(seq 100); do
   if ls "$home"/.local/state/stbmate/Logs/stbmate-*.log >/dev/null 2>&1 \
@@ -110,7 +117,7 @@ app_pid="" xvfb_pid="" pty_pid=""
 if dpkg-query -W -f='${Status}' stbmate 2>/dev/null | grep -q 'install ok installed'; then
   echo "package-check: stbmate is still installed" >&2; exit 1
 fi
-if getent passwd "$user" >/dev/null || [ -e "$home" ]; then
+if getent passwd "$user" >/dev/null || [ -e "$home" ] || [ -e "/tmp/.X$n-lock" ]; then
   echo "package-check: user $user or $home is still there" >&2; exit 1
 fi
 echo "package-check: OK"

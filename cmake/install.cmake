@@ -12,8 +12,9 @@ install(FILES ${_dist}/stbmate.svg
 install(FILES ${_dist}/stbmate.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
         RENAME org.stbmate.stbmate.metainfo.xml)
 
-# Debian wants its changelog compressed without a timestamp, so the package is reproducible.
-set(_changelog ${CMAKE_BINARY_DIR}/changelog.Debian.gz)
+# Debian wants the changelog of a native package (no Debian revision) as changelog.gz,
+# compressed without a timestamp so the package is reproducible.
+set(_changelog ${CMAKE_BINARY_DIR}/changelog.gz)
 execute_process(COMMAND gzip -9n -c ${_dist}/changelog OUTPUT_FILE ${_changelog}
                 COMMAND_ERROR_IS_FATAL ANY)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_dist}/changelog)
@@ -22,14 +23,12 @@ install(FILES ${_dist}/copyright ${_changelog} DESTINATION ${CMAKE_INSTALL_DOCDI
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME stbmate)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "stbmate developers <stbmate@localhost>")
+set(CPACK_PACKAGE_CONTACT "stbmate developers <stbmate@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "set up and rescue a satellite receiver")
-set(CPACK_PACKAGE_DESCRIPTION
-    "stbmate talks to a satellite receiver over its serial console and the home network.\n"
-    "It shows the console live in a VT100 terminal, checks both links, keeps a dated\n"
-    "session log and sets the receiver's fixed IP address.")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n stbmate talks to a satellite receiver over its serial console and the home\n network. It shows the console live in a VT100 terminal, checks both links,\n keeps a dated session log and sets the receiver's fixed IP address.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "stbmate talks to a satellite receiver over its serial console and the\n"
+       "home network. It shows the console live in a VT100 terminal, checks both\n"
+       "links, keeps a dated session log and sets the receiver's fixed IP address.")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Depends from the libraries the binary really links (dpkg-shlibdeps), never a hand list.
