@@ -1,13 +1,28 @@
 // Program entry: the main window, then the small dialogs, then the message loop.
 #include "app/application.h"
+#include "app/command_line.h"
 #include "app/main_window.h"
 #include "app/process_starter.h"
 #include "app/qt_dialogs.h"
+#include "app/settings_location.h"
 #include "app/small_dialogs.h"
+#include "app/terminal_hint.h"
+#include "log/session_log.h"
 #include "usbstick/format_dialog.h"
 #include "usbstick/format_services.h"
 
+#include <QFileInfo>
+#include <QLabel>
+
+#include <cstdio>
+
 int main(int argc, char** argv) {
+    // Answered before Qt looks for a display, so they work over ssh and in scripts.
+    if (const EarlyCommand early = FindEarlyCommand({argv, argv + argc});
+        early != EarlyCommand::None) {
+        std::fputs(EarlyCommandText(early, STBMATE_VERSION).c_str(), stdout);
+        return 0;
+    }
     TApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("stbmate"));
     InstallGermanQtTranslations();
@@ -15,12 +30,20 @@ int main(int argc, char** argv) {
     QtDialogs dialogs;
     app.setErrorDialogs(&dialogs);
     DetachedProcessStarter starter;
-    // Logs/ goes beside the program.
-    SessionLog log(QCoreApplication::applicationDirPath());
-    TForm1 form1(dialogs, starter, log, QCoreApplication::applicationDirPath());
+    // Settings and log beside the program (portable) or in the user's folders (installed).
+    const SettingsLocation where = DecideSettingsLocation(
+        CurrentSettingsInputs(QCoreApplication::applicationDirPath(), STBMATE_SHARE_FROM_BIN),
+        RealFileQueries());
+    ProvideUserSettingsFile(where);
+    SessionLog log(where.logBaseDir);
+    TForm1 form1(dialogs, starter, log, QFileInfo(where.iniPath).path());
+    log.WriteLogEntry(QStringLiteral("****** INFO: ") + DescribeSettingsLocation(where) +
+                      QStringLiteral(" ******"));
     if (!form1.created())
         return 1; // stbmate.ini is missing: logged and shown, the window never appears
     dialogs.setParent(&form1);
+    form1.StatusPanels[0]->setToolTip(SettingsLocationToolTip(where));
+    AttachFirstLookHint(form1);
 
     TForm2 form2;
     form1.setBusyIndicator(&form2);

@@ -24,6 +24,7 @@ void TForm1::createHTTPServer1() {
 
 bool TForm1::runNetworkCheck() {
     NetworkLinkParts parts(*this, busy(), m_dialogs, *Telnet1);
+    parts.log = &m_log;
     return CheckNetworkLink(parts);
 }
 

@@ -22,6 +22,7 @@ void TForm1::IPAdressesetzenndern1Click() {
 
 void TForm1::FTPServerinstallieren1Click() {
     NetworkLinkParts network(*this, busy(), m_dialogs, *Telnet1);
+    network.log = &m_log;
     FtpInstallProcedure procedure(
         {m_dialogs, *this, messages(), [&network] { return CheckNetworkLink(network); }, *Telnet1,
          *HTTPServer1, m_serialLink->ticker(), m_log, m_download, m_settleDelay});

@@ -342,8 +342,8 @@ void THTTPServer::Activate() {
         if (error == EADDRINUSE)
             throw ECouldNotBindSocket(QStringLiteral(
                 "Socket konnte nicht gebunden werden. Adresse und Port werden bereits benutzt."));
-        if (error == EACCES)
-            throw ECouldNotBindSocket(
+        if (error == EACCES || error == EPERM)
+            throw EBindNotPermitted(
                 QStringLiteral(
                     "Socket konnte nicht gebunden werden. Für Port %1 fehlt die Berechtigung "
                     "(root oder cap_net_bind_service).")

@@ -31,6 +31,12 @@ public:
     using ENetError::ENetError;
 };
 
+// The port is reserved for root and programs with cap_net_bind_service.
+class EBindNotPermitted : public ECouldNotBindSocket {
+public:
+    using ECouldNotBindSocket::ECouldNotBindSocket;
+};
+
 // "Verbindung besteht bereits."
 class EAlreadyConnected : public ENetError {
 public:

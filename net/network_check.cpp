@@ -1,7 +1,9 @@
 #include "net/network_check.h"
 
+#include "log/session_log.h"
 #include "net/blocking_call.h"
 #include "net/ping.h"
+#include "net/privilege_hint.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -50,12 +52,19 @@ bool CheckNetworkLink(NetworkLinkParts& parts) {
     parts.view.showPage(1);
     const QString receiver = parts.view.receiverAddress();
     try {
-        std::int32_t rc = -2;
+        PingOutcome outcome;
         RunWithoutUserInput([&] {
-            rc = parts.ping ? parts.ping(receiver, kEchoTimeoutMs)
-                            : PingHost(receiver, kEchoTimeoutMs);
+            if (parts.ping)
+                outcome.result = parts.ping(receiver, kEchoTimeoutMs);
+            else
+                outcome = ProbeHost(receiver, kEchoTimeoutMs);
         });
+        const std::int32_t rc = outcome.result;
         result = rc != -1 && rc != -2;
+        // No way to send an echo could be opened: most often the missing raw-socket right.
+        if (parts.log && rc == -2 && outcome.error == PingErrNoHandle)
+            parts.log->WriteLogEntry(QStringLiteral("****** INFO: no ICMP echo could be sent. ") +
+                                     PrivilegeHintForThisProgram() + QStringLiteral(" ******"));
         if (result) {
             try {
                 parts.telnet.ResetTelnetClient();

@@ -26,6 +26,8 @@ QString SubnetPrefix(const QString& text);
 QString ChooseOwnAddress(MainView& view, const QString& receiver,
                          const QStringList& localAddresses);
 
+class SessionLog;
+
 struct NetworkLinkParts {
     NetworkLinkParts(MainView& mainView, BusyIndicator& busyIndicator, Dialogs& boxes,
                      TelnetLink& telnetLink)
@@ -38,6 +40,8 @@ struct NetworkLinkParts {
     // Replaceable for tests; empty means the real PingHost.
     std::function<std::int32_t(const QString& target, std::uint16_t timeoutMs)> ping;
     std::function<QStringList()> listAddresses = ListLocalAddresses;
+    // Where a missing right to send echoes is noted; none = not noted.
+    SessionLog* log = nullptr;
     // The hidden scratch controls: the address list (Memo2) and the receiver's prefix (Edit3).
     QStringList memo2;
     QString edit3;

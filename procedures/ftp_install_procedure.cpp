@@ -1,5 +1,8 @@
 #include "procedures/ftp_install_procedure.h"
 
+#include "net/net_errors.h"
+#include "net/privilege_hint.h"
+
 #include <QFileInfo>
 #include <QUrl>
 
@@ -79,6 +82,13 @@ void FtpInstallProcedure::installFtpServer() {
     try {
         m_s.httpServer.ResetToInitialSettings();
         m_s.httpServer.Activate();
+    } catch (const EBindNotPermitted&) {
+        // Port 80 needs a right this user lacks: say how to get it, in the box and the log.
+        const QString hint = PrivilegeHintForThisProgram();
+        m_s.log.WriteLogError(QStringLiteral("http-server could not be started ! --> EXIT"));
+        m_s.log.WriteLogEntry(QStringLiteral("****** INFO: ") + hint + QStringLiteral(" ******"));
+        dialogs.showMessage(QStringLiteral("Http-Server konnte nicht gestartet werden\n\n") + hint);
+        return;
     } catch (...) {
         m_s.log.WriteLogError(QStringLiteral("http-server could not be started ! --> EXIT"));
         dialogs.showMessage(QStringLiteral("Http-Server konnte nicht gestartet werden"));

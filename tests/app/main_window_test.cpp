@@ -3,7 +3,10 @@
 #include "app/main_window.h"
 #include "app/process_starter.h"
 #include "app/status_light.h"
+#include "app/terminal_hint.h"
 #include "log/session_log.h"
+#include "serial/com_port.h"
+#include "terminal/terminal_widget.h"
 #include "tests/support/fake_dialogs.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
@@ -183,6 +186,50 @@ TEST_F(MainWindowTest, StartUpReadsSettingsAndAppliesTheLanguage) {
     // Start-up fills the boxes without storing anything.
     EXPECT_EQ(QFile(iniPath()).size(), qint64(readFile(iniPath()).size()));
     EXPECT_TRUE(readFile(iniPath()).startsWith("[Main]\nLanguage=Deutsch\nIP=192.168.0.20\n"));
+}
+
+TEST_F(MainWindowTest, FirstLookHintShowsOverTheTerminalUntilTheFirstByte) {
+    writeStandardIni();
+    {
+        QFile f(iniPath());
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write("\n[Plattdeutsch]\nHint1=Enter drücken\n");
+    }
+    auto form = makeForm();
+    ASSERT_TRUE(form->created());
+    AttachFirstLookHint(*form);
+    auto* hint = form->Terminal1->viewport()->findChild<TTerminalHint*>();
+    ASSERT_NE(hint, nullptr);
+    ASSERT_TRUE(stbtest::spinUntil([&] { return form->comPort1().isOpen(); }));
+    ASSERT_TRUE(stbtest::spinUntil([&] { return !hint->isHidden(); }));
+    EXPECT_EQ(hint->text(),
+              QString::fromUtf8("Eingabetaste drücken, um die Eingabeaufforderung des Receivers "
+                                "zu sehen"));
+    // The key of the active language wins over the built-in text; any other language without
+    // the key gets the English one.
+    const struct {
+        const char* language;
+        const char* text;
+    } texts[] = {{"Plattdeutsch", "Enter drücken"},
+                 {"English", "Press Enter to see the receiver's prompt"}};
+    for (const auto& t : texts) {
+        form->ComboBox1->setEditText(QString::fromUtf8(t.language));
+        EXPECT_EQ(hint->text(), QString::fromUtf8(t.text)) << t.language;
+    }
+
+    // Nothing went to the receiver, and the hint is not part of the terminal's screen.
+    char sent[16];
+    EXPECT_LT(::read(pty.master(), sent, sizeof sent), 0);
+    for (const terminal::Cell& cell : form->Terminal1->buffer().screenRow(0).cells)
+        ASSERT_EQ(cell.ch, ' ');
+
+    ASSERT_TRUE(pty.write("x"));
+    EXPECT_TRUE(stbtest::spinUntil([&] { return hint->isHidden(); }));
+    // Once the receiver has spoken the hint stays away, also after the port is reopened.
+    form->comPort1().Close();
+    form->comPort1().Open();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(hint->isHidden());
 }
 
 TEST_F(MainWindowTest, LanguageBoxListsSectionsWithoutMainInAnyCase) {

@@ -98,17 +98,22 @@ protected:
         }
     }
     void startProgram() {
-        program.setProcessEnvironment(x.environment());
+        // Without stbmate.ini beside it the program is in installed mode: its settings and
+        // log folders are kept inside the scratch folder, never in the tester's home.
+        QProcessEnvironment env = x.environment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.file(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_STATE_HOME"), dir.file(QStringLiteral("state")));
+        program.setProcessEnvironment(env);
         program.setWorkingDirectory(dir.path());
         program.start(dir.file(QStringLiteral("stbmate")), {});
         ASSERT_TRUE(program.waitForStarted(5000));
     }
-    QString logText() const {
-        const QStringList logs =
-            QDir(dir.file(QStringLiteral("Logs"))).entryList({"stbmate-*.log"}, QDir::Files);
+    // Logs/ beside the program (portable) or in the state folder (installed).
+    QString logText(const QString& logDir = QStringLiteral("Logs")) const {
+        const QStringList logs = QDir(dir.file(logDir)).entryList({"stbmate-*.log"}, QDir::Files);
         QString text;
         for (const QString& name : logs) {
-            QFile f(dir.file(QStringLiteral("Logs/") + name));
+            QFile f(dir.file(logDir + QLatin1Char('/') + name));
             if (f.open(QIODevice::ReadOnly))
                 text += QString::fromUtf8(f.readAll());
         }
@@ -120,6 +125,7 @@ protected:
     QProcess program;
 };
 
+// Neither a user's settings file nor a shipped default next to this copy of the program.
 TEST_F(ProgramOnDisplay, WithoutSettingsFileShowsTheBoxAndEndsWithNoWindow) {
     startProgram();
     const QStringList boxes = waitForWindows(x, QStringLiteral("Fehler"), 20000);
@@ -133,7 +139,9 @@ TEST_F(ProgramOnDisplay, WithoutSettingsFileShowsTheBoxAndEndsWithNoWindow) {
     const QRegularExpression logPattern(QStringLiteral(
         "^\\d\\d:\\d\\d:\\d\\d - \\*\\*\\*\\*\\*\\* start programm \\*\\*\\*\\*\\*\\*\\r\\n"
         "\\d\\d:\\d\\d:\\d\\d - ###### stbmate\\.ini is missing ! --> EXIT\\r\\n$"));
-    EXPECT_TRUE(logPattern.match(logText()).hasMatch()) << logText().toStdString();
+    const QString stateLogs = QStringLiteral("state/stbmate/Logs");
+    EXPECT_TRUE(logPattern.match(logText(stateLogs)).hasMatch())
+        << logText(stateLogs).toStdString();
     EXPECT_EQ(program.state(), QProcess::Running) << "the box waits for the user";
 
     // The user presses Enter on the box's "OK".
@@ -145,6 +153,11 @@ TEST_F(ProgramOnDisplay, WithoutSettingsFileShowsTheBoxAndEndsWithNoWindow) {
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_NE(program.exitCode(), 0);
     EXPECT_FALSE(QFile::exists(dir.file(QStringLiteral("stbmate.ini"))));
+    EXPECT_FALSE(QFile::exists(dir.file(QStringLiteral("config/stbmate/stbmate.ini"))));
+    // Where it looked is logged once the box is closed.
+    EXPECT_TRUE(logText(stateLogs).contains("installed mode, settings file " +
+                                            dir.file("config/stbmate/stbmate.ini")))
+        << logText(stateLogs).toStdString();
 }
 
 TEST_F(ProgramOnDisplay, MainWindowScreenshotsInBothLanguages) {
@@ -190,6 +203,10 @@ TEST_F(ProgramOnDisplay, MainWindowScreenshotsInBothLanguages) {
     }
     EXPECT_NE(shots[0], shots[1]) << "the captions must differ between the languages";
     EXPECT_EQ(IniFile(ini).ReadString("Main", "IP"), "192.168.178.30");
+    // A writable folder holding stbmate.ini is portable: settings and Logs/ stay in it.
+    EXPECT_TRUE(logText().contains("portable mode, settings file " + ini))
+        << logText().toStdString();
+    EXPECT_FALSE(QFile::exists(dir.file(QStringLiteral("config"))));
 }
 
 } // namespace

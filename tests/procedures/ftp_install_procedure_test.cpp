@@ -11,6 +11,8 @@
 #include "tests/support/fake_dialogs.h"
 #include "tests/support/fake_main_view.h"
 
+#include <QFileInfo>
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -77,6 +79,8 @@ public:
         m_events.add(QStringLiteral("http activate"));
         if (refuse)
             throw std::runtime_error("Socket konnte nicht gebunden werden.");
+        if (notPermitted)
+            throw EBindNotPermitted(QStringLiteral("Socket konnte nicht gebunden werden."));
     }
     void StopAndRelease() override { m_events.add(QStringLiteral("http stop")); }
     void setServeLocation(const QString& drive, const QString& path) override {
@@ -86,6 +90,7 @@ public:
     QString serveDrive() const override { return m_drive; }
     QString servePath() const override { return m_path; }
     bool refuse = false;
+    bool notPermitted = false;
 
 private:
     Events& m_events;
@@ -235,6 +240,10 @@ TEST_F(FtpInstallTest, EveryEarlyExit) {
     const QStringList http = {"check", "http reset", "http activate"};
     const QStringList atConnect = upToConnect();
     const QString exitTelnet = "###### telnet session could not be started ! --> EXIT";
+    const QString privilegeHint =
+        "Abhilfe: einmal \"sudo setcap cap_net_bind_service,cap_net_raw+ep " +
+        QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath() +
+        "\" ausführen oder stbmate aus einer root-Shell starten.";
     const Case cases[] = {
         {"no receiver address",
          [](FtpInstallTest& t) { t.view.setReceiverAddress(QString()); },
@@ -302,6 +311,18 @@ TEST_F(FtpInstallTest, EveryEarlyExit) {
           "message: Http-Server konnte nicht gestartet werden"},
          http,
          6},
+        {"port 80 not permitted",
+         [](FtpInstallTest& t) {
+             t.answerUpToTheFile();
+             t.server.notPermitted = true;
+         },
+         {"****** COMMAND: start http-server ******",
+          "###### http-server could not be started ! --> EXIT",
+          "****** INFO: " + privilegeHint + " ******"},
+         {"confirm: M9", "open: (*.bz2);;Alle Dateien (*)",
+          "message: Http-Server konnte nicht gestartet werden\n\n" + privilegeHint},
+         http,
+         7},
         {"telnet refused",
          [](FtpInstallTest& t) {
              t.answerUpToTheFile();
@@ -363,6 +384,7 @@ TEST_F(FtpInstallTest, EveryEarlyExit) {
         t.ownAddress = QStringLiteral("192.168.0.10");
         t.markerArrives = true;
         t.server.refuse = false;
+        t.server.notPermitted = false;
         t.telnet.refuse = false;
         t.telnet.stayOpen = true;
         t.telnet.failOn.clear();
@@ -382,7 +404,8 @@ TEST_F(FtpInstallTest, EveryEarlyExit) {
         ASSERT_FALSE(logAtBox.isEmpty());
         EXPECT_EQ(logAtBox.last(), c.stepsBeforeLastBox) << "box and log entry out of order";
         // Every run that got past the address check starts with nothing to serve.
-        const bool served = events.list.contains(QStringLiteral("http activate")) && !server.refuse;
+        const bool served = events.list.contains(QStringLiteral("http activate")) &&
+                            !server.refuse && !server.notPermitted;
         if (view.receiverAddress().isEmpty())
             EXPECT_EQ(server.servePath(), QStringLiteral("/left/over"));
         else

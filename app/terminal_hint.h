@@ -1,0 +1,43 @@
+#pragma once
+// The first look at the "Seriell" page: once the port is open and before the receiver has sent
+// a single byte the terminal is an empty black page, and a new user cannot tell a silent
+// receiver from a dead cable. A line of text is laid over the terminal until the first byte
+// arrives. It is a child widget on top of the terminal's viewport, never text in the
+// terminal's screen, so nothing is sent and the receiver's first output is not disturbed.
+#include <QLabel>
+#include <QString>
+
+class IniFile;
+class TForm1;
+
+// The hint in language: the key Hint1 of that section, else a built-in text (German for
+// "Deutsch", English for any other name).
+QString FirstLookHintText(const IniFile& settings, const QString& language);
+
+// A label centred over its parent's area that lets every mouse event through.
+// It shows while the port is open and nothing has been received since start; the first
+// byte hides it for good.
+class TTerminalHint : public QLabel {
+    Q_OBJECT
+public:
+    explicit TTerminalHint(QWidget* overWidget);
+
+    void setHintText(const QString& text);
+    void portOpened();
+    void portClosing();
+    // UI thread; later calls do nothing.
+    void firstByteArrived();
+    bool byteSeen() const { return m_byteSeen; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void placeCentred();
+    bool m_byteSeen = false;
+};
+
+// Lays the hint over form's terminal and ties it to the port and the language box. The hint
+// shows while the port is open and no byte has arrived since start; the first byte removes it
+// for good. Call once, after the window was created.
+void AttachFirstLookHint(TForm1& form);

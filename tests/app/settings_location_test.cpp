@@ -1,0 +1,133 @@
+// Where the settings file and the log go: portable beside the program, installed in the XDG
+// folders, and the switch between them. Decided against a fake file system; the first-start
+// copy against real scratch folders.
+#include "app/command_line.h"
+#include "app/settings_location.h"
+#include "tests/support/test_support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class FakeFiles : public FileQueries {
+public:
+    QSet<QString> files;
+    QSet<QString> writableDirs;
+    bool fileExists(const QString& path) const override { return files.contains(path); }
+    bool dirWritable(const QString& path) const override { return writableDirs.contains(path); }
+};
+
+struct Case {
+    const char* name;
+    bool iniBesideProgram;
+    bool programDirWritable;
+    const char* xdgConfig;
+    const char* xdgState;
+    SettingsMode mode;
+    const char* iniPath;
+    const char* logBaseDir;
+};
+
+TEST(DecideSettingsLocation, PortableOnlyWithAWritableFolderHoldingTheIni) {
+    const Case cases[] = {
+        {"build tree", true, true, "", "", SettingsMode::Portable, "/opt/sm/stbmate.ini",
+         "/opt/sm/"},
+        {"portable ignores XDG", true, true, "/x/cfg", "/x/st", SettingsMode::Portable,
+         "/opt/sm/stbmate.ini", "/opt/sm/"},
+        {"read-only folder with ini", true, false, "", "", SettingsMode::Installed,
+         "/home/u/.config/stbmate/stbmate.ini", "/home/u/.local/state/stbmate/"},
+        {"writable folder without ini", false, true, "", "", SettingsMode::Installed,
+         "/home/u/.config/stbmate/stbmate.ini", "/home/u/.local/state/stbmate/"},
+        {"packaged", false, false, "/x/cfg/", "/x/st", SettingsMode::Installed,
+         "/x/cfg/stbmate/stbmate.ini", "/x/st/stbmate/"},
+        {"relative XDG values are ignored", false, false, "cfg", "./st", SettingsMode::Installed,
+         "/home/u/.config/stbmate/stbmate.ini", "/home/u/.local/state/stbmate/"},
+    };
+    for (const Case& c : cases) {
+        FakeFiles files;
+        if (c.iniBesideProgram)
+            files.files.insert("/opt/sm/stbmate.ini");
+        if (c.programDirWritable)
+            files.writableDirs.insert("/opt/sm");
+        SettingsInputs in;
+        in.programDir = "/opt/sm";
+        in.xdgConfigHome = QString::fromUtf8(c.xdgConfig);
+        in.xdgStateHome = QString::fromUtf8(c.xdgState);
+        in.home = "/home/u";
+        in.shippedDefault = ShippedDefaultPath(in.programDir, "../share/stbmate");
+        const SettingsLocation out = DecideSettingsLocation(in, files);
+        EXPECT_EQ(out.mode, c.mode) << c.name;
+        EXPECT_EQ(out.iniPath, QString::fromUtf8(c.iniPath)) << c.name;
+        EXPECT_EQ(out.logBaseDir, QString::fromUtf8(c.logBaseDir)) << c.name;
+        EXPECT_EQ(out.shippedDefault, c.mode == SettingsMode::Installed
+                                          ? QStringLiteral("/opt/share/stbmate/stbmate.ini")
+                                          : QString())
+            << c.name;
+    }
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+TEST(ProvideUserSettingsFile, CopiesTheDefaultOnceAndNeverOverwrites) {
+    stbtest::ScratchDir dir;
+    QDir().mkpath(dir.file("share/stbmate"));
+    const QString shipped = dir.file("share/stbmate/stbmate.ini");
+    QFile f(shipped);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[Main]\nLanguage=English\n");
+    f.close();
+    QFile::setPermissions(shipped, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+
+    SettingsLocation where;
+    where.mode = SettingsMode::Installed;
+    where.iniPath = dir.file("home/.config/stbmate/stbmate.ini");
+    where.shippedDefault = shipped;
+    ASSERT_TRUE(ProvideUserSettingsFile(where));
+    EXPECT_EQ(readAll(where.iniPath), QByteArray("[Main]\nLanguage=English\n"));
+    EXPECT_TRUE(QFile::permissions(where.iniPath) & QFile::WriteOwner)
+        << "the user's copy must be writable although the shipped file is not";
+    EXPECT_EQ(QDir(dir.file("home/.config/stbmate")).entryList(QDir::Files),
+              QStringList{"stbmate.ini"})
+        << "no temporary file is left behind";
+
+    // The user's own settings survive every later start, even with a newer default.
+    QFile user(where.iniPath);
+    ASSERT_TRUE(user.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    user.write("[Main]\nLanguage=Deutsch\n");
+    user.close();
+    ASSERT_TRUE(ProvideUserSettingsFile(where));
+    EXPECT_EQ(readAll(where.iniPath), QByteArray("[Main]\nLanguage=Deutsch\n"));
+
+    // Neither the user's file nor the default: nothing is made, the caller meets a missing file.
+    where.iniPath = dir.file("other/stbmate/stbmate.ini");
+    where.shippedDefault = dir.file("nowhere/stbmate.ini");
+    EXPECT_FALSE(ProvideUserSettingsFile(where));
+    EXPECT_FALSE(QFile::exists(where.iniPath));
+}
+
+TEST(FindEarlyCommand, AnswersVersionAndHelpAndLeavesTheRestToQt) {
+    const struct {
+        std::vector<std::string> args;
+        EarlyCommand expected;
+    } cases[] = {
+        {{"stbmate"}, EarlyCommand::None},
+        {{"stbmate", "--version"}, EarlyCommand::Version},
+        {{"stbmate", "-platform", "offscreen", "--help"}, EarlyCommand::Help},
+        {{"stbmate", "-h"}, EarlyCommand::Help},
+        {{"stbmate", "-platform", "offscreen"}, EarlyCommand::None},
+        {{"stbmate", "--", "--version"}, EarlyCommand::None},
+        {{"stbmate", "--versions"}, EarlyCommand::None},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FindEarlyCommand(c.args), c.expected) << c.args.back();
+    EXPECT_EQ(EarlyCommandText(EarlyCommand::Version, "1.0.0.56"), "stbmate 1.0.0.56\n");
+}
+
+} // namespace
