@@ -36,7 +36,9 @@ int main(int argc, char** argv) {
         RealFileQueries());
     ProvideUserSettingsFile(where);
     SessionLog log(where.logBaseDir);
-    TForm1 form1(dialogs, starter, log, QFileInfo(where.iniPath).path());
+    // The port, the network parts and the jobs; the window's handlers call into it.
+    ReceiverWiring wiring(dialogs, log);
+    TForm1 form1(dialogs, starter, wiring, QFileInfo(where.iniPath).path());
     log.WriteLogEntry(QStringLiteral("****** INFO: ") + DescribeSettingsLocation(where) +
                       QStringLiteral(" ******"));
     if (!form1.created())
@@ -53,7 +55,7 @@ int main(int argc, char** argv) {
                            {[&dialogs](const QString& text) { dialogs.showMessage(text); },
                             [&dialogs](const QString& text) { return dialogs.confirm(text); },
                             [&form1](int n) { return form1.messages().text(MessageId(n)); }});
-    form1.setFormatDialog(&form3, formatLibrary.get());
+    wiring.setFormatDialog(&form3, formatLibrary.get());
     TForm4 form4;
     form1.setCopyProgress(&form4);
 
@@ -63,6 +65,6 @@ int main(int argc, char** argv) {
     // The small dialogs go before the main window: it must not reach for them meanwhile.
     form1.setBusyIndicator(nullptr);
     form1.setCopyProgress(nullptr);
-    form1.setFormatDialog(nullptr, nullptr);
+    wiring.setFormatDialog(nullptr, nullptr);
     return exitCode;
 }

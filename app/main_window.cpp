@@ -1,9 +1,9 @@
 // TForm1's controls: their arrangement, captions, fonts and accessible names, and the menu.
 #include "app/main_window.h"
 
-#include "app/emergency_wiring.h"
 #include "app/small_dialogs.h"
 #include "app/status_light.h"
+#include "terminal/terminal_widget.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -44,22 +44,23 @@ QString ClockText(const QDateTime& now) {
     return now.toString(QStringLiteral("dd.MM.yyyy hh:mm"));
 }
 
-TForm1::TForm1(Dialogs& dialogs, ProcessStarter& starter, SessionLog& log,
+TForm1::TForm1(Dialogs& dialogs, ProcessStarter& starter, ReceiverWiring& wiring,
                const QString& programDir, QWidget* parent)
-    : QMainWindow(parent), m_dialogs(dialogs), m_starter(starter), m_log(log),
-      m_programDir(programDir) {
+    : QMainWindow(parent), m_dialogs(dialogs), m_starter(starter), m_wiring(wiring),
+      m_log(wiring.log()), m_programDir(programDir) {
     buildControls();
     buildMenu();
     connectHandlers();
-    createComPort1();
-    createTerminal1();
-    createTelnet1();
-    createHTTPServer1();
-    createEmergencyImage();
+    // The terminal view on page "Seriell", fed from the port by the wiring.
+    Terminal1 = new TTerminal(TabSheet1);
+    m_serialPageLayout->addWidget(Terminal1);
+    m_wiring.attach(*this, *Terminal1);
     FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    m_wiring.detach();
+}
 
 void TForm1::buildControls() {
     setObjectName(QStringLiteral("Form1"));

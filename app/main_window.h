@@ -2,26 +2,21 @@
 // TForm1, the main window: every control the other parts read or write, the settings file
 // and the language texts, the clock, and the menu that starts the receiver jobs.
 //
-// The components it owns are wired in one file each: the serial port
-// (main_window_serial.cpp), the terminal view (main_window_terminal.cpp), the telnet client
-// and the HTTP server (main_window_net.cpp), and the receiver jobs
-// (main_window_procedures.cpp).
+// The port, the network clients and servers and the receiver jobs belong to ReceiverWiring
+// (app/receiver_wiring.h); the handlers here are the window's edge and call into it.
 //
-// Lifetime: constructed once by the program entry (the constructor runs FormCreate), lives
-// until the process ends. Shutdown order: the window closes, then the components it owns are
-// destroyed in reverse order of their creation (procedures, HTTP server, telnet, terminal,
-// serial port).
+// Lifetime: constructed once by the program entry after the wiring (the constructor attaches
+// the wiring, then runs FormCreate), lives until the process ends. Shutdown order: the window
+// closes, its destructor detaches the wiring (the parts that feed its widgets go), then the
+// widgets go.
 #include "app/ini_file.h"
 #include "app/language.h"
 #include "app/port_select_form.h"
+#include "app/receiver_wiring.h"
 #include "core/dialogs.h"
-#include "core/download_watch.h"
 #include "core/main_view.h"
 #include "core/message_catalogue.h"
 #include "log/session_log.h"
-#include "net/http_server.h"
-#include "net/telnet_client.h"
-#include "serial/console_link.h"
 
 #include <QDateTime>
 #include <QMainWindow>
@@ -44,11 +39,6 @@ class QVBoxLayout;
 
 class BusyIndicator;
 class CopyProgress;
-class EmergencyImageWiring;
-namespace usbstick {
-class FormatLibrary;
-class TForm3;
-} // namespace usbstick
 class ProcessStarter;
 class TStatusLight;
 
@@ -58,8 +48,9 @@ class TForm1 : public QMainWindow, public MainView {
 public:
     // programDir: the folder that holds stbmate.ini (the program's own folder in the real
     // program, a scratch folder in tests). Builds the controls and runs FormCreate.
-    TForm1(Dialogs& dialogs, ProcessStarter& starter, SessionLog& log, const QString& programDir,
-           QWidget* parent = nullptr);
+    // wiring: made by the program entry before this window and outliving it.
+    TForm1(Dialogs& dialogs, ProcessStarter& starter, ReceiverWiring& wiring,
+           const QString& programDir, QWidget* parent = nullptr);
     ~TForm1() override;
 
     // false when FormCreate stopped because stbmate.ini is missing: the error was logged
@@ -71,7 +62,6 @@ public:
     IniFile& settings() { return *m_settings; }
     const MessageCatalogue& messages() const { return m_language.messages; }
     Dialogs& dialogs() { return m_dialogs; }
-    SessionLog& sessionLog() { return m_log; }
     int settleDelay() const { return m_settleDelay; }
     const QString& currentLanguage() const { return m_currentLanguage; }
     // Port number 1..4 from the port box ("COM1".."COM4" by entry position + 1), 0 when the
@@ -87,24 +77,18 @@ public:
     BusyIndicator& busy() { return m_busy ? *m_busy : m_noBusy; }
     void setCopyProgress(CopyProgress* progress) { m_copyProgress = progress; }
     CopyProgress* copyProgress() const { return m_copyProgress; }
-    // The USB stick format dialog and its format service, created by the program entry.
-    void setFormatDialog(usbstick::TForm3* dialog, usbstick::FormatLibrary* library) {
-        m_formatDialog = dialog;
-        m_formatLibrary = library;
-    }
-    usbstick::TForm3* formatDialog() const { return m_formatDialog; }
-    usbstick::FormatLibrary* formatLibrary() const { return m_formatLibrary; }
     // Msg17, Msg18 and key L9 of the active language into the format dialog, shown modally.
     void ShowUsbFormatDialog();
     // The serial port (created before FormCreate, opened on the first pass of the message
     // loop) and the console dialogue the receiver jobs talk through (its watcher holds RxLine
     // and the Seen flags). Both live as long as this window.
-    TComPort& comPort1() { return *ComPort1; }
-    ConsoleDialogue& consoleDialogue() { return m_serialLink->dialogue(); }
+    TComPort& comPort1() { return m_wiring.comPort(); }
+    ConsoleDialogue& consoleDialogue() { return m_wiring.consoleDialogue(); }
     // The telnet client (its output goes to Memo1 and the session log) and the HTTP file
     // server (inactive until a job activates it). Both live as long as this window.
-    TTelnetClient& telnet1() { return *Telnet1; }
-    THTTPServer& httpServer1() { return *HTTPServer1; }
+    TTelnetClient& telnet1() { return m_wiring.telnet(); }
+    THTTPServer& httpServer1() { return m_wiring.httpServer(); }
+    ReceiverWiring& wiring() { return m_wiring; }
 
     // --- MainView ---------------------------------------------------------------------
     QString receiverAddress() const override;
@@ -134,7 +118,7 @@ public:
     // missing keys or an unknown section).
     void ApplyLanguage(const QString& section);
 
-    // Receiver jobs (main_window_procedures.cpp).
+    // Receiver jobs: each goes to the wiring.
     void IPAdressesetzenndern1Click();
     void FTPServerinstallieren1Click();
     void NotfallImageaufspielen1Click();
@@ -187,26 +171,10 @@ private:
     bool writeMainSetting(const QString& key, const QString& value);
     QStringList portEntries() const;
 
-    // --- The components ---------------------------------------------------------------
-    // Serial port (main_window_serial.cpp): create ComPort1; take the port box's setting
-    // (at start-up and on ComboBox2Change; m_portNumber is already set); the serial half of
-    // Button2Click.
-    void createComPort1();
-    void applyPort(const QString& text);
-    bool runSerialCheck();
-    // Terminal (main_window_terminal.cpp): create Terminal1 on page "Seriell".
-    void createTerminal1();
-    // Network (main_window_net.cpp): create Telnet1 and HTTPServer1; the network half of
-    // Button2Click; disconnect both for Button1Click.
-    void createTelnet1();
-    void createHTTPServer1();
-    bool runNetworkCheck();
-    void releaseNetwork();
-
     Dialogs& m_dialogs;
     ProcessStarter& m_starter;
+    ReceiverWiring& m_wiring;
     SessionLog& m_log;
-    DownloadWatch m_download;
     QString m_programDir;
     bool m_created = false;
     std::unique_ptr<IniFile> m_settings;
@@ -222,27 +190,6 @@ private:
     } m_noBusy;
     CopyProgress* m_copyProgress = nullptr;
     QVBoxLayout* m_serialPageLayout = nullptr;
-
-    // Serial port (main_window_serial.cpp). Declared before the other components so that it
-    // is destroyed after them.
-    void openComPort1AtStartup();
-    std::unique_ptr<TComPort> ComPort1;
-    std::unique_ptr<DialogPortChooser> m_portChooser;
-    std::unique_ptr<SerialConsoleLink> m_serialLink;
-    // Terminal1's consumer on ComPort1 (main_window_terminal.cpp); 0 while not registered.
-    int m_terminalConsumer = 0;
-
-    // Network (main_window_net.cpp). After the serial link: the telnet client waits on its
-    // ticker, so it must go first.
-    std::unique_ptr<TTelnetClient> Telnet1;
-    std::unique_ptr<THTTPServer> HTTPServer1;
-
-    // Emergency image job and its TFTP server (emergency_wiring.cpp); goes first, while the
-    // console watcher it hooks into still exists.
-    void createEmergencyImage();
-    usbstick::TForm3* m_formatDialog = nullptr;
-    usbstick::FormatLibrary* m_formatLibrary = nullptr;
-    std::unique_ptr<EmergencyImageWiring> m_emergency;
 };
 
 // Status bar clock text: "dd.MM.yyyy hh:mm".

@@ -20,7 +20,9 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTabWidget>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -53,7 +55,7 @@ void TForm1::FormCreate() {
     m_currentLanguage = main.language;
     Edit1->setText(main.ip);
     m_settleDelay = main.settleDelay;
-    m_serialLink->dialogue().setSettleDelay(m_settleDelay);
+    m_wiring.setSettleDelay(m_settleDelay);
 
     // The handlers are for the user's changes; start-up fills the boxes without them.
     {
@@ -69,7 +71,7 @@ void TForm1::FormCreate() {
             ComboBox2->setCurrentIndex(m_portNumber - 1);
         ComboBox2->setEditText(main.comPort);
     }
-    applyPort(main.comPort);
+    m_wiring.applyPort(main.comPort, m_portNumber);
 
     ApplyLanguage(m_currentLanguage);
     Timer1->start();
@@ -144,7 +146,7 @@ void TForm1::ComboBox2Change() {
     if (!writeMainSetting(QStringLiteral("ComPort"), text))
         return;
     m_portNumber = PortNumberForText(portEntries(), text);
-    applyPort(text);
+    m_wiring.applyPort(text, m_portNumber);
 }
 
 QString TForm1::portText() const {
@@ -186,13 +188,35 @@ void TForm1::Beenden1Click() {
 }
 
 void TForm1::Button1Click() {
-    releaseNetwork();
+    m_wiring.releaseNetwork();
     close();
 }
 
 void TForm1::Button2Click() {
-    StatusLight1->setLit(runSerialCheck());
-    StatusLight2->setLit(runNetworkCheck());
+    m_wiring.checkConnections();
+}
+
+void TForm1::IPAdressesetzenndern1Click() {
+    m_wiring.setAddress();
+}
+
+void TForm1::FTPServerinstallieren1Click() {
+    m_wiring.installFtpServer();
+}
+
+void TForm1::NotfallImageaufspielen1Click() {
+    m_wiring.loadEmergencyImage();
+}
+
+void TForm1::Label3ContextPopup(const QPoint& pos) {
+    Q_UNUSED(pos);
+    m_wiring.deleteStartScript();
+}
+
+void TForm1::ShowUsbFormatDialog() {
+    m_wiring.showUsbFormatDialog(
+        m_settings ? m_settings->ReadString(m_currentLanguage, QStringLiteral("L9"), QString())
+                   : QString());
 }
 
 void TForm1::N1Click() {
@@ -246,4 +270,14 @@ QStringList TForm1::networkLines() const {
 
 void TForm1::clearNetworkText() {
     Memo1->clear();
+}
+
+// Memo1 is never cleared and the telnet handler asks for its last line at every piece, so
+// these look at the document's end only.
+int TForm1::networkLineCount() const {
+    return Memo1->document()->blockCount();
+}
+
+QString TForm1::lastNetworkLine() const {
+    return Memo1->document()->lastBlock().text();
 }

@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
     app.setErrorDialogs(&dialogs);
     DetachedProcessStarter starter;
     SessionLog log(programDir);
-    TForm1 form1(dialogs, starter, log, programDir);
+    ReceiverWiring wiring(dialogs, log);
+    TForm1 form1(dialogs, starter, wiring, programDir);
     if (!form1.created())
         return 1;
     dialogs.setParent(&form1);

@@ -28,6 +28,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
 #include <unistd.h>
 
 namespace {
@@ -117,7 +121,9 @@ protected:
         return QString::fromUtf8(readFile(dir.file(QStringLiteral("Logs/stbmate-2026-12-06.log"))));
     }
     std::unique_ptr<TForm1> makeForm() {
-        return std::make_unique<TForm1>(dialogs, starter, log, dir.path());
+        // One wiring per window, as the program has: a test may hold two windows at once.
+        wirings.push_back(std::make_unique<ReceiverWiring>(dialogs, log));
+        return std::make_unique<TForm1>(dialogs, starter, *wirings.back(), dir.path());
     }
     static QStringList captions(TForm1& f) {
         return {f.Datei1->title(),
@@ -153,6 +159,7 @@ protected:
     SessionLog log{dir.path(), [] { return QDateTime(QDate(2026, 12, 6), QTime(14, 3, 27)); }};
     PtyPair pty;
     FakeDialogs dialogs;
+    std::vector<std::unique_ptr<ReceiverWiring>> wirings;
     ScriptedStarter starter;
 };
 
@@ -488,6 +495,24 @@ TEST_F(MainWindowTest, ArrangementFollowsTheLayout) {
     EXPECT_FALSE(form->SatChannelListEditor1->isVisible());
     EXPECT_EQ(form->Button2->focusPolicy() & Qt::TabFocus, 0);
     EXPECT_EQ(form->Memo1->font().family(), "DejaVu Sans Mono");
+}
+
+TEST_F(MainWindowTest, JobsRunThroughTheWiringsOneEntrance) {
+    writeStandardIni();
+    auto form = makeForm();
+    ReceiverWiring& wiring = form->wiring();
+    // A handler's job is marked while its first box is up, and no longer afterwards.
+    std::optional<JobKind> duringBox;
+    dialogs.setOnShow([&](const FakeDialogs::Shown&) { duringBox = wiring.runningJob(); });
+    form->Label3ContextPopup(QPoint());
+    EXPECT_EQ(duringBox, JobKind::DeleteStartScript);
+    EXPECT_FALSE(wiring.jobRunning());
+    // What a job lets out ends it with the error box; the mark is cleared all the same.
+    dialogs.setOnShow({});
+    dialogs.clear();
+    wiring.runJob(JobKind::SetAddress, [] { throw std::runtime_error("port gone"); });
+    EXPECT_EQ(dialogs.transcriptLines(), QStringList{"error: port gone"});
+    EXPECT_FALSE(wiring.jobRunning());
 }
 
 } // namespace

@@ -80,12 +80,13 @@ protected:
     SessionLog m_log{m_dir.path(), [] { return QDateTime(QDate(2026, 12, 7), QTime(9, 0, 0)); }};
     PtyPair m_pty;
     FakeDialogs m_dialogs;
+    ReceiverWiring m_wiring{m_dialogs, m_log};
     NoStarter m_starter;
 };
 
 TEST_F(MainWindowNetTest, CheckButtonLightsTheNetworkLampOnlyWithTelnet) {
     NET_TEST_IN_PRIVATE_NETNS();
-    TForm1 form(m_dialogs, m_starter, m_log, m_dir.path());
+    TForm1 form(m_dialogs, m_starter, m_wiring, m_dir.path());
     ASSERT_TRUE(form.created());
     form.Edit2->setText(QStringLiteral("typed"));
 
@@ -124,7 +125,7 @@ private:
 
 TEST_F(MainWindowNetTest, CheckButtonRunsTheSerialCheckFirstAndSetsBothLights) {
     NET_TEST_IN_PRIVATE_NETNS();
-    TForm1 form(m_dialogs, m_starter, m_log, m_dir.path());
+    TForm1 form(m_dialogs, m_starter, m_wiring, m_dir.path());
     ASSERT_TRUE(form.created());
     LightWatchingBusy busy(form);
     form.setBusyIndicator(&busy);
@@ -163,7 +164,7 @@ TEST_F(MainWindowNetTest, CheckButtonRunsTheSerialCheckFirstAndSetsBothLights) {
 
 TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
     NET_TEST_IN_PRIVATE_NETNS();
-    TForm1 form(m_dialogs, m_starter, m_log, m_dir.path());
+    TForm1 form(m_dialogs, m_starter, m_wiring, m_dir.path());
     ASSERT_TRUE(form.created());
     nettest::PeerProcess telnetd;
     startTelnetd(telnetd);
@@ -197,7 +198,7 @@ TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
 
 TEST_F(MainWindowNetTest, HttpServerServesTheChosenFileOnPort80) {
     NET_TEST_IN_PRIVATE_NETNS();
-    TForm1 form(m_dialogs, m_starter, m_log, m_dir.path());
+    TForm1 form(m_dialogs, m_starter, m_wiring, m_dir.path());
     ASSERT_TRUE(form.created());
     const QString archive = m_dir.file(QStringLiteral("proftpd.tar.bz2"));
     QFile file(archive);

@@ -44,8 +44,9 @@ TEST(AddressWiring, MenuCommandCreatesTheScriptAndPortLabelDeletesIt) {
     ini.close();
 
     FakeDialogs dialogs;
+    ReceiverWiring wiring{dialogs, log};
     NoStarter starter;
-    auto form = std::make_unique<TForm1>(dialogs, starter, log, dir.path());
+    auto form = std::make_unique<TForm1>(dialogs, starter, wiring, dir.path());
     form->show();
     ASSERT_TRUE(spinUntil([&] { return form->comPort1().isOpen(); }, 5000));
 

@@ -39,8 +39,9 @@ TEST(FtpInstallWiring, MenuItemRunsTheCheckAndStopsWithTheLanguagesMessage) {
     ini.close();
 
     FakeDialogs dialogs;
+    ReceiverWiring wiring{dialogs, log};
     NoStarter starter;
-    auto form = std::make_unique<TForm1>(dialogs, starter, log, dir.path());
+    auto form = std::make_unique<TForm1>(dialogs, starter, wiring, dir.path());
     ASSERT_TRUE(form->created());
     form->show();
     // The port is opened on the first pass of the event loop and reports the missing device;

@@ -36,6 +36,7 @@ protected:
     stbtest::ScratchDir dir;
     SessionLog log{dir.path()};
     FakeDialogs dialogs;
+    ReceiverWiring wiring{dialogs, log};
     NoProcesses starter;
 
     std::unique_ptr<TForm1> makeForm(const QString& comPort) {
@@ -44,7 +45,7 @@ protected:
         ini.write("[Main]\nLanguage=Deutsch\nIP=192.168.0.20\nDelay=0\nComPort=" +
                   comPort.toUtf8() + "\n\n[Deutsch]\nL9=Port\n");
         ini.close();
-        return std::make_unique<TForm1>(dialogs, starter, log, dir.path());
+        return std::make_unique<TForm1>(dialogs, starter, wiring, dir.path());
     }
     QString logText() const {
         QString text;

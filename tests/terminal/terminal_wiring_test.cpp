@@ -57,7 +57,7 @@ protected:
         ini.write("[Main]\nLanguage=Deutsch\nIP=192.168.0.20\nDelay=0\nComPort=" +
                   QFile::encodeName(pty.path()) + "\n\n[Deutsch]\n");
         ini.close();
-        form = std::make_unique<TForm1>(dialogs, starter, log, dir.path());
+        form = std::make_unique<TForm1>(dialogs, starter, wiring, dir.path());
         form->show();
         ASSERT_NE(form->Terminal1, nullptr);
         // The port opens on the first pass of the message loop.
@@ -69,6 +69,7 @@ protected:
     SessionLog log{dir.path()};
     PtyPair pty;
     FakeDialogs dialogs;
+    ReceiverWiring wiring{dialogs, log};
     NoStarter starter;
     std::unique_ptr<TForm1> form;
 };

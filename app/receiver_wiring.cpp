@@ -1,0 +1,276 @@
+#include "app/receiver_wiring.h"
+
+#include "app/main_window.h"
+#include "app/port_select_form.h"
+#include "net/network_check.h"
+#include "net/telnet_data_handler.h"
+#include "procedures/address_procedure.h"
+#include "procedures/ftp_install_procedure.h"
+#include "terminal/terminal_widget.h"
+#include "usbstick/format_dialog.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <sys/stat.h>
+
+#include <exception>
+#include <stdexcept>
+
+namespace {
+
+// A typed path is taken as a port only once it names a character device; the terminal
+// "/dev/tty", the console and the pty multiplexer are never serial ports, even though the
+// user passes them on the way while typing /dev/ttyUSB0.
+bool isCandidateDevice(const QString& text) {
+    if (!text.startsWith(QLatin1Char('/')))
+        return false;
+    const QString name = QFileInfo(text).fileName();
+    if (name == QLatin1String("tty") || name == QLatin1String("console") ||
+        name == QLatin1String("ptmx"))
+        return false;
+    struct stat st {};
+    return ::stat(QFile::encodeName(text).constData(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+} // namespace
+
+void WindowCopyProgress::startCopy(int total) {
+    if (CopyProgress* dialog = m_window.copyProgress())
+        dialog->startCopy(total);
+}
+
+void WindowCopyProgress::setCopied(int copied) {
+    if (CopyProgress* dialog = m_window.copyProgress())
+        dialog->setCopied(copied);
+}
+
+void WindowCopyProgress::finishCopy() {
+    if (CopyProgress* dialog = m_window.copyProgress())
+        dialog->finishCopy();
+}
+
+EmergencyImageWiring::EmergencyImageWiring(ReceiverWiring& wiring, TForm1& window)
+    : m_copyProgress(window) {
+    m_status = new QLabel(window.statusBar());
+    m_status->setObjectName(QStringLiteral("TransferStatus"));
+    m_status->setAccessibleName(QStringLiteral("Übertragung"));
+    window.statusBar()->addWidget(m_status, 1);
+
+    EmergencyImageProcedure::Seams seams{
+        wiring.dialogs(),
+        window,
+        window.messages(),
+        wiring.consoleDialogue(),
+        m_copyProgress,
+        m_server,
+        wiring.httpServer(),
+        wiring.log(),
+        [&window] { window.ShowUsbFormatDialog(); },
+        [&wiring]() -> std::optional<usbstick::StickFolder> {
+            if (!wiring.formatDialog() || !wiring.formatLibrary())
+                return std::nullopt;
+            return usbstick::stickFolderFor(wiring.formatDialog()->ComboBox1->currentText(),
+                                            *wiring.formatLibrary());
+        },
+        ListLocalAddresses,
+        [&window](bool busy) {
+            if (busy)
+                window.setCursor(Qt::WaitCursor);
+            else
+                window.unsetCursor();
+        },
+        [label = m_status](const QString& text) { label->setText(text); },
+        RemovableMediaFolder()};
+    m_procedure = std::make_unique<EmergencyImageProcedure>(std::move(seams));
+}
+
+EmergencyImageWiring::~EmergencyImageWiring() {
+    m_procedure.reset();
+    m_server.stop();
+}
+
+ReceiverWiring::ReceiverWiring(Dialogs& dialogs, SessionLog& log)
+    : m_dialogs(dialogs), m_log(log) {}
+
+ReceiverWiring::~ReceiverWiring() {
+    detach();
+}
+
+void ReceiverWiring::attach(TForm1& window, TTerminal& terminal) {
+    // The parts feed one window's widgets; a second window would steal them from the first.
+    if (m_window)
+        throw std::logic_error("ReceiverWiring: already attached to a window");
+    m_window = &window;
+    m_port = std::make_unique<TComPort>();
+    m_portChooser = std::make_unique<DialogPortChooser>(&window);
+    m_port->setPortChooser(m_portChooser.get());
+    m_serialLink = std::make_unique<SerialConsoleLink>(*m_port, m_log, m_settleDelay);
+    // A failure no command can catch (the device vanished, the watcher failed) goes to the
+    // standard error box, once.
+    QObject::connect(m_port.get(), &TComPort::portFailure, &window,
+                     [this](const QString& message) { m_dialogs.showError(message); });
+    // Opened on the first pass of the message loop, so console lines reach the session log
+    // from the start; the program goes on with the port closed if that fails.
+    QTimer::singleShot(0, &window, [this] { openPortAtStartup(); });
+    connectTerminal(terminal);
+
+    m_telnet = std::make_unique<TTelnetClient>(m_serialLink->ticker());
+    m_telnet->setOnDataAvailable(
+        [this](const QString& text) { ShowTelnetOutput(*m_window, m_log, m_download, text); });
+    // The settings are read after this, so the delay is looked up at each send.
+    m_telnet->setSettleDelay([this] { return m_settleDelay; });
+    // Port 80 of all addresses; it serves nothing until the FTP job sets the file.
+    m_http = std::make_unique<THTTPServer>();
+    m_emergency = std::make_unique<EmergencyImageWiring>(*this, window);
+}
+
+void ReceiverWiring::detach() {
+    m_emergency.reset();
+    m_http.reset();
+    m_telnet.reset();
+    if (m_port && m_terminalConsumer != 0)
+        m_port->removeConsumer(m_terminalConsumer);
+    m_terminalConsumer = 0;
+    m_serialLink.reset();
+    m_port.reset();
+    m_portChooser.reset();
+    m_window = nullptr;
+}
+
+void ReceiverWiring::connectTerminal(TTerminal& terminal) {
+    // Keys and replies go to the port; a write failure shows its error here rather than
+    // escaping the key handler. Keys typed while the port is closed are dropped.
+    terminal.setWriter([this](const QByteArray& bytes) {
+        if (!m_port->isOpen())
+            return;
+        try {
+            m_port->WriteText(bytes);
+        } catch (const EPortException& e) {
+            m_dialogs.showError(e.message());
+        }
+    });
+    // The consumer runs on the port's dispatcher thread and only queues; detach() withdraws
+    // it before the window's widgets go.
+    auto registerConsumer = [this, view = &terminal] {
+        if (m_terminalConsumer != 0)
+            return;
+        m_terminalConsumer = m_port->addConsumer([view](const QByteArray& unread) {
+            view->enqueueReceived(unread.constData(), unread.size());
+            return unread.size();
+        });
+    };
+    registerConsumer();
+    // Withdrawn while the port closes and registered again when it opens (a port change
+    // reopens it), so the terminal always follows the port in use.
+    QObject::connect(m_port.get(), &TComPort::closing, &terminal, [this] {
+        if (m_terminalConsumer != 0) {
+            m_port->removeConsumer(m_terminalConsumer);
+            m_terminalConsumer = 0;
+        }
+    });
+    QObject::connect(m_port.get(), &TComPort::opened, &terminal, registerConsumer);
+}
+
+void ReceiverWiring::openPortAtStartup() {
+    if (!m_window || !m_window->created())
+        return;
+    try {
+        m_port->Open();
+    } catch (const EPortException& e) {
+        m_dialogs.showError(e.message());
+    }
+}
+
+void ReceiverWiring::runJob(JobKind kind, const std::function<void()>& job) {
+    m_running = kind;
+    // The jobs end every failure of their own with a box; this only catches what none of
+    // their steps expects (a port failure), skipping the steps not yet taken.
+    try {
+        job();
+    } catch (const std::exception& e) {
+        m_dialogs.showError(QString::fromUtf8(e.what()));
+    }
+    m_running.reset();
+}
+
+void ReceiverWiring::setAddress() {
+    runJob(JobKind::SetAddress, [this] {
+        AddressProcedure(consoleDialogue(), m_window->busy(), m_dialogs, *m_window,
+                         m_window->messages(), m_log)
+            .setAddress();
+    });
+}
+
+void ReceiverWiring::deleteStartScript() {
+    runJob(JobKind::DeleteStartScript, [this] {
+        AddressProcedure(consoleDialogue(), m_window->busy(), m_dialogs, *m_window,
+                         m_window->messages(), m_log)
+            .deleteStartScript();
+    });
+}
+
+void ReceiverWiring::installFtpServer() {
+    runJob(JobKind::InstallFtpServer, [this] {
+        NetworkLinkParts network(*m_window, m_window->busy(), m_dialogs, *m_telnet);
+        network.log = &m_log;
+        FtpInstallProcedure({m_dialogs, *m_window, m_window->messages(),
+                             [&network] { return CheckNetworkLink(network); }, *m_telnet, *m_http,
+                             m_serialLink->ticker(), m_log, m_download, m_settleDelay})
+            .installFtpServer();
+    });
+}
+
+void ReceiverWiring::loadEmergencyImage() {
+    runJob(JobKind::LoadEmergencyImage, [this] { m_emergency->procedure().loadEmergencyImage(); });
+}
+
+void ReceiverWiring::checkConnections() {
+    runJob(JobKind::CheckConnections, [this] {
+        m_window->setSerialLight(CheckSerialLink(consoleDialogue(), m_window->busy()));
+        NetworkLinkParts parts(*m_window, m_window->busy(), m_dialogs, *m_telnet);
+        parts.log = &m_log;
+        m_window->setNetworkLight(CheckNetworkLink(parts));
+    });
+}
+
+void ReceiverWiring::applyPort(const QString& text, int portNumber) {
+    // A port box entry counts by its position; typed text only as a device path.
+    const PortName typed = PortName::parse(text);
+    const PortName port = portNumber > 0         ? PortName::fromComNumber(portNumber)
+                          : typed.isDevicePath() ? typed
+                                                 : PortName();
+    try {
+        if (port.comNumber() > 0)
+            m_port->setPort(port);
+        else if (port.isDevicePath() && (isCandidateDevice(port.devicePath()) || !m_port->isOpen()))
+            m_port->setPort(port); // a missing device fails clearly at the open
+        else if (!m_port->isOpen())
+            m_port->setPort(PortName()); // the next open asks for a port
+        // An open port stays as it is while the box holds a half-typed name.
+    } catch (const EPortException& e) {
+        // The reopen on the new port failed: it stays closed, the name is already stored.
+        m_dialogs.showError(e.message());
+    }
+}
+
+void ReceiverWiring::setSettleDelay(int delay) {
+    m_settleDelay = delay;
+    m_serialLink->dialogue().setSettleDelay(delay);
+}
+
+void ReceiverWiring::releaseNetwork() {
+    m_telnet->Disconnect();
+    m_http->StopAndRelease();
+}
+
+void ReceiverWiring::showUsbFormatDialog(const QString& button1Caption) {
+    if (!m_formatDialog || !m_window)
+        return;
+    const MessageCatalogue& messages = m_window->messages();
+    m_formatDialog->ShowUsbFormatDialog(messages.text(MessageId::FormatDialogText),
+                                        messages.text(MessageId::FormatDialogHint), button1Caption);
+}

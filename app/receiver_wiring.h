@@ -1,0 +1,160 @@
+#pragma once
+// ReceiverWiring: everything between the main window and the receiver. It owns the serial port
+// and its console link, the telnet client, the HTTP file server, the TFTP image server with
+// the emergency image job, the download watch, and it holds the session log; it connects them
+// to each other and to the window. The program entry makes one and hands it to TForm1, whose
+// handlers call in here.
+//
+// Every receiver job (the three menu commands, the hidden delete command and the check
+// button's run) enters through runJob(), so a rule about jobs - such as one at a time - has a
+// single place to live. jobRunning() tells whether one is in progress. The emergency image
+// job returns from runJob() once the fetch command is sent; its transfer ends later through
+// the console watcher and is not counted as running.
+//
+// Lifetime: made before the window; TForm1's constructor calls attach() before it reads its
+// settings, its destructor calls detach(). The parts exist only between the two, because
+// they feed the window's widgets. Shutdown order in detach(): the emergency job (takes its
+// hooks out of the watcher) and the TFTP server, the HTTP server, the telnet client (it
+// waits on the link's ticker), the terminal's consumer, the console link, the port (its
+// threads joined). UI thread only.
+#include "core/copy_progress.h"
+#include "core/download_watch.h"
+#include "log/session_log.h"
+#include "net/http_server.h"
+#include "net/telnet_client.h"
+#include "procedures/emergency_image_procedure.h"
+#include "procedures/image_server.h"
+#include "serial/com_port.h"
+#include "serial/console_link.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class Dialogs;
+class QLabel;
+class DialogPortChooser;
+class ReceiverWiring;
+class TForm1;
+class TTerminal;
+namespace usbstick {
+class FormatLibrary;
+class TForm3;
+} // namespace usbstick
+
+enum class JobKind {
+    SetAddress,         // "IP-Adresse setzen/ändern"
+    DeleteStartScript,  // the port label's hidden context command
+    InstallFtpServer,   // "FTP-Server installieren"
+    LoadEmergencyImage, // "Notfall-Image aufspielen"
+    CheckConnections,   // the check button: serial and network light
+};
+
+// The copy dialog the program entry hands the window once it exists; nothing before that.
+class WindowCopyProgress : public CopyProgress {
+public:
+    explicit WindowCopyProgress(TForm1& window) : m_window(window) {}
+    void startCopy(int total) override;
+    void setCopied(int copied) override;
+    void finishCopy() override;
+
+private:
+    TForm1& m_window;
+};
+
+// The emergency image job's place in the window: our TFTP server on port 69, the job itself
+// (it outlives its menu click: the transfer ends later, through the console watcher) and a
+// status bar field that shows the transfer's progress. Destroyed before the console link: the
+// job takes its hooks out of the watcher, then the server stops.
+class EmergencyImageWiring {
+public:
+    EmergencyImageWiring(ReceiverWiring& wiring, TForm1& window);
+    EmergencyImageWiring(const EmergencyImageWiring&) = delete;
+    EmergencyImageWiring& operator=(const EmergencyImageWiring&) = delete;
+    ~EmergencyImageWiring();
+
+    EmergencyImageProcedure& procedure() { return *m_procedure; }
+    TftpImageServer& server() { return m_server; }
+
+private:
+    WindowCopyProgress m_copyProgress;
+    TftpImageServer m_server;
+    std::unique_ptr<EmergencyImageProcedure> m_procedure;
+    QLabel* m_status = nullptr; // owned by the window's status bar
+};
+
+class ReceiverWiring {
+public:
+    ReceiverWiring(Dialogs& dialogs, SessionLog& log);
+    ~ReceiverWiring();
+    ReceiverWiring(const ReceiverWiring&) = delete;
+    ReceiverWiring& operator=(const ReceiverWiring&) = delete;
+
+    // Makes the parts and connects them to window and its terminal view. Once.
+    void attach(TForm1& window, TTerminal& terminal);
+    // Tears the parts down in the order above; the window's widgets are still alive.
+    void detach();
+
+    // --- The one entrance for receiver jobs --------------------------------------------
+    // Runs job now, marked as kind while it runs. An exception the job lets out (a port
+    // failure) ends it with the standard error box instead of taking the program down.
+    void runJob(JobKind kind, const std::function<void()>& job);
+    bool jobRunning() const { return m_running.has_value(); }
+    std::optional<JobKind> runningJob() const { return m_running; }
+
+    // The jobs, each through runJob().
+    void setAddress();
+    void deleteStartScript();
+    void installFtpServer();
+    void loadEmergencyImage();
+    // Both checks; the lights show their results.
+    void checkConnections();
+
+    // --- The window's other needs ------------------------------------------------------
+    // The port box's setting: portNumber 1..4 for an entry, else text as typed.
+    void applyPort(const QString& text, int portNumber);
+    void setSettleDelay(int delay);
+    // The hidden "Ende" button: telnet closed, HTTP server stopped.
+    void releaseNetwork();
+    // The format dialog and its service, made by the program entry; null until then.
+    void setFormatDialog(usbstick::TForm3* dialog, usbstick::FormatLibrary* library) {
+        m_formatDialog = dialog;
+        m_formatLibrary = library;
+    }
+    usbstick::TForm3* formatDialog() const { return m_formatDialog; }
+    usbstick::FormatLibrary* formatLibrary() const { return m_formatLibrary; }
+    // The format dialog shown modally with the active language's texts; button1Caption is
+    // the settings file's key L9.
+    void showUsbFormatDialog(const QString& button1Caption);
+
+    Dialogs& dialogs() { return m_dialogs; }
+    SessionLog& log() { return m_log; }
+    TComPort& comPort() { return *m_port; }
+    ConsoleDialogue& consoleDialogue() { return m_serialLink->dialogue(); }
+    TTelnetClient& telnet() { return *m_telnet; }
+    THTTPServer& httpServer() { return *m_http; }
+
+private:
+    void connectTerminal(TTerminal& terminal);
+    void openPortAtStartup();
+
+    Dialogs& m_dialogs;
+    SessionLog& m_log;
+    TForm1* m_window = nullptr;
+    DownloadWatch m_download;
+    int m_settleDelay = 0;
+    std::optional<JobKind> m_running;
+    usbstick::TForm3* m_formatDialog = nullptr;
+    usbstick::FormatLibrary* m_formatLibrary = nullptr;
+
+    // In creation order; detach() destroys them in reverse.
+    std::unique_ptr<TComPort> m_port;
+    std::unique_ptr<DialogPortChooser> m_portChooser;
+    std::unique_ptr<SerialConsoleLink> m_serialLink;
+    int m_terminalConsumer = 0; // 0 while not registered
+    std::unique_ptr<TTelnetClient> m_telnet;
+    std::unique_ptr<THTTPServer> m_http;
+    std::unique_ptr<EmergencyImageWiring> m_emergency;
+};
