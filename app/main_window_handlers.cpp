@@ -53,6 +53,13 @@ void TForm1::FormCreate() {
     m_currentLanguage = main.language;
     Edit1->setText(main.ip);
     m_settleDelay = main.settleDelay;
+    if (m_settleDelay < 0) {
+        // A negative delay would shorten every settle wait to nothing and vi would get
+        // Escape and ":wq" at once.
+        m_log.WriteLogEntry(QStringLiteral("****** INFO: Delay %1 is below 0, 0 is used ******")
+                                .arg(m_settleDelay));
+        m_settleDelay = 0;
+    }
     m_serialLink->dialogue().setSettleDelay(m_settleDelay);
 
     // The handlers are for the user's changes; start-up fills the boxes without them.

@@ -99,11 +99,12 @@ QStringList successSteps() {
 class Rig {
 public:
     // columns: what the receiver's shell takes as its width (none: busybox's own default).
-    bool start(std::optional<int> columns) {
+    bool start(std::optional<int> columns, bool withStartScript = true) {
         QString error;
         stbsim::ReceiverSimulator::Options options;
-        options.configFiles = {{QStringLiteral("start.sh"), kStartScript},
-                               {QStringLiteral("network.conf"), QByteArray("dhcp=0\n")}};
+        options.configFiles = {{QStringLiteral("network.conf"), QByteArray("dhcp=0\n")}};
+        if (withStartScript)
+            options.configFiles[QStringLiteral("start.sh")] = kStartScript;
         if (!sim.start(options, &error)) {
             ADD_FAILURE() << error.toStdString();
             return false;
@@ -232,6 +233,27 @@ TEST(FtpInstallEndToEnd, InstallsTheArchiveFromOurHttpServer) {
     EXPECT_FALSE(rig.http.active());
     EXPECT_FALSE(portAnswers("127.0.0.1", 80)) << "the HTTP server is released";
     EXPECT_FALSE(rig.telnet.Connected());
+}
+
+// A receiver whose address was never set: the job stops before the download and /config
+// stays as it was.
+TEST(FtpInstallEndToEnd, WithoutStartScriptTheJobStopsAndChangesNothing) {
+    NET_TEST_IN_PRIVATE_NETNS();
+    Rig rig;
+    ASSERT_TRUE(rig.start(77, false));
+    rig.run();
+
+    EXPECT_EQ(rig.dialogs.transcriptLines(),
+              QStringList({"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "error: M27"}));
+    QStringList steps = successSteps().mid(0, 8);
+    steps << "###### start.sh with an ifconfig line was not found ! --> EXIT";
+    EXPECT_EQ(rig.log.steps(), steps);
+    EXPECT_EQ(rig.sim.configListing(), QStringList{"network.conf"});
+    EXPECT_EQ(rig.sim.configFile(QStringLiteral("network.conf")), QByteArray("dhcp=0\n"));
+    EXPECT_EQ(rig.sim.configFileMode(QStringLiteral("network.conf")), 0644);
+    EXPECT_TRUE(rig.fetched().isEmpty()) << "nothing was downloaded";
+    EXPECT_FALSE(rig.telnet.Connected());
+    EXPECT_FALSE(rig.http.active());
 }
 
 TEST(FtpInstallEndToEnd, EightyColumnBarHidesTheMarkerAndTheRunStops) {
