@@ -78,6 +78,8 @@ void FtpInstallProcedure::installFtpServer() {
     m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND: start http-server ******"));
     try {
         m_s.httpServer.ResetToInitialSettings();
+        // Nobody else on the network is handed the archive, nor can crowd the receiver out.
+        m_s.httpServer.setReceiverAddress(view.receiverAddress());
         m_s.httpServer.Activate();
     } catch (...) {
         m_s.log.WriteLogError(QStringLiteral("http-server could not be started ! --> EXIT"));
@@ -101,6 +103,8 @@ void FtpInstallProcedure::installFtpServer() {
         dialogs.showMessage(m_s.messages.text(MessageId::TelnetSessionFailed));
     }
     m_s.httpServer.StopAndRelease();
+    for (const QString& peer : m_s.httpServer.takeRefusedPeers())
+        m_s.log.WriteLogEntry(QStringLiteral("http-server refused connection from %1").arg(peer));
 }
 
 void FtpInstallProcedure::telnetDialogue(const QString& servePath) {
