@@ -21,7 +21,7 @@ namespace {
 const QString kNoAnswer = QStringLiteral("Server antwortet nicht.");
 const QString kClosed = QStringLiteral("Die Verbindung wurde erfolgreich geschlossen.");
 // One hand-off carries everything already buffered, up to this much.
-constexpr int kMaxBlock = 8 * TTelnetClient::kReadSize;
+constexpr int kMaxBlock = 2 * TTelnetClient::kReadSize;
 
 bool resolve(const QString& host, in_addr* address) {
     if (host.compare(QStringLiteral("LOCALHOST"), Qt::CaseInsensitive) == 0)
