@@ -20,6 +20,7 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTabWidget>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -241,9 +242,24 @@ void TForm1::appendNetworkLine(const QString& line) {
 }
 
 void TForm1::appendNetworkText(const QString& text) {
+    // Output without line ends would make one line the text layout has to take in whole at
+    // every block; past kNetworkViewLineChars the view starts a new line of its own.
+    qsizetype lineLength = Memo1->document()->lastBlock().length() - 1;
+    QString shown;
+    shown.reserve(text.size() + text.size() / kNetworkViewLineChars + 1);
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n')) {
+            lineLength = -1;
+        } else if (lineLength >= kNetworkViewLineChars) {
+            shown += QLatin1Char('\n');
+            lineLength = 0;
+        }
+        shown += c;
+        ++lineLength;
+    }
     QTextCursor cursor(Memo1->document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(text);
+    cursor.insertText(shown);
     Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
 }
 

@@ -97,6 +97,8 @@ void FtpInstallProcedure::installFtpServer() {
     m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND: start http-server ******"));
     try {
         m_s.httpServer.ResetToInitialSettings();
+        // Nobody else on the network is handed the archive, nor can crowd the receiver out.
+        m_s.httpServer.setReceiverAddress(view.receiverAddress());
         m_s.httpServer.Activate();
     } catch (const EBindNotPermitted&) {
         // Port 80 needs a right this user lacks: say how to get it, in the box and the log.
@@ -127,6 +129,8 @@ void FtpInstallProcedure::installFtpServer() {
         dialogs.showMessage(m_s.messages.text(MessageId::TelnetSessionFailed));
     }
     m_s.httpServer.StopAndRelease();
+    for (const QString& peer : m_s.httpServer.takeRefusedPeers())
+        m_s.log.WriteLogEntry(QStringLiteral("http-server refused connection from %1").arg(peer));
 }
 
 std::optional<ScriptAnswer> FtpInstallProcedure::ask(const QString& query) {

@@ -93,8 +93,13 @@ public:
     }
     QString serveDrive() const override { return m_drive; }
     QString servePath() const override { return m_path; }
+    void setReceiverAddress(const QString& address) override {
+        m_events.add(QStringLiteral("http receiver ") + address);
+    }
+    QStringList takeRefusedPeers() override { return std::exchange(refused, {}); }
     bool refuse = false;
     bool notPermitted = false;
+    QStringList refused;
 
 private:
     Events& m_events;
@@ -170,6 +175,7 @@ public:
     static QStringList upToConnect() {
         return {QStringLiteral("check"),
                 QStringLiteral("http reset"),
+                QStringLiteral("http receiver 192.168.0.20"),
                 QStringLiteral("http activate"),
                 QStringLiteral("telnet reset"),
                 QStringLiteral("host 192.168.0.20"),
@@ -214,6 +220,7 @@ TEST_F(FtpInstallTest, SuccessfulRunSendsEveryKeyAndWaitInOrder) {
         dialogs.clear();
         answerUpToTheFile();
         server.setServeLocation(QStringLiteral("X:"), QStringLiteral("/stale"));
+        server.refused = {QStringLiteral("192.168.0.66")};
         run();
 
         const QString w15 = QStringLiteral("wait %1").arg(delay + 15);
@@ -251,6 +258,9 @@ TEST_F(FtpInstallTest, SuccessfulRunSendsEveryKeyAndWaitInOrder) {
     EXPECT_EQ(log.steps(), run + run);
     // The success entry is written before the box comes up.
     EXPECT_EQ(logAtBox.last(), 2 * run.size());
+    // Turned-away hosts are named once per run, after the server stopped.
+    EXPECT_EQ(log.entries().filter(QStringLiteral("refused")),
+              QStringList(2, QStringLiteral("http-server refused connection from 192.168.0.66")));
 }
 
 // Every early way out: its error entry, its box, and what was torn down.
@@ -263,7 +273,7 @@ TEST_F(FtpInstallTest, EveryEarlyExit) {
         QStringList events;           // the run's complete event list
         qsizetype stepsBeforeLastBox; // -1: no box of its own
     };
-    const QStringList http = {"check", "http reset", "http activate"};
+    const QStringList http = {"check", "http reset", "http receiver 192.168.0.20", "http activate"};
     const QStringList atConnect = upToConnect();
     const QString exitTelnet = "###### telnet session could not be started ! --> EXIT";
     const QString privilegeHint =
@@ -558,7 +568,7 @@ TEST_F(FtpInstallTest, SecondRunAfterAFailureStartsAfresh) {
     answerUpToTheFile();
     run();
     EXPECT_EQ(dialogs.transcriptLines().last(), QStringLiteral("error: M25"));
-    EXPECT_EQ(events.list.mid(0, 6), upToConnect()) << "telnet and HTTP reset again";
+    EXPECT_EQ(events.list.mid(0, 7), upToConnect()) << "telnet and HTTP reset again";
     EXPECT_EQ(events.list.last(), QStringLiteral("http stop"));
 }
 
