@@ -8,6 +8,8 @@
 //
 // Shutdown order: the port withdraws this consumer (no enqueueReceived() runs or will run),
 // then the widget is destroyed; a drain request still queued dies with the widget.
+#include "terminal/glyph_cache.h"
+#include "terminal/painted_rows.h"
 #include "terminal/receive_queue.h"
 #include "terminal/terminal_buffer.h"
 #include "terminal/vt100_emulator.h"
@@ -92,6 +94,13 @@ private:
     void send(const QByteArray& bytes);
     QPoint cellAt(const QPoint& pos) const; // x = column, y = line index (history negative)
     void paintRow(QPainter& p, int y, const terminal::Row& row, int lineIndex);
+    template <class Batch>
+    void paintCell(QPainter& p, Batch& batch, const QRect& cell, char32_t cp, bool bold);
+    // Asks for a repaint of the rows whose pixels differ from what they should show, moving
+    // the pixels first when the screen scrolled.
+    void repaintChangedRows();
+    terminal::RowLook rowLook(int r) const;
+    static QFont terminalFont(bool bold);
 
     terminal::TTerminalBuffer m_buffer;
     terminal::TVT100Emulator m_emulator{m_buffer};
@@ -110,11 +119,12 @@ private:
 
     QFont m_font;
     QFont m_boldFont;
+    terminal::GlyphCache m_glyphs;
+    terminal::PaintedRows m_painted;
     int m_cellWidth = 8;
     int m_cellHeight = 16;
     int m_ascent = 12;
 
-    QPoint m_lastCursor{0, 0};
     bool m_selecting = false;
     QPoint m_selectionStart{-1, 0};
     QPoint m_selectionEnd{-1, 0};

@@ -1,6 +1,8 @@
 // The terminal widget: receive pacing across threads, key capture, selection, and a
 // screenshot of a coloured, line-drawn screen that a person can look at.
+#include "terminal/glyph_cache.h"
 #include "terminal/terminal_widget.h"
+#include "terminal/vt100_maps.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -8,10 +10,12 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
 
 #include <string>
@@ -294,6 +298,51 @@ TEST(TerminalView, CursorVisibleOnNormalAndReverseScreen) {
         const QRgb background = shot.pixel(40 * cw + 1, 10 * ch + 1);
         EXPECT_NE(shot.pixel(4 * cw + cw / 2, 2 * ch + ch / 2), background) << mode + 1;
     }
+}
+
+// Every character of every set, both weights: a cached glyph draws the same pixels as the
+// character shaped as text.
+TEST(TerminalView, CachedGlyphsDrawLikeText) {
+    QFont fonts[2] = {QFont(QStringLiteral("DejaVu Sans Mono"), 8), {}};
+    fonts[0].setStyleHint(QFont::Monospace);
+    fonts[0].setKerning(false);
+    fonts[1] = fonts[0];
+    fonts[1].setBold(true);
+    terminal::GlyphCache cache(fonts[0], fonts[1]);
+    const QFontMetrics m(fonts[0]);
+    auto canvas = [&] {
+        QImage image(3 * m.maxWidth(), 2 * m.height(), QImage::Format_RGB32);
+        image.fill(Qt::black);
+        return image;
+    };
+    int compared = 0;
+    for (int bold = 0; bold < 2; ++bold)
+        for (std::uint8_t set = 0; set < 5; ++set)
+            for (int ch = 33; ch < 256; ++ch) {
+                const char32_t cp =
+                    terminal::CharsetMap::standard().toUnicode(set, static_cast<std::uint8_t>(ch));
+                const quint32 glyph = cp > 32 ? cache.glyph(cp, bold != 0) : 0;
+                if (glyph == 0)
+                    continue; // the face lacks it: drawn as text in any case
+                const QPointF at(m.maxWidth(), m.ascent() + 2);
+                QImage text = canvas(), run = canvas();
+                QPainter p(&text);
+                p.setFont(fonts[bold]);
+                p.setPen(QColor(0xC0, 0xC0, 0xC0));
+                p.drawText(at, QString::fromUcs4(&cp, 1));
+                p.end();
+                QGlyphRun glyphs;
+                glyphs.setRawFont(cache.font(bold != 0));
+                glyphs.setGlyphIndexes({glyph});
+                glyphs.setPositions({at});
+                p.begin(&run);
+                p.setPen(QColor(0xC0, 0xC0, 0xC0));
+                p.drawGlyphRun(QPointF(0, 0), glyphs);
+                p.end();
+                EXPECT_EQ(text, run) << "set " << int(set) << " char " << ch << " bold " << bold;
+                ++compared;
+            }
+    EXPECT_GT(compared, 1000); // nearly all of them have a glyph in the face
 }
 
 // A screen a person can judge: colours, attributes and DEC line drawing. The PNG lands in
