@@ -1,6 +1,33 @@
 #include "serial/response_watcher.h"
 
+#include <QStringMatcher>
+
 namespace {
+
+// Every printable byte runs all six searches, so the needles are prepared once: searching
+// with a Latin-1 literal converts it afresh on every call.
+const QStringMatcher kStartScript(u"start.sh");
+const QStringMatcher kIfconfig(u"ifconfig");
+const QStringMatcher kConfigPrompt(u"/config #");
+const QStringMatcher kHello(u"hello");
+const QStringMatcher kBytesTransferred(u"Bytes transferred = ");
+const QStringMatcher kBadChecksum(u"bad checksum");
+
+bool found(const QStringMatcher& needle, const QString& line) {
+    return needle.indexIn(QStringView(line)) >= 0;
+}
+
+// "Bytes transferred = " directly followed by the size, anywhere in the line, without
+// building the joined needle for every byte.
+bool transferReported(const QString& line, const QString& size) {
+    const qsizetype prefix = kBytesTransferred.pattern().size();
+    for (qsizetype at = kBytesTransferred.indexIn(QStringView(line)); at >= 0;
+         at = kBytesTransferred.indexIn(QStringView(line), at + 1)) {
+        if (QStringView(line).sliced(at + prefix).startsWith(size))
+            return true;
+    }
+    return false;
+}
 
 // Hooks are copied before the call: a hook may replace the hooks (or re-enter feed) while
 // it runs, and the std::function being executed must outlive that.
@@ -27,16 +54,16 @@ void ResponseWatcher::feed(char byte) {
     if (RxLine.size() < kMaxLine)
         RxLine.append(QLatin1Char(static_cast<char>(ch)));
 
-    if (RxLine.contains(QLatin1String("start.sh")))
+    if (found(kStartScript, RxLine))
         SeenStartScript = true;
-    if (RxLine.contains(QLatin1String("ifconfig")))
+    if (found(kIfconfig, RxLine))
         SeenIfconfig = true;
-    if (RxLine.contains(QLatin1String("/config #")))
+    if (found(kConfigPrompt, RxLine))
         SeenConfigPrompt = true;
-    if (RxLine.contains(QLatin1String("hello")))
+    if (found(kHello, RxLine))
         SeenHello = true;
-    if (RxLine.contains(QLatin1String("Bytes transferred = ") + ImageSizeText))
+    if (transferReported(RxLine, ImageSizeText))
         call(m_hooks.finishImageTransfer);
-    if (RxLine.contains(QLatin1String("bad checksum")))
+    if (found(kBadChecksum, RxLine))
         call(m_hooks.abortImageTransfer);
 }
