@@ -11,6 +11,7 @@
 #include "app/process_starter.h"
 #include "app/qt_dialogs.h"
 #include "app/small_dialogs.h"
+#include "log/session_log.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -33,7 +34,7 @@ int main(int argc, char** argv) {
     QtDialogs dialogs;
     app.setErrorDialogs(&dialogs);
     DetachedProcessStarter starter;
-    SessionLog log(programDir);
+    SessionLog log(programDir); // Logs/ beside the copied program, as the program does
     TForm1 form1(dialogs, starter, log, programDir);
     if (!form1.created())
         return 1;
