@@ -10,6 +10,11 @@ const QStringMatcher kStartScript(u"start.sh");
 const QStringMatcher kIfconfig(u"ifconfig");
 const QStringMatcher kConfigPrompt(u"/config #");
 const QStringMatcher kHello(u"hello");
+
+bool found(const QStringMatcher& needle, const QString& line) {
+    return needle.indexIn(QStringView(line)) >= 0;
+}
+
 // Hooks are copied before the call: a hook may replace the hooks (or re-enter feed) while
 // it runs, and the std::function being executed must outlive that.
 template <typename... Args> void call(const std::function<void(Args...)>& hook, Args... args) {
