@@ -161,6 +161,10 @@ void TForm1::buildControls() {
     Memo1 = new QPlainTextEdit(TabSheet2);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setReadOnly(true);
+    // A long session must not grow the program without end: the view keeps the newest lines
+    // (the session log keeps everything), and nobody undoes received text.
+    Memo1->setUndoRedoEnabled(false);
+    Memo1->setMaximumBlockCount(kNetworkViewLines);
     Memo1->setFont(consoleFont());
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     makeConsolePalette(Memo1, palette().color(QPalette::Light));

@@ -140,10 +140,12 @@ public:
     QComboBox* ComboBox1 = nullptr;
     QLabel* Label2 = nullptr;
     QTabWidget* PageControl1 = nullptr;
-    QWidget* TabSheet1 = nullptr;   // "Seriell"
-    QWidget* TabSheet2 = nullptr;   // "Netzwerk"
-    TTerminal* Terminal1 = nullptr; // on page "Seriell"
-    QPlainTextEdit* Memo1 = nullptr;
+    QWidget* TabSheet1 = nullptr;    // "Seriell"
+    QWidget* TabSheet2 = nullptr;    // "Netzwerk"
+    TTerminal* Terminal1 = nullptr;  // on page "Seriell"
+    QPlainTextEdit* Memo1 = nullptr; // on page "Netzwerk"
+    static constexpr int kNetworkViewLines = 10000;
+    static constexpr qsizetype kNetworkViewLineChars = 512;
     QLabel* StatusPanels[4] = {};
     QPushButton* Button1 = nullptr; // hidden "Ende"
     QTimer* Timer1 = nullptr;

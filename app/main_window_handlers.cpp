@@ -55,6 +55,13 @@ void TForm1::FormCreate() {
     m_currentLanguage = main.language;
     Edit1->setText(main.ip);
     m_settleDelay = main.settleDelay;
+    if (m_settleDelay < 0) {
+        // A negative delay would shorten every settle wait to nothing and vi would get
+        // Escape and ":wq" at once.
+        m_log.WriteLogEntry(QStringLiteral("****** INFO: Delay %1 is below 0, 0 is used ******")
+                                .arg(m_settleDelay));
+        m_settleDelay = 0;
+    }
     m_wiring.setSettleDelay(m_settleDelay);
 
     // The handlers are for the user's changes; start-up fills the boxes without them.
@@ -258,9 +265,24 @@ void TForm1::appendNetworkLine(const QString& line) {
 }
 
 void TForm1::appendNetworkText(const QString& text) {
+    // Output without line ends would make one line the text layout has to take in whole at
+    // every block; past kNetworkViewLineChars the view starts a new line of its own.
+    qsizetype lineLength = Memo1->document()->lastBlock().length() - 1;
+    QString shown;
+    shown.reserve(text.size() + text.size() / kNetworkViewLineChars + 1);
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n')) {
+            lineLength = -1;
+        } else if (lineLength >= kNetworkViewLineChars) {
+            shown += QLatin1Char('\n');
+            lineLength = 0;
+        }
+        shown += c;
+        ++lineLength;
+    }
     QTextCursor cursor(Memo1->document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(text);
+    cursor.insertText(shown);
     Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The active language's message texts. The settings file numbers them Msg1..Msg25; the code
+// The active language's message texts. The settings file numbers them Msg1..Msg28; the code
 // names each by what it says, so a box shows the right text without counting.
 #include <QString>
 
@@ -30,20 +30,43 @@ enum class MessageId {
     AskCopyImages,
     ConfirmSecondImageStep,
     Unused24,
-    DownloadFailed, // the receiver's download was not seen complete
+    DownloadFailed,        // the receiver's download was not seen complete
+    InvalidAddress,        // an address field does not hold a dotted IPv4 address
+    SetAddressFirst,       // the FTP installation found no start.sh with an ifconfig line
+    StartScriptNotChanged, // the FTP installation's lines are not in start.sh after vi
 };
 
 class MessageCatalogue {
 public:
-    static constexpr int kCount = 25;
+    static constexpr int kCount = 28;
+    // The keys every settings file has had; the later ones may be missing from an older file.
+    static constexpr int kFirstLaterKey = 26;
     // Procedures fetch a text at the moment they show it, so a language change takes effect
     // for the next box.
-    // An id outside 1..25 gives an empty text.
+    // An id outside 1..kCount gives an empty text. A later key that is empty (an older
+    // settings file lacks it) gives its built-in text, so its box never comes up blank.
     QString text(MessageId id) const {
         const int n = int(id);
-        return (n >= 1 && n <= kCount) ? m_texts[size_t(n - 1)] : QString();
+        if (n < 1 || n > kCount)
+            return QString();
+        const QString& text = m_texts[size_t(n - 1)];
+        return (text.isEmpty() && n >= kFirstLaterKey) ? builtInText(id) : text;
     }
-    // n: the number in the settings file's key "Msg<n>", 1..25; any other n is ignored.
+    // The later keys' built-in texts; empty for the others.
+    static QString builtInText(MessageId id) {
+        if (id == MessageId::InvalidAddress)
+            return QStringLiteral("Die IP-Adresse ist ungültig. Bitte vier Zahlen von 0 bis 255, "
+                                  "durch Punkte getrennt, eingeben (z. B. 192.168.178.44).");
+        if (id == MessageId::SetAddressFirst)
+            return QStringLiteral("Auf dem Receiver fehlt /config/start.sh mit einer "
+                                  "ifconfig-Zeile. Bitte zuerst die IP-Adresse setzen "
+                                  "(IP-Adresse setzen/ändern).");
+        if (id == MessageId::StartScriptNotChanged)
+            return QStringLiteral("/config/start.sh konnte nicht wie vorgesehen geändert werden. "
+                                  "Bitte das Skript auf dem Receiver prüfen.");
+        return QString();
+    }
+    // n: the number in the settings file's key "Msg<n>", 1..kCount; any other n is ignored.
     void setText(int n, const QString& text) {
         if (n >= 1 && n <= kCount)
             m_texts[size_t(n - 1)] = text;

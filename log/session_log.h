@@ -1,7 +1,13 @@
 #pragma once
 // The session log: one dated file per day in "Logs/" beside the program, one line per entry.
-// Every call opens, appends and closes the file so that a crash loses nothing already logged;
-// every failure is silent because logging must never stop the work it records.
+// Each entry is written to the file with one write call before the call returns, so a crash
+// loses nothing already logged. The day's file stays open between entries (opening and
+// closing it for every received console line was a fifth of the program's work under a
+// busy console); before each entry the log checks that the path still names the file it
+// holds, so a file that was deleted, renamed or replaced meanwhile is made again exactly as
+// when every entry opened it afresh. Every failure is silent because logging must never
+// stop the work it records.
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
@@ -15,6 +21,9 @@ public:
     // baseDir: the folder "Logs/" is made in (the program's own folder), with or without a
     // trailing separator. clock: the local time of each entry; empty = the system clock.
     explicit SessionLog(const QString& baseDir, Clock clock = {});
+    ~SessionLog();
+    SessionLog(const SessionLog&) = delete;
+    SessionLog& operator=(const SessionLog&) = delete;
 
     // Appends "$h:$m:$s - text".
     void WriteLogEntry(const QString& text);
@@ -27,10 +36,15 @@ public:
 
 private:
     void writeEntry(const QString& entryTemplate, const QString& text);
+    void appendToDayFile(const QString& fileName, const QByteArray& bytes);
+    bool heldFileIsAt(const QByteArray& path) const;
+    void closeHeldFile();
 
     QString m_baseDir; // ends in a separator
     Clock m_clock;
     QString m_nameTemplate = QStringLiteral("$Y-$M-$D");
+    int m_fd = -1;         // the day's file while it is held open, else -1
+    QByteArray m_heldPath; // the path m_fd was opened by
 };
 
 // Replaces the tokens $Y $M $D $h $m $s $k and finally $t (the entry text), in that order, so a

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <list>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -21,7 +22,6 @@
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 
 namespace {
 
@@ -30,24 +30,62 @@ constexpr int kListenerWaitMs = 1000;
 // the answer still in flight; read them away for this long first.
 constexpr int kLingerMs = 2000;
 
-void setTimeouts(int fd, int ms) {
-    timeval tv{};
-    tv.tv_sec = ms / 1000;
-    tv.tv_usec = (ms % 1000) * 1000;
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+using Clock = std::chrono::steady_clock;
+
+int millisecondsUntil(Clock::time_point when) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+QString dotted(in_addr_t address) {
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr a{};
+    a.s_addr = address;
+    ::inet_ntop(AF_INET, &a, text, sizeof text);
+    return QString::fromLatin1(text);
 }
 
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
 
+void HttpConnection::waitWritable() {
+    // Every wait starts afresh, so only a stretch without any progress ends the answer; a
+    // slow but moving download goes on.
+    pollfd entry{m_fd, POLLOUT, 0};
+    for (;;) {
+        const int ready = ::poll(&entry, 1, m_stallMs);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0 || (entry.revents & (POLLERR | POLLHUP | POLLNVAL)))
+            throw EConnectionLost("send stalled");
+        return;
+    }
+}
+
+void HttpConnection::sendBytes(const char* data, std::size_t size, int flags) {
+    while (size > 0) {
+        const ssize_t sent = ::send(m_fd, data, size, flags | MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                throw EConnectionLost("send");
+            waitWritable();
+            continue;
+        }
+        data += sent;
+        size -= static_cast<std::size_t>(sent);
+    }
+}
+
 void HttpConnection::writeHeader(HttpResponseInfo& response, bool moreFollows) {
     const QByteArray header = response.takeHeader();
     if (header.isNull())
         throw ENetError(QStringLiteral("Der Header wurde bereits geschrieben."));
-    if (SendAll(m_fd, header.constData(), static_cast<std::size_t>(header.size()),
-                moreFollows && !m_headOnly ? MSG_MORE : 0) != 0)
-        throw EConnectionLost("send header");
+    sendBytes(header.constData(), static_cast<std::size_t>(header.size()),
+              moreFollows && !m_headOnly ? MSG_MORE : 0);
 }
 
 std::int64_t HttpConnection::sendFileBody(int fileFd, std::int64_t size) {
@@ -61,7 +99,10 @@ std::int64_t HttpConnection::sendFileBody(int fileFd, std::int64_t size) {
         if (sent < 0) {
             if (errno == EINTR)
                 continue;
-            throw EConnectionLost("sendfile");
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                throw EConnectionLost("sendfile");
+            waitWritable();
+            continue;
         }
         if (sent == 0)
             break; // the file got shorter while we were sending it
@@ -72,8 +113,7 @@ std::int64_t HttpConnection::sendFileBody(int fileFd, std::int64_t size) {
 void HttpConnection::sendContent(const QByteArray& bytes) {
     if (m_headOnly || bytes.isEmpty())
         return;
-    if (SendAll(m_fd, bytes.constData(), static_cast<std::size_t>(bytes.size())) != 0)
-        throw EConnectionLost("send content");
+    sendBytes(bytes.constData(), static_cast<std::size_t>(bytes.size()), 0);
 }
 
 std::int64_t SendFileResponse(HttpConnection& connection, HttpResponseInfo& response,
@@ -96,6 +136,8 @@ std::int64_t SendFileResponse(HttpConnection& connection, HttpResponseInfo& resp
 struct THTTPServer::Shared {
     struct Connection {
         int fd = -1;
+        in_addr_t peer = 0;
+        Clock::time_point accepted;
         std::thread thread;
         bool done = false;
     };
@@ -106,17 +148,25 @@ struct THTTPServer::Shared {
     // outlives StopAndRelease still writes only to live memory.
     std::list<std::shared_ptr<Connection>> connections; // guarded by mutex
     bool stopping = false;                              // guarded by mutex
+    std::map<in_addr_t, int> perPeer;                   // open connections; guarded by mutex
+    std::set<in_addr_t> refusedSeen;                    // guarded by mutex
+    QStringList refusedNew;                             // not yet taken; guarded by mutex
 
     UniqueFd listenFd;
     UniqueFd wakeFd; // eventfd: wakes the listener out of its wait
     std::thread listener;
     std::uint16_t port = 0;
-    int idleTimeoutMs = kDefaultIdleTimeoutMs;
+    int requestTimeoutMs = kDefaultRequestTimeoutMs;
+    int sendStallMs = kDefaultSendStallMs;
+    int maxPerPeer = kDefaultMaxPerPeer;
+    bool onlyReceiver = false;
+    in_addr_t receiver = 0;
     CommandHandler handler;
 
     void listen(const std::shared_ptr<Shared>& self);
+    bool admit(in_addr_t peer); // under mutex
     void serve(const std::shared_ptr<Connection>& entry);
-    void handleConnection(int fd);
+    void handleConnection(int fd, Clock::time_point accepted);
     void reapFinished();
 };
 
@@ -149,7 +199,10 @@ void THTTPServer::Shared::listen(const std::shared_ptr<Shared>& self) {
             continue;
         // Take every waiting connection in one go, so a burst never overflows the queue.
         for (;;) {
-            const int fd = ::accept4(listenFd.get(), nullptr, nullptr, SOCK_CLOEXEC);
+            sockaddr_in from{};
+            socklen_t fromLength = sizeof from;
+            const int fd = ::accept4(listenFd.get(), reinterpret_cast<sockaddr*>(&from),
+                                     &fromLength, SOCK_CLOEXEC | SOCK_NONBLOCK);
             if (fd < 0) {
                 // Out of descriptors: the connection stays queued and poll would report it
                 // again at once; give the running downloads a moment to finish instead of
@@ -159,15 +212,19 @@ void THTTPServer::Shared::listen(const std::shared_ptr<Shared>& self) {
                 break;
             }
             std::lock_guard lock(mutex);
-            if (stopping || static_cast<int>(connections.size()) >= kMaxConnections) {
+            const in_addr_t peer = from.sin_addr.s_addr;
+            if (stopping || !admit(peer)) {
                 ::close(fd);
                 continue;
             }
             auto entry = std::make_shared<Connection>();
             entry->fd = fd;
+            entry->peer = peer;
+            entry->accepted = Clock::now();
             try {
                 entry->thread = std::thread([self, entry] { self->serve(entry); });
                 connections.push_back(entry);
+                ++perPeer[peer];
             } catch (const std::system_error&) {
                 ::close(fd);
             }
@@ -175,30 +232,49 @@ void THTTPServer::Shared::listen(const std::shared_ptr<Shared>& self) {
     }
 }
 
+bool THTTPServer::Shared::admit(in_addr_t peer) {
+    if (onlyReceiver && peer != receiver) {
+        if (refusedSeen.insert(peer).second)
+            refusedNew.append(dotted(peer));
+        return false;
+    }
+    if (static_cast<int>(connections.size()) >= kMaxConnections)
+        return false;
+    const auto open = perPeer.find(peer);
+    return open == perPeer.end() || open->second < maxPerPeer;
+}
+
 void THTTPServer::Shared::serve(const std::shared_ptr<Connection>& entry) {
     int fd;
+    Clock::time_point accepted;
     {
         std::lock_guard lock(mutex);
         fd = entry->fd;
+        accepted = entry->accepted;
     }
-    handleConnection(fd);
+    handleConnection(fd, accepted);
     {
         // Closing under the lock keeps StopAndRelease from shutting down a reused number.
         std::lock_guard lock(mutex);
         ::close(fd);
         entry->fd = -1;
         entry->done = true;
+        if (--perPeer[entry->peer] <= 0)
+            perPeer.erase(entry->peer);
     }
     changed.notify_all();
 }
 
-void THTTPServer::Shared::handleConnection(int fd) {
-    setTimeouts(fd, idleTimeoutMs);
+void THTTPServer::Shared::handleConnection(int fd, Clock::time_point accepted) {
     HttpRequestParser parser;
     char buffer[16 * 1024];
+    // One deadline for the whole request: a client trickling a byte now and then would
+    // otherwise hold its connection for ever.
+    const Clock::time_point deadline = accepted + std::chrono::milliseconds(requestTimeoutMs);
     while (parser.status() == HttpRequestParser::Status::Incomplete) {
-        if (WaitReadable(fd, idleTimeoutMs) != 1)
-            return; // silent for too long, or the socket broke: close without an answer
+        const int left = millisecondsUntil(deadline);
+        if (left <= 0 || WaitReadable(fd, left) != 1)
+            return; // too slow, or the socket broke: close without an answer
         const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN)
@@ -214,7 +290,7 @@ void THTTPServer::Shared::handleConnection(int fd) {
         return;
 
     const HttpRequestInfo& request = parser.request();
-    HttpConnection connection(fd, request.command == "HEAD");
+    HttpConnection connection(fd, request.command == "HEAD", sendStallMs);
     HttpResponseInfo response;
     try {
         try {
@@ -265,7 +341,11 @@ void THTTPServer::ResetToInitialSettings() {
     StopAndRelease();
     m_port = kDefaultPort;
     m_bindAddress.clear();
-    m_idleTimeoutMs = kDefaultIdleTimeoutMs;
+    m_requestTimeoutMs = kDefaultRequestTimeoutMs;
+    m_sendStallMs = kDefaultSendStallMs;
+    m_maxPerPeer = kDefaultMaxPerPeer;
+    m_receiverAddress.clear();
+    m_refusedBeforeStop.clear();
     // The handler shares the location with the server, so a connection thread that outlives
     // the server still reads valid memory.
     m_handler = [location = m_location](const HttpRequestInfo&, HttpResponseInfo& response,
@@ -321,7 +401,22 @@ void THTTPServer::Activate() {
     static std::once_flag ignoreBrokenPipe;
     std::call_once(ignoreBrokenPipe, [] { ::signal(SIGPIPE, SIG_IGN); });
     auto shared = std::make_shared<Shared>();
-    shared->idleTimeoutMs = m_idleTimeoutMs;
+    shared->requestTimeoutMs = m_requestTimeoutMs;
+    shared->sendStallMs = m_sendStallMs;
+    shared->maxPerPeer = m_maxPerPeer;
+    const QString receiver = m_receiverAddress.trimmed();
+    if (!receiver.isEmpty()) {
+        shared->onlyReceiver = true;
+        in_addr address{};
+        const QByteArray text =
+            receiver.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0
+                ? QByteArray("127.0.0.1")
+                : receiver.toLatin1();
+        // An address that does not parse matches no peer: nobody is answered.
+        shared->receiver = ::inet_pton(AF_INET, text.constData(), &address) == 1
+                               ? address.s_addr
+                               : htonl(INADDR_NONE);
+    }
     shared->handler = m_handler;
 
     shared->listenFd.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
@@ -362,6 +457,15 @@ void THTTPServer::Activate() {
     m_shared = std::move(shared);
 }
 
+QStringList THTTPServer::takeRefusedPeers() {
+    QStringList taken = std::exchange(m_refusedBeforeStop, {});
+    if (m_shared) {
+        std::lock_guard lock(m_shared->mutex);
+        taken += std::exchange(m_shared->refusedNew, {});
+    }
+    return taken;
+}
+
 void THTTPServer::StopAndRelease() {
     if (!m_shared)
         return;
@@ -369,6 +473,7 @@ void THTTPServer::StopAndRelease() {
     {
         std::lock_guard lock(shared->mutex);
         shared->stopping = true;
+        m_refusedBeforeStop += std::exchange(shared->refusedNew, {});
         for (auto& connection : shared->connections) {
             if (!connection->done && connection->fd >= 0)
                 ::shutdown(connection->fd, SHUT_RDWR);

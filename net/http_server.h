@@ -3,6 +3,12 @@
 // the receiver can fetch it with its own download tool. One request per connection, no
 // keep-alive; every acceptable request (GET, POST, HEAD, any target) gets the same file.
 //
+// Anyone on the network can reach the port, so while the file is served the server answers
+// only the receiver's address (others are closed at accept), at most 8 connections per peer,
+// a request must be complete 10 s after its connection and an answer that makes no progress
+// for 30 s is dropped. That bounds what a stray or hostile host can hold: nothing from any
+// other address, 8 threads from the receiver's.
+//
 // Threads: a listener thread and one thread per accepted connection, none of them the UI
 // thread. The request handler runs on the connection thread.
 //
@@ -16,6 +22,7 @@
 #include "net/http_response.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -25,7 +32,9 @@
 // The connection as the request handler sees it.
 class HttpConnection {
 public:
-    HttpConnection(int fd, bool headOnly) : m_fd(fd), m_headOnly(headOnly) {}
+    // fd: a non-blocking socket. stallMs: how long a send may make no progress.
+    HttpConnection(int fd, bool headOnly, int stallMs)
+        : m_fd(fd), m_headOnly(headOnly), m_stallMs(stallMs) {}
 
     // Sends the header of response (once). Throws EHTTPHeaderAlreadyWritten-style ENetError
     // "Der Header wurde bereits geschrieben." on a second call, EConnectionLost when the peer
@@ -42,8 +51,12 @@ public:
     int fd() const { return m_fd; }
 
 private:
+    void sendBytes(const char* data, std::size_t size, int flags); // throws EConnectionLost
+    void waitWritable();                                           // throws EConnectionLost
+
     int m_fd;
     bool m_headOnly;
+    int m_stallMs;
 };
 
 // The client went away (reset, broken pipe, stalled): the connection is closed without a word.
@@ -69,7 +82,9 @@ public:
     // retried; the queue is cheap, so it holds a burst.
     static constexpr int kListenBacklog = 128;
     static constexpr int kTerminateWaitMs = 5000;
-    static constexpr int kDefaultIdleTimeoutMs = 30000;
+    static constexpr int kDefaultRequestTimeoutMs = 10000;
+    static constexpr int kDefaultSendStallMs = 30000;
+    static constexpr int kDefaultMaxPerPeer = 8;
     // Beyond this many open connections new ones are closed at once: each costs a thread.
     static constexpr int kMaxConnections = 1024;
 
@@ -78,15 +93,18 @@ public:
     THTTPServer(const THTTPServer&) = delete;
     THTTPServer& operator=(const THTTPServer&) = delete;
 
-    // Initial settings: port 80 on all addresses, 30 s idle time-out, the handler that serves
-    // this server's serve location. Stops the server first if it is active.
+    // Initial settings: port 80 on all addresses, every peer answered, the limits above, the
+    // handler that serves this server's serve location. Stops the server first if it is
+    // active.
     void ResetToInitialSettings() override;
     void setDefaultPort(std::uint16_t port) { m_port = port; }
     // Dotted IPv4 address to bind; empty = all local addresses.
     void setBindAddress(const QString& address) { m_bindAddress = address; }
-    // How long a connection may stay silent before its request is complete, and how long a
-    // send may make no progress.
-    void setIdleTimeoutMs(int ms) { m_idleTimeoutMs = ms; }
+    // How long after its connection a request must be complete, however slowly it trickles.
+    void setRequestTimeoutMs(int ms) { m_requestTimeoutMs = ms; }
+    // How long a send may make no progress before the connection is dropped.
+    void setSendStallMs(int ms) { m_sendStallMs = ms; }
+    void setMaxConnectionsPerPeer(int count) { m_maxPerPeer = count; }
     void setOnCommandGet(CommandHandler handler) { m_handler = std::move(handler); }
 
     // Binds, listens and starts the listener thread. Throws ECouldNotBindSocket "Socket konnte
@@ -103,6 +121,13 @@ public:
     // Stops listening, closes every connection and waits for them (at most 5 s). Safe to call
     // when inactive and more than once.
     void StopAndRelease() override;
+
+    // Only connections from this dotted IPv4 address (or "localhost") are answered, from the
+    // next activation on; empty = everyone. Anything else answers nobody.
+    void setReceiverAddress(const QString& address) override { m_receiverAddress = address; }
+    // The addresses refused because they were not the receiver, each once per activation, in
+    // the order they came, since the last call.
+    QStringList takeRefusedPeers() override;
 
     // The file the default handler sends; guarded, so connection threads never see a torn
     // value.
@@ -122,7 +147,11 @@ private:
     std::shared_ptr<Shared> m_shared;
     std::uint16_t m_port = kDefaultPort;
     QString m_bindAddress;
-    int m_idleTimeoutMs = kDefaultIdleTimeoutMs;
+    int m_requestTimeoutMs = kDefaultRequestTimeoutMs;
+    int m_sendStallMs = kDefaultSendStallMs;
+    int m_maxPerPeer = kDefaultMaxPerPeer;
+    QString m_receiverAddress;
+    QStringList m_refusedBeforeStop; // taken from the last activation when it stopped
     std::shared_ptr<ServeLocation> m_location = std::make_shared<ServeLocation>();
     CommandHandler m_handler;
 };

@@ -6,26 +6,22 @@
 
 #include <QStringDecoder>
 
+#include <chrono>
 #include <cstring>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 
 namespace {
 
 const QString kNoAnswer = QStringLiteral("Server antwortet nicht.");
 const QString kClosed = QStringLiteral("Die Verbindung wurde erfolgreich geschlossen.");
-// A write the receiver does not take within this time counts as a dead session; without it a
-// stalled peer could block the UI thread forever.
-constexpr int kSendTimeoutMs = 5000;
 // One hand-off carries everything already buffered, up to this much.
-constexpr int kMaxBlock = 8 * TTelnetClient::kReadSize;
+constexpr int kMaxBlock = 2 * TTelnetClient::kReadSize;
 
 bool resolve(const QString& host, in_addr* address) {
     if (host.compare(QStringLiteral("LOCALHOST"), Qt::CaseInsensitive) == 0)
@@ -68,17 +64,14 @@ int connectWithTimeout(const QString& host, std::uint16_t port, int timeoutMs) {
             error != 0)
             return -1;
     }
-    const int flags = ::fcntl(fd.get(), F_GETFL);
-    ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-    timeval tv{kSendTimeoutMs / 1000, (kSendTimeoutMs % 1000) * 1000};
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    return fd.release();
+    return fd.release(); // stays non-blocking: the I/O thread never waits inside a socket call
 }
 
 } // namespace
 
 TTelnetClient::TTelnetClient(Ticker& ticker, QObject* parent) : QObject(parent), m_ticker(ticker) {
     m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    m_ioWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_wakeFd >= 0) {
         m_wakeNotifier = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
         connect(m_wakeNotifier, &QSocketNotifier::activated, this, &TTelnetClient::runHandOffs);
@@ -90,6 +83,8 @@ TTelnetClient::~TTelnetClient() {
     delete m_wakeNotifier;
     if (m_wakeFd >= 0)
         ::close(m_wakeFd);
+    if (m_ioWakeFd >= 0)
+        ::close(m_ioWakeFd);
 }
 
 void TTelnetClient::ResetTelnetClient() {
@@ -111,8 +106,15 @@ void TTelnetClient::Connect() {
     const std::uint16_t port = m_port;
     const int timeoutMs = m_connectTimeoutMs;
     RunWithoutUserInput([&] { fd = connectWithTimeout(host, port, timeoutMs); });
-    if (fd < 0)
+    if (fd < 0 || m_ioWakeFd < 0) {
+        if (fd >= 0)
+            ::close(fd);
         throw ETelnetClientConnectError(kNoAnswer);
+    }
+    {
+        std::lock_guard lock(m_outMutex);
+        m_outgoing.clear();
+    }
 
     m_fd = fd;
     m_stop = false;
@@ -132,34 +134,72 @@ void TTelnetClient::Disconnect() {
     }
     m_handOffDone.notify_all();
     m_open = false;
-    if (m_fd >= 0)
-        ::shutdown(m_fd, SHUT_RDWR);
+    wakeIo();
     if (m_receiver.joinable())
         m_receiver.join();
-    m_parser.reset(); // only now: the receive thread used it until the join
+    m_parser.reset(); // only now: the I/O thread used it until the join
     if (m_fd >= 0) {
+        flushOutgoing(); // a last "exit" still goes out if the socket takes it at once
         ::close(m_fd);
         m_fd = -1;
+    }
+    std::lock_guard lock(m_outMutex);
+    m_outgoing.clear();
+}
+
+void TTelnetClient::wakeIo() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto woke = ::write(m_ioWakeFd, &one, sizeof one);
+}
+
+bool TTelnetClient::enqueue(const QByteArray& bytes) {
+    {
+        std::lock_guard lock(m_outMutex);
+        if (m_outgoing.size() + bytes.size() > kMaxOutgoing)
+            return false;
+        m_outgoing += bytes;
+    }
+    wakeIo();
+    return true;
+}
+
+int TTelnetClient::flushOutgoing() {
+    int total = 0;
+    for (;;) {
+        QByteArray chunk;
+        {
+            std::lock_guard lock(m_outMutex);
+            chunk = m_outgoing.left(kReadSize);
+        }
+        if (chunk.isEmpty())
+            return total;
+        const ssize_t sent =
+            ::send(m_fd, chunk.constData(), chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno == EAGAIN || errno == EWOULDBLOCK ? total : -1;
+        }
+        {
+            std::lock_guard lock(m_outMutex);
+            m_outgoing.remove(0, sent);
+        }
+        total += static_cast<int>(sent);
+        if (sent < chunk.size())
+            return total;
     }
 }
 
 void TTelnetClient::writeBytes(const QByteArray& bytes) {
     if (!m_open || m_fd < 0)
         throw EConnClosedGracefully(kClosed);
-    int error;
-    {
-        std::lock_guard lock(m_writeMutex);
-        error = SendAll(m_fd, bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    }
-    if (error != 0) {
+    if (!enqueue(bytes)) {
+        // The receiver has not taken a whole queue of our output: the session is as good as
+        // gone, and waiting for it would freeze the window.
         m_open = false;
+        wakeIo();
         throw EConnClosedGracefully(kClosed);
     }
-}
-
-bool TTelnetClient::writeReply(const QByteArray& bytes) {
-    std::lock_guard lock(m_writeMutex);
-    return SendAll(m_fd, bytes.constData(), static_cast<std::size_t>(bytes.size())) == 0;
 }
 
 void TTelnetClient::SendTelnet(const QString& line) {
@@ -209,22 +249,55 @@ void TTelnetClient::runHandOffs() {
 }
 
 void TTelnetClient::receiveLoop() {
+    using Clock = std::chrono::steady_clock;
     // Received bytes are UTF-8 text; the decoder keeps a character split between two blocks.
     QStringDecoder decoder(QStringDecoder::Utf8);
     QByteArray buffer(kReadSize, Qt::Uninitialized);
-    const TelnetOptionParser::ReplySink reply = [this](const QByteArray& bytes) {
-        writeReply(bytes);
+    bool overflow = false;
+    const TelnetOptionParser::ReplySink reply = [&](const QByteArray& bytes) {
+        if (!enqueue(bytes))
+            overflow = true; // a storm of requests whose answers the receiver does not read
     };
-    while (!m_stop) {
-        QByteArray block;
-        bool closed = false;
-        if (WaitReadable(m_fd, -1) < 0)
+    Clock::time_point lastProgress = Clock::now();
+    while (!m_stop && m_open) {
+        bool pending;
+        {
+            std::lock_guard lock(m_outMutex);
+            pending = !m_outgoing.isEmpty();
+        }
+        int timeoutMs = -1;
+        if (!pending) {
+            lastProgress = Clock::now();
+        } else {
+            const auto waited =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastProgress)
+                    .count();
+            if (waited >= kSendStallMs)
+                break;
+            timeoutMs = static_cast<int>(kSendStallMs - waited);
+        }
+        pollfd fds[2] = {{m_fd, static_cast<short>(POLLIN | (pending ? POLLOUT : 0)), 0},
+                         {m_ioWakeFd, POLLIN, 0}};
+        if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR)
             break;
         if (m_stop)
             break;
+        if (fds[1].revents & POLLIN) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto drained = ::read(m_ioWakeFd, &count, sizeof count);
+        }
+        const int sent = flushOutgoing();
+        if (sent < 0)
+            break;
+        if (sent > 0)
+            lastProgress = Clock::now();
+        if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
+            continue;
+
+        QByteArray block;
+        bool closed = false;
         for (;;) {
-            const int flags = block.isEmpty() ? 0 : MSG_DONTWAIT;
-            const ssize_t got = ::recv(m_fd, buffer.data(), buffer.size(), flags);
+            const ssize_t got = ::recv(m_fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
             if (got > 0) {
                 block.append(buffer.constData(), got);
                 if (block.size() >= kMaxBlock)
@@ -238,15 +311,21 @@ void TTelnetClient::receiveLoop() {
             closed = true; // end of stream or a broken connection
             break;
         }
+        if (block.isEmpty() && !closed)
+            continue;
         const QByteArray text = m_parser.feedBlock(block, reply);
+        if (overflow || flushOutgoing() < 0)
+            closed = true;
         if (!m_handler)
             break;
         if (!handOver(decoder(text)))
             break;
-        if (closed) {
-            m_open = false;
-            ::shutdown(m_fd, SHUT_RDWR);
+        if (closed)
             break;
-        }
     }
+    // The receiver closed, broke or stalled the session: from now on sends fail, and the
+    // receiver learns of it at once rather than at the next reset.
+    m_open = false;
+    if (!m_stop)
+        ::shutdown(m_fd, SHUT_RDWR);
 }

@@ -1,16 +1,22 @@
 #pragma once
 // TTelnetClient: the program's one telnet client for sessions with the receiver's telnet
-// service. All public methods are for the UI thread. Each open session has one receive thread
-// that reads what arrives, answers the option negotiation itself, and hands each block of text
+// service. All public methods are for the UI thread. Each open session has one I/O thread that
+// reads what arrives, answers the option negotiation itself, and hands each block of text
 // to the UI thread, waiting until the data handler has run there: the block goes into a queue
 // under a lock, a wake-up byte on an eventfd makes the UI thread's event loop (any loop, also
 // the nested ones of the tick wait) run the handler, and the thread's wait also ends when the
 // session is being closed, so a closing UI thread never deadlocks on it.
 //
+// Everything written to the socket, the UI thread's lines and the negotiation replies alike,
+// goes through one bounded outgoing queue that only the I/O thread writes out, without
+// blocking. No lock is ever held across a socket call, so a receiver that stops reading can
+// never hold up the UI thread: a queue that stays full (kMaxOutgoing bytes, or no progress for
+// kSendStallMs) ends the session, and the next send reports it closed.
+//
 // Shutdown order (Disconnect, also run by ResetTelnetClient, Connect and the destructor): stop
-// flag → shut the socket down (wakes the thread from its read) and wake any hand-off wait → join
-// the receive thread → close the socket. A handed-off block that has not run yet still runs
-// later on the UI thread, as long as the client exists.
+// flag → wake the I/O thread and any hand-off wait → join the I/O thread → one last write of
+// what is still queued, without waiting → close the socket. A handed-off block that has not
+// run yet still runs later on the UI thread, as long as the client exists.
 #include "core/telnet_link.h"
 #include "core/ticker.h"
 #include "net/telnet_option_parser.h"
@@ -38,6 +44,10 @@ public:
     // answers in milliseconds or not at all.
     static constexpr int kDefaultConnectTimeoutMs = 5000;
     static constexpr int kSendTicks = 15;
+    // A receiver that takes none of this much queued output, or none of it for this long, is
+    // gone as far as the session is concerned.
+    static constexpr int kMaxOutgoing = 64 * 1024;
+    static constexpr int kSendStallMs = 5000;
 
     // ticker: the tick wait SendTelnet uses (it must outlive the client).
     explicit TTelnetClient(Ticker& ticker, QObject* parent = nullptr);
@@ -74,7 +84,9 @@ private:
     bool handOver(const QString& text);
     void runHandOffs();                       // UI thread: runs the handler for every block waiting
     void writeBytes(const QByteArray& bytes); // throws EConnClosedGracefully
-    bool writeReply(const QByteArray& bytes);
+    bool enqueue(const QByteArray& bytes);    // false: the queue is full
+    int flushOutgoing();                      // I/O thread: bytes sent, -1 on a broken socket
+    void wakeIo();
 
     Ticker& m_ticker;
     DataHandler m_handler;
@@ -88,7 +100,9 @@ private:
     std::thread m_receiver;
     std::atomic<bool> m_open{false};
     std::atomic<bool> m_stop{false};
-    std::mutex m_writeMutex; // keeps UI writes and negotiation replies whole
+    std::mutex m_outMutex;
+    QByteArray m_outgoing; // guarded by m_outMutex; only the I/O thread takes from its front
+    int m_ioWakeFd = -1;   // eventfd: UI thread → I/O thread (output queued, stop)
 
     std::mutex m_handOffMutex;
     std::condition_variable m_handOffDone;

@@ -1,7 +1,7 @@
 #pragma once
 // What the main window does with every block of telnet output: put it into the network view
-// line by line, copy each piece into the session log, and tell the download watch each new
-// last line. Runs on the UI thread only.
+// line by line, copy each piece into the session log, and hand the block to the download watch.
+// Runs on the UI thread only; costs time in the block's length, not the view's.
 #include "core/download_watch.h"
 #include "core/main_view.h"
 #include "log/session_log.h"

@@ -8,6 +8,9 @@ namespace {
 
 const QByteArray kCtrlC(1, '\x03');
 const QByteArray kEscape(1, '\x1B');
+constexpr int kSendWait = 8;
+// Further settle waits granted to an answer that is late, before it counts as missing.
+constexpr int kExtraWaits = 4;
 
 // Collects the lines the console completes while it lives, passing each on to the line hook
 // that was in force (the session log), which it puts back when it ends, also when a send
@@ -58,6 +61,61 @@ QByteArray AddressProcedure::ifconfigLine(const QString& address) const {
     return QByteArrayLiteral("ifconfig eth0 ") + address.toUtf8() + QByteArrayLiteral("\r");
 }
 
+std::optional<QString> AddressProcedure::takeAddress() {
+    return CheckedAddressOrReport(m_view.receiverAddress(), QStringLiteral("ip address for ufs910"),
+                                  m_log, m_dialogs, m_messages);
+}
+
+bool AddressProcedure::waitUntil(const std::function<bool()>& seen) {
+    for (int extra = 0; !seen(); ++extra) {
+        if (extra == kExtraWaits)
+            return false;
+        m_console.WaitTicks(SettleTicks(m_console.settleDelay(), kSendWait));
+    }
+    return true;
+}
+
+std::optional<ScriptAnswer> AddressProcedure::askStartScript() {
+    LineTap tap(m_console.watcher());
+    send(IfconfigQuery(QStringLiteral("start.sh")).toUtf8() + QByteArrayLiteral("\r"));
+    std::optional<ScriptAnswer> answer;
+    waitUntil([&] {
+        answer = ParseScriptAnswer(tap.lines());
+        return answer.has_value();
+    });
+    return answer;
+}
+
+bool AddressProcedure::writeAndLeaveVi() {
+    ResponseWatcher& watcher = m_console.watcher();
+    watcher.SeenConfigPrompt = false;
+    send(QByteArrayLiteral(":wq\r"));
+    if (waitUntil([&] { return watcher.SeenConfigPrompt; }))
+        return true;
+    // vi could not write ("'start.sh' is read only") and is still open: whatever came next
+    // would be typed into the text. Leave it unsaved so the shell is back at its prompt.
+    send(kEscape);
+    send(QByteArrayLiteral(":q!\r"));
+    fail(QStringLiteral("start.sh could not be written ! --> EXIT"));
+    return false;
+}
+
+std::optional<QString> AddressProcedure::confirmWritten(const QString& address,
+                                                        const QString& resultEntry) {
+    const std::optional<ScriptAnswer> after = askStartScript();
+    if (!after || !HoldsOnlyAddress(*after, address)) {
+        fail(QStringLiteral("start.sh does not hold the new ip address ! --> EXIT"));
+        return std::nullopt;
+    }
+    m_log.WriteLogEntry(resultEntry);
+    return m_messages.text(MessageId::StartScriptWritten);
+}
+
+void AddressProcedure::fail(const QString& entry) {
+    m_log.WriteLogError(entry);
+    m_dialogs.showError(m_messages.text(MessageId::NoSerialConnection));
+}
+
 bool AddressProcedure::listStartScript() {
     ResponseWatcher& watcher = m_console.watcher();
     watcher.SeenStartScript = false;
@@ -78,6 +136,9 @@ void AddressProcedure::setAddress() {
         m_dialogs.showError(m_messages.text(MessageId::NoReceiverAddress));
         return;
     }
+    // The address goes into a root shell and into the boot script: only a plain address may.
+    if (!takeAddress())
+        return;
     m_dialogs.showInformation(m_messages.text(MessageId::AddressWillBeSet));
 
     m_log.WriteLogEntry(QStringLiteral("****** COMMAND: check serial connection ******"));
@@ -94,8 +155,12 @@ void AddressProcedure::setAddress() {
     m_log.WriteLogEntry(QStringLiteral("****** RESULT: serial connection ok ******"));
     send(kCtrlC);
     m_log.WriteLogEntry(QStringLiteral("****** COMMAND: STRG C ******"));
+    // The field is read again here and below: whatever it holds then is checked again.
+    const std::optional<QString> running = takeAddress();
+    if (!running)
+        return;
     // The running system takes the new address at once; the script makes it last.
-    send(ifconfigLine(m_view.receiverAddress()));
+    send(ifconfigLine(*running));
     send(QByteArrayLiteral("cd /config\r"));
     if (!watcher.SeenConfigPrompt) {
         m_log.WriteLogError(
@@ -106,34 +171,35 @@ void AddressProcedure::setAddress() {
     m_log.WriteLogEntry(QStringLiteral("****** RESULT: \"/config #\" was found ******"));
 
     const bool scriptExists = listStartScript();
-    const QString address = m_view.receiverAddress();
-    const QString text = scriptExists ? EditStartScript(address) : CreateStartScript(address);
-    m_dialogs.showMessage(text);
+    const std::optional<QString> address = takeAddress();
+    if (!address)
+        return;
+    const std::optional<QString> text =
+        scriptExists ? EditStartScript(*address) : CreateStartScript(*address);
+    if (text)
+        m_dialogs.showMessage(*text);
 }
 
-QString AddressProcedure::EditStartScript(const QString& address) {
+std::optional<QString> AddressProcedure::EditStartScript(const QString& address) {
     m_log.WriteLogEntry(QStringLiteral("****** COMMAND: edit existing start.sh ******"));
-    ResponseWatcher& watcher = m_console.watcher();
-    watcher.SeenIfconfig = false;
-    send(QByteArrayLiteral("vi start.sh\r"));
-    if (watcher.SeenIfconfig) {
-        // Search forward from the top and delete that line; the cursor lands on the next
-        // one, so the new line goes exactly where the old one stood.
-        send(QByteArrayLiteral("/ifconfig\r"));
-        send(QByteArrayLiteral("dd"));
-    } else {
-        send(QByteArrayLiteral("L"));
+    // Where the ifconfig lines stand decides the keys; vi's first screen shows only the top
+    // of a long script.
+    const std::optional<ScriptAnswer> before = askStartScript();
+    if (!before) {
+        fail(QStringLiteral("start.sh could not be read ! --> EXIT"));
+        return std::nullopt;
     }
-    send(QByteArrayLiteral("i"));
-    send(ifconfigLine(address));
-    send(kEscape);
-    send(QByteArrayLiteral(":wq\r"));
+    send(QByteArrayLiteral("vi start.sh\r"));
+    for (const QByteArray& keys : IfconfigEditKeys(*before, ifconfigLine(address)))
+        send(keys);
+    if (!writeAndLeaveVi())
+        return std::nullopt;
     send(QByteArrayLiteral("chmod 755 start.sh\r"));
-    m_log.WriteLogEntry(QStringLiteral("****** RESULT: IP-address successfully changed ******"));
-    return m_messages.text(MessageId::StartScriptWritten);
+    return confirmWritten(address,
+                          QStringLiteral("****** RESULT: IP-address successfully changed ******"));
 }
 
-QString AddressProcedure::CreateStartScript(const QString& address) {
+std::optional<QString> AddressProcedure::CreateStartScript(const QString& address) {
     m_log.WriteLogEntry(QStringLiteral("****** COMMAND: create new start.sh ******"));
     send(QByteArrayLiteral("vi start.sh\r"));
     send(QByteArrayLiteral("i"));
@@ -143,13 +209,14 @@ QString AddressProcedure::CreateStartScript(const QString& address) {
     send(QByteArrayLiteral("cd /app\r"));
     send(QByteArrayLiteral("/app/start.sh\r"));
     send(kEscape);
-    send(QByteArrayLiteral(":wq\r"));
+    if (!writeAndLeaveVi())
+        return std::nullopt;
     send(QByteArrayLiteral("chmod 755 start.sh\r"));
     // Shows the new script in the terminal view, and the empty line brings the prompt back.
     send(QByteArrayLiteral("more start.sh\r"));
     send(QByteArrayLiteral("\r"));
-    m_log.WriteLogEntry(QStringLiteral("****** RESULT: IP-address successfully set ******"));
-    return m_messages.text(MessageId::StartScriptWritten);
+    return confirmWritten(address,
+                          QStringLiteral("****** RESULT: IP-address successfully set ******"));
 }
 
 void AddressProcedure::deleteStartScript() {

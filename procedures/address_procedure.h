@@ -4,20 +4,25 @@
 // by typing at the receiver's vi keystroke by keystroke. A hidden command deletes the
 // script again.
 //
-// The dialogue is blind: each keystroke group is sent with SendConsole (which waits the
-// settle time while events keep being handled), and the procedure only looks at the flags
-// the response watcher raised meanwhile. Everything runs on the UI thread, nested inside
-// the menu handler that called it.
+// Each keystroke group is sent with SendConsole (which waits the settle time while events
+// keep being handled); the procedure looks at the flags and lines the response watcher
+// collected meanwhile. The address is checked before anything is typed, and success is
+// reported only after the script was read back with grep and holds exactly the new address
+// line. Everything runs on the UI thread, nested inside the menu handler that called it.
 //
 // No thread of its own; holds references only. Every referenced object must outlive it.
 #include "core/dialogs.h"
 #include "core/main_view.h"
 #include "core/message_catalogue.h"
 #include "log/session_log.h"
+#include "procedures/receiver_answers.h"
 #include "serial/console_dialogue.h"
 
 #include <QString>
 #include <QStringList>
+
+#include <functional>
+#include <optional>
 
 // True when name stands as a whole file name in an ls listing (columns separated by blanks,
 // possibly wrapped in colour codes whose escape byte the watcher has already dropped).
@@ -34,20 +39,24 @@ public:
           m_log(log) {}
 
     // The menu command "IP-Adresse setzen/ändern". Ends in one of: the NoReceiverAddress error box
-    // (empty address, nothing sent), the NoSerialConnection error box (no console answer, or no
-    // "/config #" prompt), or the StartScriptWritten box after the script was edited or created.
-    // The address is read from the view when it is checked, when ifconfig is sent and when the
-    // script is written. A port failure (whatever ConsolePort::WriteText throws) leaves at once,
-    // skipping the remaining keystrokes and the result entry; the caller shows it.
+    // (empty address, nothing sent), the InvalidAddress error box (not a dotted IPv4 address),
+    // the NoSerialConnection error box (no console answer, no "/config #" prompt, or the script
+    // could not be read, written or does not hold the new address afterwards), or the
+    // StartScriptWritten box after the script was edited or created and read back.
+    // The address is read from the view, and checked, when the run starts, when ifconfig is
+    // sent and when the script is written. A port failure (whatever ConsolePort::WriteText
+    // throws) leaves at once, skipping the remaining keystrokes and the result entry; the
+    // caller shows it.
     void setAddress();
 
-    // Drives vi in /config to replace the first "ifconfig" line on the first screen, or to
-    // insert the line above the last screen line when none was shown. Returns the
-    // StartScriptWritten text. Port failures propagate as above.
-    QString EditStartScript(const QString& address);
-    // Drives vi in /config to write a new four-line script and makes it executable.
-    // Returns the StartScriptWritten text. Port failures propagate as above.
-    QString CreateStartScript(const QString& address);
+    // In /config: asks grep where the ifconfig lines stand, then drives vi so that exactly one
+    // "ifconfig eth0 " + address line stays, where the first one stood (above the last line
+    // when there was none). Returns the StartScriptWritten text, or nullopt after its own
+    // error entry and box. Port failures propagate as above.
+    std::optional<QString> EditStartScript(const QString& address);
+    // Drives vi in /config to write a new four-line script and makes it executable. Returns
+    // like EditStartScript.
+    std::optional<QString> CreateStartScript(const QString& address);
 
     // The hidden delete command on the port label: after "OK" in the confirmation it sends
     // Ctrl-C, "cd /config", "rm start.sh"; "Abbrechen" sends nothing. Logs nothing, checks
@@ -57,6 +66,21 @@ public:
 private:
     void send(const QByteArray& keys) { m_console.SendConsole(keys); }
     QByteArray ifconfigLine(const QString& address) const;
+    // The receiver address field, checked; nullopt after the InvalidAddress exit.
+    std::optional<QString> takeAddress();
+    // True once seen() holds, granting a late answer a few more settle waits.
+    bool waitUntil(const std::function<bool()>& seen);
+    // The ifconfig lines and the length of start.sh in the current folder; nullopt when the
+    // answer's end never came.
+    std::optional<ScriptAnswer> askStartScript();
+    // ":wq"; true when the shell's prompt came back. Otherwise vi is left unsaved (Escape,
+    // ":q!") and the failure is reported.
+    bool writeAndLeaveVi();
+    // Reads the script back: the StartScriptWritten text after resultEntry, or nullopt after
+    // the failure was reported.
+    std::optional<QString> confirmWritten(const QString& address, const QString& resultEntry);
+    // An error entry and the NoSerialConnection box.
+    void fail(const QString& entry);
     // "ls" in the current folder; true when start.sh is listed under its own name.
     bool listStartScript();
 

@@ -2,15 +2,21 @@
 
 #include "net/net_errors.h"
 #include "net/privilege_hint.h"
+#include "procedures/receiver_answers.h"
 
 #include <QFileInfo>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace {
 
 const QString kArchiveName = QStringLiteral("proftpd.tar.bz2");
 constexpr int kSendWait = 15;
 constexpr int kDownloadWait = 150;
+// Further waits granted to an answer that is late, before it counts as missing.
+constexpr int kExtraWaits = 4;
+const QString kStartScript = QStringLiteral("/config/start.sh");
 
 } // namespace
 
@@ -37,6 +43,11 @@ void FtpInstallProcedure::installFtpServer() {
         dialogs.showError(m_s.messages.text(MessageId::NoReceiverAddress));
         return;
     }
+    const std::optional<QString> receiver =
+        CheckedAddressOrReport(view.receiverAddress(), QStringLiteral("ip address for ufs910"),
+                               m_s.log, dialogs, m_s.messages);
+    if (!receiver)
+        return;
     // Nothing of an earlier run may be served or taken for this run's download.
     m_s.httpServer.setServeLocation(QString(), QString());
     m_s.download.reset();
@@ -55,6 +66,11 @@ void FtpInstallProcedure::installFtpServer() {
         m_s.log.WriteLogError(QStringLiteral("ip-address could not be detected ! --> EXIT"));
         return;
     }
+    // The own address goes into the receiver's shell on the wget line.
+    const std::optional<QString> own = CheckedAddressOrReport(
+        view.ownAddress(), QStringLiteral("own ip address"), m_s.log, dialogs, m_s.messages);
+    if (!own)
+        return;
     m_s.log.WriteLogEntry(QStringLiteral("****** RESULT: network connection ok ******"));
     if (!dialogs.confirm(m_s.messages.text(MessageId::ConfirmArchiveChoice))) {
         m_s.log.WriteLogError(QStringLiteral("user selected \"cancel\" ! --> EXIT"));
@@ -81,6 +97,8 @@ void FtpInstallProcedure::installFtpServer() {
     m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND: start http-server ******"));
     try {
         m_s.httpServer.ResetToInitialSettings();
+        // Nobody else on the network is handed the archive, nor can crowd the receiver out.
+        m_s.httpServer.setReceiverAddress(view.receiverAddress());
         m_s.httpServer.Activate();
     } catch (const EBindNotPermitted&) {
         // Port 80 needs a right this user lacks: say how to get it, in the box and the log.
@@ -104,19 +122,37 @@ void FtpInstallProcedure::installFtpServer() {
 
     m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND: start telnet session ******"));
     try {
-        telnetDialogue(servePath);
+        telnetDialogue(*receiver, *own, servePath);
     } catch (...) {
         // The session is left as the failure left it; the next run's reset closes it.
         m_s.log.WriteLogError(QStringLiteral("telnet session could not be started ! --> EXIT"));
         dialogs.showMessage(m_s.messages.text(MessageId::TelnetSessionFailed));
     }
     m_s.httpServer.StopAndRelease();
+    for (const QString& peer : m_s.httpServer.takeRefusedPeers())
+        m_s.log.WriteLogEntry(QStringLiteral("http-server refused connection from %1").arg(peer));
 }
 
-void FtpInstallProcedure::telnetDialogue(const QString& servePath) {
+std::optional<ScriptAnswer> FtpInstallProcedure::ask(const QString& query) {
+    // The echoed query lands on the line the prompt is on.
+    const int first = std::max(0, m_s.view.networkLineCount() - 1);
+    m_s.telnet.SendTelnet(query);
+    for (int extra = 0;; ++extra) {
+        const QStringList received =
+            m_s.view.networkLines().mid(first).join(QLatin1Char('\n')).split(QLatin1Char('\n'));
+        if (std::optional<ScriptAnswer> answer = ParseScriptAnswer(received))
+            return answer;
+        if (extra == kExtraWaits)
+            return std::nullopt;
+        wait(kSendWait);
+    }
+}
+
+void FtpInstallProcedure::telnetDialogue(const QString& receiver, const QString& own,
+                                         const QString& servePath) {
     TelnetLink& telnet = m_s.telnet;
     telnet.ResetTelnetClient();
-    telnet.setHost(m_s.view.receiverAddress());
+    telnet.setHost(receiver);
     telnet.Connect();
     if (!telnet.Connected()) {
         m_s.dialogs.showError(m_s.messages.text(MessageId::TelnetSessionFailed));
@@ -124,10 +160,24 @@ void FtpInstallProcedure::telnetDialogue(const QString& servePath) {
     }
     m_s.log.WriteLogEntry(QStringLiteral("****** RESULT: telnet session started ******"));
     wait(kSendWait);
+    // The lines go in below the ifconfig line of the script the address job writes. Without
+    // one, vi would make a start.sh of only these lines and the receiver would boot without
+    // its network driver and its own start-up.
+    const std::optional<ScriptAnswer> before = ask(IfconfigQuery(kStartScript));
+    if (!before ||
+        std::none_of(before->lines.cbegin(), before->lines.cend(), [](const NumberedLine& line) {
+            return line.text.contains(QLatin1String("ifconfig"));
+        })) {
+        m_s.log.WriteLogError(
+            QStringLiteral("start.sh with an ifconfig line was not found ! --> EXIT"));
+        m_s.dialogs.showError(m_s.messages.text(MessageId::SetAddressFirst));
+        telnet.Disconnect();
+        return;
+    }
     telnet.SendTelnet(QStringLiteral("cd /data"));
     m_s.log.WriteLogEntry(
         QStringLiteral("****** COMMAND: download proftpd.tar.bz2 by using wget ******"));
-    telnet.SendTelnet(WgetCommandLine(m_s.view.ownAddress(), servePath));
+    telnet.SendTelnet(WgetCommandLine(own, servePath));
     // The marker is the download tool's last progress line; it can only be seen while
     // events are handled, that is during this wait.
     wait(kDownloadWait);
@@ -157,6 +207,20 @@ void FtpInstallProcedure::telnetDialogue(const QString& servePath) {
     wait(kSendWait);
     telnet.SendTelnet(QStringLiteral(":wq"));
     telnet.SendTelnet(QStringLiteral("chmod 777 /config/*"));
+    const std::optional<ScriptAnswer> after = ask(FtpLinesQuery(kStartScript));
+    if (!after || !FtpLinesFollowIfconfig(*after)) {
+        if (!after) {
+            // No answer: vi may still be open (it could not write). Leave it unsaved.
+            telnet.SendTelnetChar('\x1B');
+            wait(kSendWait);
+            telnet.SendTelnet(QStringLiteral(":q!"));
+        }
+        m_s.log.WriteLogError(
+            QStringLiteral("start.sh does not hold the ftp server lines ! --> EXIT"));
+        m_s.dialogs.showError(m_s.messages.text(MessageId::StartScriptNotChanged));
+        telnet.Disconnect();
+        return;
+    }
     // Lists the script into the network view and the log for the user to check; the lone
     // line end answers a pager prompt.
     telnet.SendTelnet(QStringLiteral("more start.sh"));

@@ -4,10 +4,12 @@
 // fetches it with wget into /data, and its vi is driven to add three lines to
 // /config/start.sh that unpack the archive into /ramdisk and start the daemon at every boot.
 //
-// Like the address job the dialogue is blind: every line is sent, a fixed number of ticks is
-// waited while events keep being handled (that is when telnet output reaches the view and
-// the download marker can be seen), and nothing the receiver answers is checked except that
-// marker. Everything runs on the UI thread, nested inside the menu handler.
+// Every line is sent and a fixed number of ticks is waited while events keep being handled
+// (that is when telnet output reaches the view and the download marker can be seen). Both
+// addresses are checked before the receiver is touched; before the download the receiver is
+// asked whether start.sh holds an ifconfig line, and after vi the script is read back:
+// success is reported only when the three lines stand right below that line. Everything
+// runs on the UI thread, nested inside the menu handler.
 //
 // No thread of its own; holds references only. Every referenced object must outlive it.
 #include "core/dialogs.h"
@@ -18,10 +20,12 @@
 #include "core/telnet_link.h"
 #include "core/ticker.h"
 #include "log/session_log.h"
+#include "procedures/receiver_answers.h"
 
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 // The file dialog's filter: the archives first, then every file.
 extern const QString kArchiveFilter;
@@ -63,9 +67,13 @@ public:
 
 private:
     // Steps from the telnet login to the end of the script edit. Returns after its own exits
-    // (session not open, no download marker) and after the FtpServerInstalled box; telnet failures
-    // propagate to the caller's guard.
-    void telnetDialogue(const QString& servePath);
+    // (session not open, no start.sh with an ifconfig line, no download marker, the lines not
+    // in the script afterwards) and after the FtpServerInstalled box; telnet failures propagate
+    // to the caller's guard. receiver and own: the checked addresses.
+    void telnetDialogue(const QString& receiver, const QString& own, const QString& servePath);
+    // Sends a query closed by the end marker and reads the answer from the network view;
+    // nullopt when the marker did not come within a few waits. Telnet failures propagate.
+    std::optional<ScriptAnswer> ask(const QString& query);
     void wait(int fixedTicks) { m_s.ticker.WaitTicks(SettleTicks(m_s.settleDelay, fixedTicks)); }
 
     Seams m_s;

@@ -11,10 +11,12 @@
 // text that is a device path (/dev/ttyUSB0, /dev/pts/7) opens that device.
 //
 // Receiving. Every received byte is offered to every consumer:
-//  - direct consumers (the terminal view), called on the port's dispatcher thread;
+//  - direct consumers (the terminal view), called on the port's I/O thread;
 //  - the data-available event OnTriggerAvail, run on the thread that owns this object (the
-//    UI thread) by a queued call; the dispatcher waits for it at most deliveryLimitMs()
-//    (3000 ms), so no second event starts inside a running handler within that time.
+//    UI thread) by a queued call, with Count = every byte unread at the moment it is posted
+//    (one event per burst, not per read); no pass starts until the handler returns or
+//    deliveryLimitMs() (3000 ms) has passed, so no second event starts inside a running
+//    handler within that time.
 // Each consumer has its own read cursor in the 8192-byte receive buffer. A pass offers a
 // consumer the bytes past its cursor; its cursor advances by what it took. The buffer's read
 // position is the slowest cursor, so when every consumer takes everything (the normal case)
@@ -24,11 +26,11 @@
 // than the delivery limit. When the buffer is full the port stops reading the device: the
 // kernel holds further input and, with IXOFF, sends XOFF to the peer when its queue fills.
 //
-// Threads (two per open port): one I/O thread poll()s the device for input, output room and
+// Threads (one per open port): the I/O thread poll()s the device for input, output room and
 // hang-up at once, so reading, writing and noticing a lost device need no thread each, and
-// one dispatcher thread that runs the notification passes. The dispatcher is separate
-// because it blocks up to the delivery limit on the UI thread while input must keep flowing
-// into the buffer and output must keep draining.
+// runs the notification passes too. It never blocks on the UI thread: waiting for a handler
+// is a deadline bounding its poll, so input keeps flowing into the buffer and output keeps
+// draining meanwhile, and a burst costs one wake-up here and one on the UI thread.
 //
 // A device that fails while open (USB adapter pulled, far end of a pseudo-terminal closed):
 // the I/O thread stops touching it, the bytes already received are still delivered, then the
@@ -36,11 +38,10 @@
 // next WriteText/ReadChar tries to open again.
 //
 // Shutdown order (Close, and the destructor): mark shutting down → emit closing() → set the
-// stop flag → wake the I/O thread (eventfd) and the dispatcher (condition variable, which also
-// ends a wait for the UI thread) → join the I/O thread → join the dispatcher → discard the
-// kernel's queues (tcflush), restore the device's original termios, drop exclusivity, close
-// the fd (releases the flock) → emit closed(). A handler still running on the UI thread
-// keeps the closed session's memory alive until it returns; its ReadChar calls return 0.
+// stop flag → wake the I/O thread (eventfd) → join it → discard the kernel's queues (tcflush),
+// restore the device's original termios, drop exclusivity, close the fd (releases the flock) → emit
+// closed(). A handler still running on the UI thread keeps the closed session's memory alive until
+// it returns; its ReadChar calls return 0.
 #include "core/port_name.h"
 #include "serial/port_errors.h"
 
@@ -62,7 +63,7 @@ class PortSession;
 class TComPort : public QObject {
     Q_OBJECT
 public:
-    // Called on the dispatcher thread with the bytes past this consumer's cursor (at least
+    // Called on the port's I/O thread with the bytes past this consumer's cursor (at least
     // one). Returns how many of them it took (clamped to 0..unread.size()); the rest are
     // offered again later. A consumer must only queue the bytes and return: it must not
     // block on the UI thread, call into this port, or throw (an exception counts as 0 taken).
@@ -123,7 +124,7 @@ public:
     // Registrations live in this object and survive Close/Open. A consumer registered while
     // the port is open starts with the bytes that arrive after registration.
     int addConsumer(Consumer consumer); // returns an id > 0
-    // After this returns (on any thread but the dispatcher) the consumer is never called
+    // After this returns (on any thread but the port's I/O thread) the consumer is never called
     // again; from inside the consumer itself it takes effect after the call returns.
     void removeConsumer(int id);
 

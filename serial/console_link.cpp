@@ -2,10 +2,24 @@
 
 #include <QCoreApplication>
 
+#include <chrono>
+
 void FeedConsoleWatcher(TComPort& port, ResponseWatcher& watcher, quint16 count) {
+    // Letting the event loop run costs a poll of every descriptor it watches, several
+    // microseconds, which at the console's line rate was most of the program's CPU. Feeding
+    // a byte costs far less, so the loop gets its turn after the first byte (anything
+    // waiting when the burst arrived runs before the burst is handled) and then whenever
+    // kEventTurn has passed: an event arriving during a burst waits at most that long, well
+    // inside the jitter of the thread being scheduled, and the window never freezes.
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kEventTurn = std::chrono::microseconds(500);
+    Clock::time_point lastTurn;
     for (quint16 i = 0; i < count; ++i) {
         const char ch = port.ReadChar();
-        QCoreApplication::processEvents();
+        if (i == 0 || Clock::now() - lastTurn >= kEventTurn) {
+            QCoreApplication::processEvents();
+            lastTurn = Clock::now();
+        }
         watcher.feed(ch);
     }
 }

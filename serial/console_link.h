@@ -18,9 +18,10 @@ private:
     TComPort& m_port;
 };
 
-// The data-available handler: reads count bytes with ReadChar, lets pending events run
-// after each one (so the window stays alive during long bursts), and feeds each byte to
-// the watcher. A port failure from ReadChar leaves at once and propagates.
+// The data-available handler: reads count bytes with ReadChar and feeds each to the watcher,
+// letting pending events run between the bytes (after the first, then at least every half
+// millisecond) so the window stays alive during long bursts. A port failure from ReadChar
+// leaves at once and propagates.
 void FeedConsoleWatcher(TComPort& port, ResponseWatcher& watcher, quint16 count);
 
 class SerialConsoleLink {

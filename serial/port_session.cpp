@@ -66,7 +66,6 @@ void PortSession::start(Hooks hooks) {
     }
     try {
         m_io = std::thread([this] { ioLoop(); });
-        m_dispatcher = std::thread([this] { dispatcherLoop(); });
     } catch (const std::system_error& e) {
         stop();
         throw EInOutError(e.code().value(), QStringLiteral("Cannot start the serial port threads"));
@@ -83,11 +82,8 @@ void PortSession::stop() {
         m_stop = true;
     }
     wakeIo();
-    m_rxCond.notify_all();
     if (m_io.joinable())
         m_io.join();
-    if (m_dispatcher.joinable())
-        m_dispatcher.join();
     closeSerialDevice(m_device);
     if (m_wakeFd >= 0) {
         ::close(m_wakeFd);
@@ -135,11 +131,16 @@ void PortSession::resumeIoIfRoomLocked() {
 }
 
 void PortSession::finishDelivery(quint64 deliveryId) {
+    bool wake = false;
     {
         std::lock_guard lock(m_rxMutex);
         m_deliveries.erase(deliveryId);
+        // Usually the handler took every byte and nothing came meanwhile: then the I/O
+        // thread has nothing to do, and waking it would be a wasted hand-off per burst.
+        wake = m_buffer.unread() > 0 || (m_ioEnded && !m_lostReported);
     }
-    m_rxCond.notify_all();
+    if (wake)
+        wakeIo();
 }
 
 void PortSession::setEventEnabled(bool enabled) {
@@ -154,7 +155,7 @@ void PortSession::setEventEnabled(bool enabled) {
             m_buffer.removeCursor(kEventCursor);
         resumeIoIfRoomLocked();
     }
-    m_rxCond.notify_all();
+    wakeIo();
 }
 
 void PortSession::addConsumerCursor(int id) {
@@ -163,7 +164,7 @@ void PortSession::addConsumerCursor(int id) {
         if (!m_buffer.hasCursor(id))
             m_buffer.addCursor(id);
     }
-    m_rxCond.notify_all();
+    wakeIo();
 }
 
 void PortSession::removeConsumerCursor(int id) {
@@ -199,8 +200,12 @@ void PortSession::ioLoop() {
     for (;;) {
         bool wantIn = false;
         bool ended = false;
+        int timeoutMs = -1;
         {
-            std::lock_guard lock(m_rxMutex);
+            std::unique_lock lock(m_rxMutex);
+            if (m_stop)
+                return;
+            timeoutMs = dispatchLocked(lock);
             if (m_stop)
                 return;
             ended = m_ioEnded;
@@ -215,14 +220,13 @@ void PortSession::ioLoop() {
         }
         pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {ended ? -1 : m_device.fd, 0, 0}};
         fds[1].events = short((wantIn ? POLLIN : 0) | (wantOut ? POLLOUT : 0));
-        const int rc = ::poll(fds, 2, -1);
+        const int rc = ::poll(fds, 2, timeoutMs);
         if (rc < 0) {
             const int err = errno;
             if (err == EINTR)
                 continue;
             std::lock_guard lock(m_rxMutex);
             endIo(err);
-            m_rxCond.notify_all();
             continue;
         }
         if (fds[0].revents & POLLIN) {
@@ -249,11 +253,8 @@ void PortSession::ioLoop() {
                     break;
                 const ssize_t n = ::read(m_device.fd, region.data(), region.size());
                 if (n > 0) {
-                    {
-                        std::lock_guard lock(m_rxMutex);
-                        m_buffer.commit(n);
-                    }
-                    m_rxCond.notify_all();
+                    std::lock_guard lock(m_rxMutex);
+                    m_buffer.commit(n);
                     continue;
                 }
                 if (n < 0 && errno == EINTR)
@@ -283,22 +284,18 @@ void PortSession::ioLoop() {
             }
         }
         if (failure >= 0) {
-            {
-                std::lock_guard lock(m_rxMutex);
-                endIo(failure);
-            }
-            m_rxCond.notify_all();
+            std::lock_guard lock(m_rxMutex);
+            endIo(failure);
         }
     }
 }
 
-bool PortSession::runConsumers(std::unique_lock<std::mutex>& lock) {
+void PortSession::runConsumers(std::unique_lock<std::mutex>& lock) {
     // The registry lock comes first in the lock order, so drop ours while taking it.
     lock.unlock();
     std::unique_lock reg(m_registry->mutex());
     const auto entries = m_registry->entries();
     lock.lock();
-    bool ran = false;
     const auto now = Clock::now();
     for (const auto& entry : entries) {
         if (m_stop)
@@ -313,25 +310,22 @@ bool PortSession::runConsumers(std::unique_lock<std::mutex>& lock) {
         auto& last = m_lastOffer[entry->id];
         if (last.first == m_buffer.writePos() && now - last.second < kReofferInterval)
             continue; // offered these already and nothing new came; retry a bit later
-        const QByteArray bytes = m_buffer.peek(entry->id, unread);
+        m_buffer.peekInto(entry->id, unread, m_offer);
         last = {m_buffer.writePos(), now};
         lock.unlock();
         qsizetype taken = 0;
         try {
-            taken = entry->call(bytes);
+            taken = entry->call(m_offer);
         } catch (...) {
             taken = 0;
         }
         lock.lock();
         if (!entry->removed)
-            m_buffer.advance(entry->id, std::clamp<qsizetype>(taken, 0, bytes.size()));
-        resumeIoIfRoomLocked();
-        ran = true;
+            m_buffer.advance(entry->id, std::clamp<qsizetype>(taken, 0, m_offer.size()));
     }
     lock.unlock();
     reg.unlock();
     lock.lock();
-    return ran;
 }
 
 bool PortSession::runEvent(std::unique_lock<std::mutex>& lock) {
@@ -348,51 +342,52 @@ bool PortSession::runEvent(std::unique_lock<std::mutex>& lock) {
     m_deliveries[id] = Delivery{count, 0, false};
     m_notifyPos = m_buffer.writePos();
     m_lastPost = now;
+    // Passes wait for the handler on the UI thread, but never longer than the limit, so a
+    // blocked UI thread cannot stall the terminal view. Its bytes stay reserved for it.
+    m_waitingFor = id;
+    m_waitDeadline = now + m_deliveryLimit;
     lock.unlock();
     m_hooks.postTrigger(shared_from_this(), id, count);
     lock.lock();
-    // The handler runs on the UI thread; wait for it, but never longer than the limit, so a
-    // blocked UI thread cannot stall the terminal view. Its bytes stay reserved for it.
-    m_rxCond.wait_for(lock, m_deliveryLimit,
-                      [&] { return m_stop || m_deliveries.find(id) == m_deliveries.end(); });
     return true;
 }
 
-void PortSession::dispatcherLoop() {
-    std::unique_lock lock(m_rxMutex);
-    while (!m_stop) {
-        bool worked = runConsumers(lock);
-        worked = runEvent(lock) || worked;
-        if (m_stop)
-            break;
-        if (worked)
-            continue;
+int PortSession::dispatchLocked(std::unique_lock<std::mutex>& lock) {
+    using std::chrono::ceil;
+    using std::chrono::milliseconds;
+    const auto msUntil = [](Clock::time_point when, Clock::time_point now) {
+        return int(std::max<qint64>(1, ceil<milliseconds>(when - now).count()));
+    };
+    Clock::time_point now = Clock::now();
+    if (m_waitingFor != 0) {
+        // While a handler runs within the limit no pass starts; input still fills the buffer.
+        if (m_deliveries.count(m_waitingFor) != 0 && now < m_waitDeadline)
+            return msUntil(m_waitDeadline, now);
+        m_waitingFor = 0;
+    }
+    runConsumers(lock);
+    if (m_stop)
+        return -1;
+    if (runEvent(lock))
+        return msUntil(m_waitDeadline, Clock::now());
 
-        const auto now = Clock::now();
-        if (m_ioEnded && !m_lostReported &&
-            (m_deliveries.empty() || now - m_ioEndedAt >= m_deliveryLimit)) {
+    now = Clock::now();
+    int timeoutMs = -1;
+    if (m_ioEnded && !m_lostReported) {
+        if (m_deliveries.empty() || now - m_ioEndedAt >= m_deliveryLimit) {
             m_lostReported = true;
             const QString message = lostMessage(m_device.path, m_ioError);
             lock.unlock();
             m_hooks.postLost(shared_from_this(), message);
             lock.lock();
-            continue;
+        } else {
+            timeoutMs = msUntil(m_ioEndedAt + m_deliveryLimit, now);
         }
-        // Sleep until new data, a finished handler or a stop; poll every 50 ms while some
-        // consumer still has bytes it did not take or a failure is waiting to be reported.
-        bool pending = m_ioEnded && !m_lostReported;
-        if (m_buffer.unread() > 0)
-            pending = true;
-        const quint64 seenWrite = m_buffer.writePos();
-        const size_t seenDeliveries = m_deliveries.size();
-        const bool seenEnded = m_ioEnded;
-        const auto wake = [&] {
-            return m_stop || m_buffer.writePos() != seenWrite ||
-                   m_deliveries.size() != seenDeliveries || m_ioEnded != seenEnded;
-        };
-        if (pending)
-            m_rxCond.wait_for(lock, kReofferInterval, wake);
-        else
-            m_rxCond.wait(lock, wake);
     }
+    // Some consumer still has bytes it did not take: offer them again a little later.
+    if (m_buffer.unread() > 0) {
+        const int reoffer = int(kReofferInterval.count());
+        timeoutMs = timeoutMs < 0 ? reoffer : std::min(timeoutMs, reoffer);
+    }
+    return timeoutMs;
 }

@@ -1,16 +1,19 @@
 #pragma once
 // One open period of the serial port: the device, the receive buffer with its cursors, the
-// output ring and the two threads that move bytes (see com_port.h for the model).
+// output ring and the thread that moves bytes (see com_port.h for the model).
 //
-// Threads: the I/O thread poll()s the device and an eventfd; the dispatcher thread runs the
-// notification passes. Everything shared between them and the owning (UI) thread lives
-// under m_rxMutex (receive buffer, deliveries, flags) or m_outMutex (output ring).
-// Lock order: consumer registry → m_rxMutex; m_outMutex is never held with another lock.
+// One I/O thread poll()s the device and an eventfd, reads, writes and runs the notification
+// passes. It never blocks on the UI thread: a posted data-available event is a state with a
+// deadline (the delivery limit) that bounds the poll, and the handler's return wakes the
+// thread only when there is something for it to do. So a burst from the device costs one
+// wake-up of this thread and one of the UI thread. Everything shared with the owning (UI)
+// thread lives under m_rxMutex (receive buffer, deliveries, flags) or m_outMutex (output
+// ring). Lock order: consumer registry → m_rxMutex; m_outMutex is never held with another.
 //
 // Shutdown order (stop()): set m_stop under m_rxMutex → wake the I/O thread through the
-// eventfd and the dispatcher through m_rxCond → join I/O → join dispatcher → close the
-// device (flush, restore termios, release exclusivity) → close the eventfd. The object
-// itself may outlive stop() while a data-available handler still holds it.
+// eventfd → join it → close the device (flush, restore termios, release exclusivity) →
+// close the eventfd. The object itself may outlive stop() while a data-available handler
+// still holds it.
 #include "serial/port_device.h"
 #include "serial/receive_buffer.h"
 
@@ -19,7 +22,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -55,7 +57,7 @@ public:
     static constexpr std::chrono::milliseconds kReofferInterval{50};
 
     struct Hooks {
-        // Both are called on the dispatcher thread and must return at once (queued calls).
+        // Both are called on the I/O thread and must return at once (queued calls).
         std::function<void(std::shared_ptr<PortSession>, quint64 deliveryId, quint16 count)>
             postTrigger;
         std::function<void(std::shared_ptr<PortSession>, QString message)> postLost;
@@ -67,7 +69,7 @@ public:
     PortSession(const PortSession&) = delete;
     PortSession& operator=(const PortSession&) = delete;
 
-    // Starts both threads. Throws EInOutError when the eventfd or a thread cannot be made.
+    // Starts the I/O thread. Throws EInOutError when the eventfd or the thread cannot be made.
     void start(Hooks hooks);
     // See the shutdown order above. Idempotent; never throws.
     void stop();
@@ -97,8 +99,9 @@ private:
     using Clock = std::chrono::steady_clock;
 
     void ioLoop();
-    void dispatcherLoop();
-    bool runConsumers(std::unique_lock<std::mutex>& lock);
+    // One notification pass when one is due; returns the poll timeout in ms (-1 = none).
+    int dispatchLocked(std::unique_lock<std::mutex>& lock);
+    void runConsumers(std::unique_lock<std::mutex>& lock);
     bool runEvent(std::unique_lock<std::mutex>& lock);
     qsizetype promisedLocked() const;
     void wakeIo();
@@ -111,16 +114,17 @@ private:
     Hooks m_hooks;
     int m_wakeFd = -1;
     std::thread m_io;
-    std::thread m_dispatcher;
     std::atomic<bool> m_stopping{false};
     bool m_stopped = false; // owning thread only
 
     mutable std::mutex m_rxMutex;
-    std::condition_variable m_rxCond;
     bool m_stop = false;
     ReceiveBuffer m_buffer;
     bool m_eventEnabled = false;
     std::map<quint64, Delivery> m_deliveries; // posted, handler not yet returned
+    quint64 m_waitingFor = 0; // the delivery passes wait for (until it returns or expires)
+    Clock::time_point m_waitDeadline{};
+    QByteArray m_offer; // the bytes offered to a consumer; reused, so a pass allocates nothing
     quint64 m_nextDeliveryId = 1;
     quint64 m_notifyPos = 0;
     Clock::time_point m_lastPost{};

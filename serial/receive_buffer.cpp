@@ -58,22 +58,29 @@ qsizetype ReceiveBuffer::unreadFor(int id) const {
 }
 
 QByteArray ReceiveBuffer::peek(int id, qsizetype maxBytes) const {
-    const auto it = m_cursors.find(id);
-    if (it == m_cursors.end())
-        return {};
-    const qsizetype n = std::min(maxBytes, qsizetype(m_write - it->second));
     QByteArray out;
-    out.reserve(n);
+    peekInto(id, maxBytes, out);
+    return out;
+}
+
+void ReceiveBuffer::peekInto(int id, qsizetype maxBytes, QByteArray& out) const {
+    const auto it = m_cursors.find(id);
+    const qsizetype n =
+        it == m_cursors.end() ? 0 : std::min(maxBytes, qsizetype(m_write - it->second));
+    out.resize(n); // keeps the capacity it has, so a steady stream allocates nothing
+    if (n == 0)
+        return;
+    char* to = out.data();
     quint64 pos = it->second;
     qsizetype left = n;
     while (left > 0) {
         const qsizetype start = qsizetype(pos % quint64(kCapacity));
         const qsizetype chunk = std::min(left, kCapacity - start);
-        out.append(m_ring.constData() + start, chunk);
+        std::memcpy(to, m_ring.constData() + start, size_t(chunk));
+        to += chunk;
         pos += quint64(chunk);
         left -= chunk;
     }
-    return out;
 }
 
 void ReceiveBuffer::advance(int id, qsizetype n) {

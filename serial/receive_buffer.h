@@ -41,6 +41,8 @@ public:
     quint64 cursor(int id) const;      // 0 for an unknown id
     qsizetype unreadFor(int id) const; // bytes past that cursor
     QByteArray peek(int id, qsizetype maxBytes) const;
+    // The same bytes into out, reusing its storage (out is emptied for an unknown id).
+    void peekInto(int id, qsizetype maxBytes, QByteArray& out) const;
     // Moves the cursor on by n, clamped to the bytes it has not read.
     void advance(int id, qsizetype n);
     // Takes the byte at the cursor; false when it has read everything.

@@ -1,6 +1,19 @@
 #include "serial/response_watcher.h"
 
+#include <QStringMatcher>
+
 namespace {
+
+// Every printable byte runs all six searches, so the needles are prepared once: searching
+// with a Latin-1 literal converts it afresh on every call.
+const QStringMatcher kStartScript(u"start.sh");
+const QStringMatcher kIfconfig(u"ifconfig");
+const QStringMatcher kConfigPrompt(u"/config #");
+const QStringMatcher kHello(u"hello");
+
+bool found(const QStringMatcher& needle, const QString& line) {
+    return needle.indexIn(QStringView(line)) >= 0;
+}
 
 // Hooks are copied before the call: a hook may replace the hooks (or re-enter feed) while
 // it runs, and the std::function being executed must outlive that.
@@ -21,7 +34,9 @@ bool isDigit(unsigned char ch) {
 } // namespace
 
 bool ResponseWatcher::endsWithImageSize(const QString& text) const {
-    return !ImageSizeText.isEmpty() && text.endsWith(kBytesTransferred + ImageSizeText);
+    // Two plain comparisons: this runs for every printable non-digit byte.
+    return !ImageSizeText.isEmpty() && text.endsWith(ImageSizeText) &&
+           text.chopped(ImageSizeText.size()).endsWith(kBytesTransferred);
 }
 
 void ResponseWatcher::feed(char byte) {
@@ -42,13 +57,13 @@ void ResponseWatcher::feed(char byte) {
     if (appended)
         RxLine.append(QLatin1Char(static_cast<char>(ch)));
 
-    if (RxLine.contains(QLatin1String("start.sh")))
+    if (found(kStartScript, RxLine))
         SeenStartScript = true;
-    if (RxLine.contains(QLatin1String("ifconfig")))
+    if (found(kIfconfig, RxLine))
         SeenIfconfig = true;
-    if (RxLine.contains(QLatin1String("/config #")))
+    if (found(kConfigPrompt, RxLine))
         SeenConfigPrompt = true;
-    if (RxLine.contains(QLatin1String("hello")))
+    if (found(kHello, RxLine))
         SeenHello = true;
     if (!appended)
         return;

@@ -11,6 +11,7 @@
 #include "app/process_starter.h"
 #include "app/qt_dialogs.h"
 #include "app/small_dialogs.h"
+#include "log/session_log.h"
 
 #include <QSocketNotifier>
 #include <QTimer>

@@ -38,7 +38,7 @@ TEST(PortNumberForText, EntryPositionPlusOneElseZero) {
 TEST(ReadLanguageTexts, MissingKeysAndUnknownSectionsGiveEmptyTexts) {
     stbtest::ScratchDir dir;
     const QString path = dir.file(QStringLiteral("stbmate.ini"));
-    writeFile(path, "[Deutsch]\nM1_1=Datei\nL8=Prüfen\nMsg6=Adresse fehlt\nMsg26=zu viel\n");
+    writeFile(path, "[Deutsch]\nM1_1=Datei\nL8=Prüfen\nMsg6=Adresse fehlt\nMsg29=zu viel\n");
     IniFile ini(path);
     const LanguageTexts de = ReadLanguageTexts(ini, QStringLiteral("deutsch"));
     EXPECT_EQ(de.caption(CaptionKey::M1_1), "Datei");
@@ -46,7 +46,10 @@ TEST(ReadLanguageTexts, MissingKeysAndUnknownSectionsGiveEmptyTexts) {
     EXPECT_EQ(de.caption(CaptionKey::M2_3), QString());
     EXPECT_EQ(de.messages.text(MessageId::NoReceiverAddress), "Adresse fehlt");
     EXPECT_EQ(de.messages.text(MessageId::Unused5), QString());
-    EXPECT_EQ(de.messages.text(MessageId(26)), QString());
+    EXPECT_EQ(de.messages.text(MessageId(29)), QString());
+    // A key the file is too old to have: its built-in text.
+    EXPECT_EQ(de.messages.text(MessageId::SetAddressFirst),
+              MessageCatalogue::builtInText(MessageId::SetAddressFirst));
     const LanguageTexts none = ReadLanguageTexts(ini, QStringLiteral("Klingon"));
     for (const QString& caption : none.captions)
         EXPECT_TRUE(caption.isEmpty());
@@ -66,7 +69,7 @@ TEST(ShippedSettingsFile, HasMainAndTwoCompleteLanguages) {
     for (const char* key : kCaptionKeys)
         keys << QString::fromLatin1(key);
     keys << QStringLiteral("L9");
-    for (int n = 1; n <= 25; ++n)
+    for (int n = 1; n <= MessageCatalogue::kCount; ++n)
         keys << QStringLiteral("Msg%1").arg(n);
     for (const QString& language : {QStringLiteral("Deutsch"), QStringLiteral("English")}) {
         QStringList seen;
@@ -78,7 +81,7 @@ TEST(ShippedSettingsFile, HasMainAndTwoCompleteLanguages) {
         // Every message says something of its own.
         QStringList messages = seen.mid(16);
         messages.removeDuplicates();
-        EXPECT_EQ(messages.size(), 25) << language.toStdString();
+        EXPECT_EQ(messages.size(), MessageCatalogue::kCount) << language.toStdString();
         // Msg2 is also the box for a console that answers but cannot reach /config, so it
         // must not tell that user the console is silent and nothing more.
         EXPECT_TRUE(ini.ReadString(language, QStringLiteral("Msg2")).contains(u"/config"))

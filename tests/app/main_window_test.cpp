@@ -260,9 +260,22 @@ TEST_F(MainWindowTest, WithoutMainEverySectionIsALanguageAndEveryCaptionIsEmpty)
     EXPECT_EQ(captions(*form), QStringList(15, QString()));
     for (int n = 1; n <= 25; ++n)
         EXPECT_EQ(form->messages().text(MessageId(n)), QString()) << n;
+    // A key newer than the settings file falls back to its built-in text.
+    EXPECT_EQ(form->messages().text(MessageId::InvalidAddress),
+              MessageCatalogue::builtInText(MessageId::InvalidAddress));
+    EXPECT_FALSE(form->messages().text(MessageId::InvalidAddress).isEmpty());
     EXPECT_EQ(form->portNumber(), 0);
     EXPECT_EQ(form->settleDelay(), 0);
     EXPECT_EQ(form->PageControl1->tabText(0), "Seriell");
+}
+
+TEST_F(MainWindowTest, NegativeDelayCountsAsZeroAndIsLoggedOnce) {
+    writeIni("[Main]\nLanguage=Deutsch\nDelay=-8\n\n" + languageSection("Deutsch", kGerman));
+    auto form = makeForm();
+    ASSERT_TRUE(form->created());
+    EXPECT_EQ(form->settleDelay(), 0);
+    EXPECT_EQ(logText().count(QStringLiteral("Delay -8 is below 0, 0 is used")), 1)
+        << logText().toStdString();
 }
 
 TEST_F(MainWindowTest, SwitchingToEnglishStoresItAndChangesEveryKeyedCaption) {

@@ -11,6 +11,8 @@
 
 #include <unistd.h>
 
+#include <functional>
+
 namespace {
 
 QByteArray readFile(const QString& path) {
@@ -84,6 +86,42 @@ TEST_F(SessionLogTest, SameSecondEntriesKeepCallOrderAndOldContentIsNeverLost) {
     for (int i = 0; i < 50; ++i)
         expected += "14:03:27 - " + QByteArray::number(i) + "\r\n";
     EXPECT_EQ(readFile(path), expected);
+}
+
+TEST_F(SessionLogTest, FileRemovedOrReplacedBetweenEntriesIsMadeAgain) {
+    // The log keeps the day's file open; whatever happens to the path between two entries,
+    // the next entry must land in the file that path names, as a fresh open would.
+    const QString path = logFile(QStringLiteral("2026-12-06"));
+    const QString moved = dir.file(QStringLiteral("moved.log"));
+    const struct {
+        const char* name;
+        std::function<void()> meddle;
+        QByteArray expected; // at the path, after the second entry
+    } cases[] = {
+        {"deleted", [&] { QFile::remove(path); }, "14:03:27 - second\r\n"},
+        {"folder deleted", [&] { QDir(QFileInfo(path).absolutePath()).removeRecursively(); },
+         "14:03:27 - second\r\n"},
+        {"renamed away", [&] { QFile::rename(path, moved); }, "14:03:27 - second\r\n"},
+        {"replaced",
+         [&] {
+             QFile::remove(path);
+             QFile f(path);
+             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+             f.write("by hand\r\n");
+         },
+         "by hand\r\n14:03:27 - second\r\n"},
+        {"left alone", [] {}, "14:03:27 - first\r\n14:03:27 - second\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(path);
+        QFile::remove(moved);
+        log.WriteLogEntry(QStringLiteral("first"));
+        ASSERT_EQ(readFile(path), "14:03:27 - first\r\n"); // there before the next entry
+        c.meddle();
+        log.WriteLogEntry(QStringLiteral("second"));
+        EXPECT_EQ(readFile(path), c.expected);
+    }
 }
 
 TEST_F(SessionLogTest, UnwritableLocationLosesTheEntrySilently) {

@@ -99,8 +99,8 @@ public:
         m_conn = ::accept(m_listen, nullptr, nullptr);
         return m_conn >= 0;
     }
-    void send(const QByteArray& data) {
-        ::send(m_conn, data.constData(), data.size(), MSG_NOSIGNAL);
+    void send(const QByteArray& data, int flags = 0) {
+        ::send(m_conn, data.constData(), data.size(), MSG_NOSIGNAL | flags);
     }
     // Reads until n bytes came or nothing more arrives for a while. Keeps the event loop
     // running meanwhile: the client's receive thread waits for its hand-off to be handled
@@ -324,6 +324,26 @@ TEST_F(TelnetClientTest, ConnectGivesUpInTimeAndKeepsEventsFlowing) {
     for (int fd : fillers)
         ::close(fd);
     ::close(full);
+}
+
+// A server that floods option requests and never reads: the answers pile up in the outgoing
+// queue until it is full, the session ends, and the next send says so instead of waiting.
+TEST_F(TelnetClientTest, OptionStormFromAPeerThatNeverReadsEndsTheSession) {
+    ScriptedPeer peer;
+    connectTo(peer);
+    QByteArray storm;
+    for (int i = 0; i < 1000; ++i)
+        storm += bytes({IAC, DO, 31});
+    ASSERT_TRUE(spinUntil(
+        [&] {
+            peer.send(storm, MSG_DONTWAIT); // the test's own thread must not block either
+            return !m_client.Connected();
+        },
+        30000))
+        << "the session never gave up on the peer";
+    EXPECT_THROW(m_client.SendTelnetChar('x'), EConnClosedGracefully);
+    EXPECT_THROW(m_client.SendTelnet(QStringLiteral("ls")), EConnClosedGracefully);
+    m_client.Disconnect();
 }
 
 TEST_F(TelnetClientTest, ResetWhileOpenLeavesOneReader) {

@@ -156,19 +156,40 @@ TEST_F(TelnetDataHandlerTest, EmptyBlockOnlyGivesTheViewItsFirstLine) {
     EXPECT_TRUE(logged().isEmpty());
 }
 
-TEST_F(TelnetDataHandlerTest, MarkerSplitOverTwoBlocksIsFoundWithTheSecond) {
-    const QString marker = DownloadWatch::kDoneMarker;
-    ShowTelnetOutput(m_view, m_log, m_download,
-                     QStringLiteral("\rConnecting to 10.0.0.2:80\r\n") + marker.left(30));
-    EXPECT_FALSE(m_download.complete());
-    ShowTelnetOutput(m_view, m_log, m_download,
-                     marker.mid(30) + QStringLiteral(" 1234k  0:00:00 ETA\r\n# "));
-    EXPECT_TRUE(m_download.complete());
-
-    m_download.reset();
-    ShowTelnetOutput(m_view, m_log, m_download,
-                     QStringLiteral("proftpd.tar.bz2       99% |****|\r\n"));
-    EXPECT_FALSE(m_download.complete());
+// Any bar width, any line end, split anywhere; a bar that did not reach 100% or whose stars
+// stop short of the closing bar is no marker.
+TEST(DownloadWatchTest, FinishedBarOfAnyWidthIsFoundWhateverEndsItsLine) {
+    const auto bar = [](int stars, const char* percent = "100") {
+        return QStringLiteral("proftpd.tar.bz2      %1% |").arg(QLatin1String(percent)) +
+               QString(stars, QLatin1Char('*')) + QLatin1Char('|');
+    };
+    const QString tail = QStringLiteral(" 1234k  0:00:00 ETA");
+    const struct {
+        QString text;
+        bool complete;
+    } cases[] = {
+        {QStringLiteral("\r") + bar(29) + tail + QStringLiteral("\r\n# "), true},
+        {QStringLiteral("\r") + bar(32) + tail + QStringLiteral("\n# "), true},
+        {QStringLiteral("\r") + bar(26) + QStringLiteral("\r"), true},
+        {QStringLiteral("\r") + bar(200) + QStringLiteral("\n"), true},
+        {QStringLiteral("\r") + bar(32, "99") + QStringLiteral("\r\n"), false},
+        {QStringLiteral("\rproftpd.tar.bz2      100% |*******         |\r\n"), false},
+        {QStringLiteral("\rproftpd.tar.bz2       50% |****            |\r\nwget: short\n"), false},
+    };
+    for (const auto& c : cases) {
+        // Every split point into two blocks, after a long line without any end.
+        for (qsizetype cut = 0; cut <= c.text.size(); ++cut) {
+            DownloadWatch watch;
+            watch.received(QString(5000, QLatin1Char('x')));
+            watch.received(c.text.left(cut));
+            watch.received(c.text.mid(cut));
+            EXPECT_EQ(watch.complete(), c.complete) << c.text.toStdString() << " cut " << cut;
+        }
+    }
+    DownloadWatch watch;
+    watch.received(bar(32));
+    watch.reset();
+    EXPECT_FALSE(watch.complete());
 }
 
 } // namespace

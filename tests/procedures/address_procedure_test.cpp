@@ -22,19 +22,24 @@ using Writes = QList<QByteArray>;
 const QByteArray kInsmod = "insmod /app/modules_sys/smsc911x.ko tx_dma=256 rx_dma=256\r";
 
 // Plays the receiver: for each write it feeds the watcher what a busybox console would
-// echo and answer during the settle wait that follows.
+// echo and answer during the settle wait that follows (once per write, however many waits).
 class ScriptedReceiver {
 public:
     QByteArray listing = "start.sh";     // what "ls" prints
     QByteArray viScreen = "~\x1b[3;1H~"; // what "vi start.sh" shows
     bool answers = true;
     bool configExists = true;
+    bool viWrites = true; // false: ":wq" leaves vi open ("'start.sh' is read only")
+    // What the grep queries print before the end marker, one per query in turn; a query
+    // with none left gets no answer at all.
+    QList<QByteArray> grepAnswers = {"2:ifconfig eth0 192.168.1.50\r\n4\r\n"};
     std::function<void(const QByteArray&)> onCommand;
 
     void attach(FakeTicker& ticker, FakeConsolePort& port, ResponseWatcher& watcher) {
         ticker.duringWait = [this, &port, &watcher](int) {
-            if (port.writes.isEmpty() || !answers)
+            if (port.writes.size() <= m_answered || !answers)
                 return;
+            m_answered = port.writes.size();
             const QByteArray sent = port.writes.last();
             if (onCommand)
                 onCommand(sent);
@@ -42,6 +47,7 @@ public:
                 watcher.feed(c);
         };
     }
+    void rewind() { m_answered = 0; }
 
 private:
     QByteArray reply(const QByteArray& sent) {
@@ -58,14 +64,24 @@ private:
             return "ls\r\n" + listing + "\r\n" + prompt;
         if (sent == "vi start.sh\r")
             return "vi start.sh\r\n\x1b[?1049h\x1b[H\x1b[J" + viScreen;
+        if (sent == ":wq\r")
+            return viWrites ? "\x1b[?1049l" + prompt : QByteArray("'start.sh' is read only");
+        if (sent.startsWith("grep -n ifconfig start.sh")) {
+            if (grepAnswers.isEmpty())
+                return sent + "\n";
+            return sent + "\n" + grepAnswers.takeFirst() + "STBMATE-END\r\n" + prompt;
+        }
         // Any other line is echoed as a shell would; vi's own keys get no reply here.
-        if (sent.endsWith('\r') && sent.size() > 1 && sent != ":wq\r" && sent != "/ifconfig\r")
+        if (sent.endsWith('\r') && sent.size() > 1 && sent != "/ifconfig\r" && sent != ":q!\r")
             return sent + "\n" + (sent == "echo hello\r" ? "hello\r\n" : "") + prompt;
         return {};
     }
 
     QByteArray m_dir = "/";
+    qsizetype m_answered = 0;
 };
+
+const QByteArray kQuery = "grep -n ifconfig start.sh; grep -c '' start.sh; echo STBMATE-''END\r";
 
 class AddressProcedureTest : public ::testing::Test {
 protected:
@@ -97,8 +113,10 @@ TEST_F(AddressProcedureTest, CreatesScriptWhenListingHasNoStartScript) {
                                       QByteArray("start.sh.orig  my_start.sh")}) {
         SCOPED_TRACE(listing.toStdString());
         port.writes.clear();
+        receiver.rewind();
         dialogs.clear();
         receiver.listing = listing;
+        receiver.grepAnswers = {"2:ifconfig eth0 192.168.1.50\r\n4\r\n"};
         procedure.setAddress();
         const Writes expected = {"\x03",
                                  "ifconfig eth0 192.168.1.50\r",
@@ -114,7 +132,8 @@ TEST_F(AddressProcedureTest, CreatesScriptWhenListingHasNoStartScript) {
                                  ":wq\r",
                                  "chmod 755 start.sh\r",
                                  "more start.sh\r",
-                                 "\r"};
+                                 "\r",
+                                 kQuery};
         EXPECT_EQ(writesAfterCheck(), expected);
         EXPECT_EQ(dialogs.transcriptLines(), QStringList({"information: M1", "message: M3"}));
     }
@@ -130,8 +149,9 @@ TEST_F(AddressProcedureTest, FullRunBoxesLogLightAndWaits) {
     EXPECT_TRUE(view.serialLight());
     EXPECT_EQ(busy.shownTexts, QList<QString>{QStringLiteral("Serielle Verbindung wird geprüft")});
     EXPECT_FALSE(busy.visible);
-    // Two waits for the check and fifteen for a new script, each SettleDelay + 8 ticks.
-    EXPECT_EQ(ticker.requests, QList<int>(17, 8));
+    // Two waits for the check, fifteen for a new script and one for reading it back, each
+    // SettleDelay + 8 ticks.
+    EXPECT_EQ(ticker.requests, QList<int>(18, 8));
     EXPECT_EQ(log.steps(), QStringList({"****** COMMAND: set ip address ******",
                                         "****** COMMAND: check serial connection ******",
                                         "****** RESULT: serial connection ok ******",
@@ -146,26 +166,28 @@ TEST_F(AddressProcedureTest, FullRunBoxesLogLightAndWaits) {
 TEST_F(AddressProcedureTest, EditsScriptListedUnderItsOwnName) {
     struct Case {
         QByteArray listing;
-        QByteArray screen;
-        Writes keys; // between "vi start.sh\r" and "i"
+        QByteArray before; // the first grep answer
+        Writes keys;       // between "vi start.sh\r" and ":wq\r"
     };
+    const QByteArray line = "ifconfig eth0 192.168.1.50\r";
     const Case cases[] = {
-        {"start.sh", "insmod x\x1b[2;1Hifconfig eth0 10.0.0.1", {"/ifconfig\r", "dd"}},
-        {"old_start.sh.bak  start.sh", "insmod x\x1b[2;1Hcd /app", {"L"}},
-        {"\x1b[1;32mstart.sh\x1b[0m", "cd /app", {"L"}},
+        {"start.sh", "2:ifconfig eth0 10.0.0.1\r\n4\r\n", {"/ifconfig\r", "dd", "i", line, "\x1b"}},
+        {"old_start.sh.bak  start.sh", "3\r\n", {"G", "i", line, "\x1b"}},
+        {"\x1b[1;32mstart.sh\x1b[0m",
+         "2:ifconfig eth0 1.1.1.1\r\n9:ifconfig eth0 2.2.2.2\r\n9\r\n",
+         {"2G", "i", line, "\x1b", "10G", "dd", "3G", "dd"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.listing.toStdString());
         port.writes.clear();
+        receiver.rewind();
         dialogs.clear();
         receiver.listing = c.listing;
-        receiver.viScreen = c.screen;
+        receiver.grepAnswers = {c.before, "2:ifconfig eth0 192.168.1.50\r\n4\r\n"};
         procedure.setAddress();
-        Writes expected = {"\x03", "ifconfig eth0 192.168.1.50\r", "cd /config\r", "ls\r",
-                           "vi start.sh\r"};
+        Writes expected = {"\x03", line, "cd /config\r", "ls\r", kQuery, "vi start.sh\r"};
         expected += c.keys;
-        expected +=
-            Writes{"i", "ifconfig eth0 192.168.1.50\r", "\x1b", ":wq\r", "chmod 755 start.sh\r"};
+        expected += Writes{":wq\r", "chmod 755 start.sh\r", kQuery};
         EXPECT_EQ(writesAfterCheck(), expected);
         EXPECT_EQ(dialogs.transcriptLines(), QStringList({"information: M1", "message: M3"}));
     }
@@ -175,8 +197,80 @@ TEST_F(AddressProcedureTest, EditsScriptListedUnderItsOwnName) {
               3);
 }
 
+// Success only for a script that was written and holds the new address; vi left open by a
+// failed write is quit unsaved before anything else is typed.
+TEST_F(AddressProcedureTest, FailuresAfterViShowMsg2AndNoSuccess) {
+    struct Case {
+        const char* name;
+        bool viWrites;
+        QList<QByteArray> grepAnswers;
+        Writes tail; // from ":wq\r" on
+        const char* entry;
+    };
+    const Case cases[] = {
+        {"vi cannot write",
+         false,
+         {"2:ifconfig eth0 10.0.0.1\r\n4\r\n"},
+         {":wq\r", "\x1b", ":q!\r"},
+         "###### start.sh could not be written ! --> EXIT"},
+        {"old address stays",
+         true,
+         {"2:ifconfig eth0 10.0.0.1\r\n4\r\n", "2:ifconfig eth0 10.0.0.1\r\n4\r\n"},
+         {":wq\r", "chmod 755 start.sh\r", kQuery},
+         "###### start.sh does not hold the new ip address ! --> EXIT"},
+        {"two lines stay",
+         true,
+         {"2:ifconfig eth0 10.0.0.1\r\n4\r\n",
+          "2:ifconfig eth0 192.168.1.50\r\n3:ifconfig eth0 10.0.0.1\r\n5\r\n"},
+         {":wq\r", "chmod 755 start.sh\r", kQuery},
+         "###### start.sh does not hold the new ip address ! --> EXIT"},
+        {"no answer to the read-back",
+         true,
+         {"2:ifconfig eth0 10.0.0.1\r\n4\r\n"},
+         {":wq\r", "chmod 755 start.sh\r", kQuery},
+         "###### start.sh does not hold the new ip address ! --> EXIT"},
+        {"no answer before vi", true, {}, {}, "###### start.sh could not be read ! --> EXIT"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        port.writes.clear();
+        receiver.rewind();
+        dialogs.clear();
+        receiver.viWrites = c.viWrites;
+        receiver.grepAnswers = c.grepAnswers;
+        procedure.setAddress();
+        const Writes writes = port.writes;
+        if (c.tail.isEmpty()) {
+            EXPECT_EQ(writes.last(), kQuery);
+            EXPECT_FALSE(writes.contains("vi start.sh\r"));
+        } else {
+            EXPECT_EQ(writes.mid(writes.indexOf(":wq\r")), c.tail);
+        }
+        EXPECT_EQ(dialogs.transcriptLines(), QStringList({"information: M1", "error: M2"}));
+        EXPECT_EQ(log.steps().last(), QLatin1String(c.entry));
+    }
+}
+
+TEST_F(AddressProcedureTest, AddressThatIsNotPlainIpv4SendsNothing) {
+    for (const QString& address : {QStringLiteral("192.168.178.44; echo INJECTED > FILE"),
+                                   QStringLiteral("192.168.1784.4"), QStringLiteral("   ")}) {
+        SCOPED_TRACE(address.toStdString());
+        dialogs.clear();
+        const qsizetype before = log.steps().size();
+        view.setReceiverAddress(address);
+        procedure.setAddress();
+        EXPECT_TRUE(port.writes.isEmpty());
+        EXPECT_EQ(dialogs.transcriptLines(), QStringList{"error: M26"});
+        EXPECT_EQ(log.steps().mid(before),
+                  QStringList({"****** COMMAND: set ip address ******",
+                               "###### ip address for ufs910 \"" + address +
+                                   "\" is not a valid ip address ! --> EXIT"}));
+    }
+}
+
 TEST_F(AddressProcedureTest, AddressTypedDuringTheRunIsUsedFromThenOn) {
     receiver.listing = "";
+    receiver.grepAnswers = {"2:ifconfig eth0 10.1.1.9\r\n4\r\n"};
     receiver.onCommand = [this](const QByteArray& sent) {
         if (sent.startsWith("ifconfig eth0 192.168.1.50"))
             view.setReceiverAddress(QStringLiteral("10.1.1.9"));
@@ -212,6 +306,7 @@ TEST_F(AddressProcedureTest, OrderlyStops) {
     {
         SCOPED_TRACE("no /config prompt");
         port.writes.clear();
+        receiver.rewind();
         dialogs.clear();
         receiver.answers = true;
         receiver.configExists = false;

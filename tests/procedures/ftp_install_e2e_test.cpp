@@ -6,8 +6,7 @@
 //
 // The receiver's download tool draws its progress bar to the terminal's width minus 48
 // columns; the session has no window size (the client refuses NAWS), so busybox falls back to
-// COLUMNS or 80. Only at 77 columns does the finished bar hold the 29 stars of the download
-// marker the receiver's own tool prints; at 80 it holds 32 and the marker is never seen.
+// COLUMNS or 80: 29 stars at 77 columns, 32 at 80. Either counts as a finished download.
 #include "log/session_log.h"
 #include "net/http_server.h"
 #include "net/network_check.h"
@@ -98,12 +97,19 @@ QStringList successSteps() {
 // The receiver and the PC side for one run; everything is torn down in reverse order.
 class Rig {
 public:
-    // columns: what the receiver's shell takes as its width (none: busybox's own default).
-    bool start(std::optional<int> columns) {
+    struct Receiver {
+        std::optional<int> columns;  // the shell's width; none: busybox's own default
+        bool bareLineFeeds = false;  // the terminal sends LF without CR (stty -onlcr)
+        int fileBlocks = 0;          // the shell's file size limit (ulimit -f); 0: none
+        bool withStartScript = true; // false: a receiver whose address was never set
+    };
+
+    bool start(const Receiver& receiver) {
         QString error;
         stbsim::ReceiverSimulator::Options options;
-        options.configFiles = {{QStringLiteral("start.sh"), kStartScript},
-                               {QStringLiteral("network.conf"), QByteArray("dhcp=0\n")}};
+        options.configFiles = {{QStringLiteral("network.conf"), QByteArray("dhcp=0\n")}};
+        if (receiver.withStartScript)
+            options.configFiles[QStringLiteral("start.sh")] = kStartScript;
         if (!sim.start(options, &error)) {
             ADD_FAILURE() << error.toStdString();
             return false;
@@ -121,6 +127,17 @@ public:
         conf.open(QIODevice::WriteOnly);
         conf.write("ServerName \"receiver\"\nPort 21\n");
         conf.close();
+        // Enough bytes that a download cut off halfway shows as one.
+        QFile payload(tree + QStringLiteral("/proftpd/payload.bin"));
+        payload.open(QIODevice::WriteOnly);
+        QByteArray noise(2 * 1024 * 1024, Qt::Uninitialized);
+        std::uint32_t state = 0x9E3779B9u;
+        for (char& byte : noise) {
+            state = state * 1664525u + 1013904223u;
+            byte = static_cast<char>(state >> 24);
+        }
+        payload.write(noise);
+        payload.close();
         archive = downloads.file(QStringLiteral("My Files/proftpd.tar.bz2"));
         QDir().mkpath(downloads.file(QStringLiteral("My Files")));
         if (runProgram({busybox, QStringLiteral("tar"), QStringLiteral("-cjf"), archive,
@@ -134,8 +151,13 @@ public:
         QFile script(login);
         script.open(QIODevice::WriteOnly);
         script.write("#!/bin/sh\n");
-        script.write(columns ? QByteArray("export COLUMNS=") + QByteArray::number(*columns) + "\n"
-                             : QByteArray("unset COLUMNS\n"));
+        script.write(receiver.columns ? QByteArray("export COLUMNS=") +
+                                            QByteArray::number(*receiver.columns) + "\n"
+                                      : QByteArray("unset COLUMNS\n"));
+        if (receiver.bareLineFeeds)
+            script.write(QFile::encodeName(busybox) + " stty -onlcr\n");
+        if (receiver.fileBlocks > 0)
+            script.write("ulimit -f " + QByteArray::number(receiver.fileBlocks) + "\n");
         script.write("export PATH=/bin:/sbin HOME=/ PS1='/ # '\n");
         script.write("exec " + QFile::encodeName(busybox) + " chroot " + QFile::encodeName(root) +
                      " /bin/sh -i\n");
@@ -152,7 +174,9 @@ public:
 
         for (int n = 1; n <= MessageCatalogue::kCount; ++n)
             messages.setText(n, QStringLiteral("M%1").arg(n));
-        view.setReceiverAddress(QStringLiteral("127.0.0.2"));
+        // The receiver's wget reaches us from the address we reach it at, the only one our
+        // server answers.
+        view.setReceiverAddress(QStringLiteral("127.0.0.1"));
         telnet.setOnDataAvailable(
             [this](const QString& text) { ShowTelnetOutput(view, log, download, text); });
         telnet.setSettleDelay(0);
@@ -191,7 +215,7 @@ public:
 TEST(FtpInstallEndToEnd, InstallsTheArchiveFromOurHttpServer) {
     NET_TEST_IN_PRIVATE_NETNS();
     Rig rig;
-    ASSERT_TRUE(rig.start(77));
+    ASSERT_TRUE(rig.start({77}));
     rig.run();
 
     EXPECT_EQ(rig.dialogs.transcriptLines(),
@@ -234,29 +258,60 @@ TEST(FtpInstallEndToEnd, InstallsTheArchiveFromOurHttpServer) {
     EXPECT_FALSE(rig.telnet.Connected());
 }
 
-TEST(FtpInstallEndToEnd, EightyColumnBarHidesTheMarkerAndTheRunStops) {
+// A receiver whose address was never set: the job stops before the download and /config
+// stays as it was.
+TEST(FtpInstallEndToEnd, WithoutStartScriptTheJobStopsAndChangesNothing) {
     NET_TEST_IN_PRIVATE_NETNS();
     Rig rig;
-    ASSERT_TRUE(rig.start(std::nullopt));
+    ASSERT_TRUE(rig.start({77, false, 0, false}));
     rig.run();
 
     EXPECT_EQ(rig.dialogs.transcriptLines(),
-              QStringList({"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "error: M25"}));
-    // The download itself worked; only its marker is missing.
+              QStringList({"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "error: M27"}));
+    QStringList steps = successSteps().mid(0, 8);
+    steps << "###### start.sh with an ifconfig line was not found ! --> EXIT";
+    EXPECT_EQ(rig.log.steps(), steps);
+    EXPECT_EQ(rig.sim.configListing(), QStringList{"network.conf"});
+    EXPECT_EQ(rig.sim.configFile(QStringLiteral("network.conf")), QByteArray("dhcp=0\n"));
+    EXPECT_EQ(rig.sim.configFileMode(QStringLiteral("network.conf")), 0644);
+    EXPECT_TRUE(rig.fetched().isEmpty()) << "nothing was downloaded";
+    EXPECT_FALSE(rig.telnet.Connected());
+    EXPECT_FALSE(rig.http.active());
+}
+
+// The newer tool's 32-star bar at 80 columns, ended by a bare LF.
+TEST(FtpInstallEndToEnd, EightyColumnBarEndedByABareLineFeedCompletes) {
+    NET_TEST_IN_PRIVATE_NETNS();
+    Rig rig;
+    ASSERT_TRUE(rig.start({std::nullopt, true}));
+    rig.run();
+
+    EXPECT_EQ(rig.dialogs.transcriptLines(),
+              QStringList({"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "information: M11"}));
     EXPECT_EQ(rig.fetched(), readAll(rig.archive));
     const QStringList bars = rig.view.networkLines().filter(QStringLiteral("100% |"));
     ASSERT_FALSE(bars.isEmpty()) << rig.view.networkLines().join('\n').toStdString();
     EXPECT_TRUE(bars.last().contains(QStringLiteral("proftpd.tar.bz2      100% |") +
                                      QString(32, QLatin1Char('*')) + QLatin1Char('|')))
         << bars.last().toStdString();
-    EXPECT_TRUE(rig.view.networkLines().filter(DownloadWatch::kDoneMarker).isEmpty());
-    EXPECT_FALSE(rig.download.complete());
+    EXPECT_EQ(rig.log.steps(), successSteps());
+}
 
+// The receiver's disk fills halfway through: the bar never reaches 100% and the run stops.
+TEST(FtpInstallEndToEnd, DownloadCutOffHalfwayStopsTheRun) {
+    NET_TEST_IN_PRIVATE_NETNS();
+    Rig rig;
+    ASSERT_TRUE(rig.start({77, false, 2048}));
+    rig.run();
+
+    EXPECT_EQ(rig.dialogs.transcriptLines(),
+              QStringList({"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "error: M25"}));
+    EXPECT_LT(rig.fetched().size(), readAll(rig.archive).size());
+    EXPECT_FALSE(rig.download.complete());
     QStringList steps = successSteps().mid(0, 9);
     steps << "###### download was not successful ! --> EXIT";
     EXPECT_EQ(rig.log.steps(), steps);
     EXPECT_EQ(rig.sim.configFile(QStringLiteral("start.sh")), kStartScript) << "vi never ran";
-    EXPECT_EQ(rig.sim.configFileMode(QStringLiteral("start.sh")), 0644);
     EXPECT_FALSE(rig.telnet.Connected());
     EXPECT_FALSE(rig.http.active());
     EXPECT_FALSE(portAnswers("127.0.0.1", 80));

@@ -3,6 +3,7 @@
 // the order they happened, so each test pins the exact transcript of a path. The telnet
 // output that carries the download marker goes through the real data handler.
 #include "procedures/ftp_install_procedure.h"
+#include "procedures/receiver_answers.h"
 
 #include "log/session_log.h"
 #include "net/net_errors.h"
@@ -51,6 +52,8 @@ public:
     void SendTelnet(const QString& line) override {
         check(line);
         m_events.add(QStringLiteral("line ") + line);
+        if (onLine)
+            onLine(line);
     }
     void SendTelnetChar(char c) override {
         check(QString(QLatin1Char(c)));
@@ -61,6 +64,7 @@ public:
     bool stayOpen = true;
     QString failOn; // a send of exactly this text fails as a closed session does
     bool open = false;
+    std::function<void(const QString&)> onLine; // the receiver's answer to a line
 
 private:
     void check(const QString& sent) {
@@ -89,8 +93,13 @@ public:
     }
     QString serveDrive() const override { return m_drive; }
     QString servePath() const override { return m_path; }
+    void setReceiverAddress(const QString& address) override {
+        m_events.add(QStringLiteral("http receiver ") + address);
+    }
+    QStringList takeRefusedPeers() override { return std::exchange(refused, {}); }
     bool refuse = false;
     bool notPermitted = false;
+    QStringList refused;
 
 private:
     Events& m_events;
@@ -119,6 +128,7 @@ public:
         for (int n = 1; n <= MessageCatalogue::kCount; ++n)
             messages.setText(n, QStringLiteral("M%1").arg(n));
         view.setReceiverAddress(QStringLiteral("192.168.0.20"));
+        resetAnswers();
         // The download tool's last progress line reaches the view during the long wait.
         ticker.duringWait = [this](int ticks) {
             if (ticks == settleDelay + 150 && markerArrives)
@@ -126,6 +136,23 @@ public:
         };
         dialogs.setOnShow(
             [this](const FakeDialogs::Shown&) { logAtBox << currentLog->steps().size(); });
+        // The receiver answers the two grep queries; a null answer is no answer at all.
+        telnet.onLine = [this](const QString& line) {
+            const QString answer = line == kBeforeQuery  ? grepBefore
+                                   : line == kAfterQuery ? grepAfter
+                                                         : QString();
+            if (!answer.isNull())
+                ShowTelnetOutput(view, *currentLog, download,
+                                 QStringLiteral("\r\n") + answer + kAnswerEnd +
+                                     QStringLiteral("\r\n/ # "));
+        };
+    }
+    void resetAnswers() {
+        grepBefore = QStringLiteral("2:ifconfig eth0 192.168.0.20\r\n4\r\n");
+        grepAfter =
+            QStringLiteral("2:ifconfig eth0 192.168.0.20\r\n3:cd /ramdisk\r\n"
+                           "4:tar xjf /data/proftpd.tar.bz2\r\n"
+                           "5:/ramdisk/proftpd/proftpd -c /ramdisk/proftpd/proftpd.conf\r\n");
     }
 
     FtpInstallProcedure procedure() {
@@ -148,6 +175,7 @@ public:
     static QStringList upToConnect() {
         return {QStringLiteral("check"),
                 QStringLiteral("http reset"),
+                QStringLiteral("http receiver 192.168.0.20"),
                 QStringLiteral("http activate"),
                 QStringLiteral("telnet reset"),
                 QStringLiteral("host 192.168.0.20"),
@@ -178,6 +206,10 @@ public:
     QString ownAddress = QStringLiteral("192.168.0.10");
     bool markerArrives = true;
     int settleDelay = 0;
+    QString grepBefore;
+    QString grepAfter;
+    static inline const QString kBeforeQuery = IfconfigQuery(QStringLiteral("/config/start.sh"));
+    static inline const QString kAfterQuery = FtpLinesQuery(QStringLiteral("/config/start.sh"));
 };
 
 TEST_F(FtpInstallTest, SuccessfulRunSendsEveryKeyAndWaitInOrder) {
@@ -188,11 +220,12 @@ TEST_F(FtpInstallTest, SuccessfulRunSendsEveryKeyAndWaitInOrder) {
         dialogs.clear();
         answerUpToTheFile();
         server.setServeLocation(QStringLiteral("X:"), QStringLiteral("/stale"));
+        server.refused = {QStringLiteral("192.168.0.66")};
         run();
 
         const QString w15 = QStringLiteral("wait %1").arg(delay + 15);
         QStringList expected = upToConnect();
-        expected << w15 << "line cd /data"
+        expected << w15 << "line " + kBeforeQuery << "line cd /data"
                  << "line wget -P /data/ http://192.168.0.10:80/home/user/Downloads/proftpd.tar.bz2"
                  << QStringLiteral("wait %1").arg(delay + 150) << "line cd /config"
                  << "line vi start.sh"
@@ -202,7 +235,7 @@ TEST_F(FtpInstallTest, SuccessfulRunSendsEveryKeyAndWaitInOrder) {
                  << "line /ramdisk/proftpd/proftpd -c /ramdisk/proftpd/proftpd.conf"
                  << "char 27" << w15 << "line :wq"
                  << "line chmod 777 /config/*"
-                 << "line more start.sh"
+                 << "line " + kAfterQuery << "line more start.sh"
                  << "char 13"
                  << "line exit" << w15 << "disconnect"
                  << "http stop";
@@ -225,6 +258,9 @@ TEST_F(FtpInstallTest, SuccessfulRunSendsEveryKeyAndWaitInOrder) {
     EXPECT_EQ(log.steps(), run + run);
     // The success entry is written before the box comes up.
     EXPECT_EQ(logAtBox.last(), 2 * run.size());
+    // Turned-away hosts are named once per run, after the server stopped.
+    EXPECT_EQ(log.entries().filter(QStringLiteral("refused")),
+              QStringList(2, QStringLiteral("http-server refused connection from 192.168.0.66")));
 }
 
 // Every early way out: its error entry, its box, and what was torn down.
@@ -237,7 +273,7 @@ TEST_F(FtpInstallTest, EveryEarlyExit) {
         QStringList events;           // the run's complete event list
         qsizetype stepsBeforeLastBox; // -1: no box of its own
     };
-    const QStringList http = {"check", "http reset", "http activate"};
+    const QStringList http = {"check", "http reset", "http receiver 192.168.0.20", "http activate"};
     const QStringList atConnect = upToConnect();
     const QString exitTelnet = "###### telnet session could not be started ! --> EXIT";
     const QString privilegeHint =
@@ -350,7 +386,7 @@ TEST_F(FtpInstallTest, EveryEarlyExit) {
          {"****** COMMAND: download proftpd.tar.bz2 by using wget ******",
           "###### download was not successful ! --> EXIT"},
          {"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "error: M25"},
-         atConnect + QStringList{"wait 15", "line cd /data",
+         atConnect + QStringList{"wait 15", "line " + kBeforeQuery, "line cd /data",
                                  "line wget -P /data/ "
                                  "http://192.168.0.10:80/home/user/Downloads/proftpd.tar.bz2",
                                  "wait 150", "disconnect", "http stop"},
@@ -362,16 +398,73 @@ TEST_F(FtpInstallTest, EveryEarlyExit) {
          },
          {"****** RESULT: download complete ******", exitTelnet},
          {"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "message: M15"},
-         atConnect + QStringList{"wait 15", "line cd /data",
+         atConnect + QStringList{"wait 15", "line " + kBeforeQuery, "line cd /data",
                                  "line wget -P /data/ "
                                  "http://192.168.0.10:80/home/user/Downloads/proftpd.tar.bz2",
                                  "wait 150", "line cd /config", "line vi start.sh",
                                  "line /ifconfig", "char 106", "wait 15", "char 105", "wait 15",
                                  "http stop"},
          11},
+        {"receiver address not plain IPv4",
+         [](FtpInstallTest& t) { t.view.setReceiverAddress(QStringLiteral("192.168.0.20;id")); },
+         {"###### ip address for ufs910 \"192.168.0.20;id\" is not a valid ip address ! --> EXIT"},
+         {"error: M26"},
+         {},
+         1},
+        {"own address not plain IPv4",
+         [](FtpInstallTest& t) { t.ownAddress = QStringLiteral("192.168.0.10:81"); },
+         {"****** COMMAND: check network connection ******",
+          "###### own ip address \"192.168.0.10:81\" is not a valid ip address ! --> EXIT"},
+         {"error: M26"},
+         {"check"},
+         2},
+        {"no start.sh with an ifconfig line",
+         [](FtpInstallTest& t) {
+             t.answerUpToTheFile();
+             t.grepBefore = QStringLiteral("grep: /config/start.sh: No such file or directory\r\n"
+                                           "grep: /config/start.sh: No such file or directory\r\n");
+         },
+         {"****** RESULT: telnet session started ******",
+          "###### start.sh with an ifconfig line was not found ! --> EXIT"},
+         {"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "error: M27"},
+         atConnect + QStringList{"wait 15", "line " + kBeforeQuery, "disconnect", "http stop"},
+         9},
+        {"lines not in the script after vi",
+         [](FtpInstallTest& t) {
+             t.answerUpToTheFile();
+             t.grepAfter = QStringLiteral("2:ifconfig eth0 192.168.0.20\r\n");
+         },
+         {"****** RESULT: download complete ******",
+          "###### start.sh does not hold the ftp server lines ! --> EXIT"},
+         {"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "error: M28"},
+         atConnect + QStringList{"wait 15",
+                                 "line " + kBeforeQuery,
+                                 "line cd /data",
+                                 "line wget -P /data/ "
+                                 "http://192.168.0.10:80/home/user/Downloads/proftpd.tar.bz2",
+                                 "wait 150",
+                                 "line cd /config",
+                                 "line vi start.sh",
+                                 "line /ifconfig",
+                                 "char 106",
+                                 "wait 15",
+                                 "char 105",
+                                 "wait 15",
+                                 "line cd /ramdisk",
+                                 "line tar xjf /data/proftpd.tar.bz2",
+                                 "line /ramdisk/proftpd/proftpd -c /ramdisk/proftpd/proftpd.conf",
+                                 "char 27",
+                                 "wait 15",
+                                 "line :wq",
+                                 "line chmod 777 /config/*",
+                                 "line " + kAfterQuery,
+                                 "disconnect",
+                                 "http stop"},
+         11},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        resetAnswers();
         SessionLogCapture runLog; // a fresh log for each case
         currentLog = &runLog;
         FtpInstallTest& t = *this;
@@ -406,7 +499,7 @@ TEST_F(FtpInstallTest, EveryEarlyExit) {
         // Every run that got past the address check starts with nothing to serve.
         const bool served = events.list.contains(QStringLiteral("http activate")) &&
                             !server.refuse && !server.notPermitted;
-        if (view.receiverAddress().isEmpty())
+        if (!events.list.contains(QStringLiteral("check")))
             EXPECT_EQ(server.servePath(), QStringLiteral("/left/over"));
         else
             EXPECT_EQ(server.servePath(), served ? kArchive : QString());
@@ -445,6 +538,7 @@ TEST_F(FtpInstallTest, TelnetExitsShowTheirBoxBeforeTheTeardown) {
         events.list.clear();
         dialogs.clear();
         markerArrives = true;
+        resetAnswers();
         telnet.stayOpen = true;
         telnet.failOn.clear();
         dialogs.setOnShow([this](const FakeDialogs::Shown&) {
@@ -474,7 +568,7 @@ TEST_F(FtpInstallTest, SecondRunAfterAFailureStartsAfresh) {
     answerUpToTheFile();
     run();
     EXPECT_EQ(dialogs.transcriptLines().last(), QStringLiteral("error: M25"));
-    EXPECT_EQ(events.list.mid(0, 6), upToConnect()) << "telnet and HTTP reset again";
+    EXPECT_EQ(events.list.mid(0, 7), upToConnect()) << "telnet and HTTP reset again";
     EXPECT_EQ(events.list.last(), QStringLiteral("http stop"));
 }
 

@@ -104,6 +104,58 @@ TEST(Delivery, TerminalConsumerKeepsReceivingWhileTheUiThreadIsBlocked) {
     EXPECT_EQ(watcher, QByteArray("firstsecond"));
 }
 
+TEST(Delivery, InputArrivingDuringAHandlerComesAsOneEventInOrder) {
+    PtyPair pty;
+    TComPort port;
+    std::mutex m;
+    QByteArray terminal;
+    port.addConsumer([&](const QByteArray& b) {
+        std::lock_guard lock(m);
+        terminal += b;
+        return b.size();
+    });
+    QList<int> counts;
+    QByteArray seen;
+    port.setOnTriggerAvail([&](TComPort& s, quint16 count) {
+        counts.append(count);
+        for (int i = 0; i < count; ++i)
+            seen += s.ReadChar();
+        if (counts.size() == 1) {
+            // Three separate reads on the port's side while this handler still runs.
+            for (const char* piece : {"1-", "22-", "333-"}) {
+                pty.write(piece);
+                QThread::msleep(40);
+            }
+        }
+    });
+    port.setDevicePath(pty.path());
+    port.Open();
+    ASSERT_TRUE(pty.write("ab"));
+    ASSERT_TRUE(spinUntil([&] { return seen.size() >= 11; }));
+    EXPECT_EQ(counts, (QList<int>{2, 9}));
+    EXPECT_EQ(seen, QByteArray("ab1-22-333-"));
+    std::lock_guard lock(m);
+    EXPECT_EQ(terminal, QByteArray("ab1-22-333-"));
+    EXPECT_EQ(port.unreadCount(), 0); // both consumers took all: the read position moved once
+}
+
+TEST(Delivery, BytesAHandlerLeftAreOfferedAgainWithoutNewInput) {
+    PtyPair pty;
+    TComPort port;
+    QList<int> counts;
+    QByteArray seen;
+    port.setOnTriggerAvail([&](TComPort& s, quint16 count) {
+        counts.append(count);
+        seen += s.ReadChar(); // one byte a call, whatever Count says
+    });
+    port.setDevicePath(pty.path());
+    port.Open();
+    ASSERT_TRUE(pty.write("xyz"));
+    ASSERT_TRUE(spinUntil([&] { return seen.size() >= 3; }));
+    EXPECT_EQ(seen, QByteArray("xyz"));
+    EXPECT_EQ(counts, (QList<int>{3, 2, 1}));
+}
+
 TEST(Delivery, ClosingInsideAHandlerEndsItsReadsQuietly) {
     PtyPair pty;
     TComPort port;

@@ -20,6 +20,7 @@
 #include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -224,6 +225,8 @@ bool ReceiverSimulator::startShell(const Options& options, QString* error) {
     // async-signal-safe calls are allowed, and this process has threads.
     const std::string rootDir = QFile::encodeName(m_root).toStdString();
     const std::string startDir = QFile::encodeName(options.startDir).toStdString();
+    const std::string configDir = rootDir + "/config";
+    const bool readOnlyConfig = options.readOnlyConfig && options.withConfigDir;
     const char* const argv[] = {"sh", nullptr};
     const char* const envp[] = {"PATH=/sbin:/bin", "TERM=vt100", "HOME=/root", "SHELL=/bin/sh",
                                 "ENV=/etc/shrc",   "PS1=\\w # ", nullptr};
@@ -256,6 +259,15 @@ bool ReceiverSimulator::startShell(const Options& options, QString* error) {
         // way to load a module into the host's kernel.
         if (::unshare(CLONE_NEWNET) != 0 || ::prctl(PR_CAPBSET_DROP, CAP_SYS_MODULE, 0, 0, 0) != 0)
             fail(30);
+        // A read-only bind of /config in a mount namespace of the shell's own: vi then finds
+        // the file not writable, as on a receiver whose flash is mounted read-only.
+        if (readOnlyConfig &&
+            (::unshare(CLONE_NEWNS) != 0 ||
+             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+             ::mount(configDir.c_str(), configDir.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+             ::mount(nullptr, configDir.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY,
+                     nullptr) != 0))
+            fail(35);
         if (::chroot(rootDir.c_str()) != 0)
             fail(40);
         if (::chdir(startDir.c_str()) != 0 && ::chdir("/") != 0)
@@ -271,6 +283,7 @@ bool ReceiverSimulator::startShell(const Options& options, QString* error) {
     ::close(report[0]);
     if (got > 0) {
         const char* what = codes[0] == 30   ? "isolating it (network namespace, capabilities)"
+                           : codes[0] == 35 ? "mounting /config read-only"
                            : codes[0] == 40 ? "chroot"
                            : codes[0] == 60 ? "starting /bin/busybox inside the chroot "
                                               "(a dynamically linked busybox cannot run there: "
@@ -389,6 +402,30 @@ QStringList ReceiverSimulator::stubCalls(const QString& stub) const {
     if (!calls.isEmpty() && calls.last().isEmpty())
         calls.removeLast();
     return calls;
+}
+
+QStringList ReceiverSimulator::runStartScript(const QString& stub) const {
+    const QString record = m_root + QStringLiteral("/var/stubs/") + stub;
+    QFile::remove(record);
+    const std::string rootDir = QFile::encodeName(m_root).toStdString();
+    const char* const argv[] = {"sh", "-c", ". /etc/shrc; cd /config && . ./start.sh", nullptr};
+    const char* const envp[] = {"PATH=/sbin:/bin", "HOME=/root", nullptr};
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return {};
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0 || ::dup2(null, 2) < 0 ||
+            ::unshare(CLONE_NEWNET) != 0 ||
+            ::prctl(PR_CAPBSET_DROP, CAP_SYS_MODULE, 0, 0, 0) != 0 ||
+            ::chroot(rootDir.c_str()) != 0 || ::chdir("/") != 0)
+            ::_exit(127);
+        ::execve("/bin/sh", const_cast<char* const*>(argv), const_cast<char* const*>(envp));
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return stubCalls(stub);
 }
 
 QByteArray ReceiverSimulator::receivedFromProgram() const {

@@ -40,6 +40,8 @@ public:
         bool withConfigDir = true;
         // Files put into /config before the shell starts: name → contents (mode 644).
         std::map<QString, QByteArray> configFiles;
+        // true: /config is mounted read-only for the shell (root cannot write there either).
+        bool readOnlyConfig = false;
         // Rows of the shell's terminal; vi's screen is this many rows.
         int rows = 24;
         int columns = 80;
@@ -70,6 +72,11 @@ public:
     QStringList configListing() const;
     // One entry per run of the stub ("ifconfig" or "insmod"): its arguments joined by blanks.
     QStringList stubCalls(const QString& stub) const;
+
+    // Runs /config/start.sh as the receiver would at boot (in the chroot, a network
+    // namespace of its own, the stubs in place) and returns the stub calls of that run for
+    // stub, e.g. {"eth0 192.168.1.50"} for "ifconfig". Empty when it could not run.
+    QStringList runStartScript(const QString& stub) const;
 
     // Every byte the program has sent down the cable so far.
     QByteArray receivedFromProgram() const;

@@ -14,9 +14,12 @@ public:
     }
     QString serveDrive() const override { return m_drive; }
     QString servePath() const override { return m_path; }
+    void setReceiverAddress(const QString& address) override { receiver = address; }
+    QStringList takeRefusedPeers() override { return {}; }
 
     int resets = 0;
     bool active = false;
+    QString receiver;
 
 private:
     QString m_drive;

@@ -1,0 +1,103 @@
+// The pure checks the receiver jobs rely on: which addresses may be typed at the receiver,
+// how a grep answer is read, which vi keys edit the ifconfig lines, and when a script counts
+// as written.
+#include "procedures/receiver_answers.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(CheckedAddress, OnlyDottedIpv4) {
+    const struct {
+        const char* text;
+        const char* address; // nullptr: refused
+    } cases[] = {
+        {"192.168.178.44", "192.168.178.44"},
+        {"  10.0.0.1\t", "10.0.0.1"},
+        {"0.0.0.0", "0.0.0.0"},
+        {"255.255.255.255", "255.255.255.255"},
+        {"", nullptr},
+        {"   ", nullptr},
+        {"192.168.1784.4", nullptr},
+        {"192.168.178.256", nullptr},
+        {"192.168.178", nullptr},
+        {"1.2.3.4.5", nullptr},
+        {"1..3.4", nullptr},
+        {"1.2.3.4.", nullptr},
+        {"010.0.0.1", nullptr},
+        {"1.2.3.-4", nullptr},
+        {"1.2.3.+4", nullptr},
+        {"1.2.3.4 5", nullptr},
+        {"192.168.178.44; echo INJECTED > FILE", nullptr},
+        {"1.2.3.4\n", "1.2.3.4"},
+        {"１.2.3.4", nullptr},
+    };
+    for (const auto& c : cases) {
+        const std::optional<QString> got = CheckedAddress(QString::fromUtf8(c.text));
+        if (c.address)
+            EXPECT_EQ(got, QString::fromLatin1(c.address)) << c.text;
+        else
+            EXPECT_FALSE(got.has_value()) << c.text;
+    }
+}
+
+TEST(ParseScriptAnswer, EndsOnlyAtTheMarkerOfEchoNotOfTheEchoedCommand) {
+    const QString command = QStringLiteral("/config # ") + IfconfigQuery("start.sh");
+    EXPECT_FALSE(ParseScriptAnswer({command, QStringLiteral("2:ifconfig eth0 1.2.3.4")}));
+    const std::optional<ScriptAnswer> answer = ParseScriptAnswer(
+        {command, QStringLiteral("2:ifconfig eth0 1.2.3.4"), QStringLiteral("17:  ifconfig lo up "),
+         QStringLiteral("61"), kAnswerEnd, QStringLiteral("/config # ")});
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->lines,
+              (QList<NumberedLine>{{2, "ifconfig eth0 1.2.3.4"}, {17, "  ifconfig lo up"}}));
+    EXPECT_EQ(answer->lineCount, 61);
+    EXPECT_FALSE(command.contains(kAnswerEnd));
+}
+
+TEST(IfconfigEditKeys, ShortPathOnlyWhereItIsRight) {
+    const QByteArray line = "ifconfig eth0 1.2.3.4\r";
+    const QByteArray esc = "\x1b";
+    const struct {
+        const char* name;
+        ScriptAnswer before;
+        QList<QByteArray> keys;
+    } cases[] = {
+        {"one line inside",
+         {{{2, "ifconfig eth0 9.9.9.9"}}, 4},
+         {"/ifconfig\r", "dd", "i", line, esc}},
+        {"one line last", {{{2, "ifconfig eth0 9.9.9.9"}}, 2}, {"2G", "i", line, esc, "3G", "dd"}},
+        {"none", {{}, 3}, {"G", "i", line, esc}},
+        {"only lo", {{{1, "ifconfig lo up"}}, 3}, {"G", "i", line, esc}},
+        {"lo before eth0",
+         {{{1, "ifconfig lo up"}, {5, "ifconfig eth0 9.9.9.9"}}, 9},
+         {"5G", "i", line, esc, "6G", "dd"}},
+        {"two eth0",
+         {{{5, "ifconfig eth0 1.1.1.1"}, {150, "ifconfig eth0 2.2.2.2"}}, 200},
+         {"5G", "i", line, esc, "151G", "dd", "6G", "dd"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IfconfigEditKeys(c.before, line), c.keys) << c.name;
+}
+
+TEST(ScriptChecks, WrittenOnlyWithTheWantedLines) {
+    const QString a = QStringLiteral("1.2.3.4");
+    EXPECT_TRUE(HoldsOnlyAddress({{{2, "ifconfig eth0 1.2.3.4"}, {3, "ifconfig lo up"}}, 4}, a));
+    EXPECT_FALSE(
+        HoldsOnlyAddress({{{2, "ifconfig eth0 1.2.3.4"}, {9, "ifconfig eth0 1.2.3.4"}}, 9}, a));
+    EXPECT_FALSE(HoldsOnlyAddress({{{2, "ifconfig eth0 1.2.3.45"}}, 4}, a));
+    EXPECT_FALSE(HoldsOnlyAddress({{}, 4}, a));
+
+    const QStringList ftp = FtpStartLines();
+    const ScriptAnswer good{{{2, "ifconfig eth0 1.2.3.4"}, {3, ftp[0]}, {4, ftp[1]}, {5, ftp[2]}},
+                            -1};
+    EXPECT_TRUE(FtpLinesFollowIfconfig(good));
+    ScriptAnswer gap = good;
+    gap.lines[1].number = 4;
+    EXPECT_FALSE(FtpLinesFollowIfconfig(gap));
+    const ScriptAnswer above{{{1, ftp[0]}, {2, ftp[1]}, {3, ftp[2]}, {4, "ifconfig eth0 1.2.3.4"}},
+                             -1};
+    EXPECT_FALSE(FtpLinesFollowIfconfig(above));
+    EXPECT_FALSE(FtpLinesFollowIfconfig({{{2, "ifconfig eth0 1.2.3.4"}, {3, ftp[0]}}, -1}));
+}
+
+} // namespace
