@@ -14,8 +14,11 @@ case "$mode" in
   *) echo "unknown mode $mode (plain, asan, tsan)" >&2; exit 2 ;;
 esac
 dir="$here/build/test-$mode"
+# ccache, where installed, only speeds up rebuilds on a developer's machine.
+launcher=()
+if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
 cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=$type -DSTBMATE_WERROR=ON \
-      -DSTBMATE_SANITIZE="$san"
+      -DSTBMATE_SANITIZE="$san" "${launcher[@]}"
 cmake --build "$dir"
 cd "$dir"
 "$here/scripts/guarded.sh" ctest --output-on-failure --timeout 300 -j"$(nproc)"
