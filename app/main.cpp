@@ -50,8 +50,8 @@ int main(int argc, char** argv) {
     TForm2 form2;
     form1.setBusyIndicator(&form2);
     const std::unique_ptr<usbstick::FormatLibrary> formatLibrary = usbstick::chooseFormatLibrary();
-    usbstick::SysfsDriveLister driveLister;
-    usbstick::TForm3 form3(*formatLibrary, driveLister,
+    const std::unique_ptr<usbstick::DriveLister> driveLister = usbstick::chooseDriveLister();
+    usbstick::TForm3 form3(*formatLibrary, *driveLister,
                            {[&dialogs](const QString& text) { dialogs.showMessage(text); },
                             [&dialogs](const QString& text) { return dialogs.confirm(text); },
                             [&form1](int n) { return form1.messages().text(MessageId(n)); }});

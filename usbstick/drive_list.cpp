@@ -8,9 +8,7 @@
 
 namespace usbstick {
 
-namespace {
-
-QByteArray readSmall(const QString& path) {
+QByteArray readSmallFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
 }
@@ -20,7 +18,17 @@ bool isVirtualDisk(const QString& name) {
            name.startsWith(QLatin1String("zram"));
 }
 
-} // namespace
+bool holdsMountedSystem(const QStringList& numbers, const QStringList& names,
+                        const QByteArray& mountInfo, const QByteArray& swaps) {
+    for (const MountEntry& e : parseMountInfo(mountInfo))
+        if (isSystemMountPoint(e.mountPoint) &&
+            numbers.contains(QStringLiteral("%1:%2").arg(e.major).arg(e.minor)))
+            return true;
+    for (const QString& swap : parseSwaps(swaps))
+        if (names.contains(QFileInfo(swap).fileName()))
+            return true;
+    return false;
+}
 
 QString driveListEntry(const DriveEntry& entry) {
     QString text = entry.device + QStringLiteral("  Wechseldatentraeger");
@@ -46,21 +54,15 @@ bool SysfsDriveLister::holdsSystem(const QString& diskName, const QStringList& p
     QStringList numbers;
     for (const QString& name : names) {
         const QString dir = name == diskName ? diskDir : diskDir + QLatin1Char('/') + name;
-        numbers << QString::fromLatin1(readSmall(dir + QStringLiteral("/dev")));
+        numbers << QString::fromLatin1(readSmallFile(dir + QStringLiteral("/dev")));
         // Held by device mapper, RAID or LVM: what lives on top may well be the system.
         if (!QDir(dir + QStringLiteral("/holders"))
                  .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
                  .isEmpty())
             return true;
     }
-    for (const MountEntry& e : parseMountInfo(readSmall(m_mountInfoPath)))
-        if (isSystemMountPoint(e.mountPoint) &&
-            numbers.contains(QStringLiteral("%1:%2").arg(e.major).arg(e.minor)))
-            return true;
-    for (const QString& swap : parseSwaps(readSmall(m_swapsPath)))
-        if (names.contains(QFileInfo(swap).fileName()))
-            return true;
-    return false;
+    return holdsMountedSystem(numbers, names, readSmallFile(m_mountInfoPath),
+                              readSmallFile(m_swapsPath));
 }
 
 std::vector<SysfsDriveLister::Disk> SysfsDriveLister::scan() const {
@@ -75,9 +77,9 @@ std::vector<SysfsDriveLister::Disk> SysfsDriveLister::scan() const {
             if (QFile::exists(dir + QLatin1Char('/') + sub + QStringLiteral("/partition")))
                 partitions << sub;
         disk.volumes = partitions.isEmpty() ? QStringList{name} : partitions;
-        const bool removable = readSmall(dir + QStringLiteral("/removable")) == "1";
+        const bool removable = readSmallFile(dir + QStringLiteral("/removable")) == "1";
         const bool onUsb = QFileInfo(dir).canonicalFilePath().contains(QLatin1String("/usb"));
-        const bool hasMedium = readSmall(dir + QStringLiteral("/size")).toLongLong() > 0;
+        const bool hasMedium = readSmallFile(dir + QStringLiteral("/size")).toLongLong() > 0;
         disk.offered = !isVirtualDisk(name) && (removable || onUsb) && hasMedium &&
                        !holdsSystem(name, partitions);
         disks.push_back(disk);
@@ -90,12 +92,12 @@ QString SysfsDriveLister::describe(const QString& diskName, const QString& volum
     const QString volumeDir = volume == diskName ? dir : dir + QLatin1Char('/') + volume;
     QStringList parts;
     for (const char* key : {"/device/vendor", "/device/model"}) {
-        const QString value = QString::fromLatin1(readSmall(dir + QLatin1String(key)));
+        const QString value = QString::fromLatin1(readSmallFile(dir + QLatin1String(key)));
         if (!value.isEmpty())
             parts << value;
     }
     const double gigabytes =
-        readSmall(volumeDir + QStringLiteral("/size")).toDouble() * 512.0 / 1e9;
+        readSmallFile(volumeDir + QStringLiteral("/size")).toDouble() * 512.0 / 1e9;
     parts << QStringLiteral("%1 GB").arg(gigabytes, 0, 'f', 1);
     return parts.join(QLatin1Char(' '));
 }

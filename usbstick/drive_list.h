@@ -35,6 +35,16 @@ QString driveListEntry(const DriveEntry& entry);
 // two blanks.
 QString driveTextOf(const QString& entry);
 
+// Whether a disk holds a mounted system file system (/, /boot, /usr, /home, /var) or swap.
+// numbers: "major:minor" of the disk and of each of its partitions; names: their kernel names
+// (sdb, sdb1); mountInfo and swaps: the texts of /proc/self/mountinfo and /proc/swaps.
+bool holdsMountedSystem(const QStringList& numbers, const QStringList& names,
+                        const QByteArray& mountInfo, const QByteArray& swaps);
+// Loop, RAM and compressed-RAM devices by kernel name.
+bool isVirtualDisk(const QString& name);
+// A small file's text, trimmed; empty when it cannot be read.
+QByteArray readSmallFile(const QString& path);
+
 // Reads the kernel's view: <sysRoot>/block, the mount table and the swap list. The paths are
 // parameters so tests can hand a made-up machine.
 class SysfsDriveLister : public DriveLister {

@@ -1,7 +1,10 @@
 #include "usbstick/format_services.h"
 
 #include "usbstick/mkfs_format_library.h"
+#include "usbstick/udisks_drive_list.h"
 #include "usbstick/udisks_format_library.h"
+
+#include <QDBusConnectionInterface>
 
 #include <unistd.h>
 
@@ -14,6 +17,20 @@ std::unique_ptr<FormatLibrary> chooseFormatLibrary() {
             return udisks;
     }
     return std::make_unique<MkfsFormatLibrary>();
+}
+
+std::unique_ptr<DriveLister> chooseDriveLister(QDBusConnection bus) {
+    const QString service = QStringLiteral("org.freedesktop.UDisks2");
+    QDBusConnectionInterface* daemon = bus.isConnected() ? bus.interface() : nullptr;
+    if (daemon) {
+        // Not running yet but activatable: the first call starts it.
+        const QDBusReply<bool> running = daemon->isServiceRegistered(service);
+        const QDBusReply<QStringList> activatable = daemon->activatableServiceNames();
+        if ((running.isValid() && running.value()) ||
+            (activatable.isValid() && activatable.value().contains(service)))
+            return std::make_unique<UdisksDriveLister>(bus);
+    }
+    return std::make_unique<SysfsDriveLister>();
 }
 
 } // namespace usbstick

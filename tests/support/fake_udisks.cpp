@@ -10,7 +10,21 @@
 #include <QMutexLocker>
 
 #include <fcntl.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+
+namespace {
+
+using Interfaces = QMap<QString, QVariantMap>;
+using ManagedObjects = QMap<QDBusObjectPath, Interfaces>;
+
+// Object paths allow no '-': udisks writes it as "_2d" (dm-0 -> dm_2d0).
+QDBusObjectPath blockObject(QString name) {
+    return QDBusObjectPath(QStringLiteral("/org/freedesktop/UDisks2/block_devices/") +
+                           name.replace(QLatin1Char('-'), QStringLiteral("_2d")));
+}
+
+} // namespace
 
 FakeUdisks::FakeUdisks(QString devicePath, QString backing, QString mountDir)
     : m_device(std::move(devicePath)), m_backing(std::move(backing)),
@@ -27,6 +41,8 @@ FakeUdisks::~FakeUdisks() {
 
 bool FakeUdisks::start(const QString& address) {
     qDBusRegisterMetaType<QList<QByteArray>>();
+    qDBusRegisterMetaType<Interfaces>();
+    qDBusRegisterMetaType<ManagedObjects>();
     m_thread.start();
     moveToThread(&m_thread);
     QDBusConnection connection = QDBusConnection::connectToBus(address, m_connectionName);
@@ -34,6 +50,48 @@ bool FakeUdisks::start(const QString& address) {
            connection.registerVirtualObject(QStringLiteral("/org/freedesktop/UDisks2"), this,
                                             QDBusConnection::SubPath) &&
            connection.registerService(QStringLiteral("org.freedesktop.UDisks2"));
+}
+
+void FakeUdisks::addDisk(const FakeUdisksDisk& disk) {
+    QMutexLocker lock(&m_mutex);
+    const QString prefix = QStringLiteral("/org/freedesktop/UDisks2/");
+    const QDBusObjectPath drive(
+        disk.bus.isEmpty() ? QStringLiteral("/") : prefix + QStringLiteral("drives/") + disk.name);
+    if (!disk.bus.isEmpty())
+        m_objects[drive][QStringLiteral("org.freedesktop.UDisks2.Drive")] = {
+            {"Vendor", QStringLiteral("Vendor ")},
+            {"Model", QStringLiteral("Stick ") + disk.name},
+            {"Removable", disk.removable},
+            {"MediaRemovable", disk.mediaRemovable},
+            {"ConnectionBus", disk.bus}};
+    auto block = [&](const QString& name, quint64 size) {
+        return QVariantMap{
+            {"Device", QByteArray("/dev/" + name.toLatin1() + '\0')},
+            {"DeviceNumber", QVariant::fromValue(quint64(makedev(8, m_nextMinor++)))},
+            {"Size", QVariant::fromValue(size)},
+            {"Drive", QVariant::fromValue(drive)},
+            {"HintSystem", false},
+            {"HintIgnore", false},
+            {"CryptoBackingDevice", QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")))}};
+    };
+    Interfaces& whole = m_objects[blockObject(disk.name)];
+    whole[QStringLiteral("org.freedesktop.UDisks2.Block")] = block(disk.name, disk.size);
+    QVariantMap& wholeBlock = whole[QStringLiteral("org.freedesktop.UDisks2.Block")];
+    wholeBlock["HintSystem"] = disk.hintSystem;
+    wholeBlock["HintIgnore"] = disk.hintIgnore;
+    if (!disk.cryptoBacking.isEmpty())
+        wholeBlock["CryptoBackingDevice"] = QVariant::fromValue(blockObject(disk.cryptoBacking));
+    if (disk.loop)
+        whole[QStringLiteral("org.freedesktop.UDisks2.Loop")] = {
+            {"BackingFile", QByteArray("/tmp/disk.img")}};
+    if (!disk.partitions.isEmpty())
+        whole[QStringLiteral("org.freedesktop.UDisks2.PartitionTable")] = {{"Type", "dos"}};
+    for (const QString& partition : disk.partitions) {
+        Interfaces& object = m_objects[blockObject(partition)];
+        object[QStringLiteral("org.freedesktop.UDisks2.Block")] = block(partition, 1000000000);
+        object[QStringLiteral("org.freedesktop.UDisks2.Partition")] = {
+            {"Table", QVariant::fromValue(blockObject(disk.name))}};
+    }
 }
 
 void FakeUdisks::setMounted(bool mounted) {
@@ -94,6 +152,11 @@ bool FakeUdisks::handleMessage(const QDBusMessage& message, const QDBusConnectio
         if (path == m_device)
             objects << QDBusObjectPath(QString::fromLatin1(kObject));
         reply({QVariant::fromValue(objects)});
+        return true;
+    }
+    if (member == QLatin1String("GetManagedObjects")) {
+        m_calls << QStringLiteral("GetManagedObjects");
+        reply({QVariant::fromValue(m_objects)});
         return true;
     }
     if (message.path() != QLatin1String(kObject))

@@ -4,12 +4,30 @@
 // Filesystem.Unmount/Mount/MountPoints. One device, backed by an image file; the file system
 // properties come from blkid on that file. Every call is recorded as one line. It answers on
 // a thread of its own, so a test may call it with blocking calls from the main thread.
+// For the drive list it also answers ObjectManager.GetManagedObjects with the disks a test
+// adds: block devices, their partitions and drives, as udisks describes them.
 #include <QDBusConnection>
+#include <QDBusObjectPath>
 #include <QDBusVirtualObject>
 #include <QMutex>
 #include <QProcess>
 #include <QStringList>
 #include <QThread>
+
+// One disk as udisks would describe it. Device numbers are 8:<n>, n counted from 0 over the
+// disks and their partitions in the order they were added.
+struct FakeUdisksDisk {
+    QString name = {};      // sdb: /dev/sdb, partitions /dev/sdb1...
+    QString bus = {};       // the drive's ConnectionBus; empty: no drive at all
+    bool removable = false; // the drive's Removable
+    bool mediaRemovable = false;
+    quint64 size = 0;            // bytes; each partition is 1 GB
+    QStringList partitions = {}; // sdb1, sdb2
+    bool hintSystem = false;     // on the disk's block
+    bool hintIgnore = false;
+    bool loop = false;          // carries the Loop interface
+    QString cryptoBacking = {}; // a device this block is built on (dm-0 on sdh1)
+};
 
 class FakeUdisks : public QDBusVirtualObject {
 public:
@@ -23,6 +41,7 @@ public:
     // Connects to the bus at address, owns org.freedesktop.UDisks2 and starts answering.
     bool start(const QString& address);
 
+    void addDisk(const FakeUdisksDisk& disk);
     void setMounted(bool mounted);
     void setBusy(bool busy);
     QStringList calls() const;
@@ -39,6 +58,8 @@ private:
     QThread m_thread;
     mutable QMutex m_mutex;
     QStringList m_calls;
+    QMap<QDBusObjectPath, QMap<QString, QVariantMap>> m_objects;
+    int m_nextMinor = 0;
     bool m_mounted = false;
     bool m_busy = false;
     QString m_connectionName = QStringLiteral("fake-udisks");
