@@ -183,6 +183,10 @@ void TForm1::buildControls() {
         statusBar()->addWidget(panel);
         StatusPanels[i] = panel;
     }
+    m_jobStatus = new QLabel(statusBar());
+    m_jobStatus->setObjectName(QStringLiteral("JobStatus"));
+    m_jobStatus->setAccessibleName(QStringLiteral("Vorgang"));
+    statusBar()->addPermanentWidget(m_jobStatus);
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->setSizeGripEnabled(false);
 

@@ -90,6 +90,11 @@ public:
     THTTPServer& httpServer1() { return m_wiring.httpServer(); }
     ReceiverWiring& wiring() { return m_wiring; }
 
+    // The wiring's report that a receiver job starts (true) or has ended (false): while one
+    // runs, the commands and fields that would disturb it are disabled, terminal keys are
+    // held back and the status bar says why. A close asked for meanwhile happens at the end.
+    void showJobRunning(bool running);
+
     // --- MainView ---------------------------------------------------------------------
     QString receiverAddress() const override;
     QString ownAddress() const override;
@@ -192,6 +197,9 @@ private:
     } m_noBusy;
     CopyProgress* m_copyProgress = nullptr;
     QVBoxLayout* m_serialPageLayout = nullptr;
+    QLabel* m_jobStatus = nullptr; // owned by the status bar
+    // A close or quit asked for while a job ran: it happens once the job has returned.
+    enum class HeldEnd { None, Close, Quit } m_heldEnd = HeldEnd::None;
 };
 
 // Status bar clock text: "dd.MM.yyyy hh:mm".

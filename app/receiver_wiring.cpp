@@ -185,8 +185,20 @@ void ReceiverWiring::openPortAtStartup() {
     }
 }
 
+bool ReceiverWiring::refuseWhileJobRuns() {
+    if (!m_running)
+        return false;
+    m_dialogs.showInformation(m_window ? m_window->messages().text(MessageId::PleaseWait)
+                                       : QString());
+    return true;
+}
+
 void ReceiverWiring::runJob(JobKind kind, const std::function<void()>& job) {
+    if (refuseWhileJobRuns())
+        return;
     m_running = kind;
+    if (m_window)
+        m_window->showJobRunning(true);
     // The jobs end every failure of their own with a box; this only catches what none of
     // their steps expects (a port failure), skipping the steps not yet taken.
     try {
@@ -195,6 +207,8 @@ void ReceiverWiring::runJob(JobKind kind, const std::function<void()>& job) {
         m_dialogs.showError(QString::fromUtf8(e.what()));
     }
     m_running.reset();
+    if (m_window)
+        m_window->showJobRunning(false);
 }
 
 void ReceiverWiring::setAddress() {
