@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -71,6 +72,66 @@ TEST(AddressWiring, MenuCommandCreatesTheScriptAndPortLabelDeletesIt) {
     EXPECT_EQ(dialogs.transcriptLines(), QStringList{QStringLiteral("confirm: delet start.sh ?")});
     EXPECT_FALSE(sim.configFile(QStringLiteral("start.sh")).has_value());
 
+    form.reset();
+}
+
+// The check button pressed 3.8 s into the address job (a click queued before the window
+// locked reaches its handler), the menu command once more and a close: the first two are
+// refused, the close waits, and the script comes out as one job wrote it.
+TEST(AddressWiring, SecondActionDuringTheJobIsRefusedAndTheCloseWaits) {
+    stbsim::ReceiverSimulator sim;
+    QString error;
+    ASSERT_TRUE(sim.start({}, &error)) << error.toStdString();
+
+    stbtest::ScratchDir dir;
+    SessionLog log(dir.path());
+    QFile ini(dir.file(QStringLiteral("stbmate.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[Main]\nLanguage=Deutsch\nIP=192.168.1.77\nDelay=0\nComPort=" +
+              QFile::encodeName(sim.portPath()) +
+              "\n\n[Deutsch]\nMsg1=Receiver einschalten\nMsg3=Fertig\nMsg7=Bitte warten\n");
+    ini.close();
+
+    FakeDialogs dialogs;
+    ReceiverWiring wiring{dialogs, log};
+    NoStarter starter;
+    auto form = std::make_unique<TForm1>(dialogs, starter, wiring, dir.path());
+    form->show();
+    ASSERT_TRUE(spinUntil([&] { return form->comPort1().isOpen(); }, 5000));
+
+    QElapsedTimer sinceStart;
+    bool interfered = false;
+    bool visibleAfterClose = false;
+    QTimer poke;
+    poke.setInterval(50);
+    QObject::connect(&poke, &QTimer::timeout, [&] {
+        if (interfered || !wiring.jobRunning() || sinceStart.elapsed() < 3800)
+            return;
+        interfered = true;
+        form->Button2Click();
+        form->IPAdressesetzenndern1Click();
+        form->close();
+        visibleAfterClose = form->isVisible();
+    });
+    sinceStart.start();
+    poke.start();
+    form->IPAdressesetzenndern1->trigger();
+    poke.stop();
+
+    ASSERT_TRUE(interfered) << "the job ended before 3.8 s";
+    EXPECT_TRUE(visibleAfterClose);
+    EXPECT_EQ(dialogs.transcriptLines(),
+              QStringList({QStringLiteral("information: Receiver einschalten"),
+                           QStringLiteral("information: Bitte warten"),
+                           QStringLiteral("information: Bitte warten"),
+                           QStringLiteral("message: Fertig")}));
+    const std::optional<QByteArray> script = sim.configFile(QStringLiteral("start.sh"));
+    ASSERT_TRUE(script.has_value());
+    EXPECT_TRUE(script->startsWith("insmod /app/modules_sys/smsc911x.ko tx_dma=256 rx_dma=256\n"
+                                   "ifconfig eth0 192.168.1.77\ncd /app\n/app/start.sh\n"))
+        << script->toStdString();
+    EXPECT_EQ(sim.stubCalls(QStringLiteral("ifconfig")), QStringList{"eth0 192.168.1.77"});
+    EXPECT_TRUE(spinUntil([&] { return !form->isVisible(); }, 2000));
     form.reset();
 }
 
