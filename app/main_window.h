@@ -113,6 +113,8 @@ public:
     void Timer1Timer();
     void ComboBox1Change();
     void ComboBox2Change();
+    // An entry picked in the port box or its editing ended: the port is taken and opened.
+    void ComboBox2Chosen();
     void Edit1Exit();
     void Beenden1Click();
     void Button1Click();
@@ -189,6 +191,7 @@ private:
     QString m_currentLanguage;
     int m_settleDelay = 0;
     int m_portNumber = 0;
+    QString m_chosenPortText; // the port box's text when a port was last taken
     BusyIndicator* m_busy = nullptr;
     class NoBusyIndicator : public BusyIndicator {
     public:

@@ -82,6 +82,7 @@ void TForm1::FormCreate() {
             ComboBox2->setCurrentIndex(m_portNumber - 1);
         ComboBox2->setEditText(main.comPort);
     }
+    m_chosenPortText = main.comPort;
     m_wiring.applyPort(main.comPort, m_portNumber);
 
     ApplyLanguage(m_currentLanguage);
@@ -169,6 +170,15 @@ void TForm1::ComboBox2Change() {
         return;
     m_portNumber = PortNumberForText(portEntries(), text);
     m_wiring.applyPort(text, m_portNumber);
+}
+
+void TForm1::ComboBox2Chosen() {
+    // The box is locked during a job and its edits refused; leaving it as the lock comes on
+    // is no choice of the user's.
+    if (!m_settings || m_wiring.jobRunning())
+        return;
+    m_chosenPortText = ComboBox2->currentText();
+    m_wiring.applyPort(ComboBox2->currentText(), m_portNumber, ReceiverWiring::PortChoice::Chosen);
 }
 
 QString TForm1::portText() const {

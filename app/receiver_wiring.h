@@ -120,8 +120,11 @@ public:
     void checkConnections();
 
     // --- The window's other needs ------------------------------------------------------
-    // The port box's setting: portNumber 1..4 for an entry, else text as typed.
-    void applyPort(const QString& text, int portNumber);
+    // The port box's setting: portNumber 1..4 for an entry, else text as typed. Typing
+    // moves an open port only to an entry; Chosen (an entry picked, editing ended) takes a
+    // typed device path too and opens the port.
+    enum class PortChoice { Typing, Chosen };
+    void applyPort(const QString& text, int portNumber, PortChoice choice = PortChoice::Typing);
     void setSettleDelay(int delay);
     // The hidden "Ende" button: telnet closed, HTTP server stopped.
     void releaseNetwork();
