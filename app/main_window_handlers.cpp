@@ -287,7 +287,8 @@ void TForm1::ShowUsbFormatDialog() {
 
 void TForm1::N1Click() {
     const QString version = FileVersionText(QCoreApplication::applicationFilePath());
-    m_dialogs.showMessage(QStringLiteral("stbmate\nVersion %1\n\n"
+    // The author as the package names the upstream (dist/copyright).
+    m_dialogs.showMessage(QStringLiteral("stbmate\nVersion %1\nAutor: stbmate developers\n\n"
                                          "Einrichtung und Notfallhilfe für den Satellitenreceiver "
                                          "über die serielle Konsole und das Netzwerk.")
                               .arg(version));

@@ -435,7 +435,7 @@ TEST_F(MainWindowTest, ChannelListEditorStartsDetachedOrShowsTheError) {
     qputenv("PATH", oldPath);
 }
 
-TEST_F(MainWindowTest, AboutShowsNameVersionAndPurpose) {
+TEST_F(MainWindowTest, AboutShowsNameVersionAuthorAndPurpose) {
     writeStandardIni();
     auto form = makeForm();
     form->N1Click();
@@ -444,6 +444,7 @@ TEST_F(MainWindowTest, AboutShowsNameVersionAndPurpose) {
     const QStringList lines = dialogs.transcript()[0].text.split(QLatin1Char('\n'));
     EXPECT_EQ(lines.value(0), "stbmate");
     EXPECT_TRUE(lines.value(1).startsWith("Version ")) << lines.value(1).toStdString();
+    EXPECT_EQ(lines.value(2), "Autor: stbmate developers");
     EXPECT_FALSE(lines.last().isEmpty());
 }
 
