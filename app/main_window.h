@@ -178,6 +178,7 @@ private:
     void FormCreate();
     // Writes Main/key; on a refused write shows the error and returns false.
     bool writeMainSetting(const QString& key, const QString& value);
+    void logHeldEnd();
     QStringList portEntries() const;
 
     Dialogs& m_dialogs;

@@ -225,13 +225,20 @@ void TForm1::showJobRunning(bool running) {
     });
 }
 
+void TForm1::logHeldEnd() {
+    m_log.WriteLogEntry(QStringLiteral("****** INFO: end requested, waiting for the running job "
+                                       "******"));
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
     // A job stopped halfway would leave the receiver's editor open with part of its keys
     // typed; the close waits for the job's end (its keys keep their waits meanwhile, as a
     // quit would cut every later wait short).
     if (m_wiring.jobRunning()) {
-        if (m_heldEnd == HeldEnd::None)
+        if (m_heldEnd == HeldEnd::None) {
             m_heldEnd = HeldEnd::Close;
+            logHeldEnd();
+        }
         event->ignore();
         return;
     }
@@ -246,6 +253,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
 
 void TForm1::Beenden1Click() {
     if (m_wiring.jobRunning()) {
+        if (m_heldEnd == HeldEnd::None)
+            logHeldEnd();
         m_heldEnd = HeldEnd::Quit;
         return;
     }
@@ -254,6 +263,9 @@ void TForm1::Beenden1Click() {
 }
 
 void TForm1::Button1Click() {
+    // Releasing the network under the FTP job would cut its telnet session halfway.
+    if (m_wiring.refuseWhileJobRuns())
+        return;
     m_wiring.releaseNetwork();
     close();
 }

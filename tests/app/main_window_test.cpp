@@ -611,6 +611,20 @@ TEST_F(MainWindowTest, ARunningJobLocksTheWindowRefusesTheRestAndHoldsTheClose) 
     EXPECT_EQ(drainPty(pty, 200), "x");
     EXPECT_TRUE(stbtest::spinUntil([&] { return !form->isVisible(); }))
         << "the held close happens once the job has returned";
+    EXPECT_EQ(logText().count("waiting for the running job"), 1);
+}
+
+TEST_F(MainWindowTest, QuitFromTheMenuDuringAJobWaitsForItsEnd) {
+    writeStandardIni();
+    auto form = makeForm();
+    QString logDuringJob;
+    form->wiring().runJob(JobKind::CheckConnections, [&] {
+        form->Beenden1Click();
+        logDuringJob = logText();
+    });
+    EXPECT_FALSE(logDuringJob.contains("end programm"));
+    EXPECT_TRUE(logDuringJob.contains("waiting for the running job"));
+    EXPECT_TRUE(stbtest::spinUntil([&] { return logText().contains("end programm"); }));
 }
 
 } // namespace
