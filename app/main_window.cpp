@@ -59,6 +59,9 @@ TForm1::TForm1(Dialogs& dialogs, ProcessStarter& starter, ReceiverWiring& wiring
 }
 
 TForm1::~TForm1() {
+    // Hiding the widgets moves the focus; nothing may reach the wiring once it is detached.
+    ComboBox2->lineEdit()->disconnect(this);
+    ComboBox2->disconnect(this);
     m_wiring.detach();
 }
 
@@ -183,6 +186,10 @@ void TForm1::buildControls() {
         statusBar()->addWidget(panel);
         StatusPanels[i] = panel;
     }
+    m_jobStatus = new QLabel(statusBar());
+    m_jobStatus->setObjectName(QStringLiteral("JobStatus"));
+    m_jobStatus->setAccessibleName(QStringLiteral("Vorgang"));
+    statusBar()->addPermanentWidget(m_jobStatus);
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->setSizeGripEnabled(false);
 
@@ -243,6 +250,12 @@ void TForm1::connectHandlers() {
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     connect(ComboBox1, &QComboBox::editTextChanged, this, &TForm1::ComboBox1Change);
     connect(ComboBox2, &QComboBox::editTextChanged, this, &TForm1::ComboBox2Change);
+    connect(ComboBox2, &QComboBox::activated, this, &TForm1::ComboBox2Chosen);
+    // Leaving the box without a change (the window closing, a click elsewhere) is no choice.
+    connect(ComboBox2->lineEdit(), &QLineEdit::editingFinished, this, [this] {
+        if (ComboBox2->currentText() != m_chosenPortText)
+            ComboBox2Chosen();
+    });
     Edit1->installEventFilter(this);
     connect(Beenden1, &QAction::triggered, this, &TForm1::Beenden1Click);
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);

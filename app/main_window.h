@@ -90,6 +90,11 @@ public:
     THTTPServer& httpServer1() { return m_wiring.httpServer(); }
     ReceiverWiring& wiring() { return m_wiring; }
 
+    // The wiring's report that a receiver job starts (true) or has ended (false): while one
+    // runs, the commands and fields that would disturb it are disabled, terminal keys are
+    // held back and the status bar says why. A close asked for meanwhile happens at the end.
+    void showJobRunning(bool running);
+
     // --- MainView ---------------------------------------------------------------------
     QString receiverAddress() const override;
     QString ownAddress() const override;
@@ -108,6 +113,8 @@ public:
     void Timer1Timer();
     void ComboBox1Change();
     void ComboBox2Change();
+    // An entry picked in the port box or its editing ended: the port is taken and opened.
+    void ComboBox2Chosen();
     void Edit1Exit();
     void Beenden1Click();
     void Button1Click();
@@ -171,6 +178,7 @@ private:
     void FormCreate();
     // Writes Main/key; on a refused write shows the error and returns false.
     bool writeMainSetting(const QString& key, const QString& value);
+    void logHeldEnd();
     QStringList portEntries() const;
 
     Dialogs& m_dialogs;
@@ -184,6 +192,7 @@ private:
     QString m_currentLanguage;
     int m_settleDelay = 0;
     int m_portNumber = 0;
+    QString m_chosenPortText; // the port box's text when a port was last taken
     BusyIndicator* m_busy = nullptr;
     class NoBusyIndicator : public BusyIndicator {
     public:
@@ -192,6 +201,9 @@ private:
     } m_noBusy;
     CopyProgress* m_copyProgress = nullptr;
     QVBoxLayout* m_serialPageLayout = nullptr;
+    QLabel* m_jobStatus = nullptr; // owned by the status bar
+    // A close or quit asked for while a job ran: it happens once the job has returned.
+    enum class HeldEnd { None, Close, Quit } m_heldEnd = HeldEnd::None;
 };
 
 // Status bar clock text: "dd.MM.yyyy hh:mm".

@@ -5,6 +5,7 @@
 #include "app/file_version.h"
 #include "app/process_starter.h"
 #include "app/status_light.h"
+#include "terminal/terminal_widget.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -25,6 +26,9 @@
 #include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <initializer_list>
+#include <utility>
 
 namespace {
 
@@ -78,6 +82,7 @@ void TForm1::FormCreate() {
             ComboBox2->setCurrentIndex(m_portNumber - 1);
         ComboBox2->setEditText(main.comPort);
     }
+    m_chosenPortText = main.comPort;
     m_wiring.applyPort(main.comPort, m_portNumber);
 
     ApplyLanguage(m_currentLanguage);
@@ -140,6 +145,11 @@ void TForm1::Timer1Timer() {
 void TForm1::ComboBox1Change() {
     if (!m_settings)
         return;
+    if (m_wiring.refuseWhileJobRuns()) {
+        const QSignalBlocker block(ComboBox1);
+        ComboBox1->setEditText(m_currentLanguage);
+        return;
+    }
     m_currentLanguage = ComboBox1->currentText();
     if (!writeMainSetting(QStringLiteral("Language"), m_currentLanguage))
         return;
@@ -149,11 +159,26 @@ void TForm1::ComboBox1Change() {
 void TForm1::ComboBox2Change() {
     if (!m_settings)
         return;
+    // The job talks through the port in use; the box goes back to the name of that port.
+    if (m_wiring.refuseWhileJobRuns()) {
+        const QSignalBlocker block(ComboBox2);
+        ComboBox2->setEditText(m_settings->ReadString(kMain, QStringLiteral("ComPort"), QString()));
+        return;
+    }
     const QString text = ComboBox2->currentText();
     if (!writeMainSetting(QStringLiteral("ComPort"), text))
         return;
     m_portNumber = PortNumberForText(portEntries(), text);
     m_wiring.applyPort(text, m_portNumber);
+}
+
+void TForm1::ComboBox2Chosen() {
+    // The box is locked during a job and its edits refused; leaving it as the lock comes on
+    // is no choice of the user's.
+    if (!m_settings || m_wiring.jobRunning())
+        return;
+    m_chosenPortText = ComboBox2->currentText();
+    m_wiring.applyPort(ComboBox2->currentText(), m_portNumber, ReceiverWiring::PortChoice::Chosen);
 }
 
 QString TForm1::portText() const {
@@ -179,7 +204,44 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
+void TForm1::showJobRunning(bool running) {
+    for (QAction* action : {IPAdressesetzenndern1, FTPServerinstallieren1, NotfallImageaufspielen1,
+                            SatChannelListEditor1, N1})
+        action->setEnabled(!running);
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{Button2, ComboBox2, ComboBox1, Edit1, Edit2, Label3})
+        control->setEnabled(!running);
+    Terminal1->setKeysAccepted(!running);
+    m_jobStatus->setText(running ? messages().text(MessageId::PleaseWait) : QString());
+    if (running || m_heldEnd == HeldEnd::None)
+        return;
+    // Queued, so the handler that ran the job returns before the window goes.
+    const HeldEnd end = std::exchange(m_heldEnd, HeldEnd::None);
+    QTimer::singleShot(0, this, [this, end] {
+        if (end == HeldEnd::Quit)
+            Beenden1Click();
+        else
+            close();
+    });
+}
+
+void TForm1::logHeldEnd() {
+    m_log.WriteLogEntry(QStringLiteral("****** INFO: end requested, waiting for the running job "
+                                       "******"));
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
+    // A job stopped halfway would leave the receiver's editor open with part of its keys
+    // typed; the close waits for the job's end (its keys keep their waits meanwhile, as a
+    // quit would cut every later wait short).
+    if (m_wiring.jobRunning()) {
+        if (m_heldEnd == HeldEnd::None) {
+            m_heldEnd = HeldEnd::Close;
+            logHeldEnd();
+        }
+        event->ignore();
+        return;
+    }
     // An address typed just before closing is kept as if the field had been left.
     if (Edit1->hasFocus())
         Edit1Exit();
@@ -190,11 +252,20 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::Beenden1Click() {
+    if (m_wiring.jobRunning()) {
+        if (m_heldEnd == HeldEnd::None)
+            logHeldEnd();
+        m_heldEnd = HeldEnd::Quit;
+        return;
+    }
     m_log.WriteLogEntry(QStringLiteral("****** end programm *******"));
     QCoreApplication::quit();
 }
 
 void TForm1::Button1Click() {
+    // Releasing the network under the FTP job would cut its telnet session halfway.
+    if (m_wiring.refuseWhileJobRuns())
+        return;
     m_wiring.releaseNetwork();
     close();
 }
@@ -228,7 +299,8 @@ void TForm1::ShowUsbFormatDialog() {
 
 void TForm1::N1Click() {
     const QString version = FileVersionText(QCoreApplication::applicationFilePath());
-    m_dialogs.showMessage(QStringLiteral("stbmate\nVersion %1\n\n"
+    // The author as the package names the upstream (dist/copyright).
+    m_dialogs.showMessage(QStringLiteral("stbmate\nVersion %1\nAutor: stbmate developers\n\n"
                                          "Einrichtung und Notfallhilfe für den Satellitenreceiver "
                                          "über die serielle Konsole und das Netzwerk.")
                               .arg(version));

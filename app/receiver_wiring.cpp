@@ -15,25 +15,17 @@
 #include <QStatusBar>
 #include <QTimer>
 
-#include <sys/stat.h>
-
 #include <exception>
 #include <stdexcept>
 
 namespace {
 
-// A typed path is taken as a port only once it names a character device; the terminal
-// "/dev/tty", the console and the pty multiplexer are never serial ports, even though the
-// user passes them on the way while typing /dev/ttyUSB0.
-bool isCandidateDevice(const QString& text) {
-    if (!text.startsWith(QLatin1Char('/')))
-        return false;
-    const QString name = QFileInfo(text).fileName();
-    if (name == QLatin1String("tty") || name == QLatin1String("console") ||
-        name == QLatin1String("ptmx"))
-        return false;
-    struct stat st {};
-    return ::stat(QFile::encodeName(text).constData(), &st) == 0 && S_ISCHR(st.st_mode);
+// The terminal "/dev/tty", the console and the pty multiplexer are never serial ports, even
+// though the user passes them on the way while typing /dev/ttyUSB0.
+bool isNeverAPort(const QString& path) {
+    const QString name = QFileInfo(path).fileName();
+    return name == QLatin1String("tty") || name == QLatin1String("console") ||
+           name == QLatin1String("ptmx");
 }
 
 } // namespace
@@ -111,8 +103,10 @@ void ReceiverWiring::attach(TForm1& window, TTerminal& terminal) {
     m_serialLink = std::make_unique<SerialConsoleLink>(*m_port, m_log, m_settleDelay);
     // A failure no command can catch (the device vanished, the watcher failed) goes to the
     // standard error box, once.
-    QObject::connect(m_port.get(), &TComPort::portFailure, &window,
-                     [this](const QString& message) { m_dialogs.showError(message); });
+    QObject::connect(m_port.get(), &TComPort::portFailure, &window, [this](const QString& message) {
+        m_window->setSerialLight(false);
+        m_dialogs.showError(message);
+    });
     // Opened on the first pass of the message loop, so console lines reach the session log
     // from the start; the program goes on with the port closed if that fails.
     QTimer::singleShot(0, &window, [this] { openPortAtStartup(); });
@@ -185,8 +179,20 @@ void ReceiverWiring::openPortAtStartup() {
     }
 }
 
+bool ReceiverWiring::refuseWhileJobRuns() {
+    if (!m_running)
+        return false;
+    m_dialogs.showInformation(m_window ? m_window->messages().text(MessageId::PleaseWait)
+                                       : QString());
+    return true;
+}
+
 void ReceiverWiring::runJob(JobKind kind, const std::function<void()>& job) {
+    if (refuseWhileJobRuns())
+        return;
     m_running = kind;
+    if (m_window)
+        m_window->showJobRunning(true);
     // The jobs end every failure of their own with a box; this only catches what none of
     // their steps expects (a port failure), skipping the steps not yet taken.
     try {
@@ -195,6 +201,8 @@ void ReceiverWiring::runJob(JobKind kind, const std::function<void()>& job) {
         m_dialogs.showError(QString::fromUtf8(e.what()));
     }
     m_running.reset();
+    if (m_window)
+        m_window->showJobRunning(false);
 }
 
 void ReceiverWiring::setAddress() {
@@ -237,20 +245,30 @@ void ReceiverWiring::checkConnections() {
     });
 }
 
-void ReceiverWiring::applyPort(const QString& text, int portNumber) {
+void ReceiverWiring::applyPort(const QString& text, int portNumber, PortChoice choice) {
+    if (!m_port)
+        return; // not attached
     // A port box entry counts by its position; typed text only as a device path.
     const PortName typed = PortName::parse(text);
     const PortName port = portNumber > 0         ? PortName::fromComNumber(portNumber)
                           : typed.isDevicePath() ? typed
                                                  : PortName();
+    const bool chosen = choice == PortChoice::Chosen;
     try {
-        if (port.comNumber() > 0)
+        if (port.comNumber() > 0) {
             m_port->setPort(port);
-        else if (port.isDevicePath() && (isCandidateDevice(port.devicePath()) || !m_port->isOpen()))
-            m_port->setPort(port); // a missing device fails clearly at the open
-        else if (!m_port->isOpen())
+        } else if (port.isDevicePath() && !isNeverAPort(port.devicePath())) {
+            // While the user types, an open port stays where it is; the name is taken when
+            // editing ends. A closed port only records it.
+            if (chosen || !m_port->isOpen())
+                m_port->setPort(port);
+        } else if (!m_port->isOpen()) {
             m_port->setPort(PortName()); // the next open asks for a port
-        // An open port stays as it is while the box holds a half-typed name.
+        }
+        // A port the user has chosen is meant to be used: open it now, so the light and the
+        // terminal follow the choice and a wrong name is reported at once.
+        if (chosen && !port.isNone() && !m_port->isOpen())
+            m_port->Open();
     } catch (const EPortException& e) {
         // The reopen on the new port failed: it stays closed, the name is already stored.
         m_dialogs.showError(e.message());

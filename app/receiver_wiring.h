@@ -100,7 +100,14 @@ public:
     // --- The one entrance for receiver jobs --------------------------------------------
     // Runs job now, marked as kind while it runs. An exception the job lets out (a port
     // failure) ends it with the standard error box instead of taking the program down.
+    // One job at a time: a job types into the receiver's shell and editor between its waits,
+    // so anything else typed meanwhile ends up in the file it edits. While one runs the
+    // window locks its controls; a request that still arrives (a queued click) is refused
+    // with the "please wait" box and does nothing else.
     void runJob(JobKind kind, const std::function<void()>& job);
+    // For the window's own changes that would disturb a job (port, language): true and the
+    // "please wait" box while a job runs, else false.
+    bool refuseWhileJobRuns();
     bool jobRunning() const { return m_running.has_value(); }
     std::optional<JobKind> runningJob() const { return m_running; }
 
@@ -113,8 +120,11 @@ public:
     void checkConnections();
 
     // --- The window's other needs ------------------------------------------------------
-    // The port box's setting: portNumber 1..4 for an entry, else text as typed.
-    void applyPort(const QString& text, int portNumber);
+    // The port box's setting: portNumber 1..4 for an entry, else text as typed. Typing
+    // moves an open port only to an entry; Chosen (an entry picked, editing ended) takes a
+    // typed device path too and opens the port.
+    enum class PortChoice { Typing, Chosen };
+    void applyPort(const QString& text, int portNumber, PortChoice choice = PortChoice::Typing);
     void setSettleDelay(int delay);
     // The hidden "Ende" button: telnet closed, HTTP server stopped.
     void releaseNetwork();

@@ -11,8 +11,8 @@ enum class MessageId {
     StartScriptWritten,   // the address job's success notice
     Unused4,
     Unused5,
-    NoReceiverAddress, // the receiver address field is empty
-    Unused7,
+    NoReceiverAddress,      // the receiver address field is empty
+    PleaseWait,             // another job is still running
     NoNetworkConnection,    // the network check failed
     ConfirmArchiveChoice,   // asked before the FTP server archive is chosen
     WrongFileChosen,        // the chosen file is not the one asked for
@@ -44,16 +44,20 @@ public:
     // Procedures fetch a text at the moment they show it, so a language change takes effect
     // for the next box.
     // An id outside 1..kCount gives an empty text. A later key that is empty (an older
-    // settings file lacks it) gives its built-in text, so its box never comes up blank.
+    // settings file lacks it) gives its built-in text, so its box never comes up blank; so
+    // does an empty Msg7, which older files carry without ever having shown it.
     QString text(MessageId id) const {
         const int n = int(id);
         if (n < 1 || n > kCount)
             return QString();
         const QString& text = m_texts[size_t(n - 1)];
-        return (text.isEmpty() && n >= kFirstLaterKey) ? builtInText(id) : text;
+        const bool hasBuiltIn = n >= kFirstLaterKey || id == MessageId::PleaseWait;
+        return (text.isEmpty() && hasBuiltIn) ? builtInText(id) : text;
     }
-    // The later keys' built-in texts; empty for the others.
+    // The later keys' and Msg7's built-in texts; empty for the others.
     static QString builtInText(MessageId id) {
+        if (id == MessageId::PleaseWait)
+            return QStringLiteral("Bitte warten, der Vorgang läuft noch.");
         if (id == MessageId::InvalidAddress)
             return QStringLiteral("Die IP-Adresse ist ungültig. Bitte vier Zahlen von 0 bis 255, "
                                   "durch Punkte getrennt, eingeben (z. B. 192.168.178.44).");

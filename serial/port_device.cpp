@@ -24,13 +24,13 @@ void throwOpenError(int err, const QString& path) {
     case ENOTDIR:
     case ENXIO:
     case ENODEV:
-        throw EBadId();
+        throw EBadId(path);
     case EBUSY:
 #if EWOULDBLOCK != EAGAIN
     case EWOULDBLOCK:
 #endif
     case EAGAIN:
-        throw EAlreadyOpen();
+        throw EAlreadyOpen(path);
     case EACCES:
     case EPERM:
         throw EInOutError(err, QStringLiteral("No permission to use the serial device %1. Add your "

@@ -6,6 +6,11 @@
 
 #include <stdexcept>
 
+// A port error names the device it is about, so a user with several adapters knows which.
+inline QString portErrorText(const QString& text, const QString& path) {
+    return path.isEmpty() ? text : text + QStringLiteral(": ") + path;
+}
+
 class EPortException : public std::runtime_error {
 public:
     // A code without an entry of its own gets the generic text "Port exception".
@@ -20,15 +25,19 @@ private:
 };
 
 // The device does not exist (no such file, not a character device behind it).
+// path: the device asked for, named in the message when known.
 class EBadId : public EPortException {
 public:
-    EBadId() : EPortException(-2001, QStringLiteral("Specified comport doesn't exist")) {}
+    explicit EBadId(const QString& path = QString())
+        : EPortException(-2001,
+                         portErrorText(QStringLiteral("Specified comport doesn't exist"), path)) {}
 };
 
 // Another program (or another port object) holds the device.
 class EAlreadyOpen : public EPortException {
 public:
-    EAlreadyOpen() : EPortException(-2008, QStringLiteral("Device already open")) {}
+    explicit EAlreadyOpen(const QString& path = QString())
+        : EPortException(-2008, portErrorText(QStringLiteral("Device already open"), path)) {}
 };
 
 // No port configured and the user cancelled the port choice.

@@ -162,6 +162,8 @@ bool TTerminal::focusNextPrevChild(bool) {
 }
 
 void TTerminal::keyPressEvent(QKeyEvent* event) {
+    if (!m_keysAccepted)
+        return;
     const TerminalKey key = translateKey(event->key(), event->modifiers(), event->isAutoRepeat());
     if (key.keyCode == 0 && event->text().isEmpty())
         return;

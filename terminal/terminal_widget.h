@@ -54,6 +54,10 @@ public:
     // Where typed keys and the emulator's replies go (the port). Unset: dropped, as with a
     // closed port.
     void setWriter(Writer writer) { m_writer = std::move(writer); }
+    // While false, typed keys are dropped before they reach the emulator; its replies to the
+    // receiver's queries still go out, so a program asking for the screen size gets it.
+    void setKeysAccepted(bool accepted) { m_keysAccepted = accepted; }
+    bool keysAccepted() const { return m_keysAccepted; }
 
     terminal::TVT100Emulator& emulator() { return m_emulator; }
     const terminal::TTerminalBuffer& buffer() const { return m_buffer; }
@@ -105,6 +109,7 @@ private:
     terminal::TTerminalBuffer m_buffer;
     terminal::TVT100Emulator m_emulator{m_buffer};
     Writer m_writer;
+    bool m_keysAccepted = true;
 
     terminal::ReceiveQueue m_queue; // the only member the port's thread touches
 

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -176,7 +177,7 @@ TEST_F(MainWindowTest, StartUpReadsSettingsAndAppliesTheLanguage) {
     EXPECT_EQ(form->portNumber(), 0) << "a device path names no entry";
     EXPECT_EQ(form->portText(), pty.path());
     EXPECT_EQ(captions(*form), expected(kGerman));
-    EXPECT_EQ(form->messages().text(MessageId::Unused7), "Deutsch message 7");
+    EXPECT_EQ(form->messages().text(MessageId::PleaseWait), "Deutsch message 7");
     EXPECT_EQ(form->PageControl1->currentIndex(), 0);
     EXPECT_EQ(form->PageControl1->tabText(0), "Seriell");
     EXPECT_EQ(form->PageControl1->tabText(1), "Netzwerk");
@@ -258,8 +259,14 @@ TEST_F(MainWindowTest, WithoutMainEverySectionIsALanguageAndEveryCaptionIsEmpty)
     EXPECT_EQ(form->currentLanguage(), QString());
     EXPECT_EQ(form->ComboBox1->currentText(), QString());
     EXPECT_EQ(captions(*form), QStringList(15, QString()));
-    for (int n = 1; n <= 25; ++n)
-        EXPECT_EQ(form->messages().text(MessageId(n)), QString()) << n;
+    for (int n = 1; n <= 25; ++n) {
+        if (MessageId(n) != MessageId::PleaseWait) {
+            EXPECT_EQ(form->messages().text(MessageId(n)), QString()) << n;
+        }
+    }
+    // The "please wait" text is never blank: a running job's status and refusals show it.
+    EXPECT_EQ(form->messages().text(MessageId::PleaseWait),
+              MessageCatalogue::builtInText(MessageId::PleaseWait));
     // A key newer than the settings file falls back to its built-in text.
     EXPECT_EQ(form->messages().text(MessageId::InvalidAddress),
               MessageCatalogue::builtInText(MessageId::InvalidAddress));
@@ -428,7 +435,7 @@ TEST_F(MainWindowTest, ChannelListEditorStartsDetachedOrShowsTheError) {
     qputenv("PATH", oldPath);
 }
 
-TEST_F(MainWindowTest, AboutShowsNameVersionAndPurpose) {
+TEST_F(MainWindowTest, AboutShowsNameVersionAuthorAndPurpose) {
     writeStandardIni();
     auto form = makeForm();
     form->N1Click();
@@ -437,6 +444,7 @@ TEST_F(MainWindowTest, AboutShowsNameVersionAndPurpose) {
     const QStringList lines = dialogs.transcript()[0].text.split(QLatin1Char('\n'));
     EXPECT_EQ(lines.value(0), "stbmate");
     EXPECT_TRUE(lines.value(1).startsWith("Version ")) << lines.value(1).toStdString();
+    EXPECT_EQ(lines.value(2), "Autor: stbmate developers");
     EXPECT_FALSE(lines.last().isEmpty());
 }
 
@@ -526,6 +534,97 @@ TEST_F(MainWindowTest, JobsRunThroughTheWiringsOneEntrance) {
     wiring.runJob(JobKind::SetAddress, [] { throw std::runtime_error("port gone"); });
     EXPECT_EQ(dialogs.transcriptLines(), QStringList{"error: port gone"});
     EXPECT_FALSE(wiring.jobRunning());
+}
+
+// Reads what reached the receiver's side of the pty within a short while.
+QByteArray drainPty(PtyPair& pty, int waitMs) {
+    QByteArray got;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < waitMs) {
+        QCoreApplication::processEvents();
+        char buf[256];
+        const ssize_t n = ::read(pty.master(), buf, sizeof buf);
+        if (n > 0)
+            got.append(buf, n);
+        else
+            ::usleep(10000);
+    }
+    return got;
+}
+
+TEST_F(MainWindowTest, ARunningJobLocksTheWindowRefusesTheRestAndHoldsTheClose) {
+    writeStandardIni();
+    auto form = makeForm();
+    form->show();
+    ASSERT_TRUE(stbtest::spinUntil([&] { return form->comPort1().isOpen(); }));
+    drainPty(pty, 50);
+    auto* jobStatus = form->findChild<QLabel*>(QStringLiteral("JobStatus"));
+    ASSERT_NE(jobStatus, nullptr);
+    const std::vector<QWidget*> controls{form->Button2, form->ComboBox2, form->ComboBox1,
+                                         form->Edit1, form->Edit2};
+    const std::vector<QAction*> commands{form->IPAdressesetzenndern1, form->FTPServerinstallieren1,
+                                         form->NotfallImageaufspielen1, form->N1};
+    auto lockedState = [&] {
+        QString state;
+        for (QWidget* w : controls)
+            state += w->isEnabled() ? u'1' : u'0';
+        for (QAction* a : commands)
+            state += a->isEnabled() ? u'1' : u'0';
+        return state;
+    };
+    ASSERT_EQ(lockedState(), "111111111");
+
+    ReceiverWiring& wiring = form->wiring();
+    QStringList boxes;
+    QByteArray typedDuringJob;
+    bool visibleAfterClose = false;
+    wiring.runJob(JobKind::SetAddress, [&] {
+        EXPECT_EQ(lockedState(), "000000000");
+        EXPECT_EQ(jobStatus->text(), "Deutsch message 7");
+        // Clicks that were queued before the lock, and the box changes, reach their handlers
+        // and are refused; the language stays, the job keeps running.
+        form->Button2Click();
+        form->IPAdressesetzenndern1Click();
+        form->FTPServerinstallieren1Click();
+        form->NotfallImageaufspielen1Click();
+        form->Label3ContextPopup(QPoint());
+        form->ComboBox1->setEditText(QStringLiteral("English"));
+        form->ComboBox2->setEditText(QStringLiteral("COM2"));
+        boxes = dialogs.transcriptLines();
+        EXPECT_EQ(wiring.runningJob(), JobKind::SetAddress);
+        EXPECT_EQ(form->ComboBox1->currentText(), "Deutsch");
+        EXPECT_EQ(form->Button2->text(), "Prüfen");
+        EXPECT_EQ(form->ComboBox2->currentText(), pty.path());
+        QTest::keyClicks(form->Terminal1, QStringLiteral("ls"));
+        typedDuringJob = drainPty(pty, 100);
+        form->close();
+        visibleAfterClose = form->isVisible();
+    });
+    EXPECT_EQ(boxes, QStringList(7, QStringLiteral("information: Deutsch message 7")));
+    EXPECT_EQ(typedDuringJob, QByteArray());
+    EXPECT_TRUE(visibleAfterClose) << "the close waits for the job";
+    EXPECT_EQ(lockedState(), "111111111");
+    EXPECT_EQ(jobStatus->text(), QString());
+    EXPECT_TRUE(form->comPort1().isOpen());
+    QTest::keyClicks(form->Terminal1, QStringLiteral("x"));
+    EXPECT_EQ(drainPty(pty, 200), "x");
+    EXPECT_TRUE(stbtest::spinUntil([&] { return !form->isVisible(); }))
+        << "the held close happens once the job has returned";
+    EXPECT_EQ(logText().count("waiting for the running job"), 1);
+}
+
+TEST_F(MainWindowTest, QuitFromTheMenuDuringAJobWaitsForItsEnd) {
+    writeStandardIni();
+    auto form = makeForm();
+    QString logDuringJob;
+    form->wiring().runJob(JobKind::CheckConnections, [&] {
+        form->Beenden1Click();
+        logDuringJob = logText();
+    });
+    EXPECT_FALSE(logDuringJob.contains("end programm"));
+    EXPECT_TRUE(logDuringJob.contains("waiting for the running job"));
+    EXPECT_TRUE(stbtest::spinUntil([&] { return logText().contains("end programm"); }));
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -29,39 +30,52 @@ public:
     bool startDetached(const QString&, const QStringList&) override { return false; }
 };
 
-TEST(AddressWiring, MenuCommandCreatesTheScriptAndPortLabelDeletesIt) {
+// The window on the simulated receiver, its port opened from stbmate.ini.
+class AddressWiring : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QString error;
+        ASSERT_TRUE(sim.start({}, &error)) << error.toStdString();
+        QFile ini(dir.file(QStringLiteral("stbmate.ini")));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[Main]\nLanguage=Deutsch\nIP=192.168.1.77\nDelay=0\nComPort=" +
+                  QFile::encodeName(sim.portPath()) +
+                  "\n\n[Deutsch]\nMsg1=Receiver einschalten\nMsg3=Fertig\nMsg7=Bitte warten\n");
+        ini.close();
+        form = std::make_unique<TForm1>(dialogs, starter, wiring, dir.path());
+        form->show();
+        ASSERT_TRUE(spinUntil([&] { return form->comPort1().isOpen(); }, 5000));
+    }
+    void TearDown() override { form.reset(); }
+
+    // start.sh as one run of the address job writes it.
+    void expectScriptWrittenOnce() {
+        const std::optional<QByteArray> script = sim.configFile(QStringLiteral("start.sh"));
+        ASSERT_TRUE(script.has_value());
+        EXPECT_TRUE(script->startsWith("insmod /app/modules_sys/smsc911x.ko tx_dma=256 "
+                                       "rx_dma=256\nifconfig eth0 192.168.1.77\ncd /app\n"
+                                       "/app/start.sh\n"))
+            << script->toStdString();
+        EXPECT_EQ(sim.stubCalls(QStringLiteral("ifconfig")), QStringList{"eth0 192.168.1.77"});
+    }
+
     stbsim::ReceiverSimulator sim;
-    QString error;
-    ASSERT_TRUE(sim.start({}, &error)) << error.toStdString();
-
     stbtest::ScratchDir dir;
-    SessionLog log(dir.path());
-    QFile ini(dir.file(QStringLiteral("stbmate.ini")));
-    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-    ini.write("[Main]\nLanguage=Deutsch\nIP=192.168.1.77\nDelay=0\nComPort=" +
-              QFile::encodeName(sim.portPath()) +
-              "\n\n[Deutsch]\nMsg1=Receiver einschalten\nMsg3=Fertig\n");
-    ini.close();
-
+    SessionLog log{dir.path()};
     FakeDialogs dialogs;
     ReceiverWiring wiring{dialogs, log};
     NoStarter starter;
-    auto form = std::make_unique<TForm1>(dialogs, starter, wiring, dir.path());
-    form->show();
-    ASSERT_TRUE(spinUntil([&] { return form->comPort1().isOpen(); }, 5000));
+    std::unique_ptr<TForm1> form;
+};
 
+TEST_F(AddressWiring, MenuCommandCreatesTheScriptAndPortLabelDeletesIt) {
     form->IPAdressesetzenndern1->trigger();
 
     EXPECT_EQ(dialogs.transcriptLines(),
               QStringList({QStringLiteral("information: Receiver einschalten"),
                            QStringLiteral("message: Fertig")}));
     EXPECT_TRUE(form->StatusLight1->Lit());
-    const std::optional<QByteArray> script = sim.configFile(QStringLiteral("start.sh"));
-    ASSERT_TRUE(script.has_value());
-    EXPECT_TRUE(script->startsWith("insmod /app/modules_sys/smsc911x.ko tx_dma=256 rx_dma=256\n"
-                                   "ifconfig eth0 192.168.1.77\ncd /app\n/app/start.sh\n"))
-        << script->toStdString();
-    EXPECT_EQ(sim.stubCalls(QStringLiteral("ifconfig")), QStringList{"eth0 192.168.1.77"});
+    expectScriptWrittenOnce();
 
     dialogs.clear();
     dialogs.answerConfirm(true);
@@ -70,8 +84,40 @@ TEST(AddressWiring, MenuCommandCreatesTheScriptAndPortLabelDeletesIt) {
     QApplication::sendEvent(form->Label3, &rightClick);
     EXPECT_EQ(dialogs.transcriptLines(), QStringList{QStringLiteral("confirm: delet start.sh ?")});
     EXPECT_FALSE(sim.configFile(QStringLiteral("start.sh")).has_value());
+}
 
-    form.reset();
+// The check button pressed 3.8 s into the address job (a click queued before the window
+// locked reaches its handler), the menu command once more and a close: the first two are
+// refused, the close waits, and the script comes out as one job wrote it.
+TEST_F(AddressWiring, SecondActionDuringTheJobIsRefusedAndTheCloseWaits) {
+    QElapsedTimer sinceStart;
+    bool interfered = false;
+    bool visibleAfterClose = false;
+    QTimer poke;
+    poke.setInterval(50);
+    QObject::connect(&poke, &QTimer::timeout, [&] {
+        if (interfered || !wiring.jobRunning() || sinceStart.elapsed() < 3800)
+            return;
+        interfered = true;
+        form->Button2Click();
+        form->IPAdressesetzenndern1Click();
+        form->close();
+        visibleAfterClose = form->isVisible();
+    });
+    sinceStart.start();
+    poke.start();
+    form->IPAdressesetzenndern1->trigger();
+    poke.stop();
+
+    ASSERT_TRUE(interfered) << "the job ended before 3.8 s";
+    EXPECT_TRUE(visibleAfterClose);
+    EXPECT_EQ(dialogs.transcriptLines(),
+              QStringList({QStringLiteral("information: Receiver einschalten"),
+                           QStringLiteral("information: Bitte warten"),
+                           QStringLiteral("information: Bitte warten"),
+                           QStringLiteral("message: Fertig")}));
+    expectScriptWrittenOnce();
+    EXPECT_TRUE(spinUntil([&] { return !form->isVisible(); }, 2000));
 }
 
 } // namespace

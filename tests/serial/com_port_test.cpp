@@ -224,14 +224,14 @@ TEST(ComPort, SecondOpenOfTheSameDeviceIsAlreadyOpen) {
         FAIL() << "second open succeeded";
     } catch (const EAlreadyOpen& e) {
         EXPECT_EQ(e.code(), -2008);
-        EXPECT_EQ(e.message(), QStringLiteral("Device already open"));
+        EXPECT_EQ(e.message(), QStringLiteral("Device already open: ") + pty.path());
     }
     EXPECT_FALSE(second.isOpen());
 
     // Another program, as root (TIOCEXCL alone would let it in).
     const auto [exitCode, output] = runProbe(pty.path());
     EXPECT_EQ(exitCode, 3);
-    EXPECT_EQ(output.trimmed(), QByteArray("Device already open"));
+    EXPECT_EQ(output.trimmed(), "Device already open: " + QFile::encodeName(pty.path()));
 
     // Once released, the next write opens it.
     first.Close();
@@ -248,7 +248,8 @@ TEST(ComPort, OpenFailuresCarryTheirClassCodeAndText) {
         FAIL();
     } catch (const EBadId& e) {
         EXPECT_EQ(e.code(), -2001);
-        EXPECT_EQ(e.message(), QStringLiteral("Specified comport doesn't exist"));
+        EXPECT_EQ(e.message(),
+                  QStringLiteral("Specified comport doesn't exist: /dev/stbmate-no-such-port"));
     }
     EXPECT_FALSE(port.isOpen());
 

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QThread>
 
@@ -76,7 +77,8 @@ TEST_F(MainWindowSerial, FailedStartupOpenShowsOneErrorBoxAndTheProgramGoesOn) {
     ASSERT_TRUE(form->created());
     spinUntil([] { return false; }, 200);
     EXPECT_EQ(dialogs.transcriptLines(),
-              QStringList{QStringLiteral("error: Specified comport doesn't exist")});
+              QStringList{QStringLiteral(
+                  "error: Specified comport doesn't exist: /dev/stbmate-no-such-port")});
     EXPECT_FALSE(form->comPort1().isOpen());
 }
 
@@ -101,7 +103,10 @@ TEST_F(MainWindowSerial, PortBoxWithADevicePathMovesThePortThere) {
     auto form = makeForm(first.path());
     QApplication::processEvents();
     ASSERT_TRUE(form->comPort1().isOpen());
+    // Typed: the open port stays until editing ends, then moves there.
     form->ComboBox2->setEditText(second.path());
+    EXPECT_EQ(form->comPort1().devicePath(), first.path());
+    emit form->ComboBox2->lineEdit()->editingFinished();
     EXPECT_TRUE(form->comPort1().isOpen());
     EXPECT_EQ(form->comPort1().devicePath(), second.path());
     form->consoleDialogue().port().WriteText("ls\r");
@@ -111,6 +116,20 @@ TEST_F(MainWindowSerial, PortBoxWithADevicePathMovesThePortThere) {
     form->ComboBox2->setEditText(QStringLiteral("/dev/ttyUS"));
     EXPECT_EQ(form->comPort1().devicePath(), second.path());
     EXPECT_TRUE(dialogs.transcript().empty()) << dialogs.transcriptLines().join('\n').toStdString();
+
+    // Ended on a closed port: opened at once; a wrong name is reported with the path.
+    form->comPort1().Close();
+    form->ComboBox2->setEditText(first.path());
+    EXPECT_FALSE(form->comPort1().isOpen());
+    emit form->ComboBox2->lineEdit()->editingFinished();
+    EXPECT_TRUE(form->comPort1().isOpen());
+    EXPECT_EQ(form->comPort1().devicePath(), first.path());
+    form->comPort1().Close();
+    form->ComboBox2->setEditText(QStringLiteral("/dev/stbmate-no-such-port"));
+    emit form->ComboBox2->lineEdit()->editingFinished();
+    EXPECT_EQ(dialogs.transcriptLines(),
+              QStringList{QStringLiteral(
+                  "error: Specified comport doesn't exist: /dev/stbmate-no-such-port")});
 }
 
 TEST_F(MainWindowSerial, VanishedDeviceShowsOneErrorBox) {
@@ -118,6 +137,7 @@ TEST_F(MainWindowSerial, VanishedDeviceShowsOneErrorBox) {
     auto form = makeForm(pty->path());
     QApplication::processEvents();
     ASSERT_TRUE(form->comPort1().isOpen());
+    form->setSerialLight(true);
     pty.reset();
     ASSERT_TRUE(spinUntil([&] { return !dialogs.transcript().empty(); }));
     spinUntil([] { return false; }, 300);
@@ -125,6 +145,7 @@ TEST_F(MainWindowSerial, VanishedDeviceShowsOneErrorBox) {
     EXPECT_TRUE(
         dialogs.transcriptLines()[0].startsWith(QStringLiteral("error: The serial device")));
     EXPECT_FALSE(form->comPort1().isOpen());
+    EXPECT_FALSE(form->StatusLight1->Lit()) << "the serial light goes red with the port";
 }
 
 } // namespace

@@ -86,6 +86,14 @@ TEST(OpenErrors, EachErrnoGetsItsClassCodeAndText) {
                 << c.err << ": " << e.message().toStdString();
         }
     }
+    // Every open error names the device.
+    for (int err : {ENOENT, EBUSY, EACCES, ENOTTY, EIO}) {
+        try {
+            throwOpenError(err, QStringLiteral("/dev/ttyUSB9"));
+        } catch (const EPortException& e) {
+            EXPECT_TRUE(e.message().contains(QLatin1String("/dev/ttyUSB9"))) << err;
+        }
+    }
     EXPECT_THROW(throwOpenError(ENOENT, QString()), EBadId);
     EXPECT_THROW(throwOpenError(EBUSY, QString()), EAlreadyOpen);
     EXPECT_THROW(throwOpenError(EACCES, QString()), EInOutError);

@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QTabWidget>
 
 #include <gtest/gtest.h>
@@ -107,6 +108,7 @@ TEST_F(TerminalWiring, KeysTypedWhileThePortIsClosedAreDropped) {
 TEST_F(TerminalWiring, PortChangeKeepsTheTerminalAttached) {
     PtyPair second;
     form->ComboBox2->setEditText(second.path());
+    emit form->ComboBox2->lineEdit()->editingFinished();
     ASSERT_TRUE(spinUntil([&] { return form->comPort1().isOpen(); }, 5000));
     ASSERT_EQ(form->comPort1().devicePath(), second.path());
     ASSERT_TRUE(second.write("after the change\r\n"));
