@@ -8,6 +8,7 @@
 #include "app/main_window.h"
 #include "app/process_starter.h"
 #include "app/qt_dialogs.h"
+#include "app/receiver_wiring.h"
 #include "log/session_log.h"
 #include "net/net_errors.h"
 
@@ -179,7 +180,8 @@ int main(int argc, char** argv) {
     SessionLog log(dir.path());
     QtDialogs dialogs;
     DetachedProcessStarter starter;
-    TForm1 form(dialogs, starter, log, dir.path());
+    ReceiverWiring wiring(dialogs, log);
+    TForm1 form(dialogs, starter, wiring, dir.path());
     form.show();
     TTelnetClient& telnet = form.telnet1();
     // The window as a user has it: shown, painted, on the page the jobs bring forward.
