@@ -11,9 +11,9 @@ const QStringMatcher kIfconfig(u"ifconfig");
 const QStringMatcher kConfigPrompt(u"/config #");
 const QStringMatcher kHello(u"hello");
 
-bool found(const QStringMatcher& needle, const QString& line) {
-    return needle.indexIn(QStringView(line)) >= 0;
-}
+// In the order of their bits in heldNeedles()'s answer.
+const QStringMatcher* const kNeedles[] = {&kStartScript, &kIfconfig, &kConfigPrompt, &kHello};
+const QStringView kNeedleTexts[] = {u"start.sh", u"ifconfig", u"/config #", u"hello"};
 
 // Hooks are copied before the call: a hook may replace the hooks (or re-enter feed) while
 // it runs, and the std::function being executed must outlive that.
@@ -39,6 +39,24 @@ bool ResponseWatcher::endsWithImageSize(const QString& text) const {
            text.chopped(ImageSizeText.size()).endsWith(kBytesTransferred);
 }
 
+unsigned ResponseWatcher::heldNeedles() {
+    // Searching the whole line for every byte made a line cost its length squared.
+    const QStringView line(RxLine);
+    const bool oneMore = line.size() == m_scannedLength + 1;
+    if (!oneMore && line.size() != m_scannedLength)
+        m_found = 0;
+    if (line.size() != m_scannedLength) {
+        for (unsigned i = 0; i < std::size(kNeedles); ++i) {
+            const bool hit =
+                oneMore ? line.endsWith(kNeedleTexts[i]) : kNeedles[i]->indexIn(line) >= 0;
+            if (hit)
+                m_found |= 1u << i;
+        }
+        m_scannedLength = line.size();
+    }
+    return m_found;
+}
+
 void ResponseWatcher::feed(char byte) {
     const auto ch = static_cast<unsigned char>(byte);
     if (ch == 0x0D) {
@@ -57,13 +75,14 @@ void ResponseWatcher::feed(char byte) {
     if (appended)
         RxLine.append(QLatin1Char(static_cast<char>(ch)));
 
-    if (found(kStartScript, RxLine))
+    const unsigned found = heldNeedles();
+    if (found & 1u)
         SeenStartScript = true;
-    if (found(kIfconfig, RxLine))
+    if (found & 2u)
         SeenIfconfig = true;
-    if (found(kConfigPrompt, RxLine))
+    if (found & 4u)
         SeenConfigPrompt = true;
-    if (found(kHello, RxLine))
+    if (found & 8u)
         SeenHello = true;
     if (!appended)
         return;

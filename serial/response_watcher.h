@@ -50,6 +50,13 @@ public:
 
 private:
     bool endsWithImageSize(const QString& text) const;
+    // Which needles RxLine holds (one bit each), known for its first m_scannedLength
+    // characters. A character appended since only adds matches ending at it. RxLine is
+    // public, but others only empty it, which shows as another length: scanned afresh.
+    unsigned heldNeedles();
+
+    unsigned m_found = 0;
+    qsizetype m_scannedLength = 0;
 
     Hooks m_hooks;
 };

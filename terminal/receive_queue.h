@@ -20,13 +20,21 @@ public:
         return post;
     }
 
-    // The draining thread: everything queued so far, in order; re-arms the drain request.
-    std::string takeAll() {
+    // The draining thread: everything queued so far, in order; re-arms the drain request
+    // unless the drainer will come back by itself (holdRequests()).
+    std::string takeAll(bool keepHolding = false) {
         std::string out;
         std::lock_guard<std::mutex> lock(m_lock);
         out.swap(m_bytes);
-        m_drainPending = false;
+        m_drainPending = keepHolding;
         return out;
+    }
+
+    // The draining thread: appends stop asking for drain requests until the next takeAll()
+    // that does not keep holding. For a drainer that has a wake-up of its own coming.
+    void holdRequests() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_drainPending = true;
     }
 
 private:

@@ -21,6 +21,10 @@ namespace {
 constexpr int kTickMs = 100;        // redraw pacing timer
 constexpr int kRedrawAfterMs = 100; // redraw at least this often while changes wait
 constexpr qsizetype kRedrawAfterBytes = 200;
+// "At once" means at most one redraw a frame: a flood arriving in 10 ms slices would
+// otherwise send a whole window update to the display server for every slice. 25 frames a
+// second still scroll smoothly and stay well inside the 100 ms the tick allows.
+constexpr int kFrameMs = 40;
 constexpr int kBlinkMs = 500;
 } // namespace
 
@@ -67,13 +71,22 @@ void TTerminal::enqueueReceived(const char* data, qsizetype size) {
 }
 
 void TTerminal::drainQueue() {
-    const std::string bytes = m_queue.takeAll();
+    // Within a frame the frame's end drains again, so the port need not post for every slice.
+    const std::string bytes = m_queue.takeAll(m_frameTimer.isActive());
     if (bytes.empty())
         return;
     m_emulator.feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     m_bytesSinceRedraw += static_cast<qsizetype>(bytes.size());
     if (m_bytesSinceRedraw > kRedrawAfterBytes)
-        redrawChanges();
+        redrawSoon();
+}
+
+void TTerminal::redrawSoon() {
+    if (m_frameTimer.isActive())
+        return; // the frame's end redraws
+    redrawChanges();
+    m_frameTimer.start(kFrameMs, this);
+    m_queue.holdRequests();
 }
 
 void TTerminal::send(const QByteArray& bytes) {
@@ -82,6 +95,13 @@ void TTerminal::send(const QByteArray& bytes) {
 }
 
 void TTerminal::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == m_frameTimer.timerId()) {
+        m_frameTimer.stop();
+        drainQueue(); // what came during the frame; redraws and opens a new frame if due
+        if (!m_frameTimer.isActive() && m_bytesSinceRedraw > kRedrawAfterBytes)
+            redrawSoon();
+        return;
+    }
     if (event->timerId() != m_paceTimer.timerId()) {
         QAbstractScrollArea::timerEvent(event);
         return;

@@ -94,6 +94,9 @@ protected:
 
 private:
     void redrawChanges();
+    // A redraw the byte count asks for: now, or at the end of the current frame when one
+    // went out less than a frame ago.
+    void redrawSoon();
     void updateScrollBar(bool followCursor);
     void send(const QByteArray& bytes);
     QPoint cellAt(const QPoint& pos) const; // x = column, y = line index (history negative)
@@ -114,6 +117,7 @@ private:
     terminal::ReceiveQueue m_queue; // the only member the port's thread touches
 
     QBasicTimer m_paceTimer;
+    QBasicTimer m_frameTimer; // running: a redraw went out less than a frame ago
     int m_elapsedMs = 0;
     int m_blinkMs = 0;
     bool m_blinkOn = true;

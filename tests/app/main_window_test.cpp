@@ -5,9 +5,11 @@
 #include "app/status_light.h"
 #include "app/terminal_hint.h"
 #include "log/session_log.h"
+#include "net/telnet_data_handler.h"
 #include "serial/com_port.h"
 #include "terminal/terminal_widget.h"
 #include "tests/support/fake_dialogs.h"
+#include "tests/support/fake_main_view.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
 
@@ -471,6 +473,32 @@ TEST_F(MainWindowTest, ViewState) {
     EXPECT_EQ(view.networkLines(), (QStringList{"login: root", "next"}));
     view.clearNetworkText();
     EXPECT_EQ(view.networkLines(), QStringList{QString()});
+}
+
+// Telnet output reaches Memo1 a block at a time; the lines must be those a line-by-line text
+// view shows, and only the newest 10,000 of them stay.
+TEST_F(MainWindowTest, TelnetBlocksShowTheirLinesAndKeepTheNewestTenThousand) {
+    writeStandardIni();
+    auto form = makeForm();
+    FakeMainView reference;
+    DownloadWatch download;
+    const QStringList blocks{QStringLiteral("login: "), QStringLiteral("root\r\n# ls\r\nbin\r"),
+                             QStringLiteral("\nx\ny\r\r# "), QString(), QStringLiteral("\r\n")};
+    for (const QString& block : blocks) {
+        ShowTelnetOutput(*form, log, download, block);
+        ShowTelnetOutput(reference, log, download, block);
+    }
+    EXPECT_EQ(form->networkLines(), reference.networkLines());
+
+    QString flood;
+    for (int i = 0; i < 10005; ++i)
+        flood += QStringLiteral("line %1\r\n").arg(i);
+    ShowTelnetOutput(*form, log, download, flood + QStringLiteral("tail"));
+    const QStringList lines = form->networkLines();
+    ASSERT_EQ(lines.size(), TForm1::kNetworkViewLines);
+    EXPECT_EQ(lines.front(), QStringLiteral("line 6"));
+    EXPECT_EQ(lines[lines.size() - 2], QStringLiteral("line 10004"));
+    EXPECT_EQ(lines.last(), QStringLiteral("tail"));
 }
 
 TEST_F(MainWindowTest, EveryControlHasAnAccessibleNameAndLabelsAreBuddies) {

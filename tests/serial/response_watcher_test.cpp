@@ -119,6 +119,26 @@ TEST(Watcher, FlagsSetByTheirTextsAndKeptAcrossLines) {
     EXPECT_TRUE(r.watcher.SeenIfconfig);
 }
 
+// A procedure lowers a flag while its text is still on the line, or empties the line itself:
+// the next byte must see the line as it is now.
+TEST(Watcher, FlagsFollowTheLineAsItIsAfterOutsideChanges) {
+    Recorder r;
+    r.feed("/config #");
+    ASSERT_TRUE(r.watcher.SeenConfigPrompt);
+    r.watcher.SeenConfigPrompt = false;
+    r.feed(" ");
+    EXPECT_TRUE(r.watcher.SeenConfigPrompt); // still on the line
+    r.watcher.SeenConfigPrompt = false;
+    r.watcher.RxLine.clear();
+    r.feed("x/config");
+    EXPECT_FALSE(r.watcher.SeenConfigPrompt);
+    r.feed(" #");
+    EXPECT_TRUE(r.watcher.SeenConfigPrompt);
+    r.watcher.RxLine = QStringLiteral("say hell");
+    r.feed("o");
+    EXPECT_TRUE(r.watcher.SeenHello); // a line set from outside is searched whole
+}
+
 TEST(Watcher, PatternsAreCaseSensitiveAndMustBeOnOneLine) {
     Recorder r;
     r.feed("HELLO Start.sh IFCONFIG /Config #\r");

@@ -19,6 +19,16 @@ TEST(ReceiveQueue, OneDrainRequestPerBurst) {
     EXPECT_TRUE(q.append("e", 1)); // re-armed by the drain
 }
 
+TEST(ReceiveQueue, HeldRequestsStayQuietUntilADrainReleasesThem) {
+    terminal::ReceiveQueue q;
+    q.holdRequests();
+    EXPECT_FALSE(q.append("ab", 2)); // the drainer comes back by itself
+    EXPECT_EQ(q.takeAll(true), "ab");
+    EXPECT_FALSE(q.append("c", 1)); // still held
+    EXPECT_EQ(q.takeAll(), "c");
+    EXPECT_TRUE(q.append("d", 1)); // released: the next burst asks again
+}
+
 TEST(ReceiveQueue, ConcurrentProducerAndDrainerKeepEveryByteInOrder) {
     terminal::ReceiveQueue q;
     constexpr int kChunks = 20000;

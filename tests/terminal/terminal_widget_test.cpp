@@ -119,6 +119,26 @@ TEST(TerminalReceive, MoreThan200BytesRedrawAtOnce) {
     EXPECT_EQ(rowText(s.terminal, 3), std::string(60, 'x'));
 }
 
+TEST(TerminalReceive, LargeBlocksInOneFrameShareOneLaterRedraw) {
+    Shown s;
+    const auto redraws = s.terminal.redrawCount();
+    const std::string big(300, 'x');
+    s.terminal.enqueueReceived(big.data(), static_cast<qsizetype>(big.size()));
+    s.terminal.drainQueue();
+    ASSERT_EQ(s.terminal.redrawCount(), redraws + 1);
+    for (const char* more : {"\r\n"
+                             "aaaa",
+                             "\r\n"
+                             "bbbb"}) {
+        const std::string block = more + std::string(300, 'y');
+        s.terminal.enqueueReceived(block.data(), static_cast<qsizetype>(block.size()));
+        s.terminal.drainQueue();
+    }
+    EXPECT_EQ(s.terminal.redrawCount(), redraws + 1); // still the first frame
+    ASSERT_TRUE(spinUntil([&] { return !s.terminal.hasPendingChanges(); }, 2000));
+    EXPECT_EQ(s.terminal.redrawCount(), redraws + 2); // the frame's end, both blocks at once
+}
+
 TEST(TerminalReceive, ManyWritersNothingLostOrReordered) {
     Shown s;
     std::thread port([&] {
@@ -252,7 +272,8 @@ TEST(TerminalView, ScrollBackShowsHistoryAndNewOutputReturns) {
     EXPECT_EQ(s.terminal.scrollBackLines(), 37);
     s.terminal.enqueueReceived(text.data(), static_cast<qsizetype>(text.size()));
     s.terminal.drainQueue();
-    EXPECT_EQ(s.terminal.scrollBackLines(), 0); // the view follows the cursor
+    // The view follows the cursor, at the latest with the frame's redraw.
+    EXPECT_TRUE(spinUntil([&] { return s.terminal.scrollBackLines() == 0; }, 2000));
 }
 
 // A double-height line is two screen rows: the upper one must show the glyphs' top halves,
