@@ -44,12 +44,15 @@ bool FakeUdisks::start(const QString& address) {
     qDBusRegisterMetaType<Interfaces>();
     qDBusRegisterMetaType<ManagedObjects>();
     m_thread.start();
-    moveToThread(&m_thread);
     QDBusConnection connection = QDBusConnection::connectToBus(address, m_connectionName);
-    return connection.isConnected() &&
-           connection.registerVirtualObject(QStringLiteral("/org/freedesktop/UDisks2"), this,
-                                            QDBusConnection::SubPath) &&
-           connection.registerService(QStringLiteral("org.freedesktop.UDisks2"));
+    // Registered while still on this thread, so the bus's helper object becomes our child
+    // (and moves and dies with us); only then are calls answered on the daemon's thread.
+    const bool registered =
+        connection.isConnected() &&
+        connection.registerVirtualObject(QStringLiteral("/org/freedesktop/UDisks2"), this,
+                                         QDBusConnection::SubPath);
+    moveToThread(&m_thread);
+    return registered && connection.registerService(QStringLiteral("org.freedesktop.UDisks2"));
 }
 
 void FakeUdisks::addDisk(const FakeUdisksDisk& disk) {
