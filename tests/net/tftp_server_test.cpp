@@ -131,10 +131,11 @@ QByteArray readAll(const QString& path) {
 struct Rig {
     stbtest::ScratchDir scratch;
     QString folder = scratch.file(QStringLiteral("served"));
-    TTftpServer server;
     std::mutex mutex;
     std::vector<TTftpServer::Finished> finished;
     std::vector<TTftpServer::Progress> progress;
+    // Last, so it goes first: stopping reports live transfers into the vectors above.
+    TTftpServer server;
 
     explicit Rig(const TTftpServer::Settings& settings = {}) : server(settings) {
         QDir().mkpath(folder);
