@@ -1,7 +1,7 @@
 #pragma once
 // The file server the receiver's boot loader fetches its image from, as the emergency image
-// job sees it: start on a folder, stop, and news of the transfers on the UI thread. The real
-// one is our TFTP server; tests may plug in a fake.
+// job sees it: start on a folder, stop, and news of the transfers on the UI thread. Served by
+// our own TFTP server.
 #include "net/tftp_server.h"
 
 #include <QObject>

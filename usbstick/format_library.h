@@ -1,8 +1,8 @@
 #pragma once
 // What the format engine needs from the system's format service: whether there is one, what a
 // volume holds now, whether someone else holds it, and "format this volume" with reports sent
-// through a callback while it runs. Two real services (mkfs.fat as root, udisks2 for a desktop
-// user) and fakes in the tests implement it.
+// through a callback while it runs. Implemented by mkfs.fat (as root, and for image files) and
+// by udisks2 (for a desktop user).
 #include <QString>
 
 #include <cstdint>
