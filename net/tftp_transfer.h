@@ -9,8 +9,8 @@
 // the original's ACK) changes nothing and sends nothing. Retransmission is driven by the timer
 // alone, a bounded number of times.
 //
-// Windows (RFC 7440): up to windowSize blocks go out before an ACK is awaited. An ACK of block k
-// inside the window means "all up to k arrived": the next window starts at k + 1, which resends
+// Window size (RFC 7440): up to windowSize blocks go out before an ACK is awaited. An ACK of block
+// k inside the window means "all up to k arrived": the next window starts at k + 1, which resends
 // whatever the client missed.
 //
 // Block numbers on the wire are 16 bits; inside they are counted in 64 bits and sent modulo

@@ -1,4 +1,5 @@
 #include "usbstick/udisks_drive_list.h"
+#include "usbstick/udisks_names.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -14,14 +15,11 @@ namespace usbstick {
 
 namespace {
 
+using namespace udisks;
+
 using Interfaces = QMap<QString, QVariantMap>;
 using ManagedObjects = QMap<QDBusObjectPath, Interfaces>;
 
-const QString kService = QStringLiteral("org.freedesktop.UDisks2");
-const QString kBlock = QStringLiteral("org.freedesktop.UDisks2.Block");
-const QString kDrive = QStringLiteral("org.freedesktop.UDisks2.Drive");
-const QString kLoop = QStringLiteral("org.freedesktop.UDisks2.Loop");
-const QString kPartition = QStringLiteral("org.freedesktop.UDisks2.Partition");
 // The list is asked for on the UI thread: a daemon that hangs must not freeze the window.
 constexpr int kTimeoutMs = 5000;
 

@@ -1,4 +1,5 @@
 #include "usbstick/udisks_format_library.h"
+#include "usbstick/udisks_names.h"
 
 #include "usbstick/block_tools.h"
 
@@ -25,11 +26,8 @@ namespace usbstick {
 
 namespace {
 
-const QString kService = QStringLiteral("org.freedesktop.UDisks2");
-const QString kManager = QStringLiteral("/org/freedesktop/UDisks2/Manager");
-const QString kBlock = QStringLiteral("org.freedesktop.UDisks2.Block");
-const QString kFilesystem = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
-const QString kPartition = QStringLiteral("org.freedesktop.UDisks2.Partition");
+using namespace udisks;
+
 constexpr int kTimeoutMs = 120000; // a password prompt may stand in between
 
 QString fromBytes(QByteArray bytes) {

@@ -110,9 +110,9 @@ Outcome runClient(const QStringList& command, const QString& outputFile) {
     return waitClient(spawnClient(command, outputFile), outputFile);
 }
 
-QByteArray writePattern(const QString& path, qint64 size, unsigned seed) {
+QByteArray writeRandomFile(const QString& path, qint64 size, unsigned salt) {
     QByteArray data(size, Qt::Uninitialized);
-    std::mt19937 random(seed);
+    std::mt19937 random(salt);
     for (qint64 i = 0; i < size; i += 4) {
         const std::uint32_t word = random();
         std::memcpy(data.data() + i, &word, std::min<qint64>(4, size - i));
@@ -258,8 +258,8 @@ private:
 
 TEST(TftpServer, RealClientsFetchByteIdenticalFiles) {
     Rig rig;
-    const QByteArray small = writePattern(rig.folder + QStringLiteral("/small.bin"), 1 << 20, 1);
-    const QByteArray big = writePattern(rig.folder + QStringLiteral("/big.bin"), 64 << 20, 2);
+    const QByteArray small = writeRandomFile(rig.folder + QStringLiteral("/small.bin"), 1 << 20, 1);
+    const QByteArray big = writeRandomFile(rig.folder + QStringLiteral("/big.bin"), 64 << 20, 2);
     const int port = rig.start();
     struct Case {
         Client client;
@@ -296,8 +296,8 @@ TEST(TftpServer, RealClientsFetchByteIdenticalFiles) {
 
 TEST(TftpServer, RefusesWhatItMustNotServe) {
     Rig rig;
-    writePattern(rig.scratch.file(QStringLiteral("outside.bin")), 100, 3);
-    writePattern(rig.folder + QStringLiteral("/inside.bin"), 100, 4);
+    writeRandomFile(rig.scratch.file(QStringLiteral("outside.bin")), 100, 3);
+    writeRandomFile(rig.folder + QStringLiteral("/inside.bin"), 100, 4);
     QFile::link(rig.scratch.file(QStringLiteral("outside.bin")),
                 rig.folder + QStringLiteral("/link-out"));
     QDir().mkpath(rig.folder + QStringLiteral("/dir"));
@@ -325,7 +325,7 @@ TEST(TftpServer, RefusesWhatItMustNotServe) {
         QFile::remove(local);
         QStringList command = getCommand(c.client, port, c.remote, local);
         if (c.remote == put) {
-            writePattern(local, 10, 5);
+            writeRandomFile(local, 10, 5);
             command = c.client == Client::Hpa
                           ? QStringList{QStringLiteral("tftp"),
                                         QStringLiteral("127.0.0.1"),
@@ -359,7 +359,7 @@ TEST(TftpServer, SurvivesTenPercentLoss) {
     settings.retransmitTimeout = 200ms;
     settings.maxRetries = 100;
     Rig rig(settings);
-    const QByteArray data = writePattern(rig.folder + QStringLiteral("/image.ub"), 256 << 10, 6);
+    const QByteArray data = writeRandomFile(rig.folder + QStringLiteral("/image.ub"), 256 << 10, 6);
     const int port = rig.start();
     for (const int blockSize : {512, 1428}) {
         SCOPED_TRACE(blockSize);
@@ -377,7 +377,7 @@ TEST(TftpServer, SurvivesTenPercentLoss) {
 
 TEST(TftpServer, SixteenClientsAtOnce) {
     Rig rig;
-    const QByteArray data = writePattern(rig.folder + QStringLiteral("/image.ub"), 4 << 20, 7);
+    const QByteArray data = writeRandomFile(rig.folder + QStringLiteral("/image.ub"), 4 << 20, 7);
     const int port = rig.start();
     std::vector<pid_t> pids;
     for (int i = 0; i < 16; ++i)
@@ -398,7 +398,7 @@ TEST(TftpServer, SeventeenthWaitsForAStalledClientToBeDropped) {
     settings.retransmitTimeout = 100ms;
     settings.maxRetries = 2;
     Rig rig(settings);
-    const QByteArray data = writePattern(rig.folder + QStringLiteral("/image.ub"), 5000, 8);
+    const QByteArray data = writeRandomFile(rig.folder + QStringLiteral("/image.ub"), 5000, 8);
     const int port = rig.start();
     std::vector<std::unique_ptr<StalledClient>> stalled;
     for (int i = 0; i < 16; ++i) {
@@ -426,7 +426,7 @@ TEST(TftpServer, SeventeenthWaitsForAStalledClientToBeDropped) {
 
 TEST(TftpServer, StopFreesThePortAndStartAgainWorks) {
     Rig rig;
-    writePattern(rig.folder + QStringLiteral("/image.ub"), 5000, 9);
+    writeRandomFile(rig.folder + QStringLiteral("/image.ub"), 5000, 9);
     const int port = rig.start();
     EXPECT_EQ(rig.server.start(rig.folder.toStdString(), "127.0.0.1", 0), ""); // reused
     EXPECT_EQ(rig.server.boundPort(), port);
@@ -451,7 +451,8 @@ TEST(TftpServer, StopFreesThePortAndStartAgainWorks) {
 TEST(TftpServer, ServesOnPort69InItsOwnNamespace) {
     NET_TEST_IN_PRIVATE_NETNS();
     Rig rig;
-    const QByteArray data = writePattern(rig.folder + QStringLiteral("/emergency.ub"), 70000, 10);
+    const QByteArray data =
+        writeRandomFile(rig.folder + QStringLiteral("/emergency.ub"), 70000, 10);
     ASSERT_EQ(rig.server.start(rig.folder.toStdString(), "", TTftpServer::kDefaultPort), "");
     const QString local = rig.scratch.file(QStringLiteral("got.bin"));
     const Outcome outcome =
