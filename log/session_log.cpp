@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,11 +23,13 @@ QString pad(int value, int width) {
 
 QString ExpandLogTemplate(const QString& logTemplate, const QDateTime& instant,
                           const QString& entryText) {
+    return ExpandLogTemplate(logTemplate, instant.date(), instant.time(), entryText);
+}
+
+QString ExpandLogTemplate(const QString& logTemplate, QDate d, QTime t, const QString& entryText) {
     // One pass gives what replacing the tokens one after the other gives: every value put
     // in is digits or the entry text, and digits can neither start nor finish a token, while
     // the text goes in last either way and is never looked at again.
-    const QDate d = instant.date();
-    const QTime t = instant.time();
     QString out;
     out.reserve(logTemplate.size() + entryText.size() + 16);
     const qsizetype size = logTemplate.size();
@@ -113,10 +116,13 @@ SessionLog::SessionLog(const QString& baseDir, Clock clock)
     : m_baseDir(baseDir), m_clock(std::move(clock)) {
     if (!m_baseDir.endsWith(QLatin1Char('/')))
         m_baseDir += QLatin1Char('/');
+    m_watchFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
 }
 
 SessionLog::~SessionLog() {
     closeHeldFile();
+    if (m_watchFd >= 0)
+        ::close(m_watchFd);
 }
 
 QString SessionLog::folder() const {
@@ -124,18 +130,68 @@ QString SessionLog::folder() const {
 }
 
 void SessionLog::writeEntry(const QString& entryTemplate, const QString& text) {
-    const QDateTime instant = m_clock ? m_clock() : QDateTime::currentDateTime();
+    QDate date;
+    QTime time;
+    if (m_clock) {
+        const QDateTime instant = m_clock();
+        date = instant.date();
+        time = instant.time();
+    } else {
+        localNow(date, time);
+    }
     const QString fileName =
-        ExpandLogTemplate(m_nameTemplate, instant, text) + QLatin1Char('.') + kLogExtension;
-    const QString line = ExpandLogTemplate(entryTemplate, instant, text);
+        ExpandLogTemplate(m_nameTemplate, date, time, text) + QLatin1Char('.') + kLogExtension;
+    const QString line = ExpandLogTemplate(entryTemplate, date, time, text);
     appendToDayFile(fileName, line.toUtf8() + "\r\n");
 }
 
-bool SessionLog::heldFileIsAt(const QByteArray& path) const {
+void SessionLog::localNow(QDate& date, QTime& time) {
+    // Zone offsets change only on whole seconds, so one lookup serves the whole second.
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = ms / 1000;
+    if (second != m_second) {
+        const QDateTime local = QDateTime::fromSecsSinceEpoch(second);
+        m_second = second;
+        m_secondDate = local.date();
+        m_secondTime = local.time();
+    }
+    date = m_secondDate;
+    time = QTime(m_secondTime.hour(), m_secondTime.minute(), m_secondTime.second(),
+                 int(ms - second * 1000));
+}
+
+bool SessionLog::heldFileIsAt(const QByteArray& path) {
+    if (m_fd < 0 || path != m_heldPath)
+        return false;
+    if (m_watching) {
+        // Nothing reported since the last entry: the file and its folder are where they were.
+        char events[4096];
+        const ssize_t n = ::read(m_watchFd, events, sizeof events);
+        if (n < 0 && errno == EAGAIN)
+            return true;
+        while (::read(m_watchFd, events, sizeof events) > 0) {
+        }
+        // Something changed (perhaps only the file's times): look the path up once more.
+    }
     struct stat named {};
     struct stat held {};
-    return m_fd >= 0 && path == m_heldPath && ::stat(path.constData(), &named) == 0 &&
-           ::fstat(m_fd, &held) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+    return ::stat(path.constData(), &named) == 0 && ::fstat(m_fd, &held) == 0 &&
+           named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+}
+
+void SessionLog::watchHeldFile(const QByteArray& path) {
+    // A link count change (deleted, or replaced by a rename) and a rename of the file or of
+    // its folder are what move the path away from the held file. Watching the folders above
+    // would cost a watch per level; a user renames the log's own folder, not the ones above.
+    m_watching = false;
+    if (m_watchFd < 0)
+        return;
+    const int slash = path.lastIndexOf('/');
+    const QByteArray folder = slash > 0 ? path.left(slash) : QByteArray("/");
+    m_watching = ::inotify_add_watch(m_watchFd, path.constData(),
+                                     IN_ATTRIB | IN_MOVE_SELF | IN_DELETE_SELF) >= 0 &&
+                 ::inotify_add_watch(m_watchFd, folder.constData(),
+                                     IN_ATTRIB | IN_MOVE_SELF | IN_DELETE_SELF) >= 0;
 }
 
 void SessionLog::appendToDayFile(const QString& fileName, const QByteArray& bytes) {
@@ -147,6 +203,7 @@ void SessionLog::appendToDayFile(const QString& fileName, const QByteArray& byte
         if (m_fd < 0)
             return; // lost, silently; the next entry tries again
         m_heldPath = path;
+        watchHeldFile(path);
     }
     // The write hands the line to the kernel before we return, so a crash of the program
     // loses nothing already logged; a failed write is silent like every other failure.
@@ -159,6 +216,13 @@ void SessionLog::closeHeldFile() {
         ::close(m_fd);
     m_fd = -1;
     m_heldPath.clear();
+    if (m_watchFd >= 0 && m_watching) {
+        // Closing the watch descriptor is the one call that drops every watch and every
+        // queued event at once; the next file gets a fresh one.
+        ::close(m_watchFd);
+        m_watchFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    }
+    m_watching = false;
 }
 
 void SessionLog::WriteLogEntry(const QString& text) {

@@ -3,7 +3,7 @@
 // Each entry is written to the file with one write call before the call returns, so a crash
 // loses nothing already logged. The day's file stays open between entries (opening and
 // closing it for every received console line was a fifth of the program's work under a
-// busy console); before each entry the log checks that the path still names the file it
+// busy console); before each entry the log makes sure the path still names the file it
 // holds, so a file that was deleted, renamed or replaced meanwhile is made again exactly as
 // when every entry opened it afresh. Every failure is silent because logging must never
 // stop the work it records.
@@ -36,8 +36,10 @@ public:
 
 private:
     void writeEntry(const QString& entryTemplate, const QString& text);
+    void localNow(QDate& date, QTime& time);
     void appendToDayFile(const QString& fileName, const QByteArray& bytes);
-    bool heldFileIsAt(const QByteArray& path) const;
+    bool heldFileIsAt(const QByteArray& path);
+    void watchHeldFile(const QByteArray& path);
     void closeHeldFile();
 
     QString m_baseDir; // ends in a separator
@@ -45,11 +47,22 @@ private:
     QString m_nameTemplate = QStringLiteral("$Y-$M-$D");
     int m_fd = -1;         // the day's file while it is held open, else -1
     QByteArray m_heldPath; // the path m_fd was opened by
+    // Told by the kernel when the held file or its folder is unlinked or renamed, so the
+    // path need not be looked up for every entry; -1 when watching is not possible.
+    int m_watchFd = -1;
+    bool m_watching = false; // the held file and its folder are watched
+    // The local time of the last whole second asked for: the zone rules are looked up once a
+    // second instead of for every entry.
+    qint64 m_second = -1;
+    QDate m_secondDate;
+    QTime m_secondTime;
 };
 
 // Replaces the tokens $Y $M $D $h $m $s $k and finally $t (the entry text), in that order, so a
 // dollar sequence inside the entry text is never expanded.
 QString ExpandLogTemplate(const QString& logTemplate, const QDateTime& instant,
+                          const QString& entryText);
+QString ExpandLogTemplate(const QString& logTemplate, QDate date, QTime time,
                           const QString& entryText);
 
 // Appends line + CR LF to baseDir + folderName + fileName, creating folders as needed.

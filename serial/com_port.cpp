@@ -172,6 +172,12 @@ void TComPort::WriteText(const QByteArray& bytes) {
 }
 
 char TComPort::ReadChar() {
+    char byte = 0;
+    ReadChars(&byte, 1);
+    return byte;
+}
+
+qsizetype TComPort::ReadChars(char* out, qsizetype maxBytes) {
     std::shared_ptr<PortSession> session;
     quint64 deliveryId = 0;
     if (!m_invocations.empty()) {
@@ -184,12 +190,12 @@ char TComPort::ReadChar() {
             Open();
         session = m_session;
     }
-    if (session->stopping())
+    if (session->stopping() || maxBytes <= 0)
         return 0;
-    char byte = 0;
-    if (!session->readEventByte(deliveryId, byte))
+    const qsizetype n = session->readEventBytes(deliveryId, out, maxBytes);
+    if (n == 0)
         throw EBufferIsEmpty();
-    return byte;
+    return n;
 }
 
 void TComPort::setOnTriggerAvail(TriggerAvail handler) {

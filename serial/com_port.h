@@ -119,6 +119,10 @@ public:
     // Throws EBufferIsEmpty when no unread byte is left; returns 0 while shutting down and in
     // a handler whose port has been closed meanwhile.
     char ReadChar();
+    // Up to maxBytes of the same bytes at once (a handler's Count in one call rather than
+    // Count calls); returns how many. 0 while shutting down and in a handler whose port has
+    // been closed meanwhile; throws EBufferIsEmpty when no unread byte is left.
+    qsizetype ReadChars(char* out, qsizetype maxBytes);
 
     void setOnTriggerAvail(TriggerAvail handler);
     // Registrations live in this object and survive Close/Open. A consumer registered while

@@ -18,9 +18,9 @@ private:
     TComPort& m_port;
 };
 
-// The data-available handler: reads count bytes with ReadChar and feeds each to the watcher,
-// letting pending events run between the bytes (after the first, then at least every half
-// millisecond) so the window stays alive during long bursts. A port failure from ReadChar
+// The data-available handler: reads count bytes and feeds each to the watcher, letting
+// pending events run between the bytes (after the first, then at least every half
+// millisecond) so the window stays alive during long bursts. A port failure from the read
 // leaves at once and propagates.
 void FeedConsoleWatcher(TComPort& port, ResponseWatcher& watcher, quint16 count);
 

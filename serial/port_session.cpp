@@ -21,6 +21,13 @@ QString lostMessage(const QString& path, int err) {
         .arg(path, reason);
 }
 
+// A poll timeout that reaches `when`: rounded up, and at least 1 ms so it never spins.
+int msUntil(std::chrono::steady_clock::time_point when, std::chrono::steady_clock::time_point now) {
+    using std::chrono::ceil;
+    using std::chrono::milliseconds;
+    return int(std::max<qint64>(1, ceil<milliseconds>(when - now).count()));
+}
+
 } // namespace
 
 void ConsumerRegistry::add(int id, Consumer consumer) {
@@ -112,15 +119,16 @@ void PortSession::write(const QByteArray& bytes) {
     wakeIo();
 }
 
-bool PortSession::readEventByte(quint64 deliveryId, char& byte) {
+qsizetype PortSession::readEventBytes(quint64 deliveryId, char* out, qsizetype maxBytes) {
     std::lock_guard lock(m_rxMutex);
-    if (!m_buffer.take(kEventCursor, byte))
-        return false;
+    const qsizetype n = m_buffer.take(kEventCursor, out, maxBytes);
+    if (n == 0)
+        return 0;
     const auto it = m_deliveries.find(deliveryId);
     if (it != m_deliveries.end())
-        ++it->second.read;
+        it->second.read += n;
     resumeIoIfRoomLocked();
-    return true;
+    return n;
 }
 
 void PortSession::resumeIoIfRoomLocked() {
@@ -218,6 +226,14 @@ void PortSession::ioLoop() {
             std::lock_guard lock(m_outMutex);
             wantOut = !m_out.isEmpty();
         }
+        const auto now = Clock::now();
+        bool paced = false;
+        if (wantIn && now < m_lastRead + kReadPacing) {
+            wantIn = false;
+            paced = true;
+            const int left = msUntil(m_lastRead + kReadPacing, now);
+            timeoutMs = timeoutMs < 0 ? left : std::min(timeoutMs, left);
+        }
         pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {ended ? -1 : m_device.fd, 0, 0}};
         fds[1].events = short((wantIn ? POLLIN : 0) | (wantOut ? POLLOUT : 0));
         const int rc = ::poll(fds, 2, timeoutMs);
@@ -240,7 +256,8 @@ void PortSession::ioLoop() {
         int failure = -1; // -1 = none, 0 = hang-up, >0 = errno
         if (rev & POLLNVAL) {
             failure = EBADF;
-        } else if (wantIn && (rev & (POLLIN | POLLHUP | POLLERR))) {
+        } else if ((wantIn || paced) && (rev & (POLLIN | POLLHUP | POLLERR))) {
+            // A hang-up during the pause still leaves its last bytes to read first.
             // Read until the kernel has nothing more or our buffer is full. Filling the
             // region outside the lock is safe: no reader looks past the write position.
             for (;;) {
@@ -253,6 +270,7 @@ void PortSession::ioLoop() {
                     break;
                 const ssize_t n = ::read(m_device.fd, region.data(), region.size());
                 if (n > 0) {
+                    m_lastRead = Clock::now();
                     std::lock_guard lock(m_rxMutex);
                     m_buffer.commit(n);
                     continue;
@@ -353,11 +371,6 @@ bool PortSession::runEvent(std::unique_lock<std::mutex>& lock) {
 }
 
 int PortSession::dispatchLocked(std::unique_lock<std::mutex>& lock) {
-    using std::chrono::ceil;
-    using std::chrono::milliseconds;
-    const auto msUntil = [](Clock::time_point when, Clock::time_point now) {
-        return int(std::max<qint64>(1, ceil<milliseconds>(when - now).count()));
-    };
     Clock::time_point now = Clock::now();
     if (m_waitingFor != 0) {
         // While a handler runs within the limit no pass starts; input still fills the buffer.

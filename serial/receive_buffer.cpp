@@ -68,10 +68,11 @@ void ReceiveBuffer::peekInto(int id, qsizetype maxBytes, QByteArray& out) const 
     const qsizetype n =
         it == m_cursors.end() ? 0 : std::min(maxBytes, qsizetype(m_write - it->second));
     out.resize(n); // keeps the capacity it has, so a steady stream allocates nothing
-    if (n == 0)
-        return;
-    char* to = out.data();
-    quint64 pos = it->second;
+    if (n > 0)
+        copyOut(it->second, n, out.data());
+}
+
+void ReceiveBuffer::copyOut(quint64 pos, qsizetype n, char* to) const {
     qsizetype left = n;
     while (left > 0) {
         const qsizetype start = qsizetype(pos % quint64(kCapacity));
@@ -90,11 +91,12 @@ void ReceiveBuffer::advance(int id, qsizetype n) {
     it->second += quint64(std::min(n, qsizetype(m_write - it->second)));
 }
 
-bool ReceiveBuffer::take(int id, char& byte) {
+qsizetype ReceiveBuffer::take(int id, char* out, qsizetype maxBytes) {
     const auto it = m_cursors.find(id);
-    if (it == m_cursors.end() || it->second == m_write)
-        return false;
-    byte = m_ring.at(qsizetype(it->second % quint64(kCapacity)));
-    ++it->second;
-    return true;
+    if (it == m_cursors.end() || maxBytes <= 0)
+        return 0;
+    const qsizetype n = std::min(maxBytes, qsizetype(m_write - it->second));
+    copyOut(it->second, n, out);
+    it->second += quint64(n);
+    return n;
 }

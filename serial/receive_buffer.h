@@ -45,10 +45,12 @@ public:
     void peekInto(int id, qsizetype maxBytes, QByteArray& out) const;
     // Moves the cursor on by n, clamped to the bytes it has not read.
     void advance(int id, qsizetype n);
-    // Takes the byte at the cursor; false when it has read everything.
-    bool take(int id, char& byte);
+    // Takes up to maxBytes from the cursor into out; returns how many.
+    qsizetype take(int id, char* out, qsizetype maxBytes);
 
 private:
+    void copyOut(quint64 pos, qsizetype n, char* to) const;
+
     QByteArray m_ring;
     quint64 m_write = 0;
     std::map<int, quint64> m_cursors;

@@ -33,8 +33,8 @@ bool isDigit(unsigned char ch) {
 
 } // namespace
 
-bool ResponseWatcher::endsWithImageSize(const QString& text) const {
-    // Two plain comparisons: this runs for every printable non-digit byte.
+bool ResponseWatcher::endsWithImageSize(QStringView text) const {
+    // Two plain comparisons on views: this runs for every printable non-digit byte.
     return !ImageSizeText.isEmpty() && text.endsWith(ImageSizeText) &&
            text.chopped(ImageSizeText.size()).endsWith(kBytesTransferred);
 }
@@ -47,8 +47,10 @@ unsigned ResponseWatcher::heldNeedles() {
         m_found = 0;
     if (line.size() != m_scannedLength) {
         for (unsigned i = 0; i < std::size(kNeedles); ++i) {
-            const bool hit =
-                oneMore ? line.endsWith(kNeedleTexts[i]) : kNeedles[i]->indexIn(line) >= 0;
+            // One more character can only complete a needle that ends in it.
+            const bool hit = oneMore ? line.back() == kNeedleTexts[i].back() &&
+                                           line.endsWith(kNeedleTexts[i])
+                                     : kNeedles[i]->indexIn(line) >= 0;
             if (hit)
                 m_found |= 1u << i;
         }
@@ -88,9 +90,9 @@ void ResponseWatcher::feed(char byte) {
         return;
     // A count is only known once the character after its last digit arrives: a size of 123
     // must not match a report of 1234.
-    if (!isDigit(ch) && endsWithImageSize(RxLine.chopped(1)))
+    if (!isDigit(ch) && endsWithImageSize(QStringView(RxLine).chopped(1)))
         call(m_hooks.finishImageTransfer);
     // Reported when the text is completed, so the rest of its line cannot report it again.
-    if (RxLine.endsWith(kBadChecksum))
+    if (ch == 'm' && RxLine.endsWith(kBadChecksum))
         call(m_hooks.abortImageTransfer);
 }

@@ -49,7 +49,7 @@ public:
     QString ImageSizeText; // decimal size of the emergency image; empty until set
 
 private:
-    bool endsWithImageSize(const QString& text) const;
+    bool endsWithImageSize(QStringView text) const;
     // Which needles RxLine holds (one bit each), known for its first m_scannedLength
     // characters. A character appended since only adds matches ending at it. RxLine is
     // public, but others only empty it, which shows as another length: scanned afresh.

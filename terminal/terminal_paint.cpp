@@ -156,10 +156,22 @@ void TTerminal::paintEvent(QPaintEvent* event) {
     ++m_paintCount;
     QPainter p(viewport());
     const QRegion region = event->region();
-    p.fillRect(event->rect(), m_buffer.reverseScreen ? colour(kColourSilver) : Qt::black);
     const int back = scrollBackLines();
     const int x0 = -horizontalScrollBar()->value();
     const int width = viewport()->width();
+    // Rows paint every cell's background themselves; only the margins beside and below the
+    // grid need the screen colour. Filling the whole region first would touch every pixel
+    // twice, and a tall fill is spread over worker threads that then have to be woken.
+    const QColor screen = m_buffer.reverseScreen ? colour(kColourSilver) : QColor(Qt::black);
+    const int gridRight = x0 + m_buffer.columns() * m_cellWidth;
+    const int gridBottom = m_buffer.rows() * m_cellHeight;
+    const QRect area = event->rect();
+    if (area.right() >= gridRight)
+        p.fillRect(QRect(QPoint(std::max(gridRight, area.left()), area.top()), area.bottomRight()),
+                   screen);
+    if (area.bottom() >= gridBottom)
+        p.fillRect(QRect(QPoint(area.left(), std::max(gridBottom, area.top())), area.bottomRight()),
+                   screen);
     p.translate(x0, 0);
     for (int r = 0; r < m_buffer.rows(); ++r) {
         const QRect onScreen(0, r * m_cellHeight, width, m_cellHeight);

@@ -21,10 +21,11 @@ namespace {
 constexpr int kTickMs = 100;        // redraw pacing timer
 constexpr int kRedrawAfterMs = 100; // redraw at least this often while changes wait
 constexpr qsizetype kRedrawAfterBytes = 200;
-// "At once" means at most one redraw a frame: a flood arriving in 10 ms slices would
-// otherwise send a whole window update to the display server for every slice. 25 frames a
-// second still scroll smoothly and stay well inside the 100 ms the tick allows.
-constexpr int kFrameMs = 40;
+// "At once" means at most one redraw a frame: a flood would otherwise send a whole window
+// update to the display server for every slice the port hands over, and each update costs
+// the same hand-shakes with the display server however few rows it carries. A frame as long
+// as the tick's own limit keeps every change on screen within 100 ms.
+constexpr int kFrameMs = 100;
 constexpr int kBlinkMs = 500;
 } // namespace
 
