@@ -48,9 +48,9 @@ unsigned ResponseWatcher::heldNeedles() {
     if (line.size() != m_scannedLength) {
         for (unsigned i = 0; i < std::size(kNeedles); ++i) {
             // One more character can only complete a needle that ends in it.
-            const bool hit = oneMore ? line.back() == kNeedleTexts[i].back() &&
-                                           line.endsWith(kNeedleTexts[i])
-                                     : kNeedles[i]->indexIn(line) >= 0;
+            const bool hit =
+                oneMore ? line.back() == kNeedleTexts[i].back() && line.endsWith(kNeedleTexts[i])
+                        : kNeedles[i]->indexIn(line) >= 0;
             if (hit)
                 m_found |= 1u << i;
         }
