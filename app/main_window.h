@@ -153,6 +153,7 @@ public:
     QPlainTextEdit* Memo1 = nullptr; // on page "Netzwerk"
     static constexpr int kNetworkViewLines = 10000;
     static constexpr qsizetype kNetworkViewLineChars = 512;
+    static constexpr int kNetworkViewChars = 1000000;
     QLabel* StatusPanels[4] = {};
     QPushButton* Button1 = nullptr; // hidden "Ende"
     QTimer* Timer1 = nullptr;

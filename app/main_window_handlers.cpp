@@ -352,9 +352,23 @@ void TForm1::appendNetworkText(const QString& text) {
         shown += c;
         ++lineLength;
     }
-    QTextCursor cursor(Memo1->document());
+    QTextDocument* document = Memo1->document();
+    QTextCursor cursor(document);
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(shown);
+    // 10,000 lines of kNetworkViewLineChars would be millions of characters, and the
+    // document's buffer only gives back what was cut once a good part of it is dead: the view
+    // also keeps at most kNetworkViewChars of the newest text, cut a quarter past that in
+    // whole lines so a flood does not cut at every block.
+    const int count = document->characterCount();
+    if (count > kNetworkViewChars + kNetworkViewChars / 4) {
+        const QTextBlock kept = document->findBlock(count - kNetworkViewChars).next();
+        if (kept.isValid()) {
+            QTextCursor cut(document);
+            cut.setPosition(kept.position(), QTextCursor::KeepAnchor);
+            cut.removeSelectedText();
+        }
+    }
     Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
 }
 

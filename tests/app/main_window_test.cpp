@@ -499,6 +499,20 @@ TEST_F(MainWindowTest, TelnetBlocksShowTheirLinesAndKeepTheNewestTenThousand) {
     EXPECT_EQ(lines.front(), QStringLiteral("line 6"));
     EXPECT_EQ(lines[lines.size() - 2], QStringLiteral("line 10004"));
     EXPECT_EQ(lines.last(), QStringLiteral("tail"));
+
+    // Output without line ends: broken for the view, and only the newest text is kept.
+    form->clearNetworkText();
+    QString endless;
+    for (int i = 0; endless.size() < 3 * TForm1::kNetworkViewChars; ++i)
+        endless += QString::number(i) + QLatin1Char(' ');
+    for (qsizetype at = 0; at < endless.size(); at += 65536)
+        ShowTelnetOutput(*form, log, download, endless.mid(at, 65536));
+    const QString shown = form->Memo1->toPlainText();
+    EXPECT_LE(shown.size(), TForm1::kNetworkViewChars * 5 / 4 + TForm1::kNetworkViewLines);
+    EXPECT_GE(shown.size(), TForm1::kNetworkViewChars);
+    const QString tail = shown.right(2000);
+    EXPECT_TRUE(endless.endsWith(QString(tail).remove(QLatin1Char('\n'))));
+    EXPECT_LE(form->networkLines().first().size(), TForm1::kNetworkViewLineChars);
 }
 
 TEST_F(MainWindowTest, EveryControlHasAnAccessibleNameAndLabelsAreBuddies) {
