@@ -309,6 +309,10 @@ void THTTPServer::Shared::handleConnection(int fd, Clock::time_point accepted) {
             connection.writeHeader(response, !response.contentText.isEmpty());
         connection.sendContent(response.contentText);
     } catch (const EConnectionLost&) {
+        // A reset, not a close: a peer that stopped reading would otherwise keep the unsent
+        // part of the file in the kernel for minutes after we gave up on it.
+        const linger reset{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
         return;
     }
 
