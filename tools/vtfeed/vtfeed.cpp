@@ -3,8 +3,9 @@
 //   vtfeed [-a] FILE        feed FILE in 4096-byte slices, print the final screen
 //   vtfeed -k [-a] FILE     also print the screen at each offset of FILE.checkpoints
 //                           (lines "offset<TAB>label"; no slice crosses a checkpoint)
-//   vtfeed -t FILE...       throughput: one line "NAME<TAB>BYTES<TAB>MB/s" per file, the best
-//                           of 5 runs, each feeding FILE repeatedly until >= 16 MB went in
+//   vtfeed -t [-m MB] FILE...
+//                           throughput: one line "NAME<TAB>BYTES<TAB>MB/s" per file, the best
+//                           of 5 runs, each feeding FILE repeatedly until >= MB (16) went in
 //   vtfeed -o FILE          feed FILE once through feed_all() and print nothing (profilers)
 //
 // Exit status: 0 done, 1 unreadable input, 2 bad command line.
@@ -14,6 +15,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -130,7 +132,7 @@ int dumpStream(const std::string& path, bool withCheckpoints, bool attributes) {
     return 0;
 }
 
-int timeStreams(const std::vector<std::string>& paths) {
+int timeStreams(const std::vector<std::string>& paths, std::uint64_t bytesPerRun) {
     for (const std::string& path : paths) {
         std::string data;
         if (!readFile(path, data) || data.empty()) {
@@ -143,7 +145,7 @@ int timeStreams(const std::vector<std::string>& paths) {
             auto t = std::make_unique<Terminal>();
             std::uint64_t fed = 0;
             const auto start = std::chrono::steady_clock::now();
-            while (fed < kTimedBytes) {
+            while (fed < bytesPerRun) {
                 feedSlices(*t, bytes, data.size());
                 fed += data.size();
             }
@@ -157,7 +159,7 @@ int timeStreams(const std::vector<std::string>& paths) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: vtfeed [-k] [-a] FILE\n       vtfeed -t FILE...\n"
+    std::fprintf(stderr, "usage: vtfeed [-k] [-a] FILE\n       vtfeed -t [-m MB] FILE...\n"
                          "       vtfeed -o FILE\n");
     return 2;
 }
@@ -174,6 +176,7 @@ int main(int argc, char** argv) {
     bool attributes = false;
     bool timed = false;
     bool once = false;
+    std::uint64_t bytesPerRun = kTimedBytes;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -185,7 +188,12 @@ int main(int argc, char** argv) {
             timed = true;
         else if (arg == "-o")
             once = true;
-        else if (arg.size() > 1 && arg[0] == '-')
+        else if (arg == "-m" && i + 1 < argc) {
+            const int mb = std::atoi(argv[++i]);
+            if (mb < 1 || mb > 4096)
+                return usage();
+            bytesPerRun = std::uint64_t(mb) * 1000u * 1000u;
+        } else if (arg.size() > 1 && arg[0] == '-')
             return usage();
         else
             files.push_back(arg);
@@ -193,7 +201,7 @@ int main(int argc, char** argv) {
     if (files.empty() || (timed && once))
         return usage();
     if (timed)
-        return timeStreams(files);
+        return timeStreams(files, bytesPerRun);
     if (files.size() != 1)
         return usage();
     if (once) {
