@@ -228,10 +228,10 @@ void PortSession::ioLoop() {
         }
         const auto now = Clock::now();
         bool paced = false;
-        if (wantIn && now < m_lastRead + kReadPacing) {
+        if (wantIn && now < m_pauseUntil) {
             wantIn = false;
             paced = true;
-            const int left = msUntil(m_lastRead + kReadPacing, now);
+            const int left = msUntil(m_pauseUntil, now);
             timeoutMs = timeoutMs < 0 ? left : std::min(timeoutMs, left);
         }
         pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {ended ? -1 : m_device.fd, 0, 0}};
@@ -260,6 +260,8 @@ void PortSession::ioLoop() {
             // A hang-up during the pause still leaves its last bytes to read first.
             // Read until the kernel has nothing more or our buffer is full. Filling the
             // region outside the lock is safe: no reader looks past the write position.
+            qsizetype got = 0;
+            bool drained = false; // the kernel had nothing more, as opposed to our ring full
             for (;;) {
                 std::span<char> region;
                 {
@@ -270,18 +272,21 @@ void PortSession::ioLoop() {
                     break;
                 const ssize_t n = ::read(m_device.fd, region.data(), region.size());
                 if (n > 0) {
-                    m_lastRead = Clock::now();
+                    got += n;
                     std::lock_guard lock(m_rxMutex);
                     m_buffer.commit(n);
                     continue;
                 }
                 if (n < 0 && errno == EINTR)
                     continue;
-                if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                    drained = true;
                     break;
+                }
                 failure = n == 0 ? 0 : errno;
                 break;
             }
+            paceAfterRead(got, drained);
         } else if (rev & (POLLHUP | POLLERR)) {
             failure = 0;
         }
@@ -306,6 +311,19 @@ void PortSession::ioLoop() {
             endIo(failure);
         }
     }
+}
+
+void PortSession::paceAfterRead(qsizetype got, bool drained) {
+    const auto now = Clock::now();
+    if (now - m_windowStart >= kReadPacing) {
+        m_windowStart = now;
+        m_windowBytes = 0;
+    }
+    m_windowBytes += got;
+    if (got >= kPaceBelow)
+        m_burstUntil = now + kBurstHold;
+    const bool stream = drained && m_windowBytes >= kStreamBytes && now >= m_burstUntil;
+    m_pauseUntil = stream ? now + kReadPacing : Clock::time_point{};
 }
 
 void PortSession::runConsumers(std::unique_lock<std::mutex>& lock) {

@@ -55,11 +55,18 @@ class PortSession : public std::enable_shared_from_this<PortSession> {
 public:
     static constexpr int kEventCursor = 0; // consumer ids are > 0
     static constexpr std::chrono::milliseconds kReofferInterval{50};
-    // After a read the device is left alone this long, so a steady stream is taken in
-    // slices rather than a wake-up of both threads for every few bytes the driver passes on.
-    // The first byte after a quiet spell is read at once; at 115200 baud a slice is about
-    // 460 bytes, far inside the kernel's buffer and ours.
+    // While a stream arrives (kStreamBytes or more within kReadPacing), the device is left
+    // alone for kReadPacing after each read, so the stream is taken in slices rather than a
+    // wake-up of both threads for every few bytes the driver passes on: at 115200 baud a
+    // slice is about 460 bytes, far inside the kernel's buffer and ours. Bytes that come now
+    // and then (an echo, a prompt, a reply) are read the moment they arrive. A read that
+    // found kPaceBelow bytes or more means they come faster than a pause would gather them
+    // (the kernel's buffer fills first): no pause for kBurstHold then, so a burst through a
+    // pseudo-terminal is taken at full speed. Nor is there one when our ring was full.
     static constexpr std::chrono::milliseconds kReadPacing{40};
+    static constexpr std::chrono::milliseconds kBurstHold{250};
+    static constexpr qsizetype kStreamBytes = 256;
+    static constexpr qsizetype kPaceBelow = 2048;
 
     struct Hooks {
         // Both are called on the I/O thread and must return at once (queued calls).
@@ -107,6 +114,7 @@ private:
     // One notification pass when one is due; returns the poll timeout in ms (-1 = none).
     int dispatchLocked(std::unique_lock<std::mutex>& lock);
     void runConsumers(std::unique_lock<std::mutex>& lock);
+    void paceAfterRead(qsizetype got, bool drained); // I/O thread, after a read
     bool runEvent(std::unique_lock<std::mutex>& lock);
     qsizetype promisedLocked() const;
     void wakeIo();
@@ -138,7 +146,12 @@ private:
     bool m_ioEnded = false;
     int m_ioError = 0;
     Clock::time_point m_ioEndedAt{};
-    Clock::time_point m_lastRead{}; // I/O thread only
+    // I/O thread only: the pause after the last read, the bytes read since windowStart, and
+    // the end of the no-pause time after a burst.
+    Clock::time_point m_pauseUntil{};
+    Clock::time_point m_burstUntil{};
+    Clock::time_point m_windowStart{};
+    qsizetype m_windowBytes = 0;
     bool m_lostReported = false;
 
     std::mutex m_outMutex;
