@@ -111,6 +111,9 @@ TEST_F(SessionLogTest, FileRemovedOrReplacedBetweenEntriesIsMadeAgain) {
          },
          "by hand\r\n14:03:27 - second\r\n"},
         {"left alone", [] {}, "14:03:27 - first\r\n14:03:27 - second\r\n"},
+        {"permissions changed", // noticed, looked up again, and still the same file
+         [&] { QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner); },
+         "14:03:27 - first\r\n14:03:27 - second\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -149,6 +152,26 @@ TEST_F(SessionLogTest, UnwritableLocationLosesTheEntrySilently) {
         EXPECT_FALSE(QFileInfo::exists(readOnly + QStringLiteral("/Logs")));
         QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
+}
+
+// Without a clock of its own the log takes the system's local time, zone included.
+TEST(SessionLogSystemClock, EntriesCarryTheLocalTimeOfTheirZone) {
+    const QByteArray oldZone = qgetenv("TZ");
+    qputenv("TZ", "STB-5"); // five hours ahead of UTC, no daylight saving
+    stbtest::ScratchDir dir;
+    SessionLog log(dir.path());
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(5 * 3600);
+    log.WriteLogEntry(QStringLiteral("zoned"));
+    const QDateTime after = QDateTime::currentDateTimeUtc().addSecs(5 * 3600);
+    if (oldZone.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", oldZone);
+    const QString name = after.date().toString(QStringLiteral("yyyy-MM-dd"));
+    const QByteArray line = readFile(dir.file(QStringLiteral("Logs/") + name + ".log"));
+    const QByteArray a = before.time().toString(QStringLiteral("hh:mm:ss")).toLatin1();
+    const QByteArray b = after.time().toString(QStringLiteral("hh:mm:ss")).toLatin1();
+    EXPECT_TRUE(line == a + " - zoned\r\n" || line == b + " - zoned\r\n") << line.toStdString();
 }
 
 TEST(ExpandLogTemplate, EveryTokenHasItsFixedWidth) {
