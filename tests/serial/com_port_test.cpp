@@ -438,6 +438,32 @@ TEST(ComPort, BurstBeyondTheBufferWhileTheUiThreadIsBlockedArrivesIntact) {
     EXPECT_TRUE(h.terminal() == burst);
 }
 
+// A console printing at line rate reaches the handler a slice at a time, not once for every
+// few bytes the driver passes on; nothing is lost or reordered on the way.
+TEST(ComPort, SteadyStreamIsHandedOverInSlices) {
+    PtyPair pty;
+    Harness h;
+    h.port.setDevicePath(pty.path());
+    h.port.Open();
+    QList<QByteArray> lines;
+    for (int i = 0; i < 60; ++i)
+        lines.append(QByteArray::number(i).rightJustified(113, '.') + "\r\n");
+    const QByteArray stream = lines.join();
+    std::thread writer([&] {
+        for (const QByteArray& line : lines) {
+            pty.write(line);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    const bool arrived = h.bothGot(stream); // the UI thread handles events meanwhile
+    writer.join();
+    ASSERT_TRUE(arrived);
+    EXPECT_TRUE(h.eventBytes == stream);
+    EXPECT_TRUE(h.terminal() == stream);
+    // Handed over every 10 ms this would be about 60.
+    EXPECT_LT(h.counts.size(), 40) << h.counts.size();
+}
+
 TEST(ComPort, ConsumerRemovedWhileOpenStopsHoldingTheBuffer) {
     PtyPair pty;
     TComPort port;
