@@ -103,7 +103,7 @@ void EmergencyImageProcedure::loadEmergencyImage() {
         }
     }
 
-    m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND :start TFTPServer.exe successful ******"));
+    m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND :start TFTP server successful ******"));
     // Bound to our address on the receiver's subnet: that is the address the loader is given.
     const QString reason = m_s.server.start(image.absolutePath(), view.ownAddress());
     if (!reason.isEmpty()) {
@@ -113,7 +113,7 @@ void EmergencyImageProcedure::loadEmergencyImage() {
         return;
     }
     m_s.log.WriteLogEntry(
-        QStringLiteral("****** RESULT : TFTPServer.exe was successfully started ******"));
+        QStringLiteral("****** RESULT : TFTP server was successfully started ******"));
 
     m_s.log.WriteLogEntry(
         QStringLiteral("****** COMMAND :trying to find start point STB7100-REF> ******"));
@@ -255,7 +255,7 @@ void EmergencyImageProcedure::FinishImageTransfer() {
         return;
     closeTransfer();
     m_s.log.WriteLogEntry(
-        QStringLiteral("****** RESULT : file transfer complete, terminate TFTPSrver.exe ******"));
+        QStringLiteral("****** RESULT : file transfer complete, stop TFTP server ******"));
     m_s.server.stop();
     try {
         wait(20);

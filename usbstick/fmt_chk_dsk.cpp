@@ -80,7 +80,7 @@ bool TFmtChkDsk::raiseProgress(int32_t percent) {
 
 bool TFmtChkDsk::CheckVolume(const QString& Drive, bool TestInUse, QString& FileSystemName) {
     if (!isValidDriveText(Drive))
-        throw FmtChkException(QStringLiteral("Invalid Drive Specification: ") + Drive);
+        throw FmtChkException(QStringLiteral("Invalid Drive: ") + Drive);
     const VolumeInfo info = m_library.queryVolume(Drive);
     // A volume without a file system the service recognises has no label or type to read.
     if (!info.found || info.fileSystem.isEmpty())
@@ -132,7 +132,7 @@ bool TFmtChkDsk::formatClaimed(QString drive, uint8_t mediaKind, uint8_t fileSys
 
     m_formatSucceeded = false;
     if (!isValidDriveText(drive))
-        throw FmtChkException(QStringLiteral("Invalid Drive Specification: ") + drive);
+        throw FmtChkException(QStringLiteral("Invalid Drive: ") + drive);
     const VolumeInfo present = m_library.queryVolume(drive);
     if (present.found && present.totalBytes <= 100) {
         raiseInfo(drive + QStringLiteral(" Appears to be Unformatted or No Drive"));

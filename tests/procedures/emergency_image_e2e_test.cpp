@@ -189,8 +189,8 @@ TEST_P(EmergencyEndToEnd, Run) {
              << "****** 127.0.0.1 set for server-ip ******"
              << "****** COMMAND: select file emergency.ub ******"
              << "****** RESULT: emergency.ub was selected ******"
-             << "****** COMMAND :start TFTPServer.exe successful ******"
-             << "****** RESULT : TFTPServer.exe was successfully started ******"
+             << "****** COMMAND :start TFTP server successful ******"
+             << "****** RESULT : TFTP server was successfully started ******"
              << "****** COMMAND :trying to find start point STB7100-REF> ******";
     if (c.promptFromCr > 51) {
         expected << "###### start point STB7100-REF> not found ! --> EXIT";
@@ -214,7 +214,7 @@ TEST_P(EmergencyEndToEnd, Run) {
         EXPECT_EQ(sim.bootCount(), 0);
         EXPECT_TRUE(dialogs.transcriptLines().last().startsWith("error: "));
     } else {
-        expected << "****** RESULT : file transfer complete, terminate TFTPSrver.exe ******"
+        expected << "****** RESULT : file transfer complete, stop TFTP server ******"
                  << "****** RESULT : emergency image loaded, bootm a4000000 sent ******";
         EXPECT_EQ(sim.loadedImage(), bootImage);
         EXPECT_EQ(sim.bootCount(), 1);

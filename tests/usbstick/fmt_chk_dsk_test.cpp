@@ -168,9 +168,9 @@ TEST(FmtChkDsk, BadDrivesRaiseBeforeAnythingIsFormatted) {
         QString message;
     };
     const std::vector<Case> cases = {
-        {"E", false, {}, "Invalid Drive Specification: E"},
-        {"E:\\", false, {}, "Invalid Drive Specification: E:\\"},
-        {"", false, {}, "Invalid Drive Specification: "},
+        {"E", false, {}, "Invalid Drive: E"},
+        {"E:\\", false, {}, "Invalid Drive: E:\\"},
+        {"", false, {}, "Invalid Drive: "},
         {"/dev/nothing", false, {}, "Drive Not Found: /dev/nothing"},
         {kStick, true, "held by pid 7 (cat)", "Drive In Use: /dev/sdx1"},
     };
