@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
@@ -41,6 +42,17 @@ bool spinUntil(const std::function<bool()>& done, int timeoutMs) {
 
 bool canUseNetworkNamespaces() {
     return geteuid() == 0 && !QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty();
+}
+
+ToolRun runTool(const QString& program, const QStringList& args) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("MTOOLS_SKIP_CHECK"), QStringLiteral("1"));
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    p.waitForFinished(-1);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromLocal8Bit(p.readAllStandardOutput())};
 }
 
 } // namespace stbtest

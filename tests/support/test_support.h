@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers shared by the test programs: scratch folders and the source tree.
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -26,6 +27,14 @@ QString sourceDir();
 // Keeps the event loop running until done() holds or timeoutMs have passed; returns done().
 // Sleeps a millisecond between passes so an idle wait does not keep a core busy.
 bool spinUntil(const std::function<bool()>& done, int timeoutMs = 10000);
+
+// Runs a command-line tool to its end: its exit code (-1 when it crashed or could not start)
+// and standard output. mtools are told not to check the image's geometry, as for a stick.
+struct ToolRun {
+    int exitCode = -1;
+    QString output;
+};
+ToolRun runTool(const QString& program, const QStringList& args);
 
 // True when the process may create network namespaces (root, unshare available).
 bool canUseNetworkNamespaces();

@@ -7,7 +7,6 @@
 #include "usbstick/mkfs_format_library.h"
 
 #include <QFile>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -18,21 +17,7 @@ using namespace usbstick;
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QString output;
-};
-
-Run run(const QString& program, const QStringList& args) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("MTOOLS_SKIP_CHECK", "1");
-    p.setProcessEnvironment(env);
-    p.start(program, args);
-    p.waitForFinished(-1);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromLocal8Bit(p.readAllStandardOutput())};
-}
+using stbtest::runTool;
 
 QString makeImage(const stbtest::ScratchDir& dir, int64_t bytes) {
     const QString path = dir.file("stick.img");
@@ -46,13 +31,13 @@ QString makeImage(const stbtest::ScratchDir& dir, int64_t bytes) {
 class LoopDevice {
 public:
     explicit LoopDevice(const QString& image) {
-        const Run r = run("losetup", {"-f", "--show", image});
+        const stbtest::ToolRun r = runTool("losetup", {"-f", "--show", image});
         if (r.exitCode == 0)
             m_device = r.output.trimmed();
     }
     ~LoopDevice() {
         if (!m_device.isEmpty())
-            run("losetup", {"-d", m_device});
+            runTool("losetup", {"-d", m_device});
     }
     const QString& device() const { return m_device; }
 
@@ -66,12 +51,12 @@ struct Recorded {
 };
 
 void checkFat32WithFolder(const QString& target) {
-    const Run fsck = run("fsck.fat", {"-n", target});
+    const stbtest::ToolRun fsck = runTool("fsck.fat", {"-n", target});
     EXPECT_EQ(fsck.exitCode, 0) << fsck.output.toStdString();
-    const Run info = run("minfo", {"-i", target, "::"});
+    const stbtest::ToolRun info = runTool("minfo", {"-i", target, "::"});
     EXPECT_TRUE(info.output.contains("disk label=\"USB        \"")) << info.output.toStdString();
     EXPECT_TRUE(info.output.contains("disk type=\"FAT32   \"")) << info.output.toStdString();
-    const Run dir = run("mdir", {"-i", target, "::kathrein"});
+    const stbtest::ToolRun dir = runTool("mdir", {"-i", target, "::kathrein"});
     EXPECT_EQ(dir.exitCode, 0);
     EXPECT_TRUE(dir.output.contains("ufs910")) << dir.output.toStdString();
 }
@@ -138,7 +123,7 @@ TEST(RealFormat, AnExclusiveHolderMakesTheDriveInUse) {
     stbtest::ScratchDir dir;
     LoopDevice loop(makeImage(dir, 64 << 20));
     ASSERT_FALSE(loop.device().isEmpty());
-    ASSERT_EQ(run("mkfs.fat", {"-F", "32", "-n", "OLD", loop.device()}).exitCode, 0);
+    ASSERT_EQ(runTool("mkfs.fat", {"-F", "32", "-n", "OLD", loop.device()}).exitCode, 0);
     const int holder = ::open(loop.device().toLocal8Bit().constData(), O_RDONLY | O_EXCL);
     ASSERT_GE(holder, 0);
     MkfsFormatLibrary library;
@@ -150,7 +135,7 @@ TEST(RealFormat, AnExclusiveHolderMakesTheDriveInUse) {
         EXPECT_EQ(e.message(), "Drive In Use: " + loop.device());
     }
     ::close(holder);
-    EXPECT_TRUE(run("minfo", {"-i", loop.device(), "::"}).output.contains("\"OLD        \""));
+    EXPECT_TRUE(runTool("minfo", {"-i", loop.device(), "::"}).output.contains("\"OLD        \""));
 }
 
 TEST(RealFormat, AnUnreadableBlockEndsTheReadPassWithALine) {

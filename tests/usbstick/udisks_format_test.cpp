@@ -16,17 +16,6 @@ using namespace usbstick;
 
 namespace {
 
-QString runTool(const QString& program, const QStringList& args, int* exitCode) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("MTOOLS_SKIP_CHECK", "1");
-    p.setProcessEnvironment(env);
-    p.start(program, args);
-    p.waitForFinished(-1);
-    *exitCode = p.exitCode();
-    return QString::fromLocal8Bit(p.readAllStandardOutput());
-}
-
 struct Rig {
     stbtest::ScratchDir dir;
     PrivateBus bus;
@@ -56,10 +45,8 @@ struct Rig {
 
 TEST(UdisksFormat, FormatsFat32ThroughTheServiceAndMountsForTheFolder) {
     Rig rig(64 << 20);
-    int code = -1;
     // A stick the desktop has mounted, carrying FAT16 as mkfs.fat alone would make it.
-    runTool("mkfs.fat", {"-n", "OLD", rig.image}, &code);
-    ASSERT_EQ(code, 0);
+    ASSERT_EQ(stbtest::runTool("mkfs.fat", {"-n", "OLD", rig.image}).exitCode, 0);
     rig.daemon->setMounted(true);
     ASSERT_TRUE(rig.library->usable());
     TFmtChkDsk engine(*rig.library);
@@ -74,9 +61,8 @@ TEST(UdisksFormat, FormatsFat32ThroughTheServiceAndMountsForTheFolder) {
     QStringList calls = rig.daemon->calls().filter(QRegularExpression("^(?!ResolveDevice)"));
     EXPECT_EQ(calls, (QStringList{"Unmount", "OpenDevice r O_EXCL", "OpenDevice r O_EXCL|O_DIRECT",
                                   "OpenDevice rw O_EXCL", "Mount"}));
-    runTool("fsck.fat", {"-n", rig.image}, &code);
-    EXPECT_EQ(code, 0);
-    const QString info = runTool("minfo", {"-i", rig.image, "::"}, &code);
+    EXPECT_EQ(stbtest::runTool("fsck.fat", {"-n", rig.image}).exitCode, 0);
+    const QString info = stbtest::runTool("minfo", {"-i", rig.image, "::"}).output;
     EXPECT_TRUE(info.contains("disk type=\"FAT32   \"")) << info.toStdString();
     EXPECT_TRUE(info.contains("disk label=\"USB        \""));
     EXPECT_TRUE(QDir(rig.mountDir + "/kathrein/ufs910").exists());
@@ -84,8 +70,7 @@ TEST(UdisksFormat, FormatsFat32ThroughTheServiceAndMountsForTheFolder) {
 
 TEST(UdisksFormat, ABusyDeviceIsInUseAndAnUnknownOneNotFound) {
     Rig rig(64 << 20);
-    int code = -1;
-    runTool("mkfs.fat", {"-F", "32", "-n", "OLD", rig.image}, &code);
+    stbtest::runTool("mkfs.fat", {"-F", "32", "-n", "OLD", rig.image});
     rig.daemon->setBusy(true);
     TFmtChkDsk engine(*rig.library);
     const std::vector<std::pair<QString, QString>> cases = {
