@@ -1,5 +1,7 @@
 #include "app/ini_file.h"
 
+#include "core/posix_io.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -127,17 +129,7 @@ bool sameName(const QString& a, const QString& b) {
 }
 
 bool writeAll(int fd, const QByteArray& bytes) {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += n;
-    }
-    return true;
+    return ::writeAll(fd, bytes.constData(), std::size_t(bytes.size()));
 }
 
 // Replaces target by bytes through a synced temporary file in the same folder.
@@ -274,6 +266,90 @@ QStringList IniFile::ReadSections() const {
     return sections;
 }
 
+namespace {
+
+// Where a write lands: the first section of that name, its key line and its last non-blank line.
+struct KeyPlace {
+    std::optional<size_t> header;
+    std::optional<size_t> keyLine;
+    size_t lastContent = 0;
+    QString keySpelling; // as the file spells it, kept on rewrite
+};
+
+KeyPlace locateKey(const Document& doc, const QString& section, const QString& key) {
+    KeyPlace place;
+    place.keySpelling = key;
+    for (size_t i = 0; i < doc.lines.size(); ++i) {
+        const ParsedLine p = parse(decodeLine(doc, doc.lines[i].raw));
+        if (p.kind == LineKind::Section) {
+            if (place.header)
+                break;
+            if (sameName(p.name, section)) {
+                place.header = i;
+                place.lastContent = i;
+            }
+            continue;
+        }
+        if (!place.header)
+            continue;
+        if (!doc.lines[i].raw.trimmed().isEmpty())
+            place.lastContent = i;
+        if (p.kind == LineKind::Key && !place.keyLine && sameName(p.name, key)) {
+            place.keyLine = i;
+            place.keySpelling = p.name;
+        }
+    }
+    return place;
+}
+
+// Keeps the file's encoding while the new texts fit it; otherwise moves the whole file to
+// UTF-8 rather than lose characters.
+void widenEncodingFor(Document& doc, const QStringList& newTexts) {
+    if (doc.utf8)
+        return;
+    for (const QString& t : newTexts) {
+        QByteArray probe;
+        if (!IniFile::encodeWindows1252(t, &probe)) {
+            for (Line& line : doc.lines)
+                line.raw = IniFile::decodeWindows1252(line.raw).toUtf8();
+            doc.utf8 = true;
+            return;
+        }
+    }
+}
+
+QByteArray encodeFor(const Document& doc, const QString& text) {
+    QByteArray out;
+    if (!doc.utf8 && IniFile::encodeWindows1252(text, &out))
+        return out;
+    return text.toUtf8();
+}
+
+void placeKeyLine(Document& doc, const KeyPlace& place, const QString& section,
+                  const QString& keyText) {
+    if (place.keyLine) {
+        doc.lines[*place.keyLine].raw = encodeFor(doc, keyText);
+    } else if (place.header) {
+        Line& before = doc.lines[place.lastContent];
+        if (before.eol.isEmpty())
+            before.eol = doc.newline;
+        doc.lines.insert(doc.lines.begin() + qsizetype(place.lastContent) + 1,
+                         Line{encodeFor(doc, keyText), doc.newline});
+    } else {
+        if (!doc.lines.empty()) {
+            if (doc.lines.back().eol.isEmpty())
+                doc.lines.back().eol = doc.newline;
+            if (!doc.lines.back().raw.trimmed().isEmpty())
+                doc.lines.push_back(Line{QByteArray(), doc.newline});
+        }
+        doc.lines.push_back(
+            Line{encodeFor(doc, QLatin1Char('[') + section + QLatin1Char(']')), doc.newline});
+        doc.lines.push_back(Line{encodeFor(doc, keyText), doc.newline});
+    }
+}
+
+} // namespace
+
 void IniFile::WriteString(const QString& section, const QString& key, const QString& value) {
     QString target = m_path;
     const QFileInfo info(m_path);
@@ -294,78 +370,14 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
     QString cleanValue = value;
     cleanValue.replace(QLatin1Char('\r'), QLatin1Char(' '));
     cleanValue.replace(QLatin1Char('\n'), QLatin1Char(' '));
-
-    // Locate the first section of that name, its key line and its last non-blank line.
-    std::optional<size_t> header;
-    std::optional<size_t> keyLine;
-    size_t lastContent = 0;
-    QString keySpelling = key;
-    for (size_t i = 0; i < doc.lines.size(); ++i) {
-        const ParsedLine p = parse(decodeLine(doc, doc.lines[i].raw));
-        if (p.kind == LineKind::Section) {
-            if (header)
-                break;
-            if (sameName(p.name, section)) {
-                header = i;
-                lastContent = i;
-            }
-            continue;
-        }
-        if (!header)
-            continue;
-        if (!doc.lines[i].raw.trimmed().isEmpty())
-            lastContent = i;
-        if (p.kind == LineKind::Key && !keyLine && sameName(p.name, key)) {
-            keyLine = i;
-            keySpelling = p.name;
-        }
-    }
-
-    QStringList newTexts; // the lines this write adds or changes, for encoding
-    const QString keyText = (keyLine ? keySpelling : key) + QLatin1Char('=') + cleanValue;
-    newTexts << keyText;
-    if (!header)
+    const KeyPlace place = locateKey(doc, section, key);
+    const QString keyText =
+        (place.keyLine ? place.keySpelling : key) + QLatin1Char('=') + cleanValue;
+    QStringList newTexts{keyText};
+    if (!place.header)
         newTexts << QLatin1Char('[') + section + QLatin1Char(']');
-
-    // Keep the file's encoding while the new text fits it; otherwise move the whole file to
-    // UTF-8 rather than lose characters.
-    auto encode = [&doc](const QString& text) {
-        QByteArray out;
-        if (!doc.utf8 && IniFile::encodeWindows1252(text, &out))
-            return out;
-        return text.toUtf8();
-    };
-    if (!doc.utf8) {
-        for (const QString& t : newTexts) {
-            QByteArray probe;
-            if (!encodeWindows1252(t, &probe)) {
-                for (Line& line : doc.lines)
-                    line.raw = decodeWindows1252(line.raw).toUtf8();
-                doc.utf8 = true;
-                break;
-            }
-        }
-    }
-
-    if (keyLine) {
-        doc.lines[*keyLine].raw = encode(keyText);
-    } else if (header) {
-        Line& before = doc.lines[lastContent];
-        if (before.eol.isEmpty())
-            before.eol = doc.newline;
-        doc.lines.insert(doc.lines.begin() + qsizetype(lastContent) + 1,
-                         Line{encode(keyText), doc.newline});
-    } else {
-        if (!doc.lines.empty()) {
-            if (doc.lines.back().eol.isEmpty())
-                doc.lines.back().eol = doc.newline;
-            if (!doc.lines.back().raw.trimmed().isEmpty())
-                doc.lines.push_back(Line{QByteArray(), doc.newline});
-        }
-        doc.lines.push_back(
-            Line{encode(QLatin1Char('[') + section + QLatin1Char(']')), doc.newline});
-        doc.lines.push_back(Line{encode(keyText), doc.newline});
-    }
+    widenEncodingFor(doc, newTexts);
+    placeKeyLine(doc, place, section, keyText);
 
     QByteArray out;
     out.reserve(existing.size() + keyText.size() * 2 + 16);

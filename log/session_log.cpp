@@ -1,5 +1,7 @@
 #include "log/session_log.h"
 
+#include "core/posix_io.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -79,17 +81,7 @@ QString ExpandLogTemplate(const QString& logTemplate, QDate d, QTime t, const QS
 namespace {
 
 bool writeAll(int fd, const QByteArray& bytes) {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += n;
-    }
-    return true;
+    return ::writeAll(fd, bytes.constData(), std::size_t(bytes.size()));
 }
 
 int openForAppend(const QString& folder, const QString& fileName) {
@@ -100,17 +92,6 @@ int openForAppend(const QString& folder, const QString& fileName) {
 }
 
 } // namespace
-
-bool AppendLogLine(const QString& baseDir, const QString& line, const QString& folderName,
-                   const QString& fileName) {
-    const int fd = openForAppend(baseDir + folderName, fileName);
-    if (fd < 0)
-        return false;
-    // One write call per entry: with O_APPEND the line lands whole even if another
-    // instance of the program logs to the same day's file.
-    const bool ok = writeAll(fd, line.toUtf8() + "\r\n");
-    return ::close(fd) == 0 && ok;
-}
 
 SessionLog::SessionLog(const QString& baseDir, Clock clock)
     : m_baseDir(baseDir), m_clock(std::move(clock)) {

@@ -1,5 +1,6 @@
 #pragma once
-// The session log: one dated file per day in "Logs/" beside the program, one line per entry.
+// The session log: one dated file per day in the folder "Logs/" of the settings location (beside
+// the program when it runs portable, the user's state folder when installed), one line per entry.
 // Each entry is written to the file with one write call before the call returns, so a crash
 // loses nothing already logged. The day's file stays open between entries (opening and
 // closing it for every received console line was a fifth of the program's work under a
@@ -18,8 +19,8 @@ class SessionLog {
 public:
     using Clock = std::function<QDateTime()>;
 
-    // baseDir: the folder "Logs/" is made in (the program's own folder), with or without a
-    // trailing separator. clock: the local time of each entry; empty = the system clock.
+    // baseDir: the folder "Logs/" is made in (chosen at start-up with the settings), with or
+    // without a trailing separator. clock: the local time of each entry; empty = the system clock.
     explicit SessionLog(const QString& baseDir, Clock clock = {});
     ~SessionLog();
     SessionLog(const SessionLog&) = delete;
@@ -64,8 +65,3 @@ QString ExpandLogTemplate(const QString& logTemplate, const QDateTime& instant,
                           const QString& entryText);
 QString ExpandLogTemplate(const QString& logTemplate, QDate date, QTime time,
                           const QString& entryText);
-
-// Appends line + CR LF to baseDir + folderName + fileName, creating folders as needed.
-// Returns false on any failure (the log's entries ignore it).
-bool AppendLogLine(const QString& baseDir, const QString& line, const QString& folderName,
-                   const QString& fileName);

@@ -1,0 +1,48 @@
+#pragma once
+// The few POSIX pieces every folder needs: an owner for a file descriptor and the calls that a
+// signal may interrupt, retried. Plain POSIX and the standard library, so the smallest helper
+// programs can use them too.
+#include <cstddef>
+#include <utility>
+
+#include <poll.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+// Owns one file descriptor; closes it once, when destroyed or reset.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other)
+            reset(std::exchange(other.m_fd, -1));
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    int release() { return std::exchange(m_fd, -1); }
+    void reset(int fd = -1) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// Writes all size bytes, retrying after EINTR and short writes. false with errno set when a
+// write fails.
+bool writeAll(int fd, const void* data, std::size_t size);
+
+// read(), retried after EINTR.
+ssize_t readRetrying(int fd, void* buffer, std::size_t size);
+
+// poll(), retried after EINTR with the time that is left; timeoutMs < 0 waits without limit.
+int pollRetrying(pollfd* fds, nfds_t count, int timeoutMs);
