@@ -206,15 +206,11 @@ bool EmergencyImageProcedure::chooseOwnAddress() {
     if (!receiver)
         return false;
     m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND: get ip  ******"));
-    const QString receiverNet = SubnetPrefix(*receiver);
     const QStringList local = m_s.listAddresses();
-    // No early exit and no reset: the last match wins, and without one Edit2 keeps its text.
-    for (const QString& line : local) {
+    for (const QString& line : local)
         m_s.log.WriteLogEntry(QStringLiteral("****** RESULT: found ") + line +
                               QStringLiteral(" ******"));
-        if (SubnetPrefix(line) == receiverNet)
-            view.setOwnAddress(line);
-    }
+    const QString receiverNet = ChooseOwnAddress(view, *receiver, local);
     const QString own = view.ownAddress().trimmed();
     // A text left in Edit2 from before is no address of this PC now: the server could not
     // bind it and the loader would ask a host that is not us.
