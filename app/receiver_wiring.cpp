@@ -103,9 +103,13 @@ void ReceiverWiring::attach(TForm1& window, TTerminal& terminal) {
     m_serialLink = std::make_unique<SerialConsoleLink>(*m_port, m_log, m_settleDelay);
     // A failure no command can catch (the device vanished, the watcher failed) goes to the
     // standard error box, once.
+    connectReplug(window);
     QObject::connect(m_port.get(), &TComPort::portFailure, &window, [this](const QString& message) {
         m_window->setSerialLight(false);
-        m_dialogs.showError(message);
+        // An unplugged adapter with no job running is told in the status bar: the port
+        // comes back by itself, and a box would wait for a click that is not needed.
+        if (!m_replug->watching() || jobRunning())
+            m_dialogs.showError(message);
     });
     // Opened on the first pass of the message loop, so console lines reach the session log
     // from the start; the program goes on with the port closed if that fails.
@@ -130,9 +134,22 @@ void ReceiverWiring::detach() {
         m_port->removeConsumer(m_terminalConsumer);
     m_terminalConsumer = 0;
     m_serialLink.reset();
+    m_replug.reset();
     m_port.reset();
     m_portChooser.reset();
     m_window = nullptr;
+}
+
+void ReceiverWiring::connectReplug(TForm1& window) {
+    m_replug = std::make_unique<TPortReplug>(*m_port, m_log);
+    QObject::connect(m_replug.get(), &TPortReplug::lost, &window, [&window](const QString& path) {
+        window.statusBar()->showMessage(
+            QStringLiteral("%1 getrennt – warte auf das Gerät …").arg(path));
+    });
+    QObject::connect(
+        m_replug.get(), &TPortReplug::reopened, &window, [&window](const QString& path) {
+            window.statusBar()->showMessage(QStringLiteral("%1 wieder verbunden").arg(path), 10000);
+        });
 }
 
 void ReceiverWiring::connectTerminal(TTerminal& terminal) {
