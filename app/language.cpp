@@ -1,5 +1,7 @@
 #include "app/language.h"
 
+#include <algorithm>
+
 LanguageTexts ReadLanguageTexts(const IniFile& ini, const QString& section) {
     LanguageTexts texts;
     for (size_t i = 0; i < kCaptionKeys.size(); ++i)
@@ -27,6 +29,14 @@ MainSettings ReadMainSettings(const IniFile& ini) {
     s.ip = ini.ReadString(main, QStringLiteral("IP"));
     s.settleDelay = ParseDelay(ini.ReadString(main, QStringLiteral("Delay")));
     s.comPort = ini.ReadString(main, QStringLiteral("ComPort"));
+    const auto number = [&](const char* key, int fallback, int low, int high) {
+        bool ok = false;
+        const int value = ini.ReadString(main, QString::fromLatin1(key)).trimmed().toInt(&ok);
+        return ok ? std::clamp(value, low, high) : fallback;
+    };
+    s.historyLines = number("HistoryLines", s.historyLines, 24, 100000);
+    s.pasteCharDelayMs = number("PasteCharDelay", s.pasteCharDelayMs, 0, 1000);
+    s.pasteLineDelayMs = number("PasteLineDelay", s.pasteLineDelayMs, 0, 10000);
     return s;
 }
 

@@ -38,6 +38,11 @@ struct MainSettings {
     QString ip;
     int settleDelay = 0;
     QString comPort;
+    // The terminal's: lines kept (visible rows included) and the paste pacing. A missing or
+    // unreadable value gives the default, one out of range the nearest bound.
+    int historyLines = 200;
+    int pasteCharDelayMs = 2;
+    int pasteLineDelayMs = 50;
 };
 MainSettings ReadMainSettings(const IniFile& ini);
 

@@ -173,6 +173,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The terminal's keys of section Main: history length and paste pacing.
+    void applyTerminalSettings(const MainSettings& main);
     void buildControls();
     void buildMenu();
     void connectHandlers();

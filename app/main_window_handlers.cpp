@@ -67,6 +67,7 @@ void TForm1::FormCreate() {
         m_settleDelay = 0;
     }
     m_wiring.setSettleDelay(m_settleDelay);
+    applyTerminalSettings(main);
 
     // The handlers are for the user's changes; start-up fills the boxes without them.
     {
@@ -88,6 +89,15 @@ void TForm1::FormCreate() {
     ApplyLanguage(m_currentLanguage);
     Timer1->start();
     m_created = true;
+}
+
+void TForm1::applyTerminalSettings(const MainSettings& main) {
+    Terminal1->setHistoryLines(main.historyLines);
+    Terminal1->setPasteTiming({main.pasteCharDelayMs, main.pasteLineDelayMs});
+    // The paste question is a confirmation box like the jobs' own; the file dialog is Qt's.
+    Terminal1->setPrompts({[this](const QString& question) { return m_dialogs.confirm(question); },
+                           {},
+                           [this](const QString& text) { m_dialogs.showError(text); }});
 }
 
 void TForm1::ApplyLanguage(const QString& section) {

@@ -103,12 +103,17 @@ void ReceiverWiring::attach(TForm1& window, TTerminal& terminal) {
     m_serialLink = std::make_unique<SerialConsoleLink>(*m_port, m_log, m_settleDelay);
     // A failure no command can catch (the device vanished, the watcher failed) goes to the
     // standard error box, once.
+    connectReplug(window);
     QObject::connect(m_port.get(), &TComPort::portFailure, &window, [this](const QString& message) {
         m_window->setSerialLight(false);
+        const bool jobWasRunning = jobRunning();
         // The loader's report can no longer arrive: the transfer ends and port 69 closes.
         if (m_emergency)
             m_emergency->procedure().endTransfer(QStringLiteral("serial port lost: ") + message);
-        m_dialogs.showError(message);
+        // An unplugged adapter with no job running is told in the status bar: the port
+        // comes back by itself, and a box would wait for a click that is not needed.
+        if (!m_replug->watching() || jobWasRunning)
+            m_dialogs.showError(message);
     });
     // The window locks its controls and the terminal's keys for as long as a job holds the
     // gate, the emergency image transfer included.
@@ -137,9 +142,22 @@ void ReceiverWiring::detach() {
         m_port->removeConsumer(m_terminalConsumer);
     m_terminalConsumer = 0;
     m_serialLink.reset();
+    m_replug.reset();
     m_port.reset();
     m_portChooser.reset();
     m_window = nullptr;
+}
+
+void ReceiverWiring::connectReplug(TForm1& window) {
+    m_replug = std::make_unique<TPortReplug>(*m_port, m_log);
+    QObject::connect(m_replug.get(), &TPortReplug::lost, &window, [&window](const QString& path) {
+        window.statusBar()->showMessage(
+            QStringLiteral("%1 getrennt – warte auf das Gerät …").arg(path));
+    });
+    QObject::connect(
+        m_replug.get(), &TPortReplug::reopened, &window, [&window](const QString& path) {
+            window.statusBar()->showMessage(QStringLiteral("%1 wieder verbunden").arg(path), 10000);
+        });
 }
 
 void ReceiverWiring::connectTerminal(TTerminal& terminal) {

@@ -27,6 +27,7 @@
 #include "procedures/image_server.h"
 #include "serial/com_port.h"
 #include "serial/console_link.h"
+#include "serial/port_replug.h"
 
 #include <QString>
 
@@ -146,6 +147,8 @@ public:
 
 private:
     void connectTerminal(TTerminal& terminal);
+    // The port comes back by itself after its device was unplugged and returned.
+    void connectReplug(TForm1& window);
     void openPortAtStartup();
 
     Dialogs& m_dialogs;
@@ -160,6 +163,7 @@ private:
     // In creation order; detach() destroys them in reverse.
     std::unique_ptr<TComPort> m_port;
     std::unique_ptr<DialogPortChooser> m_portChooser;
+    std::unique_ptr<TPortReplug> m_replug;
     std::unique_ptr<SerialConsoleLink> m_serialLink;
     int m_terminalConsumer = 0; // 0 while not registered
     std::unique_ptr<TTelnetClient> m_telnet;

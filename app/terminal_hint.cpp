@@ -7,7 +7,9 @@
 
 #include <QComboBox>
 #include <QEvent>
+#include <QFileInfo>
 #include <QPointer>
+#include <QTimer>
 
 #include <algorithm>
 #include <memory>
@@ -21,6 +23,25 @@ QString FirstLookHintText(const IniFile& settings, const QString& language) {
         return QStringLiteral(
             "Eingabetaste drücken, um die Eingabeaufforderung des Receivers zu sehen");
     return QStringLiteral("Press Enter to see the receiver's prompt");
+}
+
+QString NoPortHintText(const QString& devicePath, const QString& language) {
+    const bool german = language.compare(QLatin1String("Deutsch"), Qt::CaseInsensitive) == 0;
+    if (devicePath.isEmpty())
+        return german ? QStringLiteral("Kein serieller Port eingestellt.\nBitte oben im Feld "
+                                       "„Port“ einen Port wählen oder einen Gerätepfad eingeben.")
+                      : QStringLiteral("No serial port is set.\nChoose a port in the \"Port\" "
+                                       "box above, or type a device path.");
+    const bool exists = QFileInfo::exists(devicePath);
+    if (german)
+        return QStringLiteral("Port %1 ist nicht geöffnet: %2.\nBitte oben im Feld „Port“ "
+                              "einen anderen Port wählen oder das Gerät anschließen.")
+            .arg(devicePath, exists ? QStringLiteral("er lässt sich nicht öffnen")
+                                    : QStringLiteral("das Gerät gibt es nicht"));
+    return QStringLiteral("Port %1 is not open: %2.\nChoose another port in the \"Port\" box "
+                          "above, or plug the device in.")
+        .arg(devicePath, exists ? QStringLiteral("it cannot be opened")
+                                : QStringLiteral("there is no such device"));
 }
 
 TTerminalHint::TTerminalHint(QWidget* overWidget) : QLabel(overWidget) {
@@ -50,14 +71,29 @@ void TTerminalHint::placeCentred() {
 }
 
 void TTerminalHint::setHintText(const QString& text) {
+    m_hintText = text;
+    if (m_noPort)
+        return; // the no-port text stays; the hint comes back when the port opens
     setText(text);
     setAccessibleName(text);
     placeCentred();
 }
 
 void TTerminalHint::portOpened() {
+    m_noPort = false;
+    setText(m_hintText);
+    setAccessibleName(m_hintText);
+    placeCentred();
     if (!m_byteSeen)
         show();
+}
+
+void TTerminalHint::portUnavailable(const QString& text) {
+    m_noPort = true;
+    setText(text);
+    setAccessibleName(text);
+    placeCentred();
+    show();
 }
 
 void TTerminalHint::portClosing() {
@@ -68,6 +104,26 @@ void TTerminalHint::firstByteArrived() {
     m_byteSeen = true;
     hide();
 }
+
+namespace {
+
+// While the port is closed the hint says why; checked after the start-up open and after
+// every close or change of the port box.
+void attachNoPortHint(TForm1& form, TTerminalHint& hint) {
+    TComPort& port = form.comPort1();
+    auto update = [&form, &hint, &port] {
+        if (!port.isOpen())
+            hint.portUnavailable(NoPortHintText(port.devicePath(), form.currentLanguage()));
+    };
+    QObject::connect(&port, &TComPort::closed, &hint, update, Qt::QueuedConnection);
+    QObject::connect(form.ComboBox2, &QComboBox::editTextChanged, &hint, update,
+                     Qt::QueuedConnection);
+    QObject::connect(form.ComboBox1, &QComboBox::editTextChanged, &hint, update,
+                     Qt::QueuedConnection);
+    QTimer::singleShot(0, &hint, update); // after the start-up open, queued before it
+}
+
+} // namespace
 
 void AttachFirstLookHint(TForm1& form) {
     if (!form.created() || !form.Terminal1)
@@ -101,4 +157,5 @@ void AttachFirstLookHint(TForm1& form) {
     QObject::connect(&port, &TComPort::closing, hint, &TTerminalHint::portClosing);
     if (port.isOpen())
         hint->portOpened();
+    attachNoPortHint(form, *hint);
 }

@@ -14,6 +14,11 @@ class TForm1;
 // "Deutsch", English for any other name).
 QString FirstLookHintText(const IniFile& settings, const QString& language);
 
+// What the first look says while no port is open: which port is configured, why it is not
+// open (none set, no such device, or it would not open), and where to choose one. German for
+// "Deutsch", English for any other language.
+QString NoPortHintText(const QString& devicePath, const QString& language);
+
 // A label centred over its parent's area that lets every mouse event through.
 // It shows while the port is open and nothing has been received since start; the first
 // byte hides it for good.
@@ -24,6 +29,8 @@ public:
 
     void setHintText(const QString& text);
     void portOpened();
+    // No usable port: the hint explains that instead, until the port opens.
+    void portUnavailable(const QString& text);
     void portClosing();
     // UI thread; later calls do nothing.
     void firstByteArrived();
@@ -35,6 +42,8 @@ protected:
 private:
     void placeCentred();
     bool m_byteSeen = false;
+    bool m_noPort = false;
+    QString m_hintText; // the Enter-key hint, shown again once a port opens
 };
 
 // Lays the hint over form's terminal and ties it to the port and the language box. The hint

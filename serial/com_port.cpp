@@ -250,6 +250,8 @@ void TComPort::runTriggerAvail(const std::shared_ptr<PortSession>& session, quin
 void TComPort::onDeviceLost(const std::shared_ptr<PortSession>& session, const QString& message) {
     if (session != m_session)
         return; // already closed or replaced
+    const QString path = devicePath();
     Close();
+    emit deviceLost(path);
     emit portFailure(message);
 }

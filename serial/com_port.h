@@ -147,6 +147,9 @@ signals:
     // (the port has already closed; emitted once per failure), or the data-available handler
     // let an exception out. The main window shows it in the standard error box.
     void portFailure(const QString& message);
+    // The device of the open port failed (unplugged); emitted after the port closed itself
+    // and before portFailure(), with the path it was opened by.
+    void deviceLost(const QString& path);
 
 private:
     struct Invocation; // a data-available handler running on this thread

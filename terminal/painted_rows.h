@@ -11,6 +11,7 @@
 // Plain C++ (no widgets) so the decisions can be tested without a display.
 #include "terminal/terminal_buffer.h"
 
+#include <bitset>
 #include <vector>
 
 namespace terminal {
@@ -24,6 +25,8 @@ struct RowLook {
     bool reverseScreen = false;
     int columns = kNarrowColumns;
     int offsetX = 0; // horizontal scroll
+    std::bitset<kWideColumns> found;   // cells of search matches
+    std::bitset<kWideColumns> current; // cells of the match the find bar stands on
     bool operator==(const RowLook&) const = default;
 };
 

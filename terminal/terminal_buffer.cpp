@@ -11,17 +11,28 @@ int atLeastOne(int n) {
 }
 } // namespace
 
-TTerminalBuffer::TTerminalBuffer() : m_storage(kTotalLines) {
+TTerminalBuffer::TTerminalBuffer(int totalLines) {
+    setTotalLines(totalLines);
+}
+
+void TTerminalBuffer::setTotalLines(int totalLines) {
+    m_total = std::clamp(totalLines, kScreenRows, kMaxTotalLines);
     reset();
 }
 
+Row* TTerminalBuffer::freshRow() {
+    Row& row = m_storage.emplace_back();
+    row.cells.fill(m_blank);
+    return &row;
+}
+
 void TTerminalBuffer::reset() {
-    for (std::size_t i = 0; i < m_storage.size(); ++i) {
-        m_ring[i] = &m_storage[i];
-        m_storage[i].cells.fill(Cell{});
-        m_storage[i].lineAttribute = LineAttribute::Normal;
-        m_storage[i].dirty = true;
-    }
+    // A reset gives back what a long history took; the rows come again as output scrolls.
+    m_storage.clear();
+    m_storage.shrink_to_fit();
+    m_ring.assign(static_cast<std::size_t>(m_total), nullptr);
+    for (int r = 0; r < kScreenRows; ++r)
+        m_ring[static_cast<std::size_t>(r)] = freshRow();
     m_first = 0;
     m_historyCount = 0;
     ++m_scrollCount; // the view must forget any history offset
@@ -43,8 +54,7 @@ void TTerminalBuffer::reset() {
 
 void TTerminalBuffer::syncScreen() {
     for (int r = 0; r < kScreenRows; ++r)
-        m_screen[static_cast<std::size_t>(r)] =
-            m_ring[static_cast<std::size_t>((m_first + r) % kTotalLines)];
+        m_screen[static_cast<std::size_t>(r)] = ringRow(m_first + r);
 }
 
 void TTerminalBuffer::markAllDirty() {
@@ -156,27 +166,27 @@ void TTerminalBuffer::scrollUp(int top, int bottom, int n) {
         // Whole screen: the top rows become history, the ring slot past the bottom (the
         // oldest history line once the ring is full) becomes the new bottom row.
         for (int i = 0; i < n; ++i) {
-            m_first = (m_first + 1) % kTotalLines;
-            Row* fresh =
-                m_ring[static_cast<std::size_t>((m_first + kScreenRows - 1) % kTotalLines)];
+            m_first = (m_first + 1) % m_total;
+            Row*& slot = m_ring[ringIndex(m_first + kScreenRows - 1)];
+            if (!slot)
+                slot = freshRow();
+            Row* fresh = slot;
             std::memmove(&m_screen[0], &m_screen[1], sizeof(Row*) * (kScreenRows - 1));
             m_screen[kScreenRows - 1] = fresh;
             clearCells(*fresh, 0, kWideColumns);
             fresh->lineAttribute = LineAttribute::Normal;
         }
-        m_historyCount = std::min(kHistoryLines, m_historyCount + n);
+        m_historyCount = std::min(m_total - kScreenRows, m_historyCount + n);
         ++m_scrollCount;
         markAllDirty();
         return;
     }
     // Inside a region the lines scrolled out are lost: rotate the region's pointers.
     for (int i = 0; i < n; ++i) {
-        const int ringTop = (m_first + top) % kTotalLines;
-        Row* gone = m_ring[static_cast<std::size_t>(ringTop)];
+        Row* gone = ringRow(m_first + top);
         for (int r = top; r < bottom; ++r)
-            m_ring[static_cast<std::size_t>((m_first + r) % kTotalLines)] =
-                m_ring[static_cast<std::size_t>((m_first + r + 1) % kTotalLines)];
-        m_ring[static_cast<std::size_t>((m_first + bottom) % kTotalLines)] = gone;
+            m_ring[ringIndex(m_first + r)] = ringRow(m_first + r + 1);
+        m_ring[ringIndex(m_first + bottom)] = gone;
         clearCells(*gone, 0, kWideColumns);
         gone->lineAttribute = LineAttribute::Normal;
     }
@@ -188,11 +198,10 @@ void TTerminalBuffer::scrollUp(int top, int bottom, int n) {
 void TTerminalBuffer::scrollDown(int top, int bottom, int n) {
     n = std::min(n, bottom - top + 1);
     for (int i = 0; i < n; ++i) {
-        Row* gone = m_ring[static_cast<std::size_t>((m_first + bottom) % kTotalLines)];
+        Row* gone = ringRow(m_first + bottom);
         for (int r = bottom; r > top; --r)
-            m_ring[static_cast<std::size_t>((m_first + r) % kTotalLines)] =
-                m_ring[static_cast<std::size_t>((m_first + r - 1) % kTotalLines)];
-        m_ring[static_cast<std::size_t>((m_first + top) % kTotalLines)] = gone;
+            m_ring[ringIndex(m_first + r)] = ringRow(m_first + r - 1);
+        m_ring[ringIndex(m_first + top)] = gone;
         clearCells(*gone, 0, kWideColumns);
         gone->lineAttribute = LineAttribute::Normal;
     }
@@ -356,11 +365,10 @@ void TTerminalBuffer::deleteLines(int n) {
     const int height = m_bottom - m_row + 1;
     n = std::min(atLeastOne(n), height);
     for (int i = 0; i < n; ++i) {
-        Row* gone = m_ring[static_cast<std::size_t>((m_first + m_row) % kTotalLines)];
+        Row* gone = ringRow(m_first + m_row);
         for (int r = m_row; r < m_bottom; ++r)
-            m_ring[static_cast<std::size_t>((m_first + r) % kTotalLines)] =
-                m_ring[static_cast<std::size_t>((m_first + r + 1) % kTotalLines)];
-        m_ring[static_cast<std::size_t>((m_first + m_bottom) % kTotalLines)] = gone;
+            m_ring[ringIndex(m_first + r)] = ringRow(m_first + r + 1);
+        m_ring[ringIndex(m_first + m_bottom)] = gone;
         clearCells(*gone, 0, kWideColumns);
         gone->lineAttribute = LineAttribute::Normal;
     }

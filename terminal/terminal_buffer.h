@@ -1,10 +1,12 @@
 #pragma once
 // The terminal's screen: 24 visible rows of 80 or 132 cells plus the lines scrolled off the
-// top, 200 lines in all. Plain C++ on purpose: the console can deliver 115200 baud for
-// minutes and the emulator must keep up without a GUI thread stall.
+// top, 200 lines in all unless the owner asks for more. Plain C++ on purpose: the console can
+// deliver 115200 baud for minutes and the emulator must keep up without a GUI thread stall.
 //
 // Rows live in a ring of row pointers, so scrolling the whole screen moves pointers, never
-// cells; the row that drops out of the oldest history is reused as the new bottom line.
+// cells; once the ring is full the row that drops out of the oldest history is reused as the
+// new bottom line. Rows are allocated only as the history first reaches them, so a long
+// history costs memory in proportion to what has scrolled by, never more than its limit.
 // Every row carries a dirty flag so a view repaints only what changed.
 //
 // Not thread-safe: one owner thread (the UI thread in the program, the caller in tools).
@@ -12,6 +14,7 @@
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 namespace terminal {
@@ -57,7 +60,8 @@ struct Cell {
 constexpr int kScreenRows = 24;
 constexpr int kNarrowColumns = 80;
 constexpr int kWideColumns = 132;
-constexpr int kTotalLines = 200; // visible rows included
+constexpr int kTotalLines = 200; // the default, visible rows included
+constexpr int kMaxTotalLines = 100000;
 constexpr int kHistoryLines = kTotalLines - kScreenRows;
 
 struct Row {
@@ -76,7 +80,13 @@ struct CellTemplate {
 
 class TTerminalBuffer {
 public:
-    TTerminalBuffer();
+    explicit TTerminalBuffer(int totalLines = kTotalLines);
+
+    // Lines kept in all, the visible rows included: clamped to kScreenRows..kMaxTotalLines.
+    // A change starts from a blank screen and an empty history (as reset() does): the ring's
+    // order cannot be kept across a change of its length without copying every row.
+    void setTotalLines(int totalLines);
+    int totalLines() const { return m_total; }
 
     // ---- geometry --------------------------------------------------------------------
     int rows() const { return kScreenRows; }
@@ -152,7 +162,7 @@ public:
     int historyCount() const { return m_historyCount; }
     // index -historyCount() .. rows()-1; 0 is the top visible row.
     const Row& line(int index) const {
-        return *m_ring[static_cast<std::size_t>((m_first + index + kTotalLines) % kTotalLines)];
+        return *m_ring[ringIndex(m_first + index + m_total)];
     }
     const Row& screenRow(int row) const { return *m_screen[static_cast<std::size_t>(row)]; }
 
@@ -171,9 +181,13 @@ private:
     void scrollDown(int top, int bottom, int n);
     void syncScreen();
     void wrapIfPending();
+    std::size_t ringIndex(int i) const { return static_cast<std::size_t>(i % m_total); }
+    Row* ringRow(int i) const { return m_ring[ringIndex(i)]; }
+    Row* freshRow(); // a blank row for a ring slot not yet used
 
-    std::vector<Row> m_storage;
-    std::array<Row*, kTotalLines> m_ring{};
+    int m_total = kTotalLines;
+    std::deque<Row> m_storage; // grows at the back only, so row pointers stay valid
+    std::vector<Row*> m_ring;  // m_total slots; null until the history first reaches one
     std::array<Row*, kScreenRows> m_screen{};
     int m_first = 0; // ring index of screen row 0
     int m_historyCount = 0;

@@ -124,7 +124,25 @@ RowLook TTerminal::rowLook(int r) const {
             look.selectedTo = index == b.y() ? b.x() : look.columns - 1;
         }
     }
+    markMatches(look, index);
     return look;
+}
+
+void TTerminal::markMatches(RowLook& look, int lineIndex) const {
+    if (m_findText.empty())
+        return;
+    const std::u32string text = lineText(m_buffer, lineIndex);
+    const std::size_t n = m_findText.size();
+    for (std::size_t c = 0; c + n <= text.size(); ++c) {
+        if (!textMatchesAt(text, m_findText, c))
+            continue;
+        for (std::size_t i = c; i < c + n && i < look.found.size(); ++i)
+            look.found.set(i);
+    }
+    if (m_match && m_match->line == lineIndex) {
+        for (int i = m_match->column; i < m_match->column + m_match->length; ++i)
+            look.current.set(static_cast<std::size_t>(i));
+    }
 }
 
 void TTerminal::repaintChangedRows() {
@@ -178,10 +196,11 @@ void TTerminal::paintEvent(QPaintEvent* event) {
         if (!region.intersects(onScreen))
             continue;
         const int index = r - back;
-        paintRow(p, r * m_cellHeight, m_buffer.line(index), index);
+        const RowLook look = rowLook(r);
+        paintRow(p, r * m_cellHeight, m_buffer.line(index), index, look);
         // Only a row painted edge to edge is known; a part of one leaves old pixels beside.
         if (region.contains(onScreen))
-            m_painted.painted(r, m_buffer.line(index), rowLook(r));
+            m_painted.painted(r, m_buffer.line(index), look);
         else
             m_painted.forget(r);
     }
@@ -223,7 +242,7 @@ void TTerminal::paintCell(QPainter& p, Batch& batch, const QRect& cell, char32_t
     p.drawText(cell.x(), cell.y() + m_ascent, QString::fromUcs4(&cp, 1));
 }
 
-void TTerminal::paintRow(QPainter& p, int y, const Row& row, int lineIndex) {
+void TTerminal::paintRow(QPainter& p, int y, const Row& row, int lineIndex, const RowLook& look) {
     const CharsetMap& map = CharsetMap::standard();
     const int columns = m_buffer.columns();
     const bool wide = row.lineAttribute != LineAttribute::Normal;
@@ -254,17 +273,23 @@ void TTerminal::paintRow(QPainter& p, int y, const Row& row, int lineIndex) {
             return selStart && std::make_pair(lineIndex, col) >= std::make_pair(a.y(), a.x()) &&
                    std::make_pair(lineIndex, col) <= std::make_pair(b.y(), b.x());
         };
+        // 0 plain, 1 a search match, 2 the match the find bar stands on.
+        auto found = [&](int col) {
+            const auto i = static_cast<std::size_t>(col);
+            return look.current[i] ? 2 : look.found[i] ? 1 : 0;
+        };
         const bool firstSelected = selected(c);
+        const int firstFound = found(c);
         int end = c + 1;
         while (end < columns) {
             const Cell& next = row.cells[static_cast<std::size_t>(end)];
             if (next.attr != first.attr || next.fg != first.fg || next.bg != first.bg ||
-                selected(end) != firstSelected)
+                selected(end) != firstSelected || found(end) != firstFound)
                 break;
             ++end;
         }
-        std::uint32_t fg = first.fg;
-        std::uint32_t bg = first.bg;
+        std::uint32_t fg = firstFound ? 0x000000 : first.fg;
+        std::uint32_t bg = firstFound == 2 ? 0xFF8C00 : firstFound == 1 ? 0xE0E000 : first.bg;
         bool reverse = (first.attr & AttrReverse) != 0;
         if (m_buffer.reverseScreen)
             reverse = !reverse;

@@ -55,6 +55,27 @@ TTerminal::TTerminal(QWidget* parent)
     connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, &TTerminal::repaintChangedRows);
     updateScrollBar(false);
     m_paceTimer.start(kTickMs, this);
+    // Character delays are a few milliseconds: a coarse timer would double them.
+    m_pasteTimer.setSingleShot(true);
+    m_pasteTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_pasteTimer, &QTimer::timeout, this, &TTerminal::sendDuePaste);
+}
+
+void TTerminal::setKeysAccepted(bool accepted) {
+    m_keysAccepted = accepted;
+    if (!accepted) {
+        m_paste.cancel();
+        m_pasteTimer.stop();
+    }
+}
+
+void TTerminal::setHistoryLines(int lines) {
+    m_buffer.setTotalLines(lines);
+    m_match.reset();
+    m_selectionStart = m_selectionEnd = QPoint(-1, 0);
+    updateScrollBar(true);
+    m_painted.forgetAll();
+    viewport()->update();
 }
 
 TTerminal::~TTerminal() = default;
@@ -77,6 +98,10 @@ void TTerminal::drainQueue() {
     if (bytes.empty())
         return;
     m_emulator.feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    if (m_paste.active()) {
+        m_paste.received(bytes); // the echo a waiting line needs
+        sendDuePaste();
+    }
     m_bytesSinceRedraw += static_cast<qsizetype>(bytes.size());
     if (m_bytesSinceRedraw > kRedrawAfterBytes)
         redrawSoon();
@@ -183,7 +208,7 @@ bool TTerminal::focusNextPrevChild(bool) {
 }
 
 void TTerminal::keyPressEvent(QKeyEvent* event) {
-    if (!m_keysAccepted)
+    if (handleOwnShortcut(*event) || !m_keysAccepted)
         return;
     const TerminalKey key = translateKey(event->key(), event->modifiers(), event->isAutoRepeat());
     if (key.keyCode == 0 && event->text().isEmpty())
@@ -209,6 +234,9 @@ QPoint TTerminal::cellAt(const QPoint& pos) const {
 }
 
 void TTerminal::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::MiddleButton)
+        pasteFrom(QApplication::clipboard()->supportsSelection() ? QClipboard::Selection
+                                                                  : QClipboard::Clipboard);
     if (event->button() != Qt::LeftButton)
         return;
     m_selecting = true;
@@ -229,8 +257,11 @@ void TTerminal::mouseReleaseEvent(QMouseEvent* event) {
     m_selecting = false;
     m_selectionEnd = cellAt(event->position().toPoint());
     const QString text = selectedText();
-    if (!text.isEmpty())
+    if (!text.isEmpty()) {
         QApplication::clipboard()->setText(text);
+        if (QApplication::clipboard()->supportsSelection())
+            QApplication::clipboard()->setText(text, QClipboard::Selection);
+    }
     viewport()->update();
 }
 

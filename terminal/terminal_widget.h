@@ -9,7 +9,9 @@
 // Shutdown order: the port withdraws this consumer (no enqueueReceived() runs or will run),
 // then the widget is destroyed; a drain request still queued dies with the widget.
 #include "terminal/glyph_cache.h"
+#include "terminal/history_text.h"
 #include "terminal/painted_rows.h"
+#include "terminal/paste_pacer.h"
 #include "terminal/receive_queue.h"
 #include "terminal/terminal_buffer.h"
 #include "terminal/vt100_emulator.h"
@@ -19,11 +21,15 @@
 #include <QByteArray>
 #include <QFont>
 #include <QPoint>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class QKeyEvent;
+class QMenu;
+class TFindBar;
 
 // A key press as the emulator's key path wants it.
 struct TerminalKey {
@@ -56,8 +62,45 @@ public:
     void setWriter(Writer writer) { m_writer = std::move(writer); }
     // While false, typed keys are dropped before they reach the emulator; its replies to the
     // receiver's queries still go out, so a program asking for the screen size gets it.
-    void setKeysAccepted(bool accepted) { m_keysAccepted = accepted; }
+    // Paste obeys the same switch: none starts while keys are refused, and one in progress
+    // stops where it is when they become refused (a job has taken the receiver).
+    void setKeysAccepted(bool accepted);
     bool keysAccepted() const { return m_keysAccepted; }
+
+    // Lines kept in all, the visible rows included (24..100000; 200 by default). Starts from
+    // a blank screen and history.
+    void setHistoryLines(int lines);
+
+    // ---- paste, find, save (terminal_actions.cpp) ------------------------------------------
+    // The questions the terminal asks the user. Unset members use plain Qt boxes.
+    struct Prompts {
+        std::function<bool(const QString& question)> confirm; // true = go ahead
+        std::function<QString()> saveFileName;                // empty = cancelled
+        std::function<void(const QString& text)> error;
+    };
+    void setPrompts(Prompts prompts) { m_prompts = std::move(prompts); }
+    void setPasteTiming(terminal::PasteTiming timing) { m_pasteTiming = timing; }
+    // Sends text as typed (Latin-1; other characters dropped; CR LF and LF as CR), paced.
+    // Text of more than one line is confirmed first, naming its line count. False when
+    // nothing goes out: keys refused, empty text, or the user said no.
+    bool paste(const QString& text);
+    bool pasteInProgress() const { return m_paste.active(); }
+    // The history and screen as plain text, and that text written to path.
+    QString plainText() const;
+    bool saveTo(const QString& path, QString* error) const;
+    // Kopieren, Einfügen, Alles markieren, In Datei speichern, Suchen.
+    void fillContextMenu(QMenu& menu);
+    void selectAll();
+
+    // The find bar (Ctrl+Shift+F): searching moves the view to the match and highlights
+    // every match of the text; nothing is sent. Esc closes it and the highlight.
+    void showFindBar();
+    void closeFindBar();
+    bool findBarVisible() const;
+    // Next match older (Backward) or newer (Forward) than the current one; the first search
+    // starts below the last line, so Backward finds the newest match first.
+    bool find(const QString& text, terminal::SearchDirection direction);
+    std::optional<terminal::TextMatch> currentMatch() const { return m_match; }
 
     terminal::TVT100Emulator& emulator() { return m_emulator; }
     const terminal::TTerminalBuffer& buffer() const { return m_buffer; }
@@ -88,6 +131,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     bool event(QEvent* event) override;
     bool focusNextPrevChild(bool next) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -100,13 +144,21 @@ private:
     void updateScrollBar(bool followCursor);
     void send(const QByteArray& bytes);
     QPoint cellAt(const QPoint& pos) const; // x = column, y = line index (history negative)
-    void paintRow(QPainter& p, int y, const terminal::Row& row, int lineIndex);
+    void paintRow(QPainter& p, int y, const terminal::Row& row, int lineIndex,
+                  const terminal::RowLook& look);
     template <class Batch>
     void paintCell(QPainter& p, Batch& batch, const QRect& cell, char32_t cp, bool bold);
     // Asks for a repaint of the rows whose pixels differ from what they should show, moving
     // the pixels first when the screen scrolled.
     void repaintChangedRows();
     terminal::RowLook rowLook(int r) const;
+    void markMatches(terminal::RowLook& look, int lineIndex) const;
+    // Keys the terminal keeps for itself (paste, find); true when key was one.
+    bool handleOwnShortcut(const QKeyEvent& key);
+    void pasteFrom(int clipboardMode); // QClipboard::Mode
+    void sendDuePaste();
+    void showMatch(const terminal::TextMatch& match);
+    void saveWithDialog();
     static QFont terminalFont(bool bold);
 
     terminal::TTerminalBuffer m_buffer;
@@ -133,6 +185,14 @@ private:
     int m_cellWidth = 8;
     int m_cellHeight = 16;
     int m_ascent = 12;
+
+    Prompts m_prompts;
+    terminal::PasteTiming m_pasteTiming;
+    terminal::PastePacer m_paste;
+    QTimer m_pasteTimer;
+    TFindBar* m_findBar = nullptr; // child; made on first use
+    std::u32string m_findText;     // highlighted while the bar shows
+    std::optional<terminal::TextMatch> m_match;
 
     bool m_selecting = false;
     QPoint m_selectionStart{-1, 0};

@@ -56,6 +56,27 @@ TEST(ReadLanguageTexts, MissingKeysAndUnknownSectionsGiveEmptyTexts) {
     EXPECT_EQ(none.messages.text(MessageId::NoReceiverAddress), QString());
 }
 
+TEST(ReadMainSettings, TerminalKeysTakeDefaultsAndBounds) {
+    struct Case {
+        const char* value;
+        int history, charDelay;
+    };
+    for (const Case& c :
+         {Case{nullptr, 200, 2}, Case{"abc", 200, 2}, Case{"10", 24, 10}, Case{"5000", 5000, 1000},
+          Case{"100001", 100000, 1000}, Case{"-3", 24, 0}}) {
+        stbtest::ScratchDir dir;
+        const QString path = dir.file(QStringLiteral("stbmate.ini"));
+        const QByteArray value = c.value ? QByteArray(c.value) : QByteArray();
+        writeFile(path, c.value
+                            ? "[Main]\nHistoryLines=" + value + "\nPasteCharDelay=" + value + "\n"
+                            : QByteArray("[Main]\n"));
+        const MainSettings main = ReadMainSettings(IniFile(path));
+        EXPECT_EQ(main.historyLines, c.history) << (c.value ? c.value : "missing");
+        EXPECT_EQ(main.pasteCharDelayMs, c.charDelay) << (c.value ? c.value : "missing");
+        EXPECT_EQ(main.pasteLineDelayMs, 50);
+    }
+}
+
 TEST(ShippedSettingsFile, HasMainAndTwoCompleteLanguages) {
     IniFile ini(stbtest::sourceDir() + QStringLiteral("/app/stbmate.ini"));
     EXPECT_EQ(ini.ReadSections(), (QStringList{"Main", "Deutsch", "English"}));
@@ -64,6 +85,9 @@ TEST(ShippedSettingsFile, HasMainAndTwoCompleteLanguages) {
     EXPECT_EQ(main.ip, QString());
     EXPECT_EQ(main.settleDelay, 0);
     EXPECT_EQ(main.comPort, "COM1");
+    EXPECT_EQ(main.historyLines, 200);
+    EXPECT_EQ(main.pasteCharDelayMs, 2);
+    EXPECT_EQ(main.pasteLineDelayMs, 50);
 
     QStringList keys;
     for (const char* key : kCaptionKeys)

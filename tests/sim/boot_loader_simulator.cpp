@@ -1,9 +1,12 @@
 #include "tests/sim/boot_loader_simulator.h"
 
+#include "tests/sim/busy_loader_input.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -63,7 +66,8 @@ bool BootLoaderSimulator::start(const Options& options, QString* error) {
     m_scratch = QString::fromLocal8Bit(scratch);
     m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     m_options = options;
-    m_thread = std::thread([this] { loop(); });
+    m_thread = std::thread(
+        [this] { m_options.dropWhileBusy ? loopDroppingWhileBusy() : loop(); });
     return true;
 }
 
@@ -100,20 +104,67 @@ void BootLoaderSimulator::loop() {
                     m_line.append(c);
                 continue;
             }
-            const QString line = QString::fromLatin1(std::exchange(m_line, QByteArray()));
-            {
-                std::lock_guard lock(m_mutex);
-                m_lines << line;
-            }
-            if (++m_crCount < m_options.promptFromCr || m_booted)
-                continue;
             // A loader echoes as it reads; the whole line at once is the same on the wire.
-            print(line.toLatin1() + "\r\n");
-            handleLine(line.trimmed());
-            if (!m_booted)
-                print(kPrompt);
+            if (m_crCount + 1 >= m_options.promptFromCr && !m_booted)
+                print(m_line);
+            finishLine();
         }
     }
+}
+
+void BootLoaderSimulator::finishLine() {
+    const QString line = QString::fromLatin1(std::exchange(m_line, QByteArray()));
+    {
+        std::lock_guard lock(m_mutex);
+        m_lines << line;
+    }
+    if (++m_crCount < m_options.promptFromCr || m_booted)
+        return;
+    print("\r\n");
+    handleLine(line.trimmed());
+    if (!m_booted)
+        print(kPrompt);
+}
+
+void BootLoaderSimulator::loopDroppingWhileBusy() {
+    using Clock = BusyLoaderInput::Clock;
+    BusyLoaderInput input;
+    char buffer[512];
+    while (!m_stop) {
+        const Clock::time_point next = input.nextEvent();
+        int timeoutMs = -1;
+        if (next != Clock::time_point::max())
+            timeoutMs = int(std::clamp<std::int64_t>(
+                std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count(), 0,
+                1000));
+        pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+        if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR)
+            return;
+        const ssize_t got = ::read(m_master, buffer, sizeof buffer);
+        if (got > 0)
+            input.arrive(buffer, std::size_t(got), Clock::now());
+        while (const auto taken = input.next(Clock::now()))
+            input.busyFrom(taken->at, takeByte(taken->byte));
+        std::lock_guard lock(m_mutex);
+        m_dropped = input.dropped();
+    }
+}
+
+std::chrono::microseconds BootLoaderSimulator::takeByte(char c) {
+    const auto charTime = BusyLoaderInput::kCharTime;
+    if (c == '\n')
+        return std::chrono::microseconds(0);
+    const bool answers = m_crCount + 1 >= m_options.promptFromCr && !m_booted;
+    if (c != '\r') {
+        m_line.append(c);
+        if (answers)
+            print(QByteArray(1, c));
+        return answers ? charTime : std::chrono::microseconds(0);
+    }
+    const qsizetype before = sentToProgram().size();
+    finishLine();
+    const qsizetype printed = sentToProgram().size() - before;
+    return std::chrono::milliseconds(answers ? m_options.commandMs : 0) + printed * charTime;
 }
 
 void BootLoaderSimulator::handleLine(const QString& line) {
@@ -219,6 +270,11 @@ void BootLoaderSimulator::print(const QByteArray& text) {
         pollfd p{m_master, POLLOUT, 0};
         ::poll(&p, 1, 20);
     }
+}
+
+std::size_t BootLoaderSimulator::droppedBytes() const {
+    std::lock_guard lock(m_mutex);
+    return m_dropped;
 }
 
 QStringList BootLoaderSimulator::setCommands() const {

@@ -14,6 +14,11 @@
 //                                        falls silent
 // Anything else: "Unknown command '...' - try 'help'".
 //
+// With Options::dropWhileBusy it reads as a real loader does at 115200 baud without flow
+// control (BusyLoaderInput): it echoes each character as it takes it, runs a command for
+// commandMs plus the time its output takes on the wire, and loses what arrives while it is
+// busy and its 16-byte FIFO is full (droppedBytes()).
+//
 // Shutdown order (stop(), also run by the destructor): stop flag → wake the loader thread →
 // join it (a running TFTP client is killed first) → close both ends of the pty.
 #include <QByteArray>
@@ -21,6 +26,8 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -35,6 +42,8 @@ public:
         int promptFromCr = 1;     // the first carriage return that gets an answer
         bool badChecksum = false; // report "bad checksum" after the transfer
         std::uint16_t tftpPort = 69;
+        bool dropWhileBusy = false;
+        int commandMs = 5; // a command's own run time, with dropWhileBusy
     };
 
     BootLoaderSimulator() = default;
@@ -61,9 +70,15 @@ public:
     // Everything the loader printed.
     QByteArray sentToProgram() const;
     bool waitForOutput(const QByteArray& text, int timeoutMs, qsizetype from = 0) const;
+    // Bytes lost to a full FIFO (dropWhileBusy only).
+    std::size_t droppedBytes() const;
 
 private:
     void loop();
+    void loopDroppingWhileBusy();
+    // One byte as the busy-dropping loader takes it; returns how long that keeps it busy.
+    std::chrono::microseconds takeByte(char c);
+    void finishLine(); // the line's CR: record it, answer it
     void handleLine(const QString& line);
     void print(const QByteArray& text);
     void fetch(const QString& fileName);
@@ -89,6 +104,7 @@ private:
     QStringList m_lines;
     QByteArray m_image;
     QByteArray m_output;
+    std::size_t m_dropped = 0;
     int m_bootCount = 0;
     int m_tftpCount = 0;
 };

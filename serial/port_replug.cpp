@@ -1,0 +1,84 @@
+#include "serial/port_replug.h"
+
+#include "log/session_log.h"
+#include "serial/com_port.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSocketNotifier>
+
+#include <sys/inotify.h>
+#include <unistd.h>
+
+namespace {
+constexpr int kPollMs = 500;
+}
+
+TPortReplug::TPortReplug(TComPort& port, SessionLog& log, QObject* parent)
+    : QObject(parent), m_port(port), m_log(log) {
+    m_poll.setInterval(kPollMs);
+    connect(&m_poll, &QTimer::timeout, this, &TPortReplug::tryReopen);
+    connect(&m_port, &TComPort::deviceLost, this, &TPortReplug::startWatching);
+    // Opened by anyone (a write, the port box): nothing left to wait for.
+    connect(&m_port, &TComPort::opened, this, &TPortReplug::stopWatching);
+}
+
+TPortReplug::~TPortReplug() {
+    stopWatching();
+}
+
+void TPortReplug::startWatching(const QString& path) {
+    stopWatching();
+    m_path = path;
+    m_log.WriteLogEntry(
+        QStringLiteral("****** INFO: serial port %1 is gone, waiting for it to come back ******")
+            .arg(path));
+    emit lost(path);
+    m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    if (m_inotify >= 0 && ::inotify_add_watch(m_inotify, folder.constData(),
+                                              IN_CREATE | IN_MOVED_TO | IN_ATTRIB) >= 0) {
+        m_notifier = new QSocketNotifier(m_inotify, QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, [this] {
+            char events[4096];
+            while (::read(m_inotify, events, sizeof events) > 0) {
+            }
+            tryReopen();
+        });
+    }
+    m_poll.start();
+}
+
+void TPortReplug::stopWatching() {
+    m_poll.stop();
+    if (m_notifier) { // may be inside its own signal: deleted once that returns
+        m_notifier->setEnabled(false);
+        m_notifier->deleteLater();
+        m_notifier = nullptr;
+    }
+    if (m_inotify >= 0)
+        ::close(m_inotify);
+    m_inotify = -1;
+    m_path.clear();
+}
+
+void TPortReplug::tryReopen() {
+    if (!watching())
+        return;
+    // The user chose another port meanwhile: that one is theirs to open.
+    if (m_port.devicePath() != m_path || m_port.isOpen()) {
+        stopWatching();
+        return;
+    }
+    if (!QFileInfo::exists(m_path))
+        return;
+    const QString path = m_path;
+    try {
+        m_port.Open(); // stops the watch through opened()
+    } catch (const EPortException&) {
+        return; // not ready yet (udev still setting it up): the poll tries again
+    }
+    m_log.WriteLogEntry(
+        QStringLiteral("****** INFO: serial port %1 is back and open again ******").arg(path));
+    emit reopened(path);
+}

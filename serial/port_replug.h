@@ -1,0 +1,47 @@
+#pragma once
+// TPortReplug: brings the serial port back after its device vanished. USB serial adapters
+// drop off the bus and come back (a loose plug, a receiver that browns out the hub), and
+// the boot output that follows is exactly what the user is waiting for. So when the open
+// port's device is lost, the same path is watched - inotify on its folder, plus a half-second
+// poll for what inotify cannot see (the folder itself coming back, a node whose permissions
+// udev sets a moment after creating it) - and reopened with the same settings as soon as it
+// opens. Nothing is sent on reopen. A job that was running at the loss has failed already;
+// the reopen does not resume it.
+//
+// The watch ends when the port is open again (by us or by anyone), or when the port is set
+// to another device. Both events go to the session log and out as signals.
+//
+// UI thread only. Shutdown: the destructor closes the inotify descriptor; the port must
+// outlive this object.
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class QSocketNotifier;
+class SessionLog;
+class TComPort;
+
+class TPortReplug : public QObject {
+    Q_OBJECT
+public:
+    TPortReplug(TComPort& port, SessionLog& log, QObject* parent = nullptr);
+    ~TPortReplug() override;
+
+    bool watching() const { return !m_path.isEmpty(); }
+
+signals:
+    void lost(const QString& path);
+    void reopened(const QString& path);
+
+private:
+    void startWatching(const QString& path);
+    void stopWatching();
+    void tryReopen();
+
+    TComPort& m_port;
+    SessionLog& m_log;
+    QString m_path; // empty while not watching
+    QTimer m_poll;
+    int m_inotify = -1;
+    QSocketNotifier* m_notifier = nullptr; // child
+};

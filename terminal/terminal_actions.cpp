@@ -1,0 +1,208 @@
+// TTerminal's paste, find and save: what the user does with the terminal besides typing.
+#include "terminal/find_bar.h"
+#include "terminal/terminal_widget.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSaveFile>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <chrono>
+
+using namespace terminal;
+
+bool TTerminal::handleOwnShortcut(const QKeyEvent& key) {
+    const Qt::KeyboardModifiers mods =
+        key.modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    const bool ctrlShift = mods == (Qt::ControlModifier | Qt::ShiftModifier);
+    if (ctrlShift && key.key() == Qt::Key_F) {
+        showFindBar();
+        return true;
+    }
+    const bool shiftInsert = mods == Qt::ShiftModifier && key.key() == Qt::Key_Insert &&
+                             !key.modifiers().testFlag(Qt::KeypadModifier);
+    if ((ctrlShift && key.key() == Qt::Key_V) || shiftInsert) {
+        pasteFrom(QClipboard::Clipboard);
+        return true;
+    }
+    return false;
+}
+
+// ---- paste ------------------------------------------------------------------------------
+
+void TTerminal::pasteFrom(int clipboardMode) {
+    paste(QApplication::clipboard()->text(static_cast<QClipboard::Mode>(clipboardMode)));
+}
+
+bool TTerminal::paste(const QString& text) {
+    if (!m_keysAccepted || text.isEmpty())
+        return false;
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(text.size()));
+    for (const QChar ch : text) {
+        if (ch.unicode() < 256) // what the line carries, as with typed keys
+            bytes += static_cast<char>(ch.unicode());
+    }
+    std::string normalised = PastePacer::normalise(bytes);
+    if (normalised.empty())
+        return false;
+    const int lines = PastePacer::lineCount(normalised);
+    if (lines > 1) {
+        const QString question =
+            QStringLiteral("%1 Zeilen an den Receiver senden?\n\n%2")
+                .arg(lines)
+                .arg(QString::fromLatin1(bytes.substr(0, 200)).replace(QLatin1Char('\r'), ' '));
+        const bool yes = m_prompts.confirm
+                             ? m_prompts.confirm(question)
+                             : QMessageBox::question(this, QStringLiteral("Bestätigung"),
+                                                     question) == QMessageBox::Yes;
+        // The box let a job start meanwhile: it has the receiver now.
+        if (!yes || !m_keysAccepted)
+            return false;
+    }
+    m_paste.start(std::move(normalised), m_pasteTiming, PastePacer::Clock::now());
+    sendDuePaste();
+    return true;
+}
+
+void TTerminal::sendDuePaste() {
+    if (!m_keysAccepted) {
+        m_paste.cancel();
+        return;
+    }
+    const auto now = PastePacer::Clock::now();
+    for (std::string bytes = m_paste.take(now); !bytes.empty(); bytes = m_paste.take(now))
+        send(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    if (!m_paste.active()) {
+        m_pasteTimer.stop();
+        return;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(m_paste.nextDue() - now);
+    m_pasteTimer.start(static_cast<int>(std::max<std::int64_t>(0, wait.count())));
+}
+
+// ---- save and select -----------------------------------------------------------------------
+
+QString TTerminal::plainText() const {
+    return QString::fromStdString(terminal::plainText(m_buffer));
+}
+
+bool TTerminal::saveTo(const QString& path, QString* error) const {
+    QSaveFile file(path); // all or nothing: a full disk never leaves half a log
+    const QByteArray text = plainText().toUtf8();
+    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
+        return true;
+    *error = QStringLiteral("In %1 kann nicht geschrieben werden").arg(path);
+    return false;
+}
+
+void TTerminal::saveWithDialog() {
+    const QString path =
+        m_prompts.saveFileName
+            ? m_prompts.saveFileName()
+            : QFileDialog::getSaveFileName(this, QStringLiteral("In Datei speichern"), QString(),
+                                           QStringLiteral("Text (*.txt);;Alle Dateien (*)"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (saveTo(path, &error))
+        return;
+    if (m_prompts.error)
+        m_prompts.error(error);
+    else
+        QMessageBox::critical(this, QStringLiteral("Fehler"), error);
+}
+
+void TTerminal::selectAll() {
+    m_selectionStart = QPoint(0, -m_buffer.historyCount());
+    m_selectionEnd = QPoint(m_buffer.columns() - 1, m_buffer.rows() - 1);
+    if (QApplication::clipboard()->supportsSelection())
+        QApplication::clipboard()->setText(selectedText(), QClipboard::Selection);
+    viewport()->update();
+}
+
+void TTerminal::fillContextMenu(QMenu& menu) {
+    const QString selection = selectedText();
+    QAction* copy = menu.addAction(QStringLiteral("Kopieren"), this, [selection] {
+        QApplication::clipboard()->setText(selection);
+    });
+    copy->setEnabled(!selection.isEmpty());
+    QAction* insert = menu.addAction(QStringLiteral("Einfügen"), this,
+                                     [this] { pasteFrom(QClipboard::Clipboard); });
+    insert->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+V")));
+    insert->setEnabled(m_keysAccepted && !QApplication::clipboard()->text().isEmpty());
+    menu.addAction(QStringLiteral("Alles markieren"), this, &TTerminal::selectAll);
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("Suchen …"), this, &TTerminal::showFindBar)
+        ->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+F")));
+    menu.addAction(QStringLiteral("In Datei speichern …"), this, &TTerminal::saveWithDialog);
+}
+
+void TTerminal::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    fillContextMenu(menu);
+    menu.exec(event->globalPos());
+}
+
+// ---- find ---------------------------------------------------------------------------------
+
+void TTerminal::showFindBar() {
+    if (!m_findBar) {
+        m_findBar = new TFindBar(this);
+        connect(m_findBar, &TFindBar::findRequested, this,
+                [this](const QString& text, SearchDirection direction) {
+                    m_findBar->setFound(find(text, direction));
+                });
+        connect(m_findBar, &TFindBar::closeRequested, this, &TTerminal::closeFindBar);
+    }
+    m_findBar->open();
+}
+
+void TTerminal::closeFindBar() {
+    if (m_findBar)
+        m_findBar->hide();
+    m_findText.clear();
+    m_match.reset();
+    repaintChangedRows();
+    setFocus();
+}
+
+bool TTerminal::findBarVisible() const {
+    return m_findBar && m_findBar->isVisible();
+}
+
+bool TTerminal::find(const QString& text, SearchDirection direction) {
+    const std::u32string needle = text.toStdU32String();
+    if (needle != m_findText)
+        m_match.reset(); // a new text starts again below the last line
+    m_findText = needle;
+    const int lastLine = m_buffer.rows() - 1;
+    const int line = m_match ? m_match->line : lastLine;
+    // Below the last line's end: backward finds the newest match, forward wraps to the oldest.
+    const int column = m_match ? m_match->column : kWideColumns;
+    m_match = findText(m_buffer, m_findText, line, column, direction);
+    if (m_match)
+        showMatch(*m_match);
+    else
+        repaintChangedRows();
+    return m_match.has_value();
+}
+
+void TTerminal::showMatch(const TextMatch& match) {
+    QScrollBar* bar = verticalScrollBar();
+    const int shownTop = -scrollBackLines();
+    if (match.line >= shownTop && match.line < shownTop + m_buffer.rows()) {
+        repaintChangedRows(); // in view already: only the highlight moves
+        return;
+    }
+    // Rows shown are back..back+23 above the live screen; put the match in the middle.
+    const int back = std::clamp(m_buffer.rows() / 2 - match.line, 0, m_buffer.historyCount());
+    bar->setValue(bar->maximum() - back);
+    repaintChangedRows();
+}
