@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 namespace terminal {
 
@@ -363,85 +364,17 @@ void TVT100Emulator::controlSequence(const Command& c) {
         else if (c.final == 'p')
             return;
     }
-    auto within = [count](std::size_t most) { return count <= most; };
     if (c.privateMarker && c.final != 'h' && c.final != 'l')
         return;
+    if (cursorSequence(c) || editSequence(c) || reportSequence(c))
+        return;
     switch (c.final) {
-    case 'A':
-        if (within(1))
-            m_buffer.cursorUp(param(c, 0, 1));
-        break;
-    case 'B':
-        if (within(1))
-            m_buffer.cursorDown(param(c, 0, 1));
-        break;
-    case 'C':
-        if (within(1))
-            m_buffer.cursorRight(param(c, 0, 1));
-        break;
-    case 'D':
-        if (within(1))
-            m_buffer.cursorLeft(param(c, 0, 1));
-        break;
-    case 'H':
-    case 'f':
-        if (within(2))
-            m_buffer.moveCursor(std::max(param(c, 0, 1), 1) - 1, std::max(param(c, 1, 1), 1) - 1);
-        break;
-    case 'J':
-        if (within(1))
-            m_buffer.eraseDisplay(param(c, 0, 0));
-        break;
-    case 'K':
-        if (within(1))
-            m_buffer.eraseLine(param(c, 0, 0));
-        break;
-    case '@':
-        if (within(1))
-            m_buffer.insertCharacters(param(c, 0, 1));
-        break;
-    case 'L':
-        if (within(1))
-            m_buffer.insertLines(param(c, 0, 1));
-        break;
-    case 'M':
-        if (within(1))
-            m_buffer.deleteLines(param(c, 0, 1));
-        break;
-    case 'P':
-        if (within(1))
-            m_buffer.deleteCharacters(param(c, 0, 1));
-        break;
-    case 'X':
-        if (within(1))
-            m_buffer.eraseCharacters(param(c, 0, 1));
-        break;
-    case 'c':
-        if (within(1) && param(c, 0, 0) == 0)
-            send(kDeviceAttributes);
-        break;
-    case 'g':
-        if (within(1))
-            m_buffer.clearTabStop(param(c, 0, 0));
-        break;
     case 'h':
     case 'l':
         setMode(c, c.final == 'h');
         break;
     case 'm':
         selectGraphicRendition(c);
-        break;
-    case 'n':
-        if (!within(1))
-            break;
-        if (param(c, 0, -1) == 5) {
-            send("\x1b[0n");
-        } else if (param(c, 0, -1) == 6) {
-            char reply[32];
-            std::snprintf(reply, sizeof reply, "\x1b[%d;%dR", m_buffer.cursorRow() + 1,
-                          m_buffer.cursorColumn() + 1);
-            send(reply);
-        }
         break;
     case 'q':
         for (std::size_t i = 0; i < (count == 0 ? 1 : count); ++i) {
@@ -452,23 +385,106 @@ void TVT100Emulator::controlSequence(const Command& c) {
                 m_lamps[static_cast<std::size_t>(lamp - 1)] = true;
         }
         break;
+    default: // y (self test) and anything unknown: no effect
+        break;
+    }
+}
+
+bool TVT100Emulator::cursorSequence(const Command& c) {
+    const bool one = c.params.size() <= 1;
+    switch (c.final) {
+    case 'A':
+        if (one)
+            m_buffer.cursorUp(param(c, 0, 1));
+        return true;
+    case 'B':
+        if (one)
+            m_buffer.cursorDown(param(c, 0, 1));
+        return true;
+    case 'C':
+        if (one)
+            m_buffer.cursorRight(param(c, 0, 1));
+        return true;
+    case 'D':
+        if (one)
+            m_buffer.cursorLeft(param(c, 0, 1));
+        return true;
+    case 'H':
+    case 'f':
+        if (c.params.size() <= 2)
+            m_buffer.moveCursor(std::max(param(c, 0, 1), 1) - 1, std::max(param(c, 1, 1), 1) - 1);
+        return true;
     case 'r':
-        if (within(2)) {
+        if (c.params.size() <= 2) {
             const int top = param(c, 0, 0);
             const int bottom = param(c, 1, 0);
             m_buffer.setScrollRegion(top == 0 ? 0 : top - 1,
                                      bottom == 0 ? m_buffer.rows() - 1 : bottom - 1);
         }
-        break;
+        return true;
     case 's':
         saveCursor();
-        break;
+        return true;
     case 'u':
         restoreCursor();
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool TVT100Emulator::editSequence(const Command& c) {
+    if (std::string_view("JK@LMPXg").find(c.final) == std::string_view::npos)
+        return false;
+    if (c.params.size() > 1)
+        return true; // more parameters than the sequence takes: no effect
+    switch (c.final) {
+    case 'J':
+        m_buffer.eraseDisplay(param(c, 0, 0));
         break;
-    case 'x': {
-        if (!within(1))
-            break;
+    case 'K':
+        m_buffer.eraseLine(param(c, 0, 0));
+        break;
+    case '@':
+        m_buffer.insertCharacters(param(c, 0, 1));
+        break;
+    case 'L':
+        m_buffer.insertLines(param(c, 0, 1));
+        break;
+    case 'M':
+        m_buffer.deleteLines(param(c, 0, 1));
+        break;
+    case 'P':
+        m_buffer.deleteCharacters(param(c, 0, 1));
+        break;
+    case 'X':
+        m_buffer.eraseCharacters(param(c, 0, 1));
+        break;
+    default: // 'g'
+        m_buffer.clearTabStop(param(c, 0, 0));
+        break;
+    }
+    return true;
+}
+
+bool TVT100Emulator::reportSequence(const Command& c) {
+    if (c.final != 'c' && c.final != 'n' && c.final != 'x')
+        return false;
+    if (c.params.size() > 1)
+        return true;
+    if (c.final == 'c') {
+        if (param(c, 0, 0) == 0)
+            send(kDeviceAttributes);
+    } else if (c.final == 'n') {
+        if (param(c, 0, -1) == 5) {
+            send("\x1b[0n");
+        } else if (param(c, 0, -1) == 6) {
+            char reply[32];
+            std::snprintf(reply, sizeof reply, "\x1b[%d;%dR", m_buffer.cursorRow() + 1,
+                          m_buffer.cursorColumn() + 1);
+            send(reply);
+        }
+    } else {
         int request = param(c, 0, 0);
         request = request < 0 ? 0 : (request > 1 ? 1 : request);
         const int parity = m_parity == Parity::Odd ? 4 : (m_parity == Parity::Even ? 5 : 1);
@@ -478,11 +494,8 @@ void TVT100Emulator::controlSequence(const Command& c) {
         std::snprintf(reply, sizeof reply, "\x1b[%d;%d;%d;%d;%d;%d;%dx", request + 2, parity, bits,
                       speed, speed, 1, 0);
         send(reply);
-        break;
     }
-    default: // y (self test) and anything unknown: no effect
-        break;
-    }
+    return true;
 }
 
 void TVT100Emulator::setMode(const Command& c, bool on) {

@@ -74,6 +74,10 @@ private:
     void escape(std::uint8_t final);
     void vt52Escape(std::uint8_t final);
     void controlSequence(const Command& command);
+    // Each true when the sequence is theirs (carried out, or ignored for its parameters).
+    bool cursorSequence(const Command& command);
+    bool editSequence(const Command& command);
+    bool reportSequence(const Command& command);
     void setMode(const Command& command, bool on);
     void selectGraphicRendition(const Command& command);
     void designate(int which, std::uint8_t final);
