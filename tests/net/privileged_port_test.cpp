@@ -9,19 +9,17 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 
 namespace {
 
@@ -34,50 +32,30 @@ struct HelperResult {
 };
 
 // Runs the built helper with args; fd 3 is a socketpair end, or /dev/null without a channel.
-HelperResult runHelper(const std::vector<std::string>& args, bool withChannel) {
+HelperResult runHelper(const QStringList& args, bool withChannel) {
     int pair[2];
-    int pipeFds[2];
     EXPECT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
-    EXPECT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
-    UniqueFd channel(pair[0]), helperChannel(::fcntl(pair[1], F_DUPFD_CLOEXEC, 10));
-    UniqueFd errors(pipeFds[0]), helperErrors(::fcntl(pipeFds[1], F_DUPFD_CLOEXEC, 10));
+    UniqueFd channel(pair[0]), theirs(::fcntl(pair[1], F_DUPFD_CLOEXEC, 10));
     ::close(pair[1]);
-    ::close(pipeFds[1]);
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, helperErrors.get(), 2);
-    if (withChannel)
-        ::posix_spawn_file_actions_adddup2(&actions, helperChannel.get(), 3);
-    else
-        ::posix_spawn_file_actions_addopen(&actions, 3, "/dev/null", O_RDWR, 0);
-    std::vector<std::string> texts{STBMATE_PORT_HELPER};
-    texts.insert(texts.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& text : texts)
-        argv.push_back(text.data());
-    argv.push_back(nullptr);
-    char* envp[] = {nullptr};
-    pid_t pid = -1;
-    HelperResult result;
-    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp);
-    ::posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(spawned, 0);
-    helperChannel.reset();
-    helperErrors.reset();
-    int status = 0;
-    if (spawned == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-        result.exitCode = WEXITSTATUS(status);
-    char text[512];
-    const ssize_t got = ::read(errors.get(), text, sizeof text);
-    result.message.assign(text, got > 0 ? static_cast<std::size_t>(got) : 0);
-    result.passedSomething = ::recv(channel.get(), text, 1, MSG_DONTWAIT) > 0;
-    return result;
+    const int fd3 = withChannel ? theirs.get() : ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    QProcess helper;
+    helper.setProcessEnvironment(QProcessEnvironment());
+    helper.setChildProcessModifier([fd3] { ::dup2(fd3, 3); });
+    helper.start(QStringLiteral(STBMATE_PORT_HELPER), args);
+    EXPECT_TRUE(helper.waitForFinished(10000));
+    if (!withChannel)
+        ::close(fd3);
+    theirs.reset();
+    char byte;
+    return {helper.exitStatus() == QProcess::NormalExit ? helper.exitCode() : -1,
+            helper.readAllStandardError().toStdString(),
+            ::recv(channel.get(), &byte, 1, MSG_DONTWAIT) > 0};
 }
 
 TEST(PortHelper, RefusesEveryOtherPortAddressAndArgument) {
     struct Case {
         const char* name;
-        std::vector<std::string> args;
+        QStringList args;
         bool withChannel;
         const char* message;
     };
