@@ -46,6 +46,14 @@ fi
 installed_here=1
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb"
 test -x /usr/bin/stbmate
+helper=/usr/libexec/stbmate/stbmate-port69
+test -x "$helper"
+
+echo "== capabilities: the port helper has exactly one, the program none"
+getcap "$helper"
+[ "$(getcap "$helper" | awk '{print $2}')" = "cap_net_bind_service=ep" ] \
+  || { echo "the port helper lacks cap_net_bind_service" >&2; exit 1; }
+[ -z "$(getcap /usr/bin/stbmate)" ] || { echo "the program carries a capability" >&2; exit 1; }
 
 user="stbcheck$$"
 useradd --create-home --shell /bin/bash "$user"
@@ -61,6 +69,23 @@ as_user_bg() {
     env -i HOME="$home" USER="$user" LOGNAME="$user" PATH=/usr/bin:/bin "$@" &
   bg_pid=$!
 }
+
+echo "== the installed helper passes port 69 to $user (a network namespace of its own)"
+# The helper is run by a process with no capability; it must bind port 69 and pass it back.
+unshare -n sh -c 'ip link set lo up && exec "$@"' sh \
+  setpriv --reuid="$user" --regid="$user" --init-groups env -i python3 -c '
+import array, os, socket, subprocess, sys
+caps = [l for l in open("/proc/self/status") if l.startswith("CapEff:")][0].split()[1]
+assert int(caps, 16) == 0, caps
+os.open("/dev/null", os.O_RDONLY)  # holds fd 3, so the pair cannot land there
+mine, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+os.dup2(theirs.fileno(), 3, inheritable=True)
+done = subprocess.run([sys.argv[1], "127.0.0.1", "69"], pass_fds=[3])
+assert done.returncode == 0, done.returncode
+_, ancillary, _, _ = mine.recvmsg(1, socket.CMSG_LEN(4))
+port = socket.socket(fileno=array.array("i", ancillary[0][2])[0])
+assert port.getsockname() == ("127.0.0.1", 69), port.getsockname()
+print("port 69 passed to uid", os.getuid())' "$helper"
 
 echo "== stbmate --version as $user without a display"
 version=$(as_user stbmate --version)

@@ -129,7 +129,7 @@ void ReceiverWiring::attach(TForm1& window, TTerminal& terminal) {
         [this](const QString& text) { ShowTelnetOutput(*m_window, m_log, m_download, text); });
     // The settings are read after this, so the delay is looked up at each send.
     m_telnet->setSettleDelay([this] { return m_settleDelay; });
-    // Port 80 of all addresses; it serves nothing until the FTP job sets the file.
+    // It listens only while the FTP job runs, on a free port of the own address.
     m_http = std::make_unique<THTTPServer>();
     m_emergency = std::make_unique<EmergencyImageWiring>(*this, window);
 }

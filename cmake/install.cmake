@@ -1,6 +1,7 @@
-# Install rules and the Debian package. The program goes to bin/, its default settings file to
-# share/stbmate/ (where the program looks for it, relative to itself), and the desktop
-# integration to the places the freedesktop.org specifications name.
+# Install rules and the Debian package. The program goes to bin/, its port helper to
+# libexec/stbmate/ (helper/CMakeLists.txt), its default settings file to share/stbmate/ (where
+# the program looks for it, relative to itself), and the desktop integration to the places the
+# freedesktop.org specifications name.
 include(GNUInstallDirs)
 
 set(_dist ${PROJECT_SOURCE_DIR}/dist)
@@ -33,8 +34,14 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Depends from the libraries the binary really links (dpkg-shlibdeps), never a hand list.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# German standard dialogs and the console font are loaded at run time, not linked.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-dejavu-core")
+# German standard dialogs and the console font are loaded at run time, not linked; setcap
+# gives the port helper its capability at install, the system's ping sends the echo where
+# ICMP sockets are closed to the user.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "qt6-translations-l10n, fonts-dejavu-core, libcap2-bin, iputils-ping")
+# postinst grants cap_net_bind_service to the port helper only (dpkg keeps no capabilities).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_dist}/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

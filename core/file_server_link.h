@@ -4,12 +4,20 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+
 class FileServerLink {
 public:
     virtual ~FileServerLink() = default;
-    // Back to port 80 on all addresses, serving the location below; stops the server first if
-    // it is active. The location itself stays.
+    // Back to a free port the system chooses, on all addresses, serving the location below;
+    // stops the server first if it is active. The location itself stays. No fixed port: the
+    // job types the port into the receiver's download command, so nothing needs a privilege.
     virtual void ResetToInitialSettings() = 0;
+    // From the next activation on, listen on this dotted IPv4 address only (the own address
+    // on the receiver's network); empty = all addresses.
+    virtual void setBindAddress(const QString& address) = 0;
+    // The port listened on while active; 0 while inactive.
+    virtual std::uint16_t boundPort() const = 0;
     // While active, answer only this address (the receiver's); empty = everyone.
     virtual void setReceiverAddress(const QString& address) = 0;
     virtual void Activate() = 0;

@@ -443,9 +443,8 @@ void THTTPServer::Activate() {
                 "Socket konnte nicht gebunden werden. Adresse und Port werden bereits benutzt."));
         if (error == EACCES || error == EPERM)
             throw EBindNotPermitted(
-                QStringLiteral(
-                    "Socket konnte nicht gebunden werden. Für Port %1 fehlt die Berechtigung "
-                    "(root oder cap_net_bind_service).")
+                QStringLiteral("Socket konnte nicht gebunden werden. Port %1 ist dem System "
+                               "vorbehalten.")
                     .arg(m_port));
         throw ESocketError(error);
     }

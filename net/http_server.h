@@ -1,6 +1,7 @@
 #pragma once
-// THTTPServer: hands one file to whoever asks, on TCP port 80 of all local IPv4 addresses, so
-// the receiver can fetch it with its own download tool. One request per connection, no
+// THTTPServer: hands one file to whoever asks, on a free TCP port the system chooses (or one
+// set), so the receiver can fetch it with its own download tool; the FTP job puts the port
+// into the download command, so no privileged port is needed. One request per connection, no
 // keep-alive; every acceptable request (GET, POST, HEAD, any target) gets the same file.
 //
 // Anyone on the network can reach the port, so while the file is served the server answers
@@ -77,7 +78,8 @@ public:
     using CommandHandler =
         std::function<void(const HttpRequestInfo&, HttpResponseInfo&, HttpConnection&)>;
 
-    static constexpr std::uint16_t kDefaultPort = 80;
+    // 0: the system picks a free, unprivileged port at activation (see boundPort()).
+    static constexpr std::uint16_t kDefaultPort = 0;
     // A queue of 5 made clients arriving together wait seconds for their handshake to be
     // retried; the queue is cheap, so it holds a burst.
     static constexpr int kListenBacklog = 128;
@@ -93,13 +95,13 @@ public:
     THTTPServer(const THTTPServer&) = delete;
     THTTPServer& operator=(const THTTPServer&) = delete;
 
-    // Initial settings: port 80 on all addresses, every peer answered, the limits above, the
+    // Initial settings: a free port on all addresses, every peer answered, the limits above, the
     // handler that serves this server's serve location. Stops the server first if it is
     // active.
     void ResetToInitialSettings() override;
     void setDefaultPort(std::uint16_t port) { m_port = port; }
     // Dotted IPv4 address to bind; empty = all local addresses.
-    void setBindAddress(const QString& address) { m_bindAddress = address; }
+    void setBindAddress(const QString& address) override { m_bindAddress = address; }
     // How long after its connection a request must be complete, however slowly it trickles.
     void setRequestTimeoutMs(int ms) { m_requestTimeoutMs = ms; }
     // How long a send may make no progress before the connection is dropped.
@@ -109,12 +111,12 @@ public:
 
     // Binds, listens and starts the listener thread. Throws ECouldNotBindSocket "Socket konnte
     // nicht gebunden werden. Adresse und Port werden bereits benutzt." when the port is taken,
-    // ECouldNotBindSocket with a privilege hint when binding is not permitted, ESocketError for
+    // EBindNotPermitted when a port set below the unprivileged range is refused, ESocketError for
     // any other socket failure. Does nothing when already active.
     void Activate() override;
     bool active() const;
     // The port actually bound (useful with port 0); 0 while inactive.
-    std::uint16_t boundPort() const;
+    std::uint16_t boundPort() const override;
     // Connection threads still running.
     int connectionCount() const;
 

@@ -31,7 +31,7 @@ public:
     using ENetError::ENetError;
 };
 
-// The port is reserved for root and programs with cap_net_bind_service.
+// The system keeps the port for privileged programs (a port set below the unprivileged range).
 class EBindNotPermitted : public ECouldNotBindSocket {
 public:
     using ECouldNotBindSocket::ECouldNotBindSocket;

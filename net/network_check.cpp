@@ -61,10 +61,11 @@ bool CheckNetworkLink(NetworkLinkParts& parts) {
         });
         const std::int32_t rc = outcome.result;
         result = rc != -1 && rc != -2;
-        // No way to send an echo could be opened: most often the missing raw-socket right.
+        // No way to send an echo could be opened: ICMP sockets closed to this user's group and
+        // no system ping program.
         if (parts.log && rc == -2 && outcome.error == PingErrNoHandle)
             parts.log->WriteLogEntry(QStringLiteral("****** INFO: no ICMP echo could be sent. ") +
-                                     PrivilegeHintForThisProgram() + QStringLiteral(" ******"));
+                                     EchoHint() + QStringLiteral(" ******"));
         if (result) {
             try {
                 parts.telnet.ResetTelnetClient();

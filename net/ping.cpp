@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 
 #include <chrono>
@@ -167,56 +168,6 @@ Outcome pingSocket(std::uint32_t address, std::uint16_t timeoutMs) {
     }
 }
 
-Outcome rawSocket(std::uint32_t address, std::uint16_t timeoutMs) {
-    UniqueFd fd(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
-    if (!fd.valid())
-        return {};
-    const std::uint16_t sequence = ++g_sequence;
-    const auto id = static_cast<std::uint16_t>(::getpid() ^ (sequence << 3));
-    const QByteArray request = echoRequest(id, sequence);
-    const sockaddr_in to = target(address);
-    const auto start = Clock::now();
-    const auto deadline = start + std::chrono::milliseconds(timeoutMs);
-    if (::sendto(fd.get(), request.constData(), request.size(), 0,
-                 reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
-        return sendFailure(errno);
-    // Every ICMP packet on the host reaches a raw socket; only ours count.
-    const auto ours = [&](const unsigned char* icmp) {
-        return (icmp[4] << 8 | icmp[5]) == id && (icmp[6] << 8 | icmp[7]) == sequence;
-    };
-    for (;;) {
-        const int ready = WaitReadable(fd.get(), remainingMs(deadline));
-        if (ready <= 0)
-            return {true, -1, IcmpRequestTimedOut};
-        unsigned char packet[1500];
-        const ssize_t got = ::recv(fd.get(), packet, sizeof packet, 0);
-        if (got < 20)
-            continue;
-        const std::size_t ipLength = static_cast<std::size_t>(packet[0] & 0x0f) * 4;
-        if (static_cast<std::size_t>(got) < ipLength + 8)
-            continue;
-        const unsigned char* icmp = packet + ipLength;
-        const int type = icmp[0];
-        if (type == ICMP_ECHOREPLY) {
-            if (ours(icmp))
-                return {true, elapsedMs(start), IcmpSuccess};
-            continue;
-        }
-        if (type == ICMP_ECHO)
-            continue; // our own request seen on loopback
-        // An error carries the start of the packet it is about: IP header plus 8 bytes.
-        const std::size_t innerAt = ipLength + 8;
-        if (static_cast<std::size_t>(got) < innerAt + 20)
-            continue;
-        const std::size_t innerIpLength = static_cast<std::size_t>(packet[innerAt] & 0x0f) * 4;
-        if (static_cast<std::size_t>(got) < innerAt + innerIpLength + 8 ||
-            packet[innerAt + 9] != IPPROTO_ICMP)
-            continue;
-        if (ours(packet + innerAt + innerIpLength))
-            return {true, -1, statusFromIcmp(type, icmp[1])};
-    }
-}
-
 Outcome pingProgram(std::uint32_t address, std::uint16_t timeoutMs, const QString& program) {
     if (program.isEmpty() || !QFileInfo(program).isExecutable())
         return {};
@@ -224,6 +175,10 @@ Outcome pingProgram(std::uint32_t address, std::uint16_t timeoutMs, const QStrin
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &in, text, sizeof text);
     QProcess ping;
+    // The reply line is parsed, so it must not come in the user's language.
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    ping.setProcessEnvironment(environment);
     const double seconds = std::max(0.001, timeoutMs / 1000.0);
     ping.start(program, {QStringLiteral("-n"), QStringLiteral("-c1"), QStringLiteral("-W"),
                          QString::number(seconds, 'f', 3), QString::fromLatin1(text)});
@@ -255,7 +210,7 @@ Outcome pingProgram(std::uint32_t address, std::uint16_t timeoutMs, const QStrin
 } // namespace
 
 std::vector<PingMethod> DefaultPingMethods() {
-    return {PingMethod::PingSocket, PingMethod::RawSocket, PingMethod::PingProgram};
+    return {PingMethod::PingSocket, PingMethod::PingProgram};
 }
 
 std::int32_t TagIcmpStatus(std::int32_t code) {
@@ -312,9 +267,6 @@ PingOutcome PingAddress(std::uint32_t address, std::uint16_t timeoutMs, const Pi
         switch (method) {
         case PingMethod::PingSocket:
             probe = pingSocket(address, timeoutMs);
-            break;
-        case PingMethod::RawSocket:
-            probe = rawSocket(address, timeoutMs);
             break;
         case PingMethod::PingProgram:
             probe = pingProgram(address, timeoutMs, ways.program);

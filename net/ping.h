@@ -2,10 +2,11 @@
 // One ICMP echo with a time-out: does the receiver answer, and how fast. Blocks the caller for
 // up to the time-out plus the name lookup; the UI runs it through RunWithoutUserInput.
 //
-// Linux has no system echo call, so three ways are tried in order: an unprivileged ICMP "ping"
+// Linux has no system echo call, so two ways are tried in order: an unprivileged ICMP "ping"
 // socket (allowed only for the groups in the sysctl net.ipv4.ping_group_range, which Debian
-// leaves empty), a raw ICMP socket (root or cap_net_raw), and the ping program
-// (/usr/bin/ping, which carries cap_net_raw itself).
+// leaves empty), then the system's own ping program at its absolute path (/usr/bin/ping, which
+// the system equips for this itself). Never a raw socket: that would need a capability on
+// this program, and a raw socket sees every packet of the machine.
 #include <QString>
 
 #include <cstdint>
@@ -34,9 +35,8 @@ constexpr std::int32_t LookupTryAgain = 11002;
 constexpr std::int32_t LookupNoRecovery = 11003;
 constexpr std::int32_t LookupNoData = 11004;
 
-// Which ways an echo is sent, in order (the default is all three), and where the ping program
-// is looked for.
-enum class PingMethod { PingSocket, RawSocket, PingProgram };
+// Which ways an echo is sent, in order (the default is both), and where the ping program is.
+enum class PingMethod { PingSocket, PingProgram };
 std::vector<PingMethod> DefaultPingMethods();
 struct PingWays {
     std::vector<PingMethod> methods = DefaultPingMethods();

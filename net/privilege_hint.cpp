@@ -1,14 +1,18 @@
 #include "net/privilege_hint.h"
 
-#include <QFileInfo>
+#include "net/privileged_port.h"
 
-QString PrivilegeHint(const QString& programPath) {
-    return QStringLiteral("Abhilfe: einmal \"sudo setcap cap_net_bind_service,cap_net_raw+ep %1\" "
-                          "ausführen oder stbmate aus einer root-Shell starten.")
-        .arg(programPath);
+QString PortHelperHint(const QString& helperPath) {
+    return QStringLiteral("Abhilfe: einmal \"%1\" ausführen.")
+        .arg(QString::fromStdString(PortHelperGrantCommand(helperPath.toStdString())));
 }
 
-QString PrivilegeHintForThisProgram() {
-    const QString real = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
-    return PrivilegeHint(real.isEmpty() ? QStringLiteral("stbmate") : real);
+QString PortHelperHintForThisProgram() {
+    return PortHelperHint(QString::fromStdString(PortHelperPath()));
+}
+
+QString EchoHint() {
+    return QStringLiteral("Abhilfe: das Paket iputils-ping installieren (/usr/bin/ping) oder "
+                          "ICMP-Sockets für die eigene Gruppe freigeben "
+                          "(sysctl net.ipv4.ping_group_range).");
 }

@@ -1,11 +1,15 @@
 #pragma once
-// What to tell a user whose port 80 or 69 or raw ICMP socket was refused: Linux keeps them
-// for root and for programs given the capability, and the package deliberately grants none.
+// What to tell a user when the system refused something this program needs from it. The
+// program itself never carries a capability and never asks to run as root: the only file that
+// is granted anything is the port helper, so that is the only command a hint names.
 #include <QString>
 
-// One sentence naming the setcap command for programPath, or a root shell.
-QString PrivilegeHint(const QString& programPath);
+// For a refused port 69: one sentence naming the setcap command for the helper at helperPath.
+QString PortHelperHint(const QString& helperPath);
 
-// The same for the running program, its real path read from /proc/self/exe (so a symlink or
-// a copy in a build tree is named as it really is).
-QString PrivilegeHintForThisProgram();
+// The same for the helper beside the running program (PortHelperPath()).
+QString PortHelperHintForThisProgram();
+
+// For an echo that could not be sent at all: the system's ping program, or ICMP sockets for
+// the user's group.
+QString EchoHint();

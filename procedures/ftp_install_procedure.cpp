@@ -1,7 +1,5 @@
 #include "procedures/ftp_install_procedure.h"
 
-#include "net/net_errors.h"
-#include "net/privilege_hint.h"
 #include "procedures/receiver_answers.h"
 
 #include <QFileInfo>
@@ -30,8 +28,8 @@ QString UrlPathFor(const QString& path) {
     return QString::fromLatin1(QUrl::toPercentEncoding(absolute, QByteArrayLiteral("/")));
 }
 
-QString WgetCommandLine(const QString& ownAddress, const QString& servePath) {
-    return QStringLiteral("wget -P /data/ http://") + ownAddress + QStringLiteral(":80") +
+QString WgetCommandLine(const QString& ownAddress, std::uint16_t port, const QString& servePath) {
+    return QStringLiteral("wget -P /data/ http://%1:%2").arg(ownAddress).arg(port) +
            UrlPathFor(servePath);
 }
 
@@ -97,16 +95,11 @@ void FtpInstallProcedure::installFtpServer() {
     m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND: start http-server ******"));
     try {
         m_s.httpServer.ResetToInitialSettings();
-        // Nobody else on the network is handed the archive, nor can crowd the receiver out.
+        // Nobody else on the network is handed the archive, nor can crowd the receiver out;
+        // and only the interface on the receiver's network listens at all.
         m_s.httpServer.setReceiverAddress(view.receiverAddress());
+        m_s.httpServer.setBindAddress(*own);
         m_s.httpServer.Activate();
-    } catch (const EBindNotPermitted&) {
-        // Port 80 needs a right this user lacks: say how to get it, in the box and the log.
-        const QString hint = PrivilegeHintForThisProgram();
-        m_s.log.WriteLogError(QStringLiteral("http-server could not be started ! --> EXIT"));
-        m_s.log.WriteLogEntry(QStringLiteral("****** INFO: ") + hint + QStringLiteral(" ******"));
-        dialogs.showMessage(QStringLiteral("Http-Server konnte nicht gestartet werden\n\n") + hint);
-        return;
     } catch (...) {
         m_s.log.WriteLogError(QStringLiteral("http-server could not be started ! --> EXIT"));
         dialogs.showMessage(QStringLiteral("Http-Server konnte nicht gestartet werden"));
@@ -122,7 +115,7 @@ void FtpInstallProcedure::installFtpServer() {
 
     m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND: start telnet session ******"));
     try {
-        telnetDialogue(*receiver, *own, servePath);
+        telnetDialogue(*receiver, *own, m_s.httpServer.boundPort(), servePath);
     } catch (...) {
         // The session is left as the failure left it; the next run's reset closes it.
         m_s.log.WriteLogError(QStringLiteral("telnet session could not be started ! --> EXIT"));
@@ -149,7 +142,7 @@ std::optional<ScriptAnswer> FtpInstallProcedure::ask(const QString& query) {
 }
 
 void FtpInstallProcedure::telnetDialogue(const QString& receiver, const QString& own,
-                                         const QString& servePath) {
+                                         std::uint16_t port, const QString& servePath) {
     TelnetLink& telnet = m_s.telnet;
     telnet.ResetTelnetClient();
     telnet.setHost(receiver);
@@ -177,7 +170,7 @@ void FtpInstallProcedure::telnetDialogue(const QString& receiver, const QString&
     telnet.SendTelnet(QStringLiteral("cd /data"));
     m_s.log.WriteLogEntry(
         QStringLiteral("****** COMMAND: download proftpd.tar.bz2 by using wget ******"));
-    telnet.SendTelnet(WgetCommandLine(own, servePath));
+    telnet.SendTelnet(WgetCommandLine(own, port, servePath));
     // The marker is the download tool's last progress line; it can only be seen while
     // events are handled, that is during this wait.
     wait(kDownloadWait);

@@ -24,6 +24,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -36,8 +37,8 @@ extern const QString kArchiveFilter;
 // path fetches the same file.
 QString UrlPathFor(const QString& path);
 
-// The receiver's download command for the archive at servePath on ownAddress, port 80.
-QString WgetCommandLine(const QString& ownAddress, const QString& servePath);
+// The receiver's download command for the archive at servePath on ownAddress:port.
+QString WgetCommandLine(const QString& ownAddress, std::uint16_t port, const QString& servePath);
 
 class FtpInstallProcedure {
 public:
@@ -70,7 +71,8 @@ private:
     // (session not open, no start.sh with an ifconfig line, no download marker, the lines not
     // in the script afterwards) and after the FtpServerInstalled box; telnet failures propagate
     // to the caller's guard. receiver and own: the checked addresses.
-    void telnetDialogue(const QString& receiver, const QString& own, const QString& servePath);
+    void telnetDialogue(const QString& receiver, const QString& own, std::uint16_t port,
+                        const QString& servePath);
     // Sends a query closed by the end marker and reads the answer from the network view;
     // nullopt when the marker did not come within a few waits. Telnet failures propagate.
     std::optional<ScriptAnswer> ask(const QString& query);

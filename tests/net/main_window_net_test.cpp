@@ -187,16 +187,17 @@ TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
 
     // The hidden "Ende" button ends the session and releases the server.
     form.httpServer1().Activate();
-    ASSERT_TRUE(listening(80));
+    const std::uint16_t port = form.httpServer1().boundPort();
+    ASSERT_TRUE(listening(port));
     form.Button1Click();
     EXPECT_FALSE(telnet.Connected());
     EXPECT_FALSE(form.httpServer1().active());
-    EXPECT_FALSE(listening(80));
+    EXPECT_FALSE(listening(port));
     telnet.ResetTelnetClient();
     telnetd.stop();
 }
 
-TEST_F(MainWindowNetTest, HttpServerServesTheChosenFileOnPort80) {
+TEST_F(MainWindowNetTest, HttpServerServesTheChosenFileOnAFreePort) {
     NET_TEST_IN_PRIVATE_NETNS();
     TForm1 form(m_dialogs, m_starter, m_wiring, m_dir.path());
     ASSERT_TRUE(form.created());
@@ -214,12 +215,14 @@ TEST_F(MainWindowNetTest, HttpServerServesTheChosenFileOnPort80) {
     const QString out = m_dir.file(QStringLiteral("fetched"));
     wget.start(nettest::RequireProgram(QStringLiteral("busybox")),
                {QStringLiteral("wget"), QStringLiteral("-O"), out,
-                QStringLiteral("http://127.0.0.1:80") + archive});
+                QStringLiteral("http://127.0.0.1:%1").arg(server.boundPort()) + archive});
     ASSERT_TRUE(wget.waitForFinished(30000));
     EXPECT_EQ(wget.exitCode(), 0) << wget.readAllStandardError().toStdString();
     EXPECT_EQ(QFileInfo(out).size(), 100000);
+    const std::uint16_t port = server.boundPort();
+    EXPECT_GE(port, 1024);
     server.StopAndRelease();
-    EXPECT_FALSE(listening(80));
+    EXPECT_FALSE(listening(port));
 }
 
 } // namespace

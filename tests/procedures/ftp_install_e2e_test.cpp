@@ -1,5 +1,5 @@
 // The FTP server installation against real peers, each run inside a network namespace of its
-// own (ports 23 and 80 are fixed): busybox telnetd hands out a shell in a throw-away chroot
+// own (port 23 is fixed): busybox telnetd hands out a shell in a throw-away chroot
 // that holds the start script as the address job writes it, the chroot's busybox wget fetches
 // the archive from our real HTTP server, and the real telnet client, network check (echo and
 // telnet probe) and tick wait are used with SettleDelay 0, so every wait is real.
@@ -24,6 +24,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -193,6 +194,14 @@ public:
         procedure.installFtpServer();
     }
 
+    // The port the job typed into the wget line, as the receiver's shell echoed it; 0 if none.
+    int wgetPort() const {
+        static const QRegularExpression url(
+            QStringLiteral("wget -P /data/ http://127\\.0\\.0\\.1:(\\d+)/"));
+        const QRegularExpressionMatch match = url.match(view.networkLines().join('\n'));
+        return match.hasMatch() ? match.captured(1).toInt() : 0;
+    }
+
     QByteArray fetched() const {
         return readAll(sim.rootPath() + QStringLiteral("/data/proftpd.tar.bz2"));
     }
@@ -253,8 +262,10 @@ TEST(FtpInstallEndToEnd, InstallsTheArchiveFromOurHttpServer) {
     EXPECT_TRUE(entries.contains(QStringLiteral("tar xjf /data/proftpd.tar.bz2")))
         << entries.join('\n').toStdString();
 
+    // A port the system chose, above the privileged range, and released at the end.
+    EXPECT_GE(rig.wgetPort(), 1024);
     EXPECT_FALSE(rig.http.active());
-    EXPECT_FALSE(portAnswers("127.0.0.1", 80)) << "the HTTP server is released";
+    EXPECT_FALSE(portAnswers("127.0.0.1", rig.wgetPort())) << "the HTTP server is released";
     EXPECT_FALSE(rig.telnet.Connected());
 }
 
@@ -314,7 +325,7 @@ TEST(FtpInstallEndToEnd, DownloadCutOffHalfwayStopsTheRun) {
     EXPECT_EQ(rig.sim.configFile(QStringLiteral("start.sh")), kStartScript) << "vi never ran";
     EXPECT_FALSE(rig.telnet.Connected());
     EXPECT_FALSE(rig.http.active());
-    EXPECT_FALSE(portAnswers("127.0.0.1", 80));
+    EXPECT_FALSE(portAnswers("127.0.0.1", rig.wgetPort()));
 }
 
 } // namespace

@@ -15,11 +15,15 @@ public:
     QString serveDrive() const override { return m_drive; }
     QString servePath() const override { return m_path; }
     void setReceiverAddress(const QString& address) override { receiver = address; }
+    void setBindAddress(const QString& address) override { bindAddress = address; }
+    std::uint16_t boundPort() const override { return active ? port : 0; }
     QStringList takeRefusedPeers() override { return {}; }
 
     int resets = 0;
     bool active = false;
     QString receiver;
+    QString bindAddress;
+    std::uint16_t port = 40080;
 
 private:
     QString m_drive;
