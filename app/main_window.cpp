@@ -74,7 +74,18 @@ void TForm1::buildControls() {
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("ClientArea"));
     setCentralWidget(central);
+    buildStatusGroup(central);
+    buildFields(central);
+    buildPages(central);
+    buildStatusBar();
 
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+    nameForScreenReaders();
+}
+
+void TForm1::buildStatusGroup(QWidget* central) {
     GroupBox1 = new QGroupBox(QStringLiteral("Verbindungsstatus"), central);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(8, 4, 193, 96);
@@ -97,7 +108,9 @@ void TForm1::buildControls() {
     Label5 = new QLabel(QStringLiteral("Netzwerkverbindung"), GroupBox1);
     Label5->setObjectName(QStringLiteral("Label5"));
     Label5->setGeometry(34, 70, 150, 17);
+}
 
+void TForm1::buildFields(QWidget* central) {
     // Four rows: a field 89 pixels wide with its caption to the right.
     auto row = [central](int index, QWidget* field, QLabel* label) {
         const int y = 112 + index * 30;
@@ -146,7 +159,9 @@ void TForm1::buildControls() {
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(8, 240, 75, 25);
     Button1->hide();
+}
 
+void TForm1::buildPages(QWidget* central) {
     PageControl1 = new QTabWidget(central);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     PageControl1->setGeometry(209, 4, 601, 385);
@@ -174,7 +189,9 @@ void TForm1::buildControls() {
     networkLayout->addWidget(Memo1);
     PageControl1->addTab(TabSheet2, QStringLiteral("Netzwerk"));
     PageControl1->setCurrentIndex(0);
+}
 
+void TForm1::buildStatusBar() {
     const int widths[4] = {100, 100, 100, 50};
     for (int i = 0; i < 4; ++i) {
         auto* panel = new QLabel(statusBar());
@@ -192,12 +209,10 @@ void TForm1::buildControls() {
     statusBar()->addPermanentWidget(m_jobStatus);
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->setSizeGripEnabled(false);
+}
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(1000);
-
-    // Names for screen readers (and for GUI tests that go through the accessibility tree).
+// Names for screen readers (and for GUI tests that go through the accessibility tree).
+void TForm1::nameForScreenReaders() {
     GroupBox1->setAccessibleName(QStringLiteral("Verbindungsstatus"));
     Button2->setAccessibleName(QStringLiteral("Prüfen"));
     StatusLight1->setAccessibleName(QStringLiteral("serielle Verbindung"));

@@ -176,6 +176,11 @@ private:
     // The terminal's keys of section Main: history length and paste pacing.
     void applyTerminalSettings(const MainSettings& main);
     void buildControls();
+    void buildStatusGroup(QWidget* central);
+    void buildFields(QWidget* central);
+    void buildPages(QWidget* central);
+    void buildStatusBar();
+    void nameForScreenReaders();
     void buildMenu();
     void connectHandlers();
     void FormCreate();
