@@ -258,59 +258,68 @@ void PortSession::ioLoop() {
             failure = EBADF;
         } else if ((wantIn || paced) && (rev & (POLLIN | POLLHUP | POLLERR))) {
             // A hang-up during the pause still leaves its last bytes to read first.
-            // Read until the kernel has nothing more or our buffer is full. Filling the
-            // region outside the lock is safe: no reader looks past the write position.
-            qsizetype got = 0;
-            bool drained = false; // the kernel had nothing more, as opposed to our ring full
-            for (;;) {
-                std::span<char> region;
-                {
-                    std::lock_guard lock(m_rxMutex);
-                    region = m_buffer.writableRegion();
-                }
-                if (region.empty())
-                    break;
-                const ssize_t n = ::read(m_device.fd, region.data(), region.size());
-                if (n > 0) {
-                    got += n;
-                    std::lock_guard lock(m_rxMutex);
-                    m_buffer.commit(n);
-                    continue;
-                }
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                    drained = true;
-                    break;
-                }
-                failure = n == 0 ? 0 : errno;
-                break;
-            }
-            paceAfterRead(got, drained);
+            failure = readIntoBuffer();
         } else if (rev & (POLLHUP | POLLERR)) {
             failure = 0;
         }
-        if (failure < 0 && (rev & POLLOUT)) {
-            std::lock_guard lock(m_outMutex);
-            while (!m_out.isEmpty()) {
-                const ssize_t n = ::write(m_device.fd, m_out.constData(), size_t(m_out.size()));
-                if (n > 0) {
-                    m_out.remove(0, n);
-                    continue;
-                }
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                    break;
-                failure = n < 0 ? errno : EIO;
-                break;
-            }
-        }
+        if (failure < 0 && (rev & POLLOUT))
+            failure = writeQueued();
         if (failure >= 0) {
             std::lock_guard lock(m_rxMutex);
             endIo(failure);
         }
     }
+}
+
+int PortSession::readIntoBuffer() {
+    // Read until the kernel has nothing more or our buffer is full. Filling the region outside
+    // the lock is safe: no reader looks past the write position.
+    qsizetype got = 0;
+    bool drained = false; // the kernel had nothing more, as opposed to our ring full
+    int failure = -1;
+    for (;;) {
+        std::span<char> region;
+        {
+            std::lock_guard lock(m_rxMutex);
+            region = m_buffer.writableRegion();
+        }
+        if (region.empty())
+            break;
+        const ssize_t n = ::read(m_device.fd, region.data(), region.size());
+        if (n > 0) {
+            got += n;
+            std::lock_guard lock(m_rxMutex);
+            m_buffer.commit(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            drained = true;
+            break;
+        }
+        failure = n == 0 ? 0 : errno;
+        break;
+    }
+    paceAfterRead(got, drained);
+    return failure;
+}
+
+int PortSession::writeQueued() {
+    std::lock_guard lock(m_outMutex);
+    while (!m_out.isEmpty()) {
+        const ssize_t n = ::write(m_device.fd, m_out.constData(), size_t(m_out.size()));
+        if (n > 0) {
+            m_out.remove(0, n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return -1;
+        return n < 0 ? errno : EIO;
+    }
+    return -1;
 }
 
 void PortSession::paceAfterRead(qsizetype got, bool drained) {

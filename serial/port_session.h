@@ -114,6 +114,9 @@ private:
     // One notification pass when one is due; returns the poll timeout in ms (-1 = none).
     int dispatchLocked(std::unique_lock<std::mutex>& lock);
     void runConsumers(std::unique_lock<std::mutex>& lock);
+    // I/O thread. Each returns -1 when the device is fine, 0 on a hang-up, else an errno.
+    int readIntoBuffer();
+    int writeQueued();
     void paceAfterRead(qsizetype got, bool drained); // I/O thread, after a read
     bool runEvent(std::unique_lock<std::mutex>& lock);
     qsizetype promisedLocked() const;
