@@ -233,8 +233,9 @@ void TForm1::logHeldEnd() {
 void TForm1::closeEvent(QCloseEvent* event) {
     // A job stopped halfway would leave the receiver's editor open with part of its keys
     // typed; the close waits for the job's end (its keys keep their waits meanwhile, as a
-    // quit would cut every later wait short).
-    if (m_wiring.jobRunning()) {
+    // quit would cut every later wait short). A job that types nothing more and only waits
+    // for the receiver (the emergency image transfer) ends at once and closes its server.
+    if (!m_wiring.endWaitingJob()) {
         if (m_heldEnd == HeldEnd::None) {
             m_heldEnd = HeldEnd::Close;
             logHeldEnd();
@@ -252,7 +253,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::Beenden1Click() {
-    if (m_wiring.jobRunning()) {
+    if (!m_wiring.endWaitingJob()) {
         if (m_heldEnd == HeldEnd::None)
             logHeldEnd();
         m_heldEnd = HeldEnd::Quit;

@@ -105,8 +105,15 @@ void ReceiverWiring::attach(TForm1& window, TTerminal& terminal) {
     // standard error box, once.
     QObject::connect(m_port.get(), &TComPort::portFailure, &window, [this](const QString& message) {
         m_window->setSerialLight(false);
+        // The loader's report can no longer arrive: the transfer ends and port 69 closes.
+        if (m_emergency)
+            m_emergency->procedure().endTransfer(QStringLiteral("serial port lost: ") + message);
         m_dialogs.showError(message);
     });
+    // The window locks its controls and the terminal's keys for as long as a job holds the
+    // gate, the emergency image transfer included.
+    QObject::connect(&m_gate, &JobGate::heldChanged, &window,
+                     [&window](bool held) { window.showJobRunning(held); });
     // Opened on the first pass of the message loop, so console lines reach the session log
     // from the start; the program goes on with the port closed if that fails.
     QTimer::singleShot(0, &window, [this] { openPortAtStartup(); });
@@ -180,33 +187,36 @@ void ReceiverWiring::openPortAtStartup() {
 }
 
 bool ReceiverWiring::refuseWhileJobRuns() {
-    if (!m_running)
+    if (!m_gate.held())
         return false;
     m_dialogs.showInformation(m_window ? m_window->messages().text(MessageId::PleaseWait)
                                        : QString());
     return true;
 }
 
-void ReceiverWiring::runJob(JobKind kind, const std::function<void()>& job) {
-    if (refuseWhileJobRuns())
+void ReceiverWiring::runJob(JobKind kind, const std::function<void(JobGate::Hold&)>& job) {
+    std::optional<JobGate::Hold> hold = m_gate.tryEnter(kind);
+    if (!hold) {
+        refuseWhileJobRuns();
         return;
-    m_running = kind;
-    if (m_window)
-        m_window->showJobRunning(true);
+    }
     // The jobs end every failure of their own with a box; this only catches what none of
     // their steps expects (a port failure), skipping the steps not yet taken.
     try {
-        job();
+        job(*hold);
     } catch (const std::exception& e) {
         m_dialogs.showError(QString::fromUtf8(e.what()));
     }
-    m_running.reset();
-    if (m_window)
-        m_window->showJobRunning(false);
+}
+
+bool ReceiverWiring::endWaitingJob() {
+    if (m_emergency && m_emergency->procedure().waitingForReceiver())
+        m_emergency->procedure().endTransfer(QStringLiteral("program closing"));
+    return !m_gate.held();
 }
 
 void ReceiverWiring::setAddress() {
-    runJob(JobKind::SetAddress, [this] {
+    runJob(JobKind::SetAddress, [this](JobGate::Hold&) {
         AddressProcedure(consoleDialogue(), m_window->busy(), m_dialogs, *m_window,
                          m_window->messages(), m_log)
             .setAddress();
@@ -214,7 +224,7 @@ void ReceiverWiring::setAddress() {
 }
 
 void ReceiverWiring::deleteStartScript() {
-    runJob(JobKind::DeleteStartScript, [this] {
+    runJob(JobKind::DeleteStartScript, [this](JobGate::Hold&) {
         AddressProcedure(consoleDialogue(), m_window->busy(), m_dialogs, *m_window,
                          m_window->messages(), m_log)
             .deleteStartScript();
@@ -222,7 +232,7 @@ void ReceiverWiring::deleteStartScript() {
 }
 
 void ReceiverWiring::installFtpServer() {
-    runJob(JobKind::InstallFtpServer, [this] {
+    runJob(JobKind::InstallFtpServer, [this](JobGate::Hold&) {
         NetworkLinkParts network(*m_window, m_window->busy(), m_dialogs, *m_telnet);
         network.log = &m_log;
         FtpInstallProcedure({m_dialogs, *m_window, m_window->messages(),
@@ -233,11 +243,12 @@ void ReceiverWiring::installFtpServer() {
 }
 
 void ReceiverWiring::loadEmergencyImage() {
-    runJob(JobKind::LoadEmergencyImage, [this] { m_emergency->procedure().loadEmergencyImage(); });
+    runJob(JobKind::LoadEmergencyImage,
+           [this](JobGate::Hold& hold) { m_emergency->procedure().loadEmergencyImage(hold); });
 }
 
 void ReceiverWiring::checkConnections() {
-    runJob(JobKind::CheckConnections, [this] {
+    runJob(JobKind::CheckConnections, [this](JobGate::Hold&) {
         m_window->setSerialLight(CheckSerialLink(consoleDialogue(), m_window->busy()));
         NetworkLinkParts parts(*m_window, m_window->busy(), m_dialogs, *m_telnet);
         parts.log = &m_log;

@@ -6,10 +6,10 @@
 // handlers call in here.
 //
 // Every receiver job (the three menu commands, the hidden delete command and the check
-// button's run) enters through runJob(), so a rule about jobs - such as one at a time - has a
-// single place to live. jobRunning() tells whether one is in progress. The emergency image
-// job returns from runJob() once the fetch command is sent; its transfer ends later through
-// the console watcher and is not counted as running.
+// button's run) enters through runJob(), which takes the job gate (core/job_gate.h) for it.
+// The gate is the one authority on whether a job runs: the window asks it through
+// refuseWhileJobRuns() and follows its heldChanged signal. The emergency image job keeps the
+// gate after runJob() returns, until its transfer has ended.
 //
 // Lifetime: made before the window; TForm1's constructor calls attach() before it reads its
 // settings, its destructor calls detach(). The parts exist only between the two, because
@@ -19,6 +19,7 @@
 // threads joined). UI thread only.
 #include "core/copy_progress.h"
 #include "core/download_watch.h"
+#include "core/job_gate.h"
 #include "log/session_log.h"
 #include "net/http_server.h"
 #include "net/telnet_client.h"
@@ -43,14 +44,6 @@ namespace usbstick {
 class FormatLibrary;
 class TForm3;
 } // namespace usbstick
-
-enum class JobKind {
-    SetAddress,         // "IP-Adresse setzen/ändern"
-    DeleteStartScript,  // the port label's hidden context command
-    InstallFtpServer,   // "FTP-Server installieren"
-    LoadEmergencyImage, // "Notfall-Image aufspielen"
-    CheckConnections,   // the check button: serial and network light
-};
 
 // The copy dialog the program entry hands the window once it exists; nothing before that.
 class WindowCopyProgress : public CopyProgress {
@@ -104,12 +97,17 @@ public:
     // so anything else typed meanwhile ends up in the file it edits. While one runs the
     // window locks its controls; a request that still arrives (a queued click) is refused
     // with the "please wait" box and does nothing else.
-    void runJob(JobKind kind, const std::function<void()>& job);
+    // The job gets the gate's Hold; one that moves it elsewhere keeps the gate past its return.
+    void runJob(JobKind kind, const std::function<void(JobGate::Hold&)>& job);
     // For the window's own changes that would disturb a job (port, language): true and the
     // "please wait" box while a job runs, else false.
     bool refuseWhileJobRuns();
-    bool jobRunning() const { return m_running.has_value(); }
-    std::optional<JobKind> runningJob() const { return m_running; }
+    bool jobRunning() const { return m_gate.held(); }
+    std::optional<JobKind> runningJob() const { return m_gate.holder(); }
+    JobGate& gate() { return m_gate; }
+    // For a close or quit: ends a job that only waits for the receiver's report (the
+    // emergency image transfer). True when no job holds the gate afterwards.
+    bool endWaitingJob();
 
     // The jobs, each through runJob().
     void setAddress();
@@ -155,7 +153,7 @@ private:
     TForm1* m_window = nullptr;
     DownloadWatch m_download;
     int m_settleDelay = 0;
-    std::optional<JobKind> m_running;
+    JobGate m_gate;
     usbstick::TForm3* m_formatDialog = nullptr;
     usbstick::FormatLibrary* m_formatLibrary = nullptr;
 

@@ -2,6 +2,7 @@
 
 #include "log/session_log.h"
 #include "net/network_check.h"
+#include "procedures/receiver_answers.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -46,15 +47,30 @@ EmergencyImageProcedure::EmergencyImageProcedure(Seams seams) : m_s(std::move(se
 
 EmergencyImageProcedure::~EmergencyImageProcedure() {
     m_s.server.setNewsHandler({});
-    if (m_transferOpen)
-        closeTransfer();
+    endTransfer(QStringLiteral("program closing"));
 }
 
 void EmergencyImageProcedure::wait(int fixedTicks) {
     m_s.console.WaitTicks(SettleTicks(m_s.console.settleDelay(), fixedTicks));
 }
 
-void EmergencyImageProcedure::loadEmergencyImage() {
+void EmergencyImageProcedure::loadEmergencyImage(JobGate::Hold& hold) {
+    // Every way out that does not leave the transfer open closes port 69 and ends the job; a
+    // port failure's box comes from the caller, after this has run.
+    struct CommandScope {
+        EmergencyImageProcedure& job;
+        const JobGate::Hold& callersHold; // still holds unless a transfer was opened
+        ~CommandScope() {
+            job.m_inCommand = false;
+            if (job.m_transferOpen)
+                return;
+            // A transfer that ended during the command has stopped the server already.
+            if (callersHold.holds())
+                job.m_s.server.stop();
+            job.m_hold.release();
+        }
+    } scope{*this, hold};
+    m_inCommand = true;
     Dialogs& dialogs = m_s.dialogs;
     MainView& view = m_s.view;
     view.showPage(0);
@@ -105,7 +121,7 @@ void EmergencyImageProcedure::loadEmergencyImage() {
 
     m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND :start TFTP server successful ******"));
     // Bound to our address on the receiver's subnet: that is the address the loader is given.
-    const QString reason = m_s.server.start(image.absolutePath(), view.ownAddress());
+    const QString reason = m_s.server.start({image.absoluteFilePath(), -1, m_receiver, m_own});
     if (!reason.isEmpty()) {
         m_s.log.WriteLogError(QStringLiteral("could not start TFTP-Server !"));
         m_s.log.WriteLogError(QStringLiteral("TFTP-Server: ") + reason);
@@ -114,25 +130,29 @@ void EmergencyImageProcedure::loadEmergencyImage() {
     }
     m_s.log.WriteLogEntry(
         QStringLiteral("****** RESULT : TFTP server was successfully started ******"));
+    huntAndFetch(hold);
+}
 
+void EmergencyImageProcedure::huntAndFetch(JobGate::Hold& hold) {
     m_s.log.WriteLogEntry(
         QStringLiteral("****** COMMAND :trying to find start point STB7100-REF> ******"));
     if (!huntPrompt()) {
+        m_s.server.stop();
         m_s.log.WriteLogError(QStringLiteral("start point STB7100-REF> not found ! --> EXIT"));
-        dialogs.showMessage(QStringLiteral("Prompt nicht erkannt !"));
+        m_s.dialogs.showMessage(QStringLiteral("Prompt nicht erkannt !"));
         return;
     }
     m_s.log.WriteLogEntry(QStringLiteral("****** RESULT :found start point STB7100-REF> ******"));
 
     ConsoleDialogue& console = m_s.console;
     wait(20);
-    console.SendConsole(QStringLiteral("set ipaddr %1\r").arg(view.receiverAddress()).toLatin1());
+    console.SendConsole(QStringLiteral("set ipaddr %1\r").arg(m_receiver).toLatin1());
     wait(20);
-    console.SendConsole(QStringLiteral("set serverip %1\r").arg(view.ownAddress()).toLatin1());
+    console.SendConsole(QStringLiteral("set serverip %1\r").arg(m_own).toLatin1());
     wait(10);
     m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND: start file transfer ******"));
     // Open before sending: a fast loader may report before the send's own wait is over.
-    openTransfer();
+    openTransfer(hold);
     try {
         console.SendConsole(QByteArrayLiteral("tftp a4000000 emergency.ub\r"));
     } catch (...) {
@@ -179,30 +199,44 @@ bool EmergencyImageProcedure::copyImages() {
 
 bool EmergencyImageProcedure::chooseOwnAddress() {
     MainView& view = m_s.view;
+    // Both addresses are typed into the boot loader: nothing but four numbers may go there.
+    const std::optional<QString> receiver =
+        CheckedAddressOrReport(view.receiverAddress(), QStringLiteral("ip address for ufs910"),
+                               m_s.log, m_s.dialogs, m_s.messages);
+    if (!receiver)
+        return false;
     m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND: get ip  ******"));
-    const QString receiverNet = SubnetPrefix(view.receiverAddress());
+    const QString receiverNet = SubnetPrefix(*receiver);
+    const QStringList local = m_s.listAddresses();
     // No early exit and no reset: the last match wins, and without one Edit2 keeps its text.
-    for (const QString& line : m_s.listAddresses()) {
+    for (const QString& line : local) {
         m_s.log.WriteLogEntry(QStringLiteral("****** RESULT: found ") + line +
                               QStringLiteral(" ******"));
         if (SubnetPrefix(line) == receiverNet)
             view.setOwnAddress(line);
     }
-    const QString own = view.ownAddress();
-    const QString receiver = view.receiverAddress();
-    if (own.isEmpty()) {
+    const QString own = view.ownAddress().trimmed();
+    // A text left in Edit2 from before is no address of this PC now: the server could not
+    // bind it and the loader would ask a host that is not us.
+    if (own.isEmpty() || !local.contains(own)) {
         m_s.log.WriteLogError(QStringLiteral("ip-address could not be detected ! --> EXIT"));
         m_s.dialogs.showMessage(QStringLiteral("keine eigene IP-Adresse gefunden !"));
         return false;
     }
     if (SubnetPrefix(own) != receiverNet) {
-        m_s.log.WriteLogError(QStringLiteral("ip-address ") + receiver + QStringLiteral(" and ") +
+        m_s.log.WriteLogError(QStringLiteral("ip-address ") + *receiver + QStringLiteral(" and ") +
                               own + QStringLiteral(", network connection not possible ! --> EXIT"));
         m_s.dialogs.showMessage(QStringLiteral("keine Netzwerkverbindung möglich zwischen ") + own +
-                                QStringLiteral(" und ") + receiver + QStringLiteral(" !"));
+                                QStringLiteral(" und ") + *receiver + QStringLiteral(" !"));
         return false;
     }
-    m_s.log.WriteLogEntry(QStringLiteral("****** ") + own +
+    const std::optional<QString> checkedOwn = CheckedAddressOrReport(
+        own, QStringLiteral("own ip address"), m_s.log, m_s.dialogs, m_s.messages);
+    if (!checkedOwn)
+        return false;
+    m_receiver = *receiver;
+    m_own = *checkedOwn;
+    m_s.log.WriteLogEntry(QStringLiteral("****** ") + m_own +
                           QStringLiteral(" set for server-ip ******"));
     return true;
 }
@@ -231,7 +265,10 @@ bool EmergencyImageProcedure::huntPrompt() {
     return false;
 }
 
-void EmergencyImageProcedure::openTransfer() {
+void EmergencyImageProcedure::openTransfer(JobGate::Hold& hold) {
+    // The job goes on after its menu command has returned: it keeps the gate until the
+    // receiver has booted the image or the transfer has ended some other way.
+    m_hold = std::move(hold);
     m_transferOpen = true;
     ResponseWatcher& watcher = m_s.console.watcher();
     watcher.setFinishImageTransfer([this] { FinishImageTransfer(); });
@@ -257,6 +294,8 @@ void EmergencyImageProcedure::FinishImageTransfer() {
     m_s.log.WriteLogEntry(
         QStringLiteral("****** RESULT : file transfer complete, stop TFTP server ******"));
     m_s.server.stop();
+    // Nothing else may reach the loader between the transfer's end and bootm.
+    JobGate::Hold hold = std::move(m_hold);
     try {
         wait(20);
         m_s.console.SendConsole(QByteArrayLiteral("bootm a4000000\r"));
@@ -281,6 +320,7 @@ void EmergencyImageProcedure::AbortImageTransfer() {
     closeTransfer();
     m_s.log.WriteLogError(QStringLiteral("filetransfer failed ! --> EXIT"));
     m_s.server.stop();
+    m_hold.release();
     m_s.showStatus(QStringLiteral("emergency.ub: Übertragung fehlgeschlagen"));
     later([this] {
         m_s.dialogs.showError(QStringLiteral(
@@ -288,7 +328,26 @@ void EmergencyImageProcedure::AbortImageTransfer() {
     });
 }
 
+void EmergencyImageProcedure::endTransfer(const QString& why) {
+    if (!m_transferOpen)
+        return;
+    closeTransfer();
+    m_s.server.stop();
+    // Inside the menu command the gate opens when the command returns, not under its feet.
+    if (!m_inCommand)
+        m_hold.release();
+    m_s.log.WriteLogError(QStringLiteral("file transfer ended, TFTP-Server stopped: ") + why);
+    m_s.showStatus(QStringLiteral("emergency.ub: Übertragung beendet"));
+}
+
 void EmergencyImageProcedure::onNews(const ImageServer::News& news) {
+    // The server reports each refused host once per start; another host asking for our image
+    // is worth knowing about even before the loader asks.
+    if (news.refused) {
+        m_s.log.WriteLogError(QStringLiteral("TFTP-Server: request from %1 refused: %2")
+                                  .arg(news.client, news.reason));
+        return;
+    }
     if (!m_transferOpen)
         return;
     m_silence.start(m_s.silenceLimit);
@@ -311,14 +370,19 @@ void EmergencyImageProcedure::onNews(const ImageServer::News& news) {
 void EmergencyImageProcedure::onSilence() {
     const qint64 seconds =
         std::chrono::duration_cast<std::chrono::seconds>(m_s.silenceLimit).count();
+    // A loader that went quiet this long has given up or hangs; serving on would leave port
+    // 69 open to the network with nobody watching.
+    closeTransfer();
+    m_s.server.stop();
+    m_hold.release();
     m_s.log.WriteLogError(
         QStringLiteral("no end of the file transfer reported by the receiver within "
-                       "%1 s ! (TFTP-Server keeps running)")
+                       "%1 s ! (TFTP-Server stopped) --> EXIT")
             .arg(seconds));
     m_s.showStatus(QStringLiteral("emergency.ub: keine Rückmeldung vom Receiver"));
     m_s.dialogs.showError(
         QStringLiteral("Der Receiver hat das Ende der Übertragung nicht gemeldet: seit %1 s "
-                       "keine Daten. Der TFTP-Server läuft weiter.")
+                       "keine Daten. Der TFTP-Server wurde beendet.")
             .arg(seconds));
 }
 

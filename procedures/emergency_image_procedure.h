@@ -9,13 +9,20 @@
 // AbortImageTransfer ("bad checksum"; server stopped). Their hooks are in the watcher only
 // while this job's transfer is open, and each transfer ends once. If the receiver reports
 // neither within silenceLimit after the last packet (or after the command, when none came),
-// the user is told; the server is left running so a late report still completes the boot.
+// the transfer ends and the user is told. endTransfer() ends it from outside (the port was
+// lost, the program closes).
+//
+// The job holds the job gate from its first step to that end: the Hold its caller passes is
+// taken over when the transfer opens and released once the transfer has ended. The TFTP
+// server runs only between its start and the end, and is stopped on every way out before
+// the job's last box shows.
 //
 // Everything runs on the UI thread. The object lives as long as the window that owns it; the
 // seams it refers to must outlive it. The destructor takes its hooks out of the watcher.
 #include "core/copy_progress.h"
 #include "core/dialogs.h"
 #include "core/file_server_link.h"
+#include "core/job_gate.h"
 #include "core/main_view.h"
 #include "core/message_catalogue.h"
 #include "log/session_log.h"
@@ -70,14 +77,22 @@ public:
 
     // The menu command "Notfall-Image aufspielen". Ends at one of its stops (log entry and,
     // for most, a box) or after the fetch command. A port failure propagates.
-    void loadEmergencyImage();
+    // hold: the gate's Hold for this job; taken over when the transfer opens.
+    void loadEmergencyImage(JobGate::Hold& hold);
 
     // The receiver reported the image's byte count: stop the server, boot the image.
     void FinishImageTransfer();
     // The receiver reported "bad checksum": stop the server, tell the user.
     void AbortImageTransfer();
 
+    // Ends an open transfer from outside (log entry with why, server stopped, gate opened);
+    // nothing when none is open.
+    void endTransfer(const QString& why);
+
     bool transferOpen() const { return m_transferOpen; }
+    // The transfer is open and the menu command has returned: only the receiver's report,
+    // the silence or endTransfer() can end the job now.
+    bool waitingForReceiver() const { return m_transferOpen && !m_inCommand; }
 
 private:
     // false = the procedure must stop (the failure was logged and shown).
@@ -85,7 +100,8 @@ private:
     bool chooseOwnAddress();
     // true when the prompt came within the 51 tries.
     bool huntPrompt();
-    void openTransfer();
+    void huntAndFetch(JobGate::Hold& hold);
+    void openTransfer(JobGate::Hold& hold);
     void closeTransfer();
     void onNews(const ImageServer::News& news);
     void onSilence();
@@ -94,6 +110,10 @@ private:
 
     Seams m_s;
     bool m_transferOpen = false;
-    QObject m_context; // posted boxes die with the object
+    JobGate::Hold m_hold;
+    QString m_receiver; // checked addresses of this run, as typed into the loader
+    QString m_own;
+    bool m_inCommand = false; // inside loadEmergencyImage()
+    QObject m_context;        // posted boxes die with the object
     QTimer m_silence;
 };

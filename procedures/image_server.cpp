@@ -1,6 +1,7 @@
 #include "procedures/image_server.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaObject>
 
 TftpImageServer::TftpImageServer(std::uint16_t port) : m_port(port) {
@@ -18,9 +19,10 @@ TftpImageServer::~TftpImageServer() {
     m_server.stop();
 }
 
-QString TftpImageServer::start(const QString& folder, const QString& bindAddress) {
-    return QString::fromStdString(
-        m_server.start(QFile::encodeName(folder).toStdString(), bindAddress.toStdString(), m_port));
+QString TftpImageServer::start(const Serve& serve) {
+    const QString folder = QFileInfo(serve.imagePath).absolutePath();
+    return QString::fromStdString(m_server.start(QFile::encodeName(folder).toStdString(),
+                                                 serve.bindAddress.toStdString(), m_port));
 }
 
 void TftpImageServer::stop() {

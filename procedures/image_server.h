@@ -19,14 +19,21 @@ public:
         std::uint64_t fileSize = 0;
         bool finished = false; // the transfer is over (success tells how)
         bool success = false;
-        QString reason; // why a finished transfer failed
+        QString reason;       // why a finished transfer failed, or why a request was refused
+        bool refused = false; // a request refused (another host, another name)
     };
     using NewsHandler = std::function<void(const News&)>;
 
+    struct Serve {
+        QString imagePath;       // the one file served, under its own name
+        qint64 size = -1;        // bytes served; -1: the file's size when the server starts
+        QString receiverAddress; // the only host served
+        QString bindAddress;     // our own address on the receiver's subnet
+    };
+
     virtual ~ImageServer() = default;
-    // Serves folder on bindAddress. Empty on success, else the reason. Starting again with
-    // the same folder and address keeps the running server.
-    virtual QString start(const QString& folder, const QString& bindAddress) = 0;
+    // Empty on success, else the reason.
+    virtual QString start(const Serve& serve) = 0;
     virtual void stop() = 0;
     // Called on the UI thread for progress and for each transfer's end.
     virtual void setNewsHandler(NewsHandler handler) = 0;
@@ -42,7 +49,7 @@ public:
     explicit TftpImageServer(std::uint16_t port = TTftpServer::kDefaultPort);
     ~TftpImageServer() override;
 
-    QString start(const QString& folder, const QString& bindAddress) override;
+    QString start(const Serve& serve) override;
     void stop() override;
     void setNewsHandler(NewsHandler handler) override { m_handler = std::move(handler); }
     TTftpServer& server() { return m_server; }

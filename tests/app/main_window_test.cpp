@@ -573,7 +573,8 @@ TEST_F(MainWindowTest, JobsRunThroughTheWiringsOneEntrance) {
     // What a job lets out ends it with the error box; the mark is cleared all the same.
     dialogs.setOnShow({});
     dialogs.clear();
-    wiring.runJob(JobKind::SetAddress, [] { throw std::runtime_error("port gone"); });
+    wiring.runJob(JobKind::SetAddress,
+                  [](JobGate::Hold&) { throw std::runtime_error("port gone"); });
     EXPECT_EQ(dialogs.transcriptLines(), QStringList{"error: port gone"});
     EXPECT_FALSE(wiring.jobRunning());
 }
@@ -621,7 +622,7 @@ TEST_F(MainWindowTest, ARunningJobLocksTheWindowRefusesTheRestAndHoldsTheClose) 
     QStringList boxes;
     QByteArray typedDuringJob;
     bool visibleAfterClose = false;
-    wiring.runJob(JobKind::SetAddress, [&] {
+    wiring.runJob(JobKind::SetAddress, [&](JobGate::Hold&) {
         EXPECT_EQ(lockedState(), "000000000");
         EXPECT_EQ(jobStatus->text(), "Deutsch message 7");
         // Clicks that were queued before the lock, and the box changes, reach their handlers
@@ -656,11 +657,31 @@ TEST_F(MainWindowTest, ARunningJobLocksTheWindowRefusesTheRestAndHoldsTheClose) 
     EXPECT_EQ(logText().count("waiting for the running job"), 1);
 }
 
+// The emergency image job keeps the gate past its menu command, for the whole transfer: the
+// window stays locked and the terminal deaf until the job gives the gate back.
+TEST_F(MainWindowTest, AJobThatKeepsTheGateAfterItsCommandKeepsTheWindowLocked) {
+    writeStandardIni();
+    auto form = makeForm();
+    form->show();
+    ASSERT_TRUE(stbtest::spinUntil([&] { return form->comPort1().isOpen(); }));
+    drainPty(pty, 50);
+    std::optional<JobGate::Hold> kept;
+    form->wiring().runJob(JobKind::LoadEmergencyImage,
+                          [&](JobGate::Hold& hold) { kept = std::move(hold); });
+    EXPECT_FALSE(form->Button2->isEnabled() || form->IPAdressesetzenndern1->isEnabled());
+    form->Button2Click();
+    QTest::keyClicks(form->Terminal1, QStringLiteral("ls"));
+    EXPECT_EQ(drainPty(pty, 100), QByteArray());
+    EXPECT_EQ(dialogs.transcriptLines(), QStringList{"information: Deutsch message 7"});
+    kept.reset();
+    EXPECT_TRUE(form->Button2->isEnabled() && form->IPAdressesetzenndern1->isEnabled());
+}
+
 TEST_F(MainWindowTest, QuitFromTheMenuDuringAJobWaitsForItsEnd) {
     writeStandardIni();
     auto form = makeForm();
     QString logDuringJob;
-    form->wiring().runJob(JobKind::CheckConnections, [&] {
+    form->wiring().runJob(JobKind::CheckConnections, [&](JobGate::Hold&) {
         form->Beenden1Click();
         logDuringJob = logText();
     });

@@ -38,9 +38,7 @@ class CountingServer : public ImageServer {
 public:
     TftpImageServer real;
     int stops = 0;
-    QString start(const QString& folder, const QString& address) override {
-        return real.start(folder, address);
-    }
+    QString start(const Serve& serve) override { return real.start(serve); }
     void stop() override {
         ++stops;
         real.stop();
@@ -163,7 +161,10 @@ TEST_P(EmergencyEndToEnd, Run) {
          {},
          [](const QString&) {},
          "/media"});
-    job.loadEmergencyImage();
+    JobGate gate;
+    std::optional<JobGate::Hold> hold = gate.tryEnter(JobKind::LoadEmergencyImage);
+    job.loadEmergencyImage(*hold);
+    hold.reset();
 
     const QString root = c.formatImage ? stick + "::" : stick;
     QStringList expected = {"****** copy *.img files to usb stick  ******",
@@ -197,7 +198,7 @@ TEST_P(EmergencyEndToEnd, Run) {
         EXPECT_EQ(log.steps(), expected);
         EXPECT_EQ(sim.linesReceived().size(), 51);
         EXPECT_EQ(dialogs.transcriptLines().last(), "message: Prompt nicht erkannt !");
-        EXPECT_TRUE(server.real.server().running());
+        EXPECT_FALSE(server.real.server().running() || gate.held());
         return;
     }
     expected << "****** RESULT :found start point STB7100-REF> ******"

@@ -20,8 +20,9 @@ public:
     QString refusal;
     QStringList calls;
     NewsHandler handler;
-    QString start(const QString& folder, const QString& address) override {
-        calls << "start " + folder + " " + address;
+    QString start(const Serve& serve) override {
+        calls << QStringList{"start", serve.imagePath, serve.receiverAddress, serve.bindAddress}
+                     .join(' ');
         return refusal;
     }
     void stop() override { calls << "stop"; }
@@ -29,6 +30,8 @@ public:
 };
 
 struct Rig {
+    JobGate gate;
+    std::optional<JobGate::Hold> hold = gate.tryEnter(JobKind::LoadEmergencyImage);
     SessionLogCapture log;
     stbtest::ScratchDir dir;
     FakeDialogs dialogs;
@@ -58,6 +61,7 @@ struct Rig {
                                  "/media",
                                  std::chrono::milliseconds(300)}};
     int huntWaits = 0;
+    bool prompt = true;
 
     // Answers up to the server start; the loader's prompt comes on the third try.
     explicit Rig(const QString& fileName = "emergency.ub") {
@@ -74,10 +78,11 @@ struct Rig {
         for (int i = 0; i < 3; ++i)
             dialogs.answerConfirm(true);
         ticker.duringWait = [this](int ticks) {
-            if (ticks == 5 && ++huntWaits == 3)
+            if (ticks == 5 && ++huntWaits == 3 && prompt)
                 feed("\r\nSTB7100-REF> ");
         };
     }
+    void run() { job.loadEmergencyImage(*hold); }
     void feed(const QByteArray& bytes) {
         for (char c : bytes)
             watcher.feed(c);
@@ -86,12 +91,14 @@ struct Rig {
 
 struct StopCase {
     const char* name;
+    QString receiver;
     QStringList addresses;
     QString presetOwn;
     QString fileName;
     QString refusal;
     QString lastBox;
     QStringList lastErrors;
+    bool prompt = true;
 };
 
 class EmergencyStops : public ::testing::TestWithParam<StopCase> {};
@@ -99,28 +106,59 @@ class EmergencyStops : public ::testing::TestWithParam<StopCase> {};
 TEST_P(EmergencyStops, LogsAndShowsWhyAndSendsNothing) {
     const StopCase& c = GetParam();
     Rig rig(c.fileName);
+    rig.view.setReceiverAddress(c.receiver);
     rig.addresses = c.addresses;
     rig.view.setOwnAddress(c.presetOwn);
     rig.server.refusal = c.refusal;
-    rig.job.loadEmergencyImage();
+    rig.prompt = c.prompt;
+    // Port 69 must be closed before the last box shows.
+    QStringList callsAtLastBox;
+    rig.dialogs.setOnShow([&](const FakeDialogs::Shown&) { callsAtLastBox = rig.server.calls; });
+    rig.run();
     EXPECT_EQ(rig.dialogs.transcriptLines().last(), c.lastBox);
     EXPECT_EQ(rig.log.steps().mid(rig.log.steps().size() - c.lastErrors.size()), c.lastErrors);
-    EXPECT_TRUE(rig.port.writes.isEmpty());
+    EXPECT_EQ(QByteArray(rig.port.transcript()).replace('\r', ""), "")
+        << "only the hunt's carriage returns may reach the loader";
+    if (rig.server.calls.first().startsWith("start") && c.refusal.isEmpty()) {
+        EXPECT_EQ(callsAtLastBox.last(), "stop");
+    }
+    EXPECT_EQ(rig.server.calls.last(), "stop");
     EXPECT_FALSE(rig.job.transferOpen());
+    rig.hold.reset();
+    EXPECT_FALSE(rig.gate.held());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, EmergencyStops,
     ::testing::Values(
+        StopCase{"AddressWithCommand",
+                 "192.168.1.5;nand erase 0 800000",
+                 {"192.168.1.2"},
+                 "",
+                 "emergency.ub",
+                 "",
+                 "error: M26",
+                 {"###### ip address for ufs910 \"192.168.1.5;nand erase 0 800000\" is not a "
+                  "valid ip address ! --> EXIT"}},
         StopCase{"NoOwnAddress",
+                 "192.168.1.50",
                  {"10.0.0.1"},
                  "",
                  "emergency.ub",
                  "",
                  "message: keine eigene IP-Adresse gefunden !",
                  {"###### ip-address could not be detected ! --> EXIT"}},
-        StopCase{"EarlierAddressOnOtherSubnet",
-                 {},
+        StopCase{"StaleOwnAddressNotOfThisPc",
+                 "192.168.1.50",
+                 {"10.0.0.1"},
+                 "192.168.1.7",
+                 "emergency.ub",
+                 "",
+                 "message: keine eigene IP-Adresse gefunden !",
+                 {"###### ip-address could not be detected ! --> EXIT"}},
+        StopCase{"OwnAddressOnOtherSubnet",
+                 "192.168.1.50",
+                 {"10.0.0.9"},
                  "10.0.0.9",
                  "emergency.ub",
                  "",
@@ -128,13 +166,24 @@ INSTANTIATE_TEST_SUITE_P(
                  {"###### ip-address 192.168.1.50 and 10.0.0.9, network connection not possible "
                   "! --> EXIT"}},
         StopCase{"NameDiffersInCase",
+                 "192.168.1.50",
                  {"192.168.1.2"},
                  "",
                  "Emergency.ub",
                  "",
                  "message: M10",
                  {"###### emergency.ub was not selected on openfile dialog ! --> EXIT"}},
+        StopCase{"NoPrompt",
+                 "192.168.1.50",
+                 {"192.168.1.2"},
+                 "",
+                 "emergency.ub",
+                 "",
+                 "message: Prompt nicht erkannt !",
+                 {"###### start point STB7100-REF> not found ! --> EXIT"},
+                 false},
         StopCase{"BindRefused",
+                 "192.168.1.50",
                  {"192.168.1.2"},
                  "",
                  "emergency.ub",
@@ -147,11 +196,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(EmergencyTransfer, OnlyTheImagesOwnByteCountBootsAndOnlyOnce) {
     Rig rig;
     rig.http.setServeLocation("/home/user/", "proftpd.tar.bz2"); // the FTP job's earlier choice
-    rig.job.loadEmergencyImage();
+    rig.run();
     ASSERT_TRUE(rig.job.transferOpen());
+    rig.hold.reset(); // the menu command has returned: the job keeps the gate by itself
+    EXPECT_TRUE(rig.gate.held());
     EXPECT_EQ(rig.http.serveDrive() + rig.http.servePath(), ""); // no longer handed out
     EXPECT_EQ(rig.watcher.ImageSizeText, "1234");
-    EXPECT_EQ(rig.server.calls, QStringList{"start " + rig.dir.path() + " 192.168.1.2"});
+    EXPECT_EQ(rig.server.calls,
+              QStringList{"start " + rig.dir.file("emergency.ub") + " 192.168.1.50 192.168.1.2"});
     EXPECT_EQ(rig.port.transcript(), "\r\r\rset ipaddr 192.168.1.50\rset serverip 192.168.1.2\r"
                                      "tftp a4000000 emergency.ub\r");
     rig.feed("Bytes transferred = 12345 (3039 hex)\rBytes transferred = 123 (7b hex)\r");
@@ -160,17 +212,31 @@ TEST(EmergencyTransfer, OnlyTheImagesOwnByteCountBootsAndOnlyOnce) {
     EXPECT_FALSE(rig.job.transferOpen());
     EXPECT_EQ(rig.server.calls.count("stop"), 1);
     EXPECT_EQ(rig.port.writes.count("bootm a4000000\r"), 1);
+    EXPECT_FALSE(rig.gate.held());
     ASSERT_TRUE(stbtest::spinUntil([&] { return rig.dialogs.transcript().size() == 8; }));
     EXPECT_EQ(rig.dialogs.transcript().back().kind, FakeDialogs::Kind::Information);
 }
 
-TEST(EmergencyTransfer, AReceiverThatNeverReportsIsNamedAfterTheSilence) {
-    Rig rig;
-    rig.job.loadEmergencyImage();
-    ASSERT_TRUE(stbtest::spinUntil([&] { return rig.dialogs.transcript().size() == 8; }));
-    EXPECT_TRUE(rig.dialogs.transcriptLines().last().startsWith("error: Der Receiver hat"));
-    EXPECT_TRUE(rig.log.steps().last().startsWith("###### no end of the file transfer"));
-    EXPECT_TRUE(rig.server.calls.count("stop") == 0 && rig.job.transferOpen());
+// The silence and an end from outside (the port lost, the program closing) both close port 69
+// and open the gate; a late report then boots nothing.
+TEST(EmergencyTransfer, SilenceOrAnOutsideEndStopsTheServerAndOpensTheGate) {
+    for (const bool silence : {true, false}) {
+        Rig rig;
+        rig.run();
+        rig.hold.reset();
+        ASSERT_TRUE(rig.gate.held());
+        if (silence) {
+            ASSERT_TRUE(stbtest::spinUntil([&] { return rig.dialogs.transcript().size() == 8; }));
+            EXPECT_TRUE(rig.dialogs.transcriptLines().last().startsWith("error: Der Receiver hat"));
+            EXPECT_TRUE(rig.log.steps().last().startsWith("###### no end of the file transfer"));
+        } else {
+            rig.job.endTransfer("serial port lost");
+        }
+        EXPECT_EQ(rig.server.calls.last(), "stop");
+        EXPECT_FALSE(rig.job.transferOpen() || rig.gate.held());
+        rig.feed("Bytes transferred = 1234 (4d2 hex)\r");
+        EXPECT_EQ(rig.port.writes.count("bootm a4000000\r"), 0);
+    }
 }
 
 } // namespace
