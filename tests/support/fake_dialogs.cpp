@@ -8,8 +8,8 @@ QString FakeDialogs::kindName(Kind kind) {
         return QStringLiteral("information");
     case Kind::Confirmation:
         return QStringLiteral("confirm");
-    case Kind::CautiousConfirmation:
-        return QStringLiteral("confirm, default Abbrechen");
+    case Kind::Caution:
+        return QStringLiteral("caution");
     case Kind::Message:
         return QStringLiteral("message");
     case Kind::OpenFiles:
@@ -60,7 +60,7 @@ bool FakeDialogs::confirm(const QString& text) {
 }
 
 bool FakeDialogs::confirmDefaultCancel(const QString& text) {
-    record(Kind::CautiousConfirmation, text);
+    record(Kind::Caution, text);
     return takeConfirm();
 }
 

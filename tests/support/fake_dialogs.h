@@ -19,7 +19,7 @@ public:
         Error,
         Information,
         Confirmation,
-        CautiousConfirmation,
+        Caution,
         Message,
         OpenFiles,
         InputBox,
@@ -46,9 +46,9 @@ public:
     void setOnShow(std::function<void(const Shown&)> onShow) { m_onShow = std::move(onShow); }
 
     const std::vector<Shown>& transcript() const { return m_transcript; }
-    // One line per box: "error: text", "information: ...", "confirm: ...", "confirm, default
-    // Abbrechen: ...", "message: ...",
-    // "open: filter", "input: prompt", "folder: caption @ start".
+    // One line per box: "error: text", "information: ...", "confirm: ...", "caution: ..."
+    // (confirm with "Abbrechen" the default), "message: ...", "open: filter", "input: prompt",
+    // "folder: caption @ start".
     QStringList transcriptLines() const;
     int unscriptedCount() const { return m_unscripted; }
     bool scriptUsedUp() const {
