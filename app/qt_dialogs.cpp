@@ -19,6 +19,19 @@ void showBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, cons
     box.exec();
 }
 
+bool confirmBox(QWidget* parent, const QString& text, bool okIsDefault) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Bestätigung"), text,
+                    QMessageBox::NoButton, parent);
+    box.setObjectName(QStringLiteral("MessageBox"));
+    QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
+    box.setDefaultButton(okIsDefault ? ok : cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    // Closing the box by its frame counts as "Abbrechen".
+    return box.clickedButton() == ok;
+}
+
 } // namespace
 
 void QtDialogs::showError(const QString& text) {
@@ -34,16 +47,11 @@ void QtDialogs::showMessage(const QString& text) {
 }
 
 bool QtDialogs::confirm(const QString& text) {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Bestätigung"), text,
-                    QMessageBox::NoButton, m_parent);
-    box.setObjectName(QStringLiteral("MessageBox"));
-    QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-    QPushButton* cancel = box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
-    box.setDefaultButton(ok);
-    box.setEscapeButton(cancel);
-    box.exec();
-    // Closing the box by its frame counts as "Abbrechen".
-    return box.clickedButton() == ok;
+    return confirmBox(m_parent, text, true);
+}
+
+bool QtDialogs::confirmDefaultCancel(const QString& text) {
+    return confirmBox(m_parent, text, false);
 }
 
 QStringList QtDialogs::openFiles(const QString& filter, bool several) {

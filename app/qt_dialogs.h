@@ -14,6 +14,7 @@ public:
     void showError(const QString& text) override;
     void showInformation(const QString& text) override;
     bool confirm(const QString& text) override;
+    bool confirmDefaultCancel(const QString& text) override;
     void showMessage(const QString& text) override;
     QStringList openFiles(const QString& filter, bool several) override;
     std::optional<QString> inputBox(const QString& caption, const QString& prompt,

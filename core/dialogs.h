@@ -15,6 +15,9 @@ public:
     virtual void showInformation(const QString& text) = 0;
     // true = OK; false = "Abbrechen" or the box closed.
     virtual bool confirm(const QString& text) = 0;
+    // The same box for a question whose safe answer is no: "Abbrechen" is the default button,
+    // so a hasty Enter does not go on.
+    virtual bool confirmDefaultCancel(const QString& text) = 0;
     virtual void showMessage(const QString& text) = 0;
     // Empty list = cancelled. filter in Qt's "Name (*.ext)" form; several = multi-select.
     virtual QStringList openFiles(const QString& filter, bool several) = 0;

@@ -1,5 +1,5 @@
 #pragma once
-// The active language's message texts. The settings file numbers them Msg1..Msg28; the code
+// The active language's message texts. The settings file numbers them Msg1..Msg36; the code
 // names each by what it says, so a box shows the right text without counting.
 #include <QString>
 
@@ -34,11 +34,21 @@ enum class MessageId {
     InvalidAddress,        // an address field does not hold a dotted IPv4 address
     SetAddressFirst,       // the FTP installation found no start.sh with an ifconfig line
     StartScriptNotChanged, // the FTP installation's lines are not in start.sh after vi
+    // Why the chosen emergency.ub is refused before it is served, one text per check.
+    BootImageTooShort,
+    BootImageNotAnImage,
+    BootImageHeaderDamaged,
+    BootImageTruncated,
+    BootImageDataDamaged,
+    BootImageUnreadable, // the system's reason follows on the next line
+    // What the image says it is: %1 name, %2 bytes, %3 architecture, %4 type, %5 compression.
+    BootImageSummary,
+    BootImageNotForReceiver, // asked, "Abbrechen" the default, after the summary
 };
 
 class MessageCatalogue {
 public:
-    static constexpr int kCount = 28;
+    static constexpr int kCount = 36;
     // The keys every settings file has had; the later ones may be missing from an older file.
     static constexpr int kFirstLaterKey = 26;
     // Procedures fetch a text at the moment they show it, so a language change takes effect
@@ -68,7 +78,7 @@ public:
         if (id == MessageId::StartScriptNotChanged)
             return QStringLiteral("/config/start.sh konnte nicht wie vorgesehen geändert werden. "
                                   "Bitte das Skript auf dem Receiver prüfen.");
-        return QString();
+        return bootImageText(id);
     }
     // n: the number in the settings file's key "Msg<n>", 1..kCount; any other n is ignored.
     void setText(int n, const QString& text) {
@@ -77,5 +87,34 @@ public:
     }
 
 private:
+    static QString bootImageText(MessageId id) {
+        if (id == MessageId::BootImageTooShort)
+            return QStringLiteral("Die Datei emergency.ub ist zu kurz für ein Boot-Image "
+                                  "(weniger als 64 Bytes): Der Download ist unvollständig oder "
+                                  "es ist die falsche Datei.");
+        if (id == MessageId::BootImageNotAnImage)
+            return QStringLiteral("Die Datei emergency.ub ist kein Boot-Image: Die Kennung am "
+                                  "Anfang fehlt. Bitte die richtige Datei wählen.");
+        if (id == MessageId::BootImageHeaderDamaged)
+            return QStringLiteral("Der Kopf der Datei emergency.ub ist beschädigt (Prüfsumme des "
+                                  "Kopfes falsch). Bitte das Image neu herunterladen.");
+        if (id == MessageId::BootImageTruncated)
+            return QStringLiteral("Die Datei emergency.ub ist kürzer, als ihr Kopf angibt: Der "
+                                  "Download ist unvollständig. Bitte das Image neu herunterladen.");
+        if (id == MessageId::BootImageDataDamaged)
+            return QStringLiteral("Die Daten in emergency.ub sind beschädigt (Prüfsumme der Daten "
+                                  "falsch). Bitte das Image neu herunterladen.");
+        if (id == MessageId::BootImageUnreadable)
+            return QStringLiteral("Die Datei emergency.ub konnte nicht gelesen werden:");
+        if (id == MessageId::BootImageSummary)
+            return QStringLiteral("Das Image nennt sich \"%1\": %2 Bytes, Architektur %3, Typ %4, "
+                                  "Kompression %5.");
+        if (id == MessageId::BootImageNotForReceiver)
+            return QStringLiteral("Dieses Image ist nicht für den Receiver gebaut: Erwartet werden "
+                                  "Architektur SuperH und Typ Kernel oder Multi-File. Trotzdem "
+                                  "fortfahren?");
+        return QString();
+    }
+
     std::array<QString, kCount> m_texts;
 };

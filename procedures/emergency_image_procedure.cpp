@@ -2,6 +2,7 @@
 
 #include "log/session_log.h"
 #include "net/network_check.h"
+#include "procedures/emergency_image_check.h"
 #include "procedures/receiver_answers.h"
 
 #include <QDir>
@@ -23,11 +24,6 @@ constexpr int kHuntWait = 5;
 const QString kUserCanceled = QStringLiteral("user canceled ! --> EXIT");
 
 } // namespace
-
-qint64 FileSizeOf(const QString& path) {
-    const QFileInfo info(path);
-    return info.exists() ? info.size() : -1;
-}
 
 QString RemovableMediaFolder() {
     const QString user = qEnvironmentVariable("USER");
@@ -109,11 +105,19 @@ void EmergencyImageProcedure::loadEmergencyImage(JobGate::Hold& hold) {
         return;
     }
     m_s.log.WriteLogEntry(QStringLiteral("****** RESULT: emergency.ub was selected ******"));
-    m_s.console.watcher().ImageSizeText = QString::number(FileSizeOf(image.absoluteFilePath()));
+    const std::optional<CheckedEmergencyImage> checked =
+        CheckEmergencyImage(image.absoluteFilePath(), dialogs, m_s.messages, m_s.log);
+    if (!checked)
+        return;
+    // The size read is the one served and the one the loader must report: all three agree.
+    m_s.console.watcher().ImageSizeText = QString::number(checked->servedSize);
 
     for (MessageId id : {MessageId::ConfirmFirstImageStep, MessageId::ConfirmSecondImageStep,
                          MessageId::ConfirmStartTftpServer}) {
-        if (!dialogs.confirm(m_s.messages.text(id))) {
+        const QString text = id == MessageId::ConfirmFirstImageStep
+                                 ? checked->summary + QStringLiteral("\n\n") + m_s.messages.text(id)
+                                 : m_s.messages.text(id);
+        if (!dialogs.confirm(text)) {
             m_s.log.WriteLogError(kUserCanceled);
             return;
         }
@@ -121,7 +125,8 @@ void EmergencyImageProcedure::loadEmergencyImage(JobGate::Hold& hold) {
 
     m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND :start TFTP server successful ******"));
     // Bound to our address on the receiver's subnet: that is the address the loader is given.
-    const QString reason = m_s.server.start({image.absoluteFilePath(), -1, m_receiver, m_own});
+    const QString reason =
+        m_s.server.start({image.absoluteFilePath(), checked->servedSize, m_receiver, m_own});
     if (!reason.isEmpty()) {
         m_s.log.WriteLogError(QStringLiteral("could not start TFTP-Server !"));
         m_s.log.WriteLogError(QStringLiteral("TFTP-Server: ") + reason);

@@ -1,8 +1,8 @@
 #pragma once
 // Loading the emergency image: prepare the USB stick (format it, copy *.img files into its
 // kathrein/ufs910), pick our own address on the receiver's subnet and the file emergency.ub,
-// serve that file's folder by TFTP, catch the receiver's boot loader on the serial console
-// (prompt "STB7100-REF>") and make it fetch the image into memory at a4000000.
+// check that file as a boot image, serve it by TFTP, catch the receiver's boot loader on the serial
+// console (prompt "STB7100-REF>") and make it fetch the image into memory at a4000000.
 //
 // loadEmergencyImage() returns once the fetch command is sent; the end comes later through
 // the console watcher: FinishImageTransfer (server stopped, "bootm a4000000" sent) or
@@ -38,9 +38,6 @@
 #include <chrono>
 #include <functional>
 #include <optional>
-
-// Size in bytes of the file at path; -1 when there is none.
-qint64 FileSizeOf(const QString& path);
 
 // The folder removable media are mounted under for this user (/media/$USER or
 // /run/media/$USER, whichever exists), else /media.

@@ -38,7 +38,9 @@ TEST(PortNumberForText, EntryPositionPlusOneElseZero) {
 TEST(ReadLanguageTexts, MissingKeysAndUnknownSectionsGiveEmptyTexts) {
     stbtest::ScratchDir dir;
     const QString path = dir.file(QStringLiteral("stbmate.ini"));
-    writeFile(path, "[Deutsch]\nM1_1=Datei\nL8=Prüfen\nMsg6=Adresse fehlt\nMsg29=zu viel\n");
+    const int beyond = MessageCatalogue::kCount + 1;
+    writeFile(path, "[Deutsch]\nM1_1=Datei\nL8=Prüfen\nMsg6=Adresse fehlt\nMsg" +
+                        QByteArray::number(beyond) + "=zu viel\n");
     IniFile ini(path);
     const LanguageTexts de = ReadLanguageTexts(ini, QStringLiteral("deutsch"));
     EXPECT_EQ(de.caption(CaptionKey::M1_1), "Datei");
@@ -46,7 +48,7 @@ TEST(ReadLanguageTexts, MissingKeysAndUnknownSectionsGiveEmptyTexts) {
     EXPECT_EQ(de.caption(CaptionKey::M2_3), QString());
     EXPECT_EQ(de.messages.text(MessageId::NoReceiverAddress), "Adresse fehlt");
     EXPECT_EQ(de.messages.text(MessageId::Unused5), QString());
-    EXPECT_EQ(de.messages.text(MessageId(29)), QString());
+    EXPECT_EQ(de.messages.text(MessageId(beyond)), QString());
     // A key the file is too old to have: its built-in text.
     EXPECT_EQ(de.messages.text(MessageId::SetAddressFirst),
               MessageCatalogue::builtInText(MessageId::SetAddressFirst));
@@ -111,6 +113,12 @@ TEST(ShippedSettingsFile, HasMainAndTwoCompleteLanguages) {
         EXPECT_TRUE(ini.ReadString(language, QStringLiteral("Msg2")).contains(u"/config"))
             << language.toStdString();
     }
+
+    // A settings file without the boot image check's keys shows the same German texts.
+    for (int n = int(MessageId::BootImageTooShort); n <= int(MessageId::BootImageNotForReceiver);
+         ++n)
+        EXPECT_EQ(ini.ReadString(QStringLiteral("Deutsch"), QStringLiteral("Msg%1").arg(n)),
+                  MessageCatalogue::builtInText(MessageId(n)));
 
     // The German captions are the window's built-in ones.
     const LanguageTexts de = ReadLanguageTexts(ini, QStringLiteral("Deutsch"));

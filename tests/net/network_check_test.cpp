@@ -35,6 +35,7 @@ public:
         boxes << QStringLiteral("confirm:") + text;
         return true;
     }
+    bool confirmDefaultCancel(const QString& text) override { return confirm(text); }
     void showMessage(const QString& text) override { boxes << QStringLiteral("message:") + text; }
     QStringList openFiles(const QString&, bool) override { return {}; }
     std::optional<QString> inputBox(const QString&, const QString&, const QString&) override {

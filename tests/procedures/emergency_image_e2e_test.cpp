@@ -31,7 +31,8 @@ struct Case {
     bool formatImage; // else the format dialog is left with "Abbrechen" and a folder is chosen
     int promptFromCr;
     bool badChecksum;
-    bool clash; // a third image whose name the stick already holds
+    bool clash;     // a third image whose name the stick already holds
+    bool truncated; // emergency.ub lacks its last kilobyte, as after a broken download
 };
 
 class CountingServer : public ImageServer {
@@ -118,7 +119,13 @@ TEST_P(EmergencyEndToEnd, Run) {
     std::vector<QByteArray> imageBytes;
     for (const QString& path : images)
         imageBytes.push_back(writeFile(path, 70000));
-    const QByteArray bootImage = writeFile(dir.file("My Images/emergency.ub"), 3 << 20);
+    const QString bootImagePath = dir.file("My Images/emergency.ub");
+    const QByteArray bootImage =
+        stbtest::makeBootImage(bootImagePath, writeFile(dir.file("kernel"), 3 << 20));
+    ASSERT_EQ(bootImage.size(), (3 << 20) + 64) << "mkimage (u-boot-tools) made no image";
+    if (c.truncated) {
+        ASSERT_TRUE(QFile::resize(bootImagePath, bootImage.size() - 1024));
+    }
     if (c.formatImage) {
         QFile file(stick);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(64 << 20));
@@ -190,6 +197,18 @@ TEST_P(EmergencyEndToEnd, Run) {
              << "****** 127.0.0.1 set for server-ip ******"
              << "****** COMMAND: select file emergency.ub ******"
              << "****** RESULT: emergency.ub was selected ******"
+             << "****** COMMAND: check emergency.ub ******";
+    if (c.truncated) {
+        expected << "###### emergency.ub is shorter than its header says (3145792 bytes), the "
+                    "download is incomplete ! --> EXIT";
+        EXPECT_EQ(log.steps(), expected);
+        EXPECT_EQ(dialogs.transcriptLines().last(), "error: M32");
+        EXPECT_EQ(sim.linesReceived(), QStringList()) << "not a carriage return before the hunt";
+        EXPECT_FALSE(server.real.server().running() || gate.held());
+        return;
+    }
+    expected << "****** RESULT : emergency.ub is a boot image: \"stbmate test\", 3145792 bytes, "
+                "architecture SuperH, type Kernel, compression gzip ******"
              << "****** COMMAND :start TFTP server successful ******"
              << "****** RESULT : TFTP server was successfully started ******"
              << "****** COMMAND :trying to find start point STB7100-REF> ******";
@@ -227,12 +246,14 @@ TEST_P(EmergencyEndToEnd, Run) {
     EXPECT_EQ(steps, expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Runs, EmergencyEndToEnd,
-                         ::testing::Values(Case{"BootsOnFirstTry", false, 1, false, false},
-                                           Case{"FormatsAndBootsOnTry51", true, 51, false, false},
-                                           Case{"NoPromptIn51Tries", false, 52, false, false},
-                                           Case{"BadChecksum", false, 1, true, false},
-                                           Case{"ExistingNameStopsTheCopy", false, 1, false, true}),
-                         [](const auto& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Runs, EmergencyEndToEnd,
+    ::testing::Values(Case{"BootsOnFirstTry", false, 1, false, false, false},
+                      Case{"FormatsAndBootsOnTry51", true, 51, false, false, false},
+                      Case{"NoPromptIn51Tries", false, 52, false, false, false},
+                      Case{"BadChecksum", false, 1, true, false, false},
+                      Case{"ExistingNameStopsTheCopy", false, 1, false, true, false},
+                      Case{"TruncatedImageStopsBeforeTheHunt", false, 1, false, false, true}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 } // namespace

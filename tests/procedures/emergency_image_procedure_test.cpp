@@ -21,7 +21,8 @@ public:
     QStringList calls;
     NewsHandler handler;
     QString start(const Serve& serve) override {
-        calls << QStringList{"start", serve.imagePath, serve.receiverAddress, serve.bindAddress}
+        calls << QStringList{"start", serve.imagePath, QString::number(serve.size),
+                             serve.receiverAddress, serve.bindAddress}
                      .join(' ');
         return refusal;
     }
@@ -63,20 +64,29 @@ struct Rig {
     int huntWaits = 0;
     bool prompt = true;
 
-    // Answers up to the server start; the loader's prompt comes on the third try.
-    explicit Rig(const QString& fileName = "emergency.ub") {
+    // Answers up to the server start; the loader's prompt comes on the third try. The image is
+    // 1234 bytes as made, then damaged.
+    explicit Rig(const QString& fileName = "emergency.ub",
+                 const std::function<void(QByteArray&)>& damage = {},
+                 const QStringList& kind = {"-A", "sh", "-T", "kernel", "-C", "gzip"},
+                 const std::vector<bool>& afterChoice = {true, true, true}) {
         for (int n = 1; n <= MessageCatalogue::kCount; ++n)
             messages.setText(n, QStringLiteral("M%1").arg(n));
+        messages.setText(int(MessageId::BootImageSummary), "%1|%2|%3|%4|%5");
         view.setReceiverAddress("192.168.1.50");
+        QByteArray bytes = stbtest::makeBootImage(dir.file(fileName), QByteArray(1170, 'x'), kind);
+        EXPECT_EQ(bytes.size(), 1234) << "mkimage (u-boot-tools) made no image";
+        if (damage)
+            damage(bytes);
         QFile image(dir.file(fileName));
         image.open(QIODevice::WriteOnly);
-        image.write(QByteArray(1234, 'x'));
+        image.write(bytes);
         image.close();
         for (bool ok : {false, false, true})
             dialogs.answerConfirm(ok);
         dialogs.answerOpenFiles({dir.file(fileName)});
-        for (int i = 0; i < 3; ++i)
-            dialogs.answerConfirm(true);
+        for (bool ok : afterChoice)
+            dialogs.answerConfirm(ok);
         ticker.duringWait = [this](int ticks) {
             if (ticks == 5 && ++huntWaits == 3 && prompt)
                 feed("\r\nSTB7100-REF> ");
@@ -99,13 +109,16 @@ struct StopCase {
     QString lastBox;
     QStringList lastErrors;
     bool prompt = true;
+    std::function<void(QByteArray&)> damage = {};
+    QStringList kind = {"-A", "sh", "-T", "kernel", "-C", "gzip"};
+    std::vector<bool> afterChoice = {true, true, true};
 };
 
 class EmergencyStops : public ::testing::TestWithParam<StopCase> {};
 
 TEST_P(EmergencyStops, LogsAndShowsWhyAndSendsNothing) {
     const StopCase& c = GetParam();
-    Rig rig(c.fileName);
+    Rig rig(c.fileName, c.damage, c.kind, c.afterChoice);
     rig.view.setReceiverAddress(c.receiver);
     rig.addresses = c.addresses;
     rig.view.setOwnAddress(c.presetOwn);
@@ -119,6 +132,9 @@ TEST_P(EmergencyStops, LogsAndShowsWhyAndSendsNothing) {
     EXPECT_EQ(rig.log.steps().mid(rig.log.steps().size() - c.lastErrors.size()), c.lastErrors);
     EXPECT_EQ(QByteArray(rig.port.transcript()).replace('\r', ""), "")
         << "only the hunt's carriage returns may reach the loader";
+    if (!rig.server.calls.first().startsWith("start")) {
+        EXPECT_EQ(rig.port.transcript(), "") << "not even a carriage return before the server";
+    }
     if (rig.server.calls.first().startsWith("start") && c.refusal.isEmpty()) {
         EXPECT_EQ(callsAtLastBox.last(), "stop");
     }
@@ -190,11 +206,37 @@ INSTANTIATE_TEST_SUITE_P(
                  "bind 192.168.1.2:69: Permission denied (EACCES)",
                  "message: could not start TFTP-Server !",
                  {"###### could not start TFTP-Server !",
-                  "###### TFTP-Server: bind 192.168.1.2:69: Permission denied (EACCES)"}}),
+                  "###### TFTP-Server: bind 192.168.1.2:69: Permission denied (EACCES)"}},
+        StopCase{"FlippedDataByte",
+                 "192.168.1.50",
+                 {"192.168.1.2"},
+                 "",
+                 "emergency.ub",
+                 "",
+                 "error: M33",
+                 {"###### emergency.ub has damaged data (data checksum wrong) ! --> EXIT"},
+                 true,
+                 [](QByteArray& b) { b[100] = char(b[100] ^ 0x20); }},
+        StopCase{"ArmImageNotWanted",
+                 "192.168.1.50",
+                 {"192.168.1.2"},
+                 "",
+                 "emergency.ub",
+                 "",
+                 "caution: stbmate test|1234|ARM|Kernel|gzip\n\nM36",
+                 {"****** RESULT : emergency.ub is a boot image: \"stbmate test\", 1234 bytes, "
+                  "architecture ARM, type Kernel, compression gzip ******",
+                  "###### emergency.ub is not built for the receiver (SuperH kernel or multi-file "
+                  "image expected) ! --> EXIT"},
+                 true,
+                 {},
+                 {"-A", "arm", "-T", "kernel", "-C", "gzip"},
+                 {false}}),
     [](const auto& param) { return std::string(param.param.name); });
 
+// Bytes after the image are not served, and the loader is to report the image's own size.
 TEST(EmergencyTransfer, OnlyTheImagesOwnByteCountBootsAndOnlyOnce) {
-    Rig rig;
+    Rig rig("emergency.ub", [](QByteArray& b) { b.append(100, '\0'); });
     rig.http.setServeLocation("/home/user/", "proftpd.tar.bz2"); // the FTP job's earlier choice
     rig.run();
     ASSERT_TRUE(rig.job.transferOpen());
@@ -202,8 +244,10 @@ TEST(EmergencyTransfer, OnlyTheImagesOwnByteCountBootsAndOnlyOnce) {
     EXPECT_TRUE(rig.gate.held());
     EXPECT_EQ(rig.http.serveDrive() + rig.http.servePath(), ""); // no longer handed out
     EXPECT_EQ(rig.watcher.ImageSizeText, "1234");
-    EXPECT_EQ(rig.server.calls,
-              QStringList{"start " + rig.dir.file("emergency.ub") + " 192.168.1.50 192.168.1.2"});
+    EXPECT_EQ(rig.server.calls, QStringList{"start " + rig.dir.file("emergency.ub") +
+                                            " 1234 192.168.1.50 192.168.1.2"});
+    EXPECT_EQ(rig.dialogs.transcriptLines().value(4),
+              "confirm: stbmate test|1234|SuperH|Kernel|gzip\n\nM13");
     EXPECT_EQ(rig.port.transcript(), "\r\r\rset ipaddr 192.168.1.50\rset serverip 192.168.1.2\r"
                                      "tftp a4000000 emergency.ub\r");
     rig.feed("Bytes transferred = 12345 (3039 hex)\rBytes transferred = 123 (7b hex)\r");

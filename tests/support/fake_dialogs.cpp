@@ -8,6 +8,8 @@ QString FakeDialogs::kindName(Kind kind) {
         return QStringLiteral("information");
     case Kind::Confirmation:
         return QStringLiteral("confirm");
+    case Kind::Caution:
+        return QStringLiteral("caution");
     case Kind::Message:
         return QStringLiteral("message");
     case Kind::OpenFiles:
@@ -54,6 +56,15 @@ void FakeDialogs::showMessage(const QString& text) {
 
 bool FakeDialogs::confirm(const QString& text) {
     record(Kind::Confirmation, text);
+    return takeConfirm();
+}
+
+bool FakeDialogs::confirmDefaultCancel(const QString& text) {
+    record(Kind::Caution, text);
+    return takeConfirm();
+}
+
+bool FakeDialogs::takeConfirm() {
     if (m_confirms.empty()) {
         ++m_unscripted;
         return false;

@@ -15,7 +15,16 @@
 
 class FakeDialogs : public Dialogs {
 public:
-    enum class Kind { Error, Information, Confirmation, Message, OpenFiles, InputBox, Folder };
+    enum class Kind {
+        Error,
+        Information,
+        Confirmation,
+        Caution,
+        Message,
+        OpenFiles,
+        InputBox,
+        Folder
+    };
 
     struct Shown {
         Kind kind;
@@ -25,7 +34,8 @@ public:
         bool operator==(const Shown&) const = default;
     };
 
-    // Script: answers are taken in order by the box kind that needs them.
+    // Script: answers are taken in order by the box kind that needs them (both kinds of
+    // confirmation from one list).
     void answerConfirm(bool ok) { m_confirms.push_back(ok); }
     void answerOpenFiles(QStringList files) { m_files.push_back(std::move(files)); }
     void answerInput(std::optional<QString> text) { m_inputs.push_back(std::move(text)); }
@@ -36,8 +46,9 @@ public:
     void setOnShow(std::function<void(const Shown&)> onShow) { m_onShow = std::move(onShow); }
 
     const std::vector<Shown>& transcript() const { return m_transcript; }
-    // One line per box: "error: text", "information: ...", "confirm: ...", "message: ...",
-    // "open: filter", "input: prompt", "folder: caption @ start".
+    // One line per box: "error: text", "information: ...", "confirm: ...", "caution: ..."
+    // (confirm with "Abbrechen" the default), "message: ...", "open: filter", "input: prompt",
+    // "folder: caption @ start".
     QStringList transcriptLines() const;
     int unscriptedCount() const { return m_unscripted; }
     bool scriptUsedUp() const {
@@ -50,6 +61,7 @@ public:
     void showError(const QString& text) override;
     void showInformation(const QString& text) override;
     bool confirm(const QString& text) override;
+    bool confirmDefaultCancel(const QString& text) override;
     void showMessage(const QString& text) override;
     QStringList openFiles(const QString& filter, bool several) override;
     std::optional<QString> inputBox(const QString& caption, const QString& prompt,
@@ -61,6 +73,7 @@ private:
     static std::optional<QString> take(std::deque<std::optional<QString>>& answers);
 
     void record(Kind kind, const QString& text);
+    bool takeConfirm();
 
     std::vector<Shown> m_transcript;
     std::deque<bool> m_confirms;

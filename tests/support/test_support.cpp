@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -53,6 +54,22 @@ ToolRun runTool(const QString& program, const QStringList& args) {
     p.waitForFinished(-1);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
             QString::fromLocal8Bit(p.readAllStandardOutput())};
+}
+
+QByteArray makeBootImage(const QString& imagePath, const QByteArray& payload,
+                         const QStringList& kind) {
+    const QString data = imagePath + QStringLiteral(".data");
+    QFile file(data);
+    if (!file.open(QIODevice::WriteOnly) || file.write(payload) != payload.size())
+        return QByteArray();
+    file.close();
+    const ToolRun run =
+        runTool(QStringLiteral("mkimage"),
+                kind + QStringList{"-O", "linux", "-a", "84000000", "-e", "84001000", "-n",
+                                   "stbmate test", "-d", data, imagePath});
+    QFile::remove(data);
+    QFile image(imagePath);
+    return run.exitCode == 0 && image.open(QIODevice::ReadOnly) ? image.readAll() : QByteArray();
 }
 
 } // namespace stbtest

@@ -36,6 +36,12 @@ struct ToolRun {
 };
 ToolRun runTool(const QString& program, const QStringList& args);
 
+// Wraps payload in a legacy boot image at imagePath with mkimage (Debian u-boot-tools), a
+// maker independent of ours: name "stbmate test", load 84000000, entry 84001000, and the
+// architecture, type and compression options given. The image's bytes; empty on failure.
+QByteArray makeBootImage(const QString& imagePath, const QByteArray& payload,
+                         const QStringList& kind = {"-A", "sh", "-T", "kernel", "-C", "gzip"});
+
 // True when the process may create network namespaces (root, unshare available).
 bool canUseNetworkNamespaces();
 
