@@ -125,8 +125,10 @@ void ReceiverWiring::attach(TForm1& window, TTerminal& terminal) {
     connectTerminal(terminal);
 
     m_telnet = std::make_unique<TTelnetClient>(m_serialLink->ticker());
-    m_telnet->setOnDataAvailable(
-        [this](const QString& text) { ShowTelnetOutput(*m_window, m_log, m_download, text); });
+    m_telnet->setOnDataAvailable([this](const QString& text) {
+        ShowTelnetOutput(*m_window, m_log, m_download, text);
+        m_telnetLines.received(text);
+    });
     // The settings are read after this, so the delay is looked up at each send.
     m_telnet->setSettleDelay([this] { return m_settleDelay; });
     // It listens only while the FTP job runs, on a free port of the own address.
@@ -235,16 +237,16 @@ bool ReceiverWiring::endWaitingJob() {
 
 void ReceiverWiring::setAddress() {
     runJob(JobKind::SetAddress, [this](JobGate::Hold&) {
-        AddressProcedure(consoleDialogue(), m_window->busy(), m_dialogs, *m_window,
-                         m_window->messages(), m_log)
+        AddressProcedure({m_dialogs, *m_window, m_window->messages(), consoleDialogue(),
+                          m_window->busy(), m_log})
             .setAddress();
     });
 }
 
 void ReceiverWiring::deleteStartScript() {
     runJob(JobKind::DeleteStartScript, [this](JobGate::Hold&) {
-        AddressProcedure(consoleDialogue(), m_window->busy(), m_dialogs, *m_window,
-                         m_window->messages(), m_log)
+        AddressProcedure({m_dialogs, *m_window, m_window->messages(), consoleDialogue(),
+                          m_window->busy(), m_log})
             .deleteStartScript();
     });
 }
@@ -254,8 +256,9 @@ void ReceiverWiring::installFtpServer() {
         NetworkLinkParts network(*m_window, m_window->busy(), m_dialogs, *m_telnet);
         network.log = &m_log;
         FtpInstallProcedure({m_dialogs, *m_window, m_window->messages(),
-                             [&network] { return CheckNetworkLink(network); }, *m_telnet, *m_http,
-                             m_serialLink->ticker(), m_log, m_download, m_settleDelay})
+                             [&network] { return CheckNetworkLink(network); }, *m_telnet,
+                             m_telnetLines, *m_http, m_serialLink->ticker(), m_log, m_download,
+                             m_settleDelay})
             .installFtpServer();
     });
 }

@@ -20,6 +20,7 @@
 #include "core/copy_progress.h"
 #include "core/download_watch.h"
 #include "core/job_gate.h"
+#include "core/line_stream.h"
 #include "log/session_log.h"
 #include "net/http_server.h"
 #include "net/telnet_client.h"
@@ -155,6 +156,7 @@ private:
     SessionLog& m_log;
     TForm1* m_window = nullptr;
     DownloadWatch m_download;
+    LineStream m_telnetLines; // the telnet output the FTP job reads its answers from
     int m_settleDelay = 0;
     JobGate m_gate;
     usbstick::TForm3* m_formatDialog = nullptr;

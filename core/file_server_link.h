@@ -26,7 +26,6 @@ public:
     // until set, and a request then gets the server's error answer. Safe to change while
     // connections are being served: each takes the location at its request.
     virtual void setServeLocation(const QString& drive, const QString& path) = 0;
-    virtual QString serveDrive() const = 0;
     virtual QString servePath() const = 0;
     // Addresses that were turned away because they were not the receiver, each once, since the
     // last call; meant for the session log.

@@ -24,10 +24,4 @@ public:
         const QStringList lines = networkLines();
         return lines.isEmpty() ? QString() : lines.last();
     }
-    // Edit3, the hidden scratch field: a plain value, it is never shown.
-    virtual void setEdit3(const QString& text) { m_edit3 = text; }
-    virtual QString edit3() const { return m_edit3; }
-
-private:
-    QString m_edit3;
 };

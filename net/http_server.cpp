@@ -364,11 +364,6 @@ void THTTPServer::setServeLocation(const QString& drive, const QString& path) {
     m_location->path = path;
 }
 
-QString THTTPServer::serveDrive() const {
-    std::lock_guard lock(m_location->mutex);
-    return m_location->drive;
-}
-
 QString THTTPServer::servePath() const {
     std::lock_guard lock(m_location->mutex);
     return m_location->path;

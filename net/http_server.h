@@ -134,7 +134,6 @@ public:
     // The file the default handler sends; guarded, so connection threads never see a torn
     // value.
     void setServeLocation(const QString& drive, const QString& path) override;
-    QString serveDrive() const override;
     QString servePath() const override;
 
 private:

@@ -89,7 +89,7 @@ bool CheckNetworkLink(NetworkLinkParts& parts) {
     // Shown after the wait dialog has gone, so the box is not hidden behind it.
     if (failed)
         parts.dialogs.showMessage(QStringLiteral("Netzwerkstatus konnte nicht ermittelt werden"));
-    parts.memo2 = parts.listAddresses ? parts.listAddresses() : QStringList();
-    parts.edit3 = ChooseOwnAddress(parts.view, receiver, parts.memo2);
+    ChooseOwnAddress(parts.view, receiver,
+                     parts.listAddresses ? parts.listAddresses() : QStringList());
     return result;
 }

@@ -22,7 +22,7 @@ QStringList ListLocalAddresses();
 QString SubnetPrefix(const QString& text);
 
 // Edit2 := the last address in localAddresses whose SubnetPrefix equals that of receiver;
-// Edit2 keeps its text when none does. Returns SubnetPrefix(receiver) (what Edit3 shows).
+// Edit2 keeps its text when none does. Returns SubnetPrefix(receiver).
 QString ChooseOwnAddress(MainView& view, const QString& receiver,
                          const QStringList& localAddresses);
 
@@ -42,9 +42,6 @@ struct NetworkLinkParts {
     std::function<QStringList()> listAddresses = ListLocalAddresses;
     // Where a missing right to send echoes is noted; none = not noted.
     SessionLog* log = nullptr;
-    // The hidden scratch controls: the address list (Memo2) and the receiver's prefix (Edit3).
-    QStringList memo2;
-    QString edit3;
 };
 
 // The wait dialog shows "Netzwerk Verbindung wird geprüft" meanwhile; page "Netzwerk" comes to

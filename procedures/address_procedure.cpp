@@ -2,40 +2,11 @@
 
 #include <QRegularExpression>
 
-#include <functional>
-
 namespace {
 
 const QByteArray kCtrlC(1, '\x03');
 const QByteArray kEscape(1, '\x1B');
 constexpr int kSendWait = 8;
-// Further settle waits granted to an answer that is late, before it counts as missing.
-constexpr int kExtraWaits = 4;
-
-// Collects the lines the console completes while it lives, passing each on to the line hook
-// that was in force (the session log), which it puts back when it ends, also when a send
-// throws.
-class LineTap {
-public:
-    explicit LineTap(ResponseWatcher& watcher)
-        : m_watcher(watcher), m_previous(watcher.hooks().lineCompleted) {
-        m_watcher.setLineCompleted([this](const QString& line) {
-            m_lines.append(line);
-            if (m_previous)
-                m_previous(line);
-        });
-    }
-    ~LineTap() { m_watcher.setLineCompleted(m_previous); }
-    LineTap(const LineTap&) = delete;
-    LineTap& operator=(const LineTap&) = delete;
-
-    const QStringList& lines() const { return m_lines; }
-
-private:
-    ResponseWatcher& m_watcher;
-    std::function<void(const QString&)> m_previous;
-    QStringList m_lines;
-};
 
 } // namespace
 
@@ -62,42 +33,31 @@ QByteArray AddressProcedure::ifconfigLine(const QString& address) const {
 }
 
 std::optional<QString> AddressProcedure::takeAddress() {
-    return CheckedAddressOrReport(m_view.receiverAddress(), QStringLiteral("ip address for ufs910"),
-                                  m_log, m_dialogs, m_messages);
+    return m_steps.checkedAddress(m_s.view.receiverAddress(),
+                                  QStringLiteral("ip address for ufs910"));
 }
 
-bool AddressProcedure::waitUntil(const std::function<bool()>& seen) {
-    for (int extra = 0; !seen(); ++extra) {
-        if (extra == kExtraWaits)
-            return false;
-        m_console.WaitTicks(SettleTicks(m_console.settleDelay(), kSendWait));
-    }
-    return true;
+void AddressProcedure::waitOnce() {
+    m_s.console.WaitTicks(SettleTicks(m_s.console.settleDelay(), kSendWait));
 }
 
 std::optional<ScriptAnswer> AddressProcedure::askStartScript() {
-    LineTap tap(m_console.watcher());
+    LineTap tap(m_s.console.watcher());
     send(IfconfigQuery(QStringLiteral("start.sh")).toUtf8() + QByteArrayLiteral("\r"));
-    std::optional<ScriptAnswer> answer;
-    waitUntil([&] {
-        answer = ParseScriptAnswer(tap.lines());
-        return answer.has_value();
-    });
-    return answer;
+    return readBack(tap, [this] { waitOnce(); });
 }
 
 bool AddressProcedure::writeAndLeaveVi() {
-    ResponseWatcher& watcher = m_console.watcher();
+    ResponseWatcher& watcher = m_s.console.watcher();
     watcher.SeenConfigPrompt = false;
     send(QByteArrayLiteral(":wq\r"));
-    if (waitUntil([&] { return watcher.SeenConfigPrompt; }))
+    if (waitFor([&] { return watcher.SeenConfigPrompt; }, [this] { waitOnce(); }))
         return true;
     // vi could not write ("'start.sh' is read only") and is still open: whatever came next
     // would be typed into the text. Leave it unsaved so the shell is back at its prompt.
     send(kEscape);
     send(QByteArrayLiteral(":q!\r"));
-    fail(QStringLiteral("start.sh could not be written ! --> EXIT"));
-    return false;
+    return fail(QStringLiteral("start.sh could not be written ! --> EXIT"));
 }
 
 std::optional<QString> AddressProcedure::confirmWritten(const QString& address,
@@ -107,17 +67,12 @@ std::optional<QString> AddressProcedure::confirmWritten(const QString& address,
         fail(QStringLiteral("start.sh does not hold the new ip address ! --> EXIT"));
         return std::nullopt;
     }
-    m_log.WriteLogEntry(resultEntry);
-    return m_messages.text(MessageId::StartScriptWritten);
-}
-
-void AddressProcedure::fail(const QString& entry) {
-    m_log.WriteLogError(entry);
-    m_dialogs.showError(m_messages.text(MessageId::NoSerialConnection));
+    m_steps.step(resultEntry);
+    return m_s.messages.text(MessageId::StartScriptWritten);
 }
 
 bool AddressProcedure::listStartScript() {
-    ResponseWatcher& watcher = m_console.watcher();
+    ResponseWatcher& watcher = m_s.console.watcher();
     watcher.SeenStartScript = false;
     LineTap tap(watcher);
     send(QByteArrayLiteral("ls\r"));
@@ -128,47 +83,20 @@ bool AddressProcedure::listStartScript() {
 }
 
 void AddressProcedure::setAddress() {
-    m_log.WriteLogEntry(QStringLiteral("****** COMMAND: set ip address ******"));
-    m_view.showPage(0);
+    m_steps.step(QStringLiteral("COMMAND: set ip address"));
+    m_s.view.showPage(0);
 
-    if (m_view.receiverAddress().isEmpty()) {
-        m_log.WriteLogError(QStringLiteral("no ip address for ufs910 was given ! --> EXIT"));
-        m_dialogs.showError(m_messages.text(MessageId::NoReceiverAddress));
+    if (m_s.view.receiverAddress().isEmpty()) {
+        m_steps.fail(QStringLiteral("no ip address for ufs910 was given ! --> EXIT"),
+                     MessageId::NoReceiverAddress);
         return;
     }
     // The address goes into a root shell and into the boot script: only a plain address may.
     if (!takeAddress())
         return;
-    m_dialogs.showInformation(m_messages.text(MessageId::AddressWillBeSet));
-
-    m_log.WriteLogEntry(QStringLiteral("****** COMMAND: check serial connection ******"));
-    const bool answered = CheckSerialLink(m_console, m_busy);
-    m_view.setSerialLight(answered);
-    if (!answered) {
-        m_log.WriteLogError(QStringLiteral("no serial connection ! --> EXIT"));
-        m_dialogs.showError(m_messages.text(MessageId::NoSerialConnection));
+    m_s.dialogs.showInformation(m_s.messages.text(MessageId::AddressWillBeSet));
+    if (!reachConfigFolder())
         return;
-    }
-
-    ResponseWatcher& watcher = m_console.watcher();
-    watcher.SeenConfigPrompt = false;
-    m_log.WriteLogEntry(QStringLiteral("****** RESULT: serial connection ok ******"));
-    send(kCtrlC);
-    m_log.WriteLogEntry(QStringLiteral("****** COMMAND: STRG C ******"));
-    // The field is read again here and below: whatever it holds then is checked again.
-    const std::optional<QString> running = takeAddress();
-    if (!running)
-        return;
-    // The running system takes the new address at once; the script makes it last.
-    send(ifconfigLine(*running));
-    send(QByteArrayLiteral("cd /config\r"));
-    if (!watcher.SeenConfigPrompt) {
-        m_log.WriteLogError(
-            QStringLiteral("\"/config #\" was expected at prompt but not found ! --> EXIT"));
-        m_dialogs.showError(m_messages.text(MessageId::NoSerialConnection));
-        return;
-    }
-    m_log.WriteLogEntry(QStringLiteral("****** RESULT: \"/config #\" was found ******"));
 
     const bool scriptExists = listStartScript();
     const std::optional<QString> address = takeAddress();
@@ -177,11 +105,37 @@ void AddressProcedure::setAddress() {
     const std::optional<QString> text =
         scriptExists ? EditStartScript(*address) : CreateStartScript(*address);
     if (text)
-        m_dialogs.showMessage(*text);
+        m_s.dialogs.showMessage(*text);
+}
+
+bool AddressProcedure::reachConfigFolder() {
+    m_steps.step(QStringLiteral("COMMAND: check serial connection"));
+    const bool answered = CheckSerialLink(m_s.console, m_s.busy);
+    m_s.view.setSerialLight(answered);
+    if (!answered)
+        return fail(QStringLiteral("no serial connection ! --> EXIT"));
+
+    ResponseWatcher& watcher = m_s.console.watcher();
+    watcher.SeenConfigPrompt = false;
+    m_steps.step(QStringLiteral("RESULT: serial connection ok"));
+    send(kCtrlC);
+    m_steps.step(QStringLiteral("COMMAND: STRG C"));
+    // The field is read again here and below: whatever it holds then is checked again.
+    const std::optional<QString> running = takeAddress();
+    if (!running)
+        return false;
+    // The running system takes the new address at once; the script makes it last.
+    send(ifconfigLine(*running));
+    send(QByteArrayLiteral("cd /config\r"));
+    if (!watcher.SeenConfigPrompt)
+        return fail(
+            QStringLiteral("\"/config #\" was expected at prompt but not found ! --> EXIT"));
+    m_steps.step(QStringLiteral("RESULT: \"/config #\" was found"));
+    return true;
 }
 
 std::optional<QString> AddressProcedure::EditStartScript(const QString& address) {
-    m_log.WriteLogEntry(QStringLiteral("****** COMMAND: edit existing start.sh ******"));
+    m_steps.step(QStringLiteral("COMMAND: edit existing start.sh"));
     // Where the ifconfig lines stand decides the keys; vi's first screen shows only the top
     // of a long script.
     const std::optional<ScriptAnswer> before = askStartScript();
@@ -195,12 +149,11 @@ std::optional<QString> AddressProcedure::EditStartScript(const QString& address)
     if (!writeAndLeaveVi())
         return std::nullopt;
     send(QByteArrayLiteral("chmod 755 start.sh\r"));
-    return confirmWritten(address,
-                          QStringLiteral("****** RESULT: IP-address successfully changed ******"));
+    return confirmWritten(address, QStringLiteral("RESULT: IP-address successfully changed"));
 }
 
 std::optional<QString> AddressProcedure::CreateStartScript(const QString& address) {
-    m_log.WriteLogEntry(QStringLiteral("****** COMMAND: create new start.sh ******"));
+    m_steps.step(QStringLiteral("COMMAND: create new start.sh"));
     send(QByteArrayLiteral("vi start.sh\r"));
     send(QByteArrayLiteral("i"));
     // Network driver first, then the address, then the receiver's own start-up script.
@@ -215,14 +168,13 @@ std::optional<QString> AddressProcedure::CreateStartScript(const QString& addres
     // Shows the new script in the terminal view, and the empty line brings the prompt back.
     send(QByteArrayLiteral("more start.sh\r"));
     send(QByteArrayLiteral("\r"));
-    return confirmWritten(address,
-                          QStringLiteral("****** RESULT: IP-address successfully set ******"));
+    return confirmWritten(address, QStringLiteral("RESULT: IP-address successfully set"));
 }
 
 void AddressProcedure::deleteStartScript() {
-    if (!m_dialogs.confirm(QStringLiteral("delet start.sh ?")))
+    if (!m_s.dialogs.confirm(QStringLiteral("delet start.sh ?")))
         return;
-    m_view.showPage(0);
+    m_s.view.showPage(0);
     send(kCtrlC);
     send(QByteArrayLiteral("cd /config\r"));
     send(QByteArrayLiteral("rm start.sh\r"));

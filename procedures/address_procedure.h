@@ -15,13 +15,13 @@
 #include "core/main_view.h"
 #include "core/message_catalogue.h"
 #include "log/session_log.h"
+#include "procedures/job_steps.h"
 #include "procedures/receiver_answers.h"
 #include "serial/console_dialogue.h"
 
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <optional>
 
 // True when name stands as a whole file name in an ls listing (columns separated by blanks,
@@ -31,12 +31,19 @@ bool ListingNamesFile(const QStringList& listingLines, const QString& name);
 
 class AddressProcedure {
 public:
-    // messages: the active language's texts, read at the moment a box is shown, so a
-    // language change takes effect for the next box.
-    AddressProcedure(ConsoleDialogue& console, BusyIndicator& busy, Dialogs& dialogs,
-                     MainView& view, const MessageCatalogue& messages, SessionLog& log)
-        : m_console(console), m_busy(busy), m_dialogs(dialogs), m_view(view), m_messages(messages),
-          m_log(log) {}
+    struct Seams {
+        Dialogs& dialogs;
+        MainView& view;
+        // The active language's texts, read at the moment a box is shown, so a language
+        // change takes effect for the next box.
+        const MessageCatalogue& messages;
+        ConsoleDialogue& console;
+        BusyIndicator& busy;
+        SessionLog& log;
+    };
+
+    explicit AddressProcedure(Seams seams)
+        : m_s(seams), m_steps(m_s.log, m_s.dialogs, m_s.messages) {}
 
     // The menu command "IP-Adresse setzen/ändern". Ends in one of: the NoReceiverAddress error box
     // (empty address, nothing sent), the InvalidAddress error box (not a dotted IPv4 address),
@@ -64,30 +71,29 @@ public:
     void deleteStartScript();
 
 private:
-    void send(const QByteArray& keys) { m_console.SendConsole(keys); }
+    void send(const QByteArray& keys) { m_s.console.SendConsole(keys); }
+    // One settle wait more for an answer that is late.
+    void waitOnce();
     QByteArray ifconfigLine(const QString& address) const;
     // The receiver address field, checked; nullopt after the InvalidAddress exit.
     std::optional<QString> takeAddress();
-    // True once seen() holds, granting a late answer a few more settle waits.
-    bool waitUntil(const std::function<bool()>& seen);
+    // Up to the "/config #" prompt: the console answers and the running system has the
+    // address. false after the stop was reported.
+    bool reachConfigFolder();
     // The ifconfig lines and the length of start.sh in the current folder; nullopt when the
     // answer's end never came.
     std::optional<ScriptAnswer> askStartScript();
     // ":wq"; true when the shell's prompt came back. Otherwise vi is left unsaved (Escape,
     // ":q!") and the failure is reported.
     bool writeAndLeaveVi();
-    // Reads the script back: the StartScriptWritten text after resultEntry, or nullopt after
-    // the failure was reported.
+    // Reads the script back: the StartScriptWritten text after the step resultEntry, or nullopt
+    // after the failure was reported.
     std::optional<QString> confirmWritten(const QString& address, const QString& resultEntry);
     // An error entry and the NoSerialConnection box.
-    void fail(const QString& entry);
+    bool fail(const QString& entry) { return m_steps.fail(entry, MessageId::NoSerialConnection); }
     // "ls" in the current folder; true when start.sh is listed under its own name.
     bool listStartScript();
 
-    ConsoleDialogue& m_console;
-    BusyIndicator& m_busy;
-    Dialogs& m_dialogs;
-    MainView& m_view;
-    const MessageCatalogue& m_messages;
-    SessionLog& m_log;
+    Seams m_s;
+    JobSteps m_steps;
 };

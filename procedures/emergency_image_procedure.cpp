@@ -35,7 +35,8 @@ QString RemovableMediaFolder() {
     return QStringLiteral("/media");
 }
 
-EmergencyImageProcedure::EmergencyImageProcedure(Seams seams) : m_s(std::move(seams)) {
+EmergencyImageProcedure::EmergencyImageProcedure(Seams seams)
+    : m_s(std::move(seams)), m_steps(m_s.log, m_s.dialogs, m_s.messages) {
     m_silence.setSingleShot(true);
     QObject::connect(&m_silence, &QTimer::timeout, &m_context, [this] { onSilence(); });
     m_s.server.setNewsHandler([this](const ImageServer::News& news) { onNews(news); });
@@ -67,87 +68,82 @@ void EmergencyImageProcedure::loadEmergencyImage(JobGate::Hold& hold) {
         }
     } scope{*this, hold};
     m_inCommand = true;
-    Dialogs& dialogs = m_s.dialogs;
-    MainView& view = m_s.view;
-    view.showPage(0);
+    m_s.view.showPage(0);
 
-    if (dialogs.confirm(m_s.messages.text(MessageId::AskPrepareUsbStick)))
-        m_s.showUsbFormatDialog();
-    else
-        m_s.log.WriteLogEntry(
-            QStringLiteral("****** INFO: preparing usb stick was not selected ******"));
-    if (dialogs.confirm(m_s.messages.text(MessageId::AskCopyImages))) {
-        if (!copyImages())
-            return;
-    } else {
-        m_s.log.WriteLogEntry(QStringLiteral(
-            "****** INFO: copying *.img files to usb stick was not selected ******"));
-    }
-
-    if (!chooseOwnAddress())
+    if (!prepareStick() || !chooseOwnAddress())
         return;
     // The HTTP server of the FTP job must not hand out an earlier choice from now on.
     m_s.httpServer.setServeLocation(QString(), QString());
-    if (!dialogs.confirm(m_s.messages.text(MessageId::ConfirmBootImageChoice))) {
-        m_s.log.WriteLogError(kUserCanceled);
+    const std::optional<ChosenImage> image = chooseImage();
+    if (!image || !confirmTransfer(image->checked.summary) || !startServer(*image))
         return;
-    }
-
-    m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND: select file emergency.ub ******"));
-    const QStringList chosen = dialogs.openFiles(kBootImageFilter, false);
-    if (chosen.isEmpty() || chosen.first().isEmpty())
-        return;
-    const QFileInfo image(chosen.first());
-    if (image.fileName() != kImageName) {
-        m_s.log.WriteLogError(
-            QStringLiteral("emergency.ub was not selected on openfile dialog ! --> EXIT"));
-        dialogs.showMessage(m_s.messages.text(MessageId::WrongFileChosen));
-        return;
-    }
-    m_s.log.WriteLogEntry(QStringLiteral("****** RESULT: emergency.ub was selected ******"));
-    const std::optional<CheckedEmergencyImage> checked =
-        CheckEmergencyImage(image.absoluteFilePath(), dialogs, m_s.messages, m_s.log);
-    if (!checked)
-        return;
-    // The size read is the one served and the one the loader must report: all three agree.
-    m_s.console.watcher().ImageSizeText = QString::number(checked->servedSize);
-
-    for (MessageId id : {MessageId::ConfirmFirstImageStep, MessageId::ConfirmSecondImageStep,
-                         MessageId::ConfirmStartTftpServer}) {
-        const QString text = id == MessageId::ConfirmFirstImageStep
-                                 ? checked->summary + QStringLiteral("\n\n") + m_s.messages.text(id)
-                                 : m_s.messages.text(id);
-        if (!dialogs.confirm(text)) {
-            m_s.log.WriteLogError(kUserCanceled);
-            return;
-        }
-    }
-
-    m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND :start TFTP server successful ******"));
-    // Bound to our address on the receiver's subnet: that is the address the loader is given.
-    const QString reason =
-        m_s.server.start({image.absoluteFilePath(), checked->servedSize, m_receiver, m_own});
-    if (!reason.isEmpty()) {
-        m_s.log.WriteLogError(QStringLiteral("could not start TFTP-Server !"));
-        m_s.log.WriteLogError(QStringLiteral("TFTP-Server: ") + reason);
-        dialogs.showMessage(QStringLiteral("could not start TFTP-Server !"));
-        return;
-    }
-    m_s.log.WriteLogEntry(
-        QStringLiteral("****** RESULT : TFTP server was successfully started ******"));
     huntAndFetch(hold);
 }
 
+bool EmergencyImageProcedure::prepareStick() {
+    if (m_s.dialogs.confirm(m_s.messages.text(MessageId::AskPrepareUsbStick)))
+        m_s.showUsbFormatDialog();
+    else
+        m_steps.step(QStringLiteral("INFO: preparing usb stick was not selected"));
+    if (m_s.dialogs.confirm(m_s.messages.text(MessageId::AskCopyImages)))
+        return copyImages();
+    m_steps.step(QStringLiteral("INFO: copying *.img files to usb stick was not selected"));
+    return true;
+}
+
+std::optional<EmergencyImageProcedure::ChosenImage> EmergencyImageProcedure::chooseImage() {
+    if (!m_s.dialogs.confirm(m_s.messages.text(MessageId::ConfirmBootImageChoice))) {
+        m_steps.fail(kUserCanceled);
+        return std::nullopt;
+    }
+    const std::optional<QFileInfo> file = m_steps.chooseFile(kImageName, kBootImageFilter, {});
+    if (!file)
+        return std::nullopt;
+    const QString path = file->absoluteFilePath();
+    std::optional<CheckedEmergencyImage> checked =
+        CheckEmergencyImage(path, m_s.dialogs, m_s.messages, m_s.log);
+    if (!checked)
+        return std::nullopt;
+    // The size read is the one served and the one the loader must report: all three agree.
+    m_s.console.watcher().ImageSizeText = QString::number(checked->servedSize);
+    return ChosenImage{path, std::move(*checked)};
+}
+
+bool EmergencyImageProcedure::confirmTransfer(const QString& imageSummary) {
+    for (MessageId id : {MessageId::ConfirmFirstImageStep, MessageId::ConfirmSecondImageStep,
+                         MessageId::ConfirmStartTftpServer}) {
+        const QString text = id == MessageId::ConfirmFirstImageStep
+                                 ? imageSummary + QStringLiteral("\n\n") + m_s.messages.text(id)
+                                 : m_s.messages.text(id);
+        if (!m_s.dialogs.confirm(text))
+            return m_steps.fail(kUserCanceled);
+    }
+    return true;
+}
+
+bool EmergencyImageProcedure::startServer(const ChosenImage& image) {
+    m_steps.step(QStringLiteral("COMMAND :start TFTP server successful"));
+    // Bound to our address on the receiver's subnet: that is the address the loader is given.
+    const QString reason =
+        m_s.server.start({image.path, image.checked.servedSize, m_receiver, m_own});
+    if (!reason.isEmpty()) {
+        m_steps.fail(QStringLiteral("could not start TFTP-Server !"));
+        return m_steps.failWithMessage(QStringLiteral("TFTP-Server: ") + reason,
+                                       QStringLiteral("could not start TFTP-Server !"));
+    }
+    m_steps.step(QStringLiteral("RESULT : TFTP server was successfully started"));
+    return true;
+}
+
 void EmergencyImageProcedure::huntAndFetch(JobGate::Hold& hold) {
-    m_s.log.WriteLogEntry(
-        QStringLiteral("****** COMMAND :trying to find start point STB7100-REF> ******"));
+    m_steps.step(QStringLiteral("COMMAND :trying to find start point STB7100-REF>"));
     if (!huntPrompt()) {
         m_s.server.stop();
-        m_s.log.WriteLogError(QStringLiteral("start point STB7100-REF> not found ! --> EXIT"));
-        m_s.dialogs.showMessage(QStringLiteral("Prompt nicht erkannt !"));
+        m_steps.failWithMessage(QStringLiteral("start point STB7100-REF> not found ! --> EXIT"),
+                                QStringLiteral("Prompt nicht erkannt !"));
         return;
     }
-    m_s.log.WriteLogEntry(QStringLiteral("****** RESULT :found start point STB7100-REF> ******"));
+    m_steps.step(QStringLiteral("RESULT :found start point STB7100-REF>"));
 
     ConsoleDialogue& console = m_s.console;
     wait(20);
@@ -155,7 +151,7 @@ void EmergencyImageProcedure::huntAndFetch(JobGate::Hold& hold) {
     wait(20);
     console.SendConsole(QStringLiteral("set serverip %1\r").arg(m_own).toLatin1());
     wait(10);
-    m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND: start file transfer ******"));
+    m_steps.step(QStringLiteral("COMMAND: start file transfer"));
     // Open before sending: a fast loader may report before the send's own wait is over.
     openTransfer(hold);
     try {
@@ -206,39 +202,34 @@ bool EmergencyImageProcedure::chooseOwnAddress() {
     MainView& view = m_s.view;
     // Both addresses are typed into the boot loader: nothing but four numbers may go there.
     const std::optional<QString> receiver =
-        CheckedAddressOrReport(view.receiverAddress(), QStringLiteral("ip address for ufs910"),
-                               m_s.log, m_s.dialogs, m_s.messages);
+        m_steps.checkedAddress(view.receiverAddress(), QStringLiteral("ip address for ufs910"));
     if (!receiver)
         return false;
-    m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND: get ip  ******"));
+    m_steps.step(QStringLiteral("COMMAND: get ip "));
     const QStringList local = m_s.listAddresses();
     for (const QString& line : local)
-        m_s.log.WriteLogEntry(QStringLiteral("****** RESULT: found ") + line +
-                              QStringLiteral(" ******"));
+        m_steps.step(QStringLiteral("RESULT: found ") + line);
     const QString receiverNet = ChooseOwnAddress(view, *receiver, local);
     const QString own = view.ownAddress().trimmed();
     // A text left in Edit2 from before is no address of this PC now: the server could not
     // bind it and the loader would ask a host that is not us.
-    if (own.isEmpty() || !local.contains(own)) {
-        m_s.log.WriteLogError(QStringLiteral("ip-address could not be detected ! --> EXIT"));
-        m_s.dialogs.showMessage(QStringLiteral("keine eigene IP-Adresse gefunden !"));
-        return false;
-    }
-    if (SubnetPrefix(own) != receiverNet) {
-        m_s.log.WriteLogError(QStringLiteral("ip-address ") + *receiver + QStringLiteral(" and ") +
-                              own + QStringLiteral(", network connection not possible ! --> EXIT"));
-        m_s.dialogs.showMessage(QStringLiteral("keine Netzwerkverbindung möglich zwischen ") + own +
-                                QStringLiteral(" und ") + *receiver + QStringLiteral(" !"));
-        return false;
-    }
-    const std::optional<QString> checkedOwn = CheckedAddressOrReport(
-        own, QStringLiteral("own ip address"), m_s.log, m_s.dialogs, m_s.messages);
+    if (own.isEmpty() || !local.contains(own))
+        return m_steps.failWithMessage(
+            QStringLiteral("ip-address could not be detected ! --> EXIT"),
+            QStringLiteral("keine eigene IP-Adresse gefunden !"));
+    if (SubnetPrefix(own) != receiverNet)
+        return m_steps.failWithMessage(
+            QStringLiteral("ip-address ") + *receiver + QStringLiteral(" and ") + own +
+                QStringLiteral(", network connection not possible ! --> EXIT"),
+            QStringLiteral("keine Netzwerkverbindung möglich zwischen ") + own +
+                QStringLiteral(" und ") + *receiver + QStringLiteral(" !"));
+    const std::optional<QString> checkedOwn =
+        m_steps.checkedAddress(own, QStringLiteral("own ip address"));
     if (!checkedOwn)
         return false;
     m_receiver = *receiver;
     m_own = *checkedOwn;
-    m_s.log.WriteLogEntry(QStringLiteral("****** ") + m_own +
-                          QStringLiteral(" set for server-ip ******"));
+    m_steps.step(m_own + QStringLiteral(" set for server-ip"));
     return true;
 }
 

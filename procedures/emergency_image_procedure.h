@@ -26,7 +26,9 @@
 #include "core/main_view.h"
 #include "core/message_catalogue.h"
 #include "log/session_log.h"
+#include "procedures/emergency_image_check.h"
 #include "procedures/image_server.h"
+#include "procedures/job_steps.h"
 #include "serial/console_dialogue.h"
 #include "usbstick/stick_folder.h"
 
@@ -92,9 +94,19 @@ public:
     bool waitingForReceiver() const { return m_transferOpen && !m_inCommand; }
 
 private:
-    // false = the procedure must stop (the failure was logged and shown).
+    struct ChosenImage {
+        QString path;
+        CheckedEmergencyImage checked;
+    };
+    // false = the procedure must stop (the failure was logged and shown), here and below.
+    bool prepareStick();
     bool copyImages();
     bool chooseOwnAddress();
+    // emergency.ub chosen and checked as a boot image; nullopt after the stop.
+    std::optional<ChosenImage> chooseImage();
+    // The user's three go-aheads before the receiver is touched.
+    bool confirmTransfer(const QString& imageSummary);
+    bool startServer(const ChosenImage& image);
     // true when the prompt came within the 51 tries.
     bool huntPrompt();
     void huntAndFetch(JobGate::Hold& hold);
@@ -106,6 +118,7 @@ private:
     void wait(int fixedTicks);
 
     Seams m_s;
+    JobSteps m_steps;
     bool m_transferOpen = false;
     JobGate::Hold m_hold;
     QString m_receiver; // checked addresses of this run, as typed into the loader

@@ -5,7 +5,8 @@
 // /config/start.sh that unpack the archive into /ramdisk and start the daemon at every boot.
 //
 // Every line is sent and a fixed number of ticks is waited while events keep being handled
-// (that is when telnet output reaches the view and the download marker can be seen). Both
+// (that is when telnet output arrives: the answers the job reads come through its tap on the
+// session's lines, and the download marker through the download watch). Both
 // addresses are checked before the receiver is touched; before the download the receiver is
 // asked whether start.sh holds an ifconfig line, and after vi the script is read back:
 // success is reported only when the three lines stand right below that line. Everything
@@ -15,11 +16,13 @@
 #include "core/dialogs.h"
 #include "core/download_watch.h"
 #include "core/file_server_link.h"
+#include "core/line_stream.h"
 #include "core/main_view.h"
 #include "core/message_catalogue.h"
 #include "core/telnet_link.h"
 #include "core/ticker.h"
 #include "log/session_log.h"
+#include "procedures/job_steps.h"
 #include "procedures/receiver_answers.h"
 
 #include <QString>
@@ -49,6 +52,9 @@ public:
         // The network check (echo + telnet probe); also fills the own address in the view.
         std::function<bool()> checkNetwork;
         TelnetLink& telnet;
+        // The session's output as lines, fed from the same blocks the window shows; the job
+        // reads the receiver's answers here.
+        LineStream& telnetLines;
         FileServerLink& httpServer;
         // The procedure's own explicit waits; SendTelnet waits on its own.
         Ticker& ticker;
@@ -58,25 +64,40 @@ public:
         int settleDelay = 0;
     };
 
-    explicit FtpInstallProcedure(Seams seams) : m_s(std::move(seams)) {}
+    explicit FtpInstallProcedure(Seams seams)
+        : m_s(std::move(seams)), m_steps(m_s.log, m_s.dialogs, m_s.messages) {}
 
-    // The menu command "FTP-Server installieren". Ends in one of the exits of the failure
-    // table (an error log entry and, for most, a box) or with the FtpServerInstalled information
-    // box after the script was edited. The HTTP server is stopped and released on every way out
-    // once it was activated. Never throws: a failure of the telnet dialogue is its own exit.
+    // The menu command "FTP-Server installieren". Ends at one of its stops (an error log entry
+    // and, for most, a box; the steps below name them) or with the FtpServerInstalled
+    // information box after the script was edited and read back. The HTTP server is stopped
+    // and released on every way out once it was activated. Never throws: a failure of the
+    // telnet dialogue is its own stop.
     void installFtpServer();
 
 private:
-    // Steps from the telnet login to the end of the script edit. Returns after its own exits
+    struct Addresses {
+        QString receiver;
+        QString own;
+    };
+    // Both addresses checked and the network check passed; nullopt after the stop (no or an
+    // invalid receiver address, no network connection, no or an invalid own address).
+    std::optional<Addresses> checkAddresses();
+    // Activated on a free port of own, answering the receiver only; false after the stop.
+    bool startHttpServer(const QString& receiver, const QString& own);
+    // Steps from the telnet login to the end of the script edit, each with its own stop
     // (session not open, no start.sh with an ifconfig line, no download marker, the lines not
-    // in the script afterwards) and after the FtpServerInstalled box; telnet failures propagate
+    // in the script afterwards), then the FtpServerInstalled box; telnet failures propagate
     // to the caller's guard. receiver and own: the checked addresses.
     void telnetDialogue(const QString& receiver, const QString& own, std::uint16_t port,
                         const QString& servePath);
-    // Sends a query closed by the end marker and reads the answer from the network view;
+    bool findAddressLine();
+    bool fetchArchive(const QString& own, std::uint16_t port, const QString& servePath);
+    bool addStartLines();
+    // Sends a query closed by the end marker and reads the answer from the session's lines;
     // nullopt when the marker did not come within a few waits. Telnet failures propagate.
     std::optional<ScriptAnswer> ask(const QString& query);
     void wait(int fixedTicks) { m_s.ticker.WaitTicks(SettleTicks(m_s.settleDelay, fixedTicks)); }
 
     Seams m_s;
+    JobSteps m_steps;
 };

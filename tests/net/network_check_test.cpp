@@ -120,8 +120,6 @@ TEST_F(NetworkCheckTest, AnsweringReceiverWithTelnetIsGood) {
                                           QStringLiteral("hide")}));
     EXPECT_EQ(m_view.page(), 1);
     EXPECT_EQ(m_view.ownAddress(), QStringLiteral("192.168.0.77")) << "the later match wins";
-    EXPECT_EQ(p.edit3, QStringLiteral("192.168.0"));
-    EXPECT_EQ(p.memo2, m_addresses);
     EXPECT_TRUE(m_dialogs.boxes.isEmpty());
 }
 

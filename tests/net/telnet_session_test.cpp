@@ -1,4 +1,5 @@
 // The socket-free halves of the telnet session: option negotiation and the output handler.
+#include "core/line_stream.h"
 #include "log/session_log.h"
 #include "net/telnet_data_handler.h"
 #include "net/telnet_option_parser.h"
@@ -146,6 +147,31 @@ TEST_F(TelnetDataHandlerTest, SplitsLinesAtCarriageReturnsAcrossBlocks) {
     EXPECT_EQ(logged(), entries({QStringLiteral("login: "), QStringLiteral("root"),
                                  QStringLiteral("# ls"), QStringLiteral("bin"),
                                  QStringLiteral("\nx\ny"), QString(), QStringLiteral("# ")}));
+}
+
+// The lines a job reads its answers from: complete at CR, LF or CR LF wherever the blocks
+// are cut; the text after the last line end waits for its end.
+TEST(TelnetLineStream, CompletesLinesAcrossBlocks) {
+    const struct Case {
+        QStringList blocks;
+        QStringList lines;
+    } cases[] = {
+        {{"a\r\nb\r\n"}, {"a", "b"}},
+        {{"a\r", "\nb\n"}, {"a", "b"}},
+        {{"a\r\r\n", "\r\n"}, {"a", "", ""}},
+        {{"x\n\ny\r", "z"}, {"x", "", "y"}},
+        {{"/ # gr", "ep -n\r", "\n2:ifconfig eth0", " 10.0.0.2\r\nSTBMATE-END\r\n/ # "},
+         {"/ # grep -n", "2:ifconfig eth0 10.0.0.2", "STBMATE-END"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.blocks.join(QLatin1Char('|')).toStdString());
+        LineStream stream;
+        QStringList lines;
+        stream.setLineCompleted([&](const QString& line) { lines << line; });
+        for (const QString& block : c.blocks)
+            stream.received(block);
+        EXPECT_EQ(lines, c.lines);
+    }
 }
 
 TEST_F(TelnetDataHandlerTest, EmptyBlockOnlyGivesTheViewItsFirstLine) {

@@ -105,7 +105,7 @@ protected:
     FakeMainView view;
     MessageCatalogue messages;
     ScriptedReceiver receiver;
-    AddressProcedure procedure{console, busy, dialogs, view, messages, log};
+    AddressProcedure procedure{{dialogs, view, messages, console, busy, log}};
 };
 
 TEST_F(AddressProcedureTest, CreatesScriptWhenListingHasNoStartScript) {

@@ -242,7 +242,7 @@ TEST(EmergencyTransfer, OnlyTheImagesOwnByteCountBootsAndOnlyOnce) {
     ASSERT_TRUE(rig.job.transferOpen());
     rig.hold.reset(); // the menu command has returned: the job keeps the gate by itself
     EXPECT_TRUE(rig.gate.held());
-    EXPECT_EQ(rig.http.serveDrive() + rig.http.servePath(), ""); // no longer handed out
+    EXPECT_EQ(rig.http.servedFile(), ""); // no longer handed out
     EXPECT_EQ(rig.watcher.ImageSizeText, "1234");
     EXPECT_EQ(rig.server.calls, QStringList{"start " + rig.dir.file("emergency.ub") +
                                             " 1234 192.168.1.50 192.168.1.2"});

@@ -178,8 +178,10 @@ public:
         // The receiver's wget reaches us from the address we reach it at, the only one our
         // server answers.
         view.setReceiverAddress(QStringLiteral("127.0.0.1"));
-        telnet.setOnDataAvailable(
-            [this](const QString& text) { ShowTelnetOutput(view, log, download, text); });
+        telnet.setOnDataAvailable([this](const QString& text) {
+            ShowTelnetOutput(view, log, download, text);
+            telnetLines.received(text);
+        });
         telnet.setSettleDelay(0);
         dialogs.answerConfirm(true);
         dialogs.answerOpenFiles({archive});
@@ -190,7 +192,7 @@ public:
         NetworkLinkParts network(view, busy, dialogs, telnet);
         FtpInstallProcedure procedure({dialogs, view, messages,
                                        [&network] { return CheckNetworkLink(network); }, telnet,
-                                       http, ticker, log, download, 0});
+                                       telnetLines, http, ticker, log, download, 0});
         procedure.installFtpServer();
     }
 
@@ -217,6 +219,7 @@ public:
     FakeDialogs dialogs;
     FakeMainView view;
     DownloadWatch download;
+    LineStream telnetLines;
     MessageCatalogue messages;
     QString archive;
 };
@@ -231,7 +234,7 @@ TEST(FtpInstallEndToEnd, InstallsTheArchiveFromOurHttpServer) {
               QStringList({"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "information: M11"}));
     EXPECT_TRUE(rig.view.networkLight());
     EXPECT_EQ(rig.view.ownAddress(), QStringLiteral("127.0.0.1"));
-    EXPECT_EQ(rig.view.edit3(), rig.archive);
+    EXPECT_EQ(rig.http.servePath(), rig.archive);
 
     // The folder's blank went out encoded and the server handed out the file unchanged.
     const QByteArray original = readAll(rig.archive);

@@ -38,7 +38,7 @@ public:
     FakeDialogs dialogs;
     FakeMainView view;
     MessageCatalogue messages;
-    AddressProcedure procedure{link.dialogue(), busy, dialogs, view, messages, log};
+    AddressProcedure procedure{{dialogs, view, messages, link.dialogue(), busy, log}};
 };
 
 // The procedure's step entries of a run that created the script, in order.

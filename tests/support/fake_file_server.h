@@ -12,8 +12,9 @@ public:
         m_drive = drive;
         m_path = path;
     }
-    QString serveDrive() const override { return m_drive; }
     QString servePath() const override { return m_path; }
+    // What a request would be handed: drive and path joined, as the real server does.
+    QString servedFile() const { return m_drive + m_path; }
     void setReceiverAddress(const QString& address) override { receiver = address; }
     void setBindAddress(const QString& address) override { bindAddress = address; }
     std::uint16_t boundPort() const override { return active ? port : 0; }

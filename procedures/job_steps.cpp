@@ -1,0 +1,82 @@
+#include "procedures/job_steps.h"
+
+LineTap::LineTap(ResponseWatcher& console)
+    : LineTap(console.hooks().lineCompleted,
+              [&console](Hook hook) { console.setLineCompleted(std::move(hook)); }) {}
+
+LineTap::LineTap(LineStream& telnet)
+    : LineTap(telnet.lineCompleted(),
+              [&telnet](Hook hook) { telnet.setLineCompleted(std::move(hook)); }) {}
+
+LineTap::LineTap(Hook previous, std::function<void(Hook)> install)
+    : m_previous(std::move(previous)), m_install(std::move(install)) {
+    m_install([this](const QString& line) {
+        m_lines.append(line);
+        if (m_previous)
+            m_previous(line);
+    });
+}
+
+bool waitFor(const std::function<bool()>& seen, const std::function<void()>& waitOnce) {
+    for (int extra = 0; !seen(); ++extra) {
+        if (extra == kExtraWaits)
+            return false;
+        waitOnce();
+    }
+    return true;
+}
+
+std::optional<ScriptAnswer> readBack(const LineTap& tap, const std::function<void()>& waitOnce) {
+    std::optional<ScriptAnswer> answer;
+    waitFor(
+        [&] {
+            answer = ParseScriptAnswer(tap.lines());
+            return answer.has_value();
+        },
+        waitOnce);
+    return answer;
+}
+
+void JobSteps::step(const QString& what) {
+    m_log.WriteLogEntry(QStringLiteral("****** ") + what + QStringLiteral(" ******"));
+}
+
+bool JobSteps::fail(const QString& entry) {
+    m_log.WriteLogError(entry);
+    return false;
+}
+
+bool JobSteps::fail(const QString& entry, MessageId errorBox) {
+    m_log.WriteLogError(entry);
+    m_dialogs.showError(m_messages.text(errorBox));
+    return false;
+}
+
+bool JobSteps::failWithMessage(const QString& entry, const QString& message) {
+    m_log.WriteLogError(entry);
+    m_dialogs.showMessage(message);
+    return false;
+}
+
+std::optional<QString> JobSteps::checkedAddress(const QString& text, const QString& field) {
+    return CheckedAddressOrReport(text, field, m_log, m_dialogs, m_messages);
+}
+
+std::optional<QFileInfo> JobSteps::chooseFile(const QString& name, const QString& filter,
+                                              const QString& cancelEntry) {
+    step(QStringLiteral("COMMAND: select file ") + name);
+    const QStringList chosen = m_dialogs.openFiles(filter, false);
+    if (chosen.isEmpty() || chosen.first().isEmpty()) {
+        if (!cancelEntry.isEmpty())
+            fail(cancelEntry);
+        return std::nullopt;
+    }
+    const QFileInfo file(chosen.first());
+    if (file.fileName() != name) {
+        failWithMessage(name + QStringLiteral(" was not selected on openfile dialog ! --> EXIT"),
+                        m_messages.text(MessageId::WrongFileChosen));
+        return std::nullopt;
+    }
+    step(QStringLiteral("RESULT: ") + name + QStringLiteral(" was selected"));
+    return file;
+}
