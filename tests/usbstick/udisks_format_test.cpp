@@ -54,7 +54,9 @@ TEST(UdisksFormat, FormatsFat32ThroughTheServiceAndMountsForTheFolder) {
     engine.onInfoEvent = [&](const QString& info, bool&) { infos << info; };
     ASSERT_TRUE(engine.FormatDisk("/dev/sdz1", 0, 2, "USB", false, 0))
         << infos.join("\n").toStdString();
-    ASSERT_TRUE(rig.library->createFolder("/dev/sdz1", "kathrein/ufs910"));
+    QString why;
+    ASSERT_TRUE(rig.library->createFolder("/dev/sdz1", "kathrein/ufs910", std::nullopt, &why))
+        << why.toStdString();
 
     EXPECT_EQ(infos.value(1), "/dev/sdz1 Volume Label: OLD, File System: FAT");
     EXPECT_TRUE(infos.contains("/dev/sdz1 Volume Label: USB, File System: FAT32"));
