@@ -1,5 +1,6 @@
-// The udisks2 service's D-Bus calls against a stand-in daemon on a private bus (a real
-// udisksd exports no block devices here: this machine runs no udev). The image file behind
+// The udisks2 service's D-Bus calls against a stand-in daemon on a private bus, for what the
+// real daemon (udisks_real_test.cpp) cannot show here: a mounted stick, unmounted for the
+// format and mounted again for the folder (this kernel has no vfat). The image file behind
 // the stand-in gets a real FAT32, checked with dosfstools and mtools.
 #include "tests/support/fake_udisks.h"
 #include "tests/support/test_support.h"
