@@ -54,7 +54,9 @@ int main(int argc, char** argv) {
     usbstick::TForm3 form3(*formatLibrary, *driveLister,
                            {[&dialogs](const QString& text) { dialogs.showMessage(text); },
                             [&dialogs](const QString& text) { return dialogs.confirm(text); },
-                            [&form1](int n) { return form1.messages().text(MessageId(n)); }});
+                            [&form1](int n) { return form1.messages().text(MessageId(n)); },
+                            [&log](const QString& text) { log.WriteLogEntry(text); },
+                            [&log](const QString& text) { log.WriteLogError(text); }});
     wiring.setFormatDialog(&form3, formatLibrary.get());
     TForm4 form4;
     form1.setCopyProgress(&form4);

@@ -53,20 +53,19 @@ EmergencyImageWiring::EmergencyImageWiring(ReceiverWiring& wiring, TForm1& windo
     window.statusBar()->addWidget(m_status, 1);
 
     EmergencyImageProcedure::Seams seams{
-        wiring.dialogs(),
-        window,
-        window.messages(),
-        wiring.consoleDialogue(),
-        m_copyProgress,
-        m_server,
-        wiring.httpServer(),
-        wiring.log(),
-        [&window] { window.ShowUsbFormatDialog(); },
+        wiring.dialogs(), window, window.messages(), wiring.consoleDialogue(), m_copyProgress,
+        m_server, wiring.httpServer(), wiring.log(), [&window] { window.ShowUsbFormatDialog(); },
+        // Only the stick: the one formatted and confirmed just now, else a FAT stick the user
+        // picks that the drive list would offer; a refused one fails every copy.
         [&wiring]() -> std::optional<usbstick::StickFolder> {
-            if (!wiring.formatDialog() || !wiring.formatLibrary())
-                return std::nullopt;
-            return usbstick::stickFolderFor(wiring.formatDialog()->ComboBox1->currentText(),
-                                            *wiring.formatLibrary());
+            usbstick::TForm3* dialog = wiring.formatDialog();
+            if (!dialog || !wiring.formatLibrary())
+                return usbstick::StickFolder::refused({}, QStringLiteral("no format dialog"));
+            if (const auto formatted = dialog->takeFormattedStick())
+                return usbstick::stickForFormatted(*formatted, *wiring.formatLibrary());
+            const std::optional<QString> folder =
+                wiring.dialogs().chooseFolder(QStringLiteral("USB Stick"), RemovableMediaFolder());
+            return usbstick::stickAtFolder(folder.value_or(QString()), dialog->driveLister());
         },
         ListLocalAddresses,
         [&window](bool busy) {
@@ -75,8 +74,7 @@ EmergencyImageWiring::EmergencyImageWiring(ReceiverWiring& wiring, TForm1& windo
             else
                 window.unsetCursor();
         },
-        [label = m_status](const QString& text) { label->setText(text); },
-        RemovableMediaFolder()};
+        [label = m_status](const QString& text) { label->setText(text); }, RemovableMediaFolder()};
     m_procedure = std::make_unique<EmergencyImageProcedure>(std::move(seams));
 }
 

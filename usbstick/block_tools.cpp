@@ -96,11 +96,46 @@ bool readEveryBlock(int fd, int64_t size, int firstPercent, int lastPercent,
 }
 
 QString findTool(const QString& name) {
-    const QString inPath = QStandardPaths::findExecutable(name);
-    if (!inPath.isEmpty())
-        return inPath;
     return QStandardPaths::findExecutable(name,
-                                          {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+                                          {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"),
+                                           QStringLiteral("/sbin"), QStringLiteral("/bin")});
+}
+
+HeldVolume::HeldVolume(const QString& drive, const std::optional<DriveIdentity>& confirmed,
+                       int flags) {
+    m_fd = ::open(QFile::encodeName(drive).constData(), flags | O_CLOEXEC);
+    if (m_fd < 0) {
+        m_errno = errno;
+        m_error = drive + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(m_errno));
+        return;
+    }
+    if (confirmed) {
+        if (const auto why = openDeviceMismatch(drive, *confirmed, m_fd))
+            m_error = *why;
+    }
+}
+
+HeldVolume::~HeldVolume() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+QString HeldVolume::toolPath() const {
+    return QStringLiteral("/proc/%1/fd/%2").arg(getpid()).arg(m_fd);
+}
+
+std::optional<QString> partitionedDiskRefusal(const QString& drive, int fd,
+                                              const std::optional<ConfirmedDrive>& confirmed) {
+    if (confirmed && confirmed->wholeDevice)
+        return std::nullopt;
+    const auto identity = identityOfOpenDevice(fd);
+    if (identity && wholeDiskWithPartitions(*identity))
+        return drive + QStringLiteral(" is a whole disk with partitions; a partition is expected");
+    return std::nullopt;
+}
+
+std::optional<DriveIdentity> identityOf(const std::optional<ConfirmedDrive>& confirmed) {
+    return confirmed ? std::optional<DriveIdentity>(confirmed->identity) : std::nullopt;
 }
 
 QStringList mkfsFatArguments(const FormatRequest& request, uint32_t sectorBytes) {

@@ -2,6 +2,7 @@
 // The device work both format services share: the read pass of a full format, running
 // mkfs.fat with its output turned into text reports, reading a FAT volume's boot sectors and
 // naming who holds a device.
+#include "usbstick/drive_identity.h"
 #include "usbstick/format_library.h"
 #include "usbstick/volume_probe.h"
 
@@ -9,6 +10,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <fcntl.h>
 #include <optional>
 
 namespace usbstick {
@@ -22,8 +24,41 @@ int64_t sizeOfOpenVolume(int fd);
 bool readEveryBlock(int fd, int64_t size, int firstPercent, int lastPercent,
                     const FormatReportFn& report);
 
-// Full path of a tool in PATH or the sbin folders; empty when not installed.
+// Full path of a tool in the system's own program folders (never through PATH, which a
+// user's environment may point anywhere); empty when not installed.
 QString findTool(const QString& name);
+
+// A volume held open for the length of some work. While it is open the kernel gives its
+// device number to no other disk (a loop device detached meanwhile stays attached until the
+// last close), so tools pointed at it through toolPath() (/proc/<pid>/fd/<n>) reach this very
+// device, whatever happens to its name. With confirmed, the open device is checked against
+// it first; ok() is false, with error() saying why, when the open fails or it differs.
+class HeldVolume {
+public:
+    HeldVolume(const QString& drive, const std::optional<DriveIdentity>& confirmed,
+               int flags = O_RDONLY);
+    ~HeldVolume();
+    HeldVolume(const HeldVolume&) = delete;
+    HeldVolume& operator=(const HeldVolume&) = delete;
+
+    bool ok() const { return m_error.isEmpty(); }
+    const QString& error() const { return m_error; }
+    int openError() const { return m_errno; } // errno of a failed open, else 0
+    int fd() const { return m_fd; }
+    QString toolPath() const;
+
+private:
+    int m_fd = -1;
+    int m_errno = 0;
+    QString m_error;
+};
+
+// What mkfs.fat refuses without -I: a whole disk (open on fd) that carries partitions. Only
+// a disk the user confirmed as a whole is formatted over its partition table.
+std::optional<QString> partitionedDiskRefusal(const QString& drive, int fd,
+                                              const std::optional<ConfirmedDrive>& confirmed);
+// The identity to check against, when there is a confirmed drive.
+std::optional<DriveIdentity> identityOf(const std::optional<ConfirmedDrive>& confirmed);
 
 // mkfs.fat's arguments for the request (file system, label, cluster size) without the
 // target; extra goes before the target.

@@ -80,7 +80,7 @@ bool TFmtChkDsk::raiseProgress(int32_t percent) {
 
 bool TFmtChkDsk::CheckVolume(const QString& Drive, bool TestInUse, QString& FileSystemName) {
     if (!isValidDriveText(Drive))
-        throw FmtChkException(QStringLiteral("Invalid Drive: ") + Drive);
+        throw FmtChkException(QStringLiteral("Invalid Drive Specification: ") + Drive);
     const VolumeInfo info = m_library.queryVolume(Drive);
     // A volume without a file system the service recognises has no label or type to read.
     if (!info.found || info.fileSystem.isEmpty())
@@ -96,7 +96,8 @@ bool TFmtChkDsk::CheckVolume(const QString& Drive, bool TestInUse, QString& File
 }
 
 bool TFmtChkDsk::FormatDisk(const QString& Drive, uint8_t MediaKind, uint8_t FileSystem,
-                            const QString& VolumeLabel, bool QuickFormat, int32_t ClusterSize) {
+                            const QString& VolumeLabel, bool QuickFormat, int32_t ClusterSize,
+                            const std::optional<ConfirmedDrive>& Confirmed) {
     BusyFlag busy(m_formatting);
     if (!busy.owned())
         return false;
@@ -104,11 +105,12 @@ bool TFmtChkDsk::FormatDisk(const QString& Drive, uint8_t MediaKind, uint8_t Fil
         return false;
     // Paths are case-sensitive here, so only the label is upper-cased.
     return formatClaimed(Drive, MediaKind, FileSystem, upperAsciiLetters(VolumeLabel), QuickFormat,
-                         ClusterSize);
+                         ClusterSize, Confirmed);
 }
 
 bool TFmtChkDsk::formatClaimed(QString drive, uint8_t mediaKind, uint8_t fileSystem, QString label,
-                               bool quick, int32_t clusterSize) {
+                               bool quick, int32_t clusterSize,
+                               const std::optional<ConfirmedDrive>& confirmed) {
     uint32_t mediaFlag = 0;
     if (mediaKind == 0)
         mediaFlag = 12;
@@ -132,7 +134,15 @@ bool TFmtChkDsk::formatClaimed(QString drive, uint8_t mediaKind, uint8_t fileSys
 
     m_formatSucceeded = false;
     if (!isValidDriveText(drive))
-        throw FmtChkException(QStringLiteral("Invalid Drive: ") + drive);
+        throw FmtChkException(QStringLiteral("Invalid Drive Specification: ") + drive);
+    // Another disk under the confirmed one's name is neither unmounted nor written.
+    if (confirmed) {
+        if (const auto why =
+                identityMismatch(drive, confirmed->identity, m_library.identify(drive))) {
+            raiseInfo(*why);
+            return false;
+        }
+    }
     const VolumeInfo present = m_library.queryVolume(drive);
     if (present.found && present.totalBytes <= 100) {
         raiseInfo(drive + QStringLiteral(" Appears to be Unformatted or No Drive"));
@@ -151,7 +161,7 @@ bool TFmtChkDsk::formatClaimed(QString drive, uint8_t mediaKind, uint8_t fileSys
 
     m_firstErrorLine.clear();
     raiseInfo(drive + QStringLiteral(" Starting to Format Drive"));
-    const FormatRequest request{drive, mediaFlag, fileSystemName, label, quick, cluster};
+    const FormatRequest request{drive, mediaFlag, fileSystemName, label, quick, cluster, confirmed};
     m_library.formatVolume(request, [this](uint32_t command, const void* report) {
         return FormatCallback(command, 0, report);
     });

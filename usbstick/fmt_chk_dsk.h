@@ -49,8 +49,11 @@ public:
     // Drive: a device path (/dev/sdb1) or an image file. MediaKind 0 or 1; FileSystem 0 NTFS,
     // 1 FAT, 2 FAT32. True only when the library's final report said the format succeeded.
     // Throws FmtChkException for a bad drive text, a missing volume and a volume in use.
+    // Confirmed: the drive as the user confirmed it. When the device is no longer that one,
+    // an info line says so and the result is false, before anything is unmounted or written.
     bool FormatDisk(const QString& Drive, uint8_t MediaKind, uint8_t FileSystem,
-                    const QString& VolumeLabel, bool QuickFormat, int32_t ClusterSize);
+                    const QString& VolumeLabel, bool QuickFormat, int32_t ClusterSize,
+                    const std::optional<ConfirmedDrive>& Confirmed = std::nullopt);
     // Reports the label and file system (info event) and, with TestInUse, claims the volume.
     // Returns true or throws.
     bool CheckVolume(const QString& Drive, bool TestInUse, QString& FileSystemName);
@@ -68,7 +71,8 @@ public:
 
 private:
     bool formatClaimed(QString drive, uint8_t mediaKind, uint8_t fileSystem, QString label,
-                       bool quick, int32_t clusterSize);
+                       bool quick, int32_t clusterSize,
+                       const std::optional<ConfirmedDrive>& confirmed);
     bool raiseInfo(const QString& info);
     bool raiseProgress(int32_t percent);
 

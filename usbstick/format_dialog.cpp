@@ -22,6 +22,16 @@ const QString kImageFolder = QStringLiteral("kathrein/ufs910");
 
 } // namespace
 
+QString largeDriveWarning(int64_t bytes) {
+    if (bytes <= kLargeDriveBytes)
+        return {};
+    const QString size = sizeText(bytes);
+    return QStringLiteral("Achtung: Dieses Laufwerk ist %1 groß, größer als jeder USB-Stick, "
+                          "den ein Receiver braucht.\n"
+                          "Caution: this drive holds %1, more than any stick a receiver needs.")
+        .arg(size);
+}
+
 TForm3::TForm3(FormatLibrary& library, DriveLister& lister, FormatDialogSeams seams,
                QWidget* parent)
     : QDialog(parent), m_library(library), m_lister(lister), m_seams(std::move(seams)),
@@ -59,6 +69,9 @@ TForm3::TForm3(FormatLibrary& library, DriveLister& lister, FormatDialogSeams se
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
     ProgressBar1->setAccessibleName(QStringLiteral("Format progress"));
+    StatusLine = new QLabel(this);
+    StatusLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    StatusLine->setAccessibleName(QStringLiteral("Status"));
 
     Button1 = new QPushButton(QStringLiteral("Formatieren"), this);
     Button1->setAccessibleName(QStringLiteral("Format"));
@@ -84,6 +97,7 @@ TForm3::TForm3(FormatLibrary& library, DriveLister& lister, FormatDialogSeams se
     layout->addLayout(driveRow);
     layout->addLayout(fsRow);
     layout->addWidget(ProgressBar1);
+    layout->addWidget(StatusLine);
     layout->addStretch(1);
     layout->addLayout(buttons);
 
@@ -97,6 +111,7 @@ TForm3::TForm3(FormatLibrary& library, DriveLister& lister, FormatDialogSeams se
     m_engine.onProgressEvent = [this](int32_t percent, bool& cancel) {
         FormatProgress(percent, cancel);
     };
+    m_engine.onInfoEvent = [this](const QString& info, bool& cancel) { FormatInfo(info, cancel); };
 }
 
 TForm3::~TForm3() {
@@ -114,63 +129,102 @@ void TForm3::setTexts(const QString& label1Text, const QString& label2Text,
 void TForm3::ShowUsbFormatDialog(const QString& label1Text, const QString& label2Text,
                                  const QString& button1Caption) {
     setTexts(label1Text, label2Text, button1Caption);
+    m_formatted.reset();
+    RefreshDriveList();
     exec();
+}
+
+std::optional<FormattedStick> TForm3::takeFormattedStick() {
+    std::optional<FormattedStick> stick;
+    stick.swap(m_formatted);
+    return stick;
 }
 
 void TForm3::RefreshDriveList() {
     const QString kept = ComboBox1->currentText();
     ComboBox1->clear();
     ComboBox1->addItem(kSelectDrive);
-    m_entries = m_lister.removableVolumes();
-    for (const DriveEntry& entry : m_entries)
+    for (const DriveEntry& entry : m_lister.removableVolumes())
         ComboBox1->addItem(driveListEntry(entry));
     ComboBox1->setEditText(kept);
-}
-
-QString TForm3::describeDrive(const QString& drive, DriveClass kind) const {
-    for (const DriveEntry& entry : m_entries)
-        if (entry.device == drive)
-            return entry.description;
-    if (kind == DriveClass::Image)
-        return QStringLiteral("image file, %1 MB").arg(QFileInfo(drive).size() >> 20);
-    return {};
 }
 
 void TForm3::Button1Click() {
     const QString text = ComboBox1->currentText();
     if (text == kSelectDrive || m_worker.joinable())
         return;
-    const QString drive = driveTextOf(text);
-    const DriveClass kind = m_lister.classify(drive);
     // The lower-case "c" stays refused as ever; on Linux the real danger is a system or
     // fixed disk, refused the same way before anything opens it.
-    if (text.startsWith(QLatin1Char('c')) || kind == DriveClass::Forbidden) {
+    if (text.startsWith(QLatin1Char('c'))) {
         m_seams.showMessage(m_seams.messageText(19));
         return;
     }
-    const QString description = describeDrive(drive, kind);
-    const QString named =
-        description.isEmpty() ? drive : drive + QStringLiteral(" (") + description + ')';
-    if (!m_seams.confirm(QStringLiteral("Drive ") + named + QStringLiteral(": \r") +
-                         m_seams.messageText(20)))
+    RefreshDriveList(); // the confirmation names the drive as it is now
+    const QString drive = driveTextOf(text);
+    const DriveLookup found = m_lister.lookUp(drive);
+    if (found.kind == DriveClass::Unknown) {
+        showStatus(TFmtChkDsk::isValidDriveText(drive)
+                       ? QStringLiteral("Drive Not Found: ") + drive
+                       : QStringLiteral("Invalid Drive Specification: ") + drive,
+                   true);
         return;
+    }
+    // Only a block device is ever formatted from here, whatever a drive list says.
+    const DriveEntry& entry = found.entry;
+    const auto identity = m_library.identify(entry.device);
+    QString refusal = found.reason;
+    if (found.kind == DriveClass::Offered && !identity)
+        refusal = drive + QStringLiteral(" is not a block device");
+    else if (found.kind == DriveClass::Offered && entry.identity.number != 0 &&
+             !(entry.identity == *identity))
+        refusal = drive + QStringLiteral(" changed while the drive list was made");
+    if (found.kind == DriveClass::Forbidden || !refusal.isEmpty()) {
+        if (m_seams.logError)
+            m_seams.logError(QStringLiteral("refused to format ") + drive + QStringLiteral(": ") +
+                             refusal);
+        m_seams.showMessage(m_seams.messageText(19));
+        return;
+    }
+    QString named = entry.device + QStringLiteral(" (") + entry.description;
+    if (entry.wholeDevice)
+        named += QStringLiteral(", ganzes Laufwerk / whole disk");
+    QString question = QStringLiteral("Drive ") + named + QStringLiteral("): \n");
+    const QString large = largeDriveWarning(entry.sizeBytes);
+    if (!large.isEmpty())
+        question += large + QStringLiteral("\n\n");
+    if (!m_seams.confirm(question + m_seams.messageText(20)))
+        return;
+    const ConfirmedDrive confirmed{*identity, entry.wholeDevice};
+    if (m_seams.logEntry)
+        m_seams.logEntry(QStringLiteral("format confirmed: ") + named + QStringLiteral(", ") +
+                         identity->text() + QLatin1Char(')'));
 
     ProgressBar1->setValue(0);
+    StatusLine->clear();
+    m_lastInfo.clear();
     Button1->setEnabled(false);
     BitBtn1->setEnabled(false);
-    m_worker = std::thread([this, drive] {
+    const FormattedStick stick{entry.device, confirmed};
+    m_worker = std::thread([this, stick] {
         Outcome outcome = Outcome::Raised;
+        QString reason;
         try {
-            outcome = m_engine.FormatDisk(drive, 0, 2, QStringLiteral("USB"), false, 0)
+            outcome = m_engine.FormatDisk(stick.device, 0, 2, QStringLiteral("USB"), false, 0,
+                                          stick.confirmed)
                           ? Outcome::Succeeded
                           : Outcome::Failed;
-            if (outcome == Outcome::Succeeded)
-                m_library.createFolder(drive, kImageFolder); // its result is not asked
-        } catch (...) {
-            outcome = Outcome::Raised; // dropped without a word, as the dialog always did
+            if (outcome == Outcome::Succeeded &&
+                !m_library.createFolder(stick.device, kImageFolder, stick.confirmed, &reason))
+                outcome = Outcome::NoFolder;
+        } catch (const FmtChkException& e) {
+            reason = e.detail().isEmpty() ? e.message()
+                                          : e.message() + QStringLiteral(" (") + e.detail() + ')';
+        } catch (const std::exception& e) {
+            reason = QString::fromLocal8Bit(e.what());
         }
         QMetaObject::invokeMethod(
-            this, [this, outcome] { formatEnded(outcome); }, Qt::QueuedConnection);
+            this, [this, outcome, reason, stick] { formatEnded(outcome, reason, stick); },
+            Qt::QueuedConnection);
     });
 }
 
@@ -181,20 +235,46 @@ void TForm3::FormatProgress(int32_t Percent, bool& Cancel) {
     Cancel = false; // a started format cannot be stopped from here
 }
 
-void TForm3::formatEnded(Outcome outcome) {
+void TForm3::FormatInfo(const QString& Info, bool& Cancel) {
+    QMetaObject::invokeMethod(
+        this, [this, Info] { showStatus(Info, false); }, Qt::QueuedConnection);
+    Cancel = false;
+}
+
+void TForm3::showStatus(const QString& line, bool error) {
+    StatusLine->setText(line);
+    const auto& log = error ? m_seams.logError : m_seams.logEntry;
+    if (log)
+        log(line);
+    // The library's closing line says only that it failed; the line before it says why.
+    if (!error && line != QLatin1String("Format Disk: Unable to Finish"))
+        m_lastInfo = line;
+}
+
+void TForm3::formatEnded(Outcome outcome, const QString& reason, const FormattedStick& stick) {
     m_worker.join();
     Button1->setEnabled(true);
     BitBtn1->setEnabled(true);
     switch (outcome) {
     case Outcome::Succeeded:
+        // Msg21 says the folder is there: it is, the service looked.
+        m_formatted = stick;
         m_seams.showMessage(m_seams.messageText(21));
         m_closeWhenDone = false;
         close();
         return;
     case Outcome::Failed:
+        showStatus(QStringLiteral("Format Disk Failed: ") + m_lastInfo, true);
         m_seams.showMessage(QStringLiteral("Format Disk Failed"));
         break;
+    case Outcome::NoFolder:
+        showStatus(reason, true);
+        m_seams.showMessage(QStringLiteral("Der Ordner kathrein/ufs910 konnte nicht angelegt "
+                                           "werden: ") +
+                            reason);
+        break;
     case Outcome::Raised:
+        showStatus(reason, true); // no box: only the log and the status line say it
         break;
     }
     if (m_closeWhenDone) {

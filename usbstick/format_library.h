@@ -3,6 +3,12 @@
 // volume holds now, whether someone else holds it, and "format this volume" with reports sent
 // through a callback while it runs. Implemented by mkfs.fat (as root, and for image files) and
 // by udisks2 (for a desktop user).
+//
+// The drive the user confirmed comes with its identity (device number and diskseq). Every
+// open of the device a service makes is checked against it before a byte is written; a
+// mismatch ends the work with a text report that says why, and nothing is written.
+#include "usbstick/drive_identity.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -42,6 +48,13 @@ struct VolumeInfo {
     QString mountPoint;      // where it is mounted now, empty when not mounted
 };
 
+// The drive as the user confirmed it. Without one (the engine's own tests on image files)
+// nothing is compared.
+struct ConfirmedDrive {
+    DriveIdentity identity;
+    bool wholeDevice = false; // confirmed as the whole disk, partition table and all
+};
+
 struct FormatRequest {
     QString drive;        // device path or image file
     uint32_t mediaFlag;   // 12 fixed disk, 8 floppy; kept for the record, Linux needs neither
@@ -49,6 +62,7 @@ struct FormatRequest {
     QString label;        // upper-case already
     bool quick;           // false: read every block first
     uint32_t clusterSize; // 0 = the tool's default
+    std::optional<ConfirmedDrive> confirmed = std::nullopt;
 };
 
 class FormatLibrary {
@@ -56,6 +70,9 @@ public:
     virtual ~FormatLibrary() = default;
     // "A usable backend": the tools or the service this library needs are there.
     virtual bool usable() = 0;
+    // The block device at drive now, found without writing anything; nullopt when drive
+    // names none (an image file, or nothing at all).
+    virtual std::optional<DriveIdentity> identify(const QString& drive) = 0;
     virtual VolumeInfo queryVolume(const QString& drive) = 0;
     // Makes the volume free for formatting (unmounts its file systems) and tests that nobody
     // else holds it. nullopt = free; otherwise why not, naming the holder where known.
@@ -64,8 +81,11 @@ public:
     // kDone report.
     virtual void formatVolume(const FormatRequest& request, const FormatReportFn& report) = 0;
     // Creates relativePath (with every missing level) on the volume's file system, mounting it
-    // first where the service can; false when it could not.
-    virtual bool createFolder(const QString& drive, const QString& relativePath) = 0;
+    // first where the service can; true only when the folder is there afterwards, else *why
+    // says what failed. With confirmed, nothing is written unless the device is still that
+    // drive.
+    virtual bool createFolder(const QString& drive, const QString& relativePath,
+                              const std::optional<ConfirmedDrive>& confirmed, QString* why) = 0;
 };
 
 } // namespace usbstick

@@ -21,21 +21,6 @@ namespace usbstick {
 
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 int openPath(const QString& path, int flags) {
     return ::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC);
 }
@@ -43,6 +28,11 @@ int openPath(const QString& path, int flags) {
 bool isBlockDevice(const QString& path) {
     struct stat st {};
     return stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+bool isOpenBlockDevice(int fd) {
+    struct stat st {};
+    return fstat(fd, &st) == 0 && S_ISBLK(st.st_mode);
 }
 
 QString errorText(int error) {
@@ -73,6 +63,10 @@ bool MkfsFormatLibrary::usable() {
     return !findTool(QStringLiteral("mkfs.fat")).isEmpty();
 }
 
+std::optional<DriveIdentity> MkfsFormatLibrary::identify(const QString& drive) {
+    return identityOfPath(drive);
+}
+
 QStringList MkfsFormatLibrary::mountPointsOf(const QString& drive) const {
     struct stat st {};
     if (stat(QFile::encodeName(drive).constData(), &st) != 0 || !S_ISBLK(st.st_mode))
@@ -89,15 +83,15 @@ QStringList MkfsFormatLibrary::mountPointsOf(const QString& drive) const {
 
 VolumeInfo MkfsFormatLibrary::queryVolume(const QString& drive) {
     VolumeInfo info;
-    const Fd fd(openPath(drive, O_RDONLY));
-    if (fd.get() < 0)
+    const HeldVolume fd(drive, std::nullopt);
+    if (!fd.ok())
         return info;
     info.found = true;
     info.mountPoint = mountPointsOf(drive).value(0);
-    if (const auto fat = readFatVolume(fd.get())) {
+    if (const auto fat = readFatVolume(fd.fd())) {
         info.fileSystem = fat->fileSystem;
         info.label = fat->label;
-        info.totalBytes = sizeOfOpenVolume(fd.get());
+        info.totalBytes = sizeOfOpenVolume(fd.fd());
         info.freeBytes = fat->freeBytes;
         return info;
     }
@@ -116,7 +110,7 @@ VolumeInfo MkfsFormatLibrary::queryVolume(const QString& drive) {
             info.label = QString::fromUtf8(line.mid(6));
     }
     if (!info.fileSystem.isEmpty())
-        info.totalBytes = sizeOfOpenVolume(fd.get());
+        info.totalBytes = sizeOfOpenVolume(fd.fd());
     return info;
 }
 
@@ -139,22 +133,33 @@ std::optional<QString> MkfsFormatLibrary::claimVolume(const QString& drive) {
 }
 
 void MkfsFormatLibrary::formatVolume(const FormatRequest& request, const FormatReportFn& report) {
+    const auto fail = [&](const QString& why) {
+        reportText(report, why);
+        reportDone(report, false);
+    };
+    const HeldVolume held(request.drive, identityOf(request.confirmed));
+    if (!held.ok()) {
+        if (held.openError() == EACCES || held.openError() == EPERM)
+            report(kInsufficientRights, nullptr);
+        return fail(held.error());
+    }
+    const bool blockDevice = isOpenBlockDevice(held.fd());
+    if (blockDevice) {
+        if (const auto why = partitionedDiskRefusal(request.drive, held.fd(), request.confirmed))
+            return fail(*why);
+    }
     if (!request.quick) {
-        int fd = openPath(request.drive, O_RDONLY | O_EXCL | O_DIRECT);
-        if (fd < 0 && errno == EINVAL) // file systems without direct I/O (tmpfs)
-            fd = openPath(request.drive, O_RDONLY | O_EXCL);
-        const Fd volume(fd);
-        if (volume.get() < 0) {
-            const int error = errno;
-            if (error == EACCES || error == EPERM)
-                report(kInsufficientRights, nullptr);
-            else
-                reportText(report, request.drive + QStringLiteral(": ") + errorText(error));
-            reportDone(report, false);
-            return;
-        }
-        const int64_t size = sizeOfOpenVolume(volume.get());
-        if (size <= 0 || !readEveryBlock(volume.get(), size, 0, 99, report)) {
+        // O_DIRECT reads the medium rather than the page cache; file systems without direct
+        // I/O (tmpfs) refuse it.
+        std::optional<HeldVolume> reader;
+        reader.emplace(held.toolPath(), identityOf(request.confirmed),
+                       O_RDONLY | O_EXCL | O_DIRECT);
+        if (reader->openError() == EINVAL)
+            reader.emplace(held.toolPath(), identityOf(request.confirmed), O_RDONLY | O_EXCL);
+        if (!reader->ok())
+            return fail(reader->error());
+        const int64_t size = sizeOfOpenVolume(reader->fd());
+        if (size <= 0 || !readEveryBlock(reader->fd(), size, 0, 99, report)) {
             reportDone(report, false);
             return;
         }
@@ -162,7 +167,7 @@ void MkfsFormatLibrary::formatVolume(const FormatRequest& request, const FormatR
         reportDone(report, false);
         return;
     }
-    const bool made = makeFileSystem(request, report);
+    const bool made = makeFileSystem(request, held.toolPath(), blockDevice, report);
     if (made) {
         report(kStructureCreated, nullptr);
         reportPercent(report, 100);
@@ -170,7 +175,8 @@ void MkfsFormatLibrary::formatVolume(const FormatRequest& request, const FormatR
     reportDone(report, made);
 }
 
-bool MkfsFormatLibrary::makeFileSystem(const FormatRequest& request, const FormatReportFn& report) {
+bool MkfsFormatLibrary::makeFileSystem(const FormatRequest& request, const QString& target,
+                                       bool blockDevice, const FormatReportFn& report) {
     if (request.fileSystem == QLatin1String("NTFS")) {
         const QString mkntfs = findTool(QStringLiteral("mkfs.ntfs"));
         if (mkntfs.isEmpty()) {
@@ -179,37 +185,65 @@ bool MkfsFormatLibrary::makeFileSystem(const FormatRequest& request, const Forma
         }
         return runTool(mkntfs,
                        {QStringLiteral("-F"), QStringLiteral("-Q"), QStringLiteral("-L"),
-                        request.label, request.drive},
+                        request.label, target},
                        report);
     }
     uint32_t sectorBytes = 512;
     QStringList args;
-    if (isBlockDevice(request.drive)) {
-        const Fd fd(openPath(request.drive, O_RDONLY));
+    if (blockDevice) {
+        const int fd = openPath(target, O_RDONLY);
         int logical = 0;
-        if (fd.get() >= 0 && ioctl(fd.get(), BLKSSZGET, &logical) == 0 && logical > 0)
+        if (fd >= 0 && ioctl(fd, BLKSSZGET, &logical) == 0 && logical > 0)
             sectorBytes = uint32_t(logical);
-        args << QStringLiteral("-I"); // a stick without a partition table is a whole disk
+        if (fd >= 0)
+            ::close(fd);
+        // mkfs.fat's own refusal of a whole disk stays on unless the user chose the whole.
+        if (request.confirmed && request.confirmed->wholeDevice)
+            args << QStringLiteral("-I");
     }
-    args << mkfsFatArguments(request, sectorBytes) << request.drive;
+    args << mkfsFatArguments(request, sectorBytes) << target;
     return runTool(findTool(QStringLiteral("mkfs.fat")), args, report);
 }
 
-bool MkfsFormatLibrary::createFolder(const QString& drive, const QString& relativePath) {
+bool MkfsFormatLibrary::createFolder(const QString& drive, const QString& relativePath,
+                                     const std::optional<ConfirmedDrive>& confirmed, QString* why) {
     const QString mounted = mountPointsOf(drive).value(0);
-    if (!mounted.isEmpty())
-        return QDir(mounted).mkpath(relativePath);
+    if (!mounted.isEmpty()) {
+        // A mounted file system keeps its device; it must be the confirmed one.
+        struct stat st {};
+        if (confirmed && (stat(QFile::encodeName(mounted).constData(), &st) != 0 ||
+                          st.st_dev != dev_t(confirmed->identity.number) ||
+                          identityMismatch(drive, confirmed->identity, identify(drive)))) {
+            *why = drive + QStringLiteral(" is no longer the drive that was confirmed");
+            return false;
+        }
+        QDir(mounted).mkpath(relativePath);
+        if (QFileInfo(mounted + QLatin1Char('/') + relativePath).isDir())
+            return true;
+        *why = QStringLiteral("cannot make %1 on %2").arg(relativePath, mounted);
+        return false;
+    }
     const QString mmd = findTool(QStringLiteral("mmd"));
     const QString mdir = findTool(QStringLiteral("mdir"));
-    if (mmd.isEmpty() || mdir.isEmpty())
+    if (mmd.isEmpty() || mdir.isEmpty()) {
+        *why = QStringLiteral("mtools are not installed");
         return false;
+    }
+    const HeldVolume held(drive, identityOf(confirmed));
+    if (!held.ok()) {
+        *why = held.error();
+        return false;
+    }
     QString level = QStringLiteral("::");
     for (const QString& part : relativePath.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
         level += (level.size() > 2 ? QStringLiteral("/") : QString()) + part;
         // An existing level makes mmd fail; whether the whole path is there is asked below.
-        runQuiet(mmd, {QStringLiteral("-i"), drive, level});
+        runQuiet(mmd, {QStringLiteral("-i"), held.toolPath(), level});
     }
-    return runQuiet(mdir, {QStringLiteral("-i"), drive, level});
+    if (runQuiet(mdir, {QStringLiteral("-i"), held.toolPath(), level}))
+        return true;
+    *why = QStringLiteral("cannot make %1 on %2").arg(relativePath, drive);
+    return false;
 }
 
 } // namespace usbstick

@@ -39,21 +39,34 @@ QString deviceNumberOf(const QVariantMap& block) {
     return QStringLiteral("%1:%2").arg(major(number)).arg(minor(number));
 }
 
-bool hinted(const QVariantMap& block) {
-    return block.value(QStringLiteral("HintSystem")).toBool() ||
-           block.value(QStringLiteral("HintIgnore")).toBool();
-}
-
-QString describe(const QVariantMap& drive, const QVariantMap& volume) {
-    QStringList parts;
+DriveEntry entryOf(const QVariantMap& drive, const QVariantMap& block, const QVariantMap& disk,
+                   bool partition, const QString& sysRoot) {
+    DriveEntry entry;
+    entry.device = devicePathOf(block);
+    entry.sizeBytes = block.value(QStringLiteral("Size")).toLongLong();
+    entry.identity.number = block.value(QStringLiteral("DeviceNumber")).toULongLong();
+    entry.identity.partition = partition;
+    // udisks does not tell the disk sequence number; sysfs does, for the disk.
+    const dev_t diskNumber = disk.value(QStringLiteral("DeviceNumber")).toULongLong();
+    entry.identity.diskSequence = readSmallFile(QStringLiteral("%1/dev/block/%2:%3/diskseq")
+                                                    .arg(sysRoot)
+                                                    .arg(major(diskNumber))
+                                                    .arg(minor(diskNumber)))
+                                      .toULongLong();
+    entry.wholeDevice = !partition;
+    QStringList model;
     for (const char* key : {"Vendor", "Model"}) {
         const QString value = drive.value(QLatin1String(key)).toString().trimmed();
         if (!value.isEmpty())
-            parts << value;
+            model << value;
     }
-    const double gigabytes = volume.value(QStringLiteral("Size")).toULongLong() / 1e9;
-    parts << QStringLiteral("%1 GB").arg(gigabytes, 0, 'f', 1);
-    return parts.join(QLatin1Char(' '));
+    QStringList parts;
+    if (!model.isEmpty())
+        parts << model.join(QLatin1Char(' '));
+    parts << sizeText(entry.sizeBytes)
+          << drive.value(QStringLiteral("ConnectionBus")).toString().toUpper();
+    entry.description = parts.join(QStringLiteral(", "));
+    return entry;
 }
 
 // Everything the decision about one whole disk needs, gathered over all objects.
@@ -61,15 +74,16 @@ struct DiskFacts {
     QDBusObjectPath object;
     QStringList members; // object paths of the disk and its partitions
     QStringList partitions;
-    bool layered = false; // crypto or RAID built on one of its blocks
+    QString layeredBy; // a crypto or RAID device built on one of its blocks
 };
 
 } // namespace
 
-UdisksDriveLister::UdisksDriveLister(QDBusConnection bus, QString mountInfoPath, QString swapsPath)
+UdisksDriveLister::UdisksDriveLister(QDBusConnection bus, QString mountInfoPath, QString swapsPath,
+                                     QString sysRoot)
     : m_bus(std::move(bus)), m_mountInfoPath(std::move(mountInfoPath)),
-      m_swapsPath(std::move(swapsPath)),
-      m_fallback(QStringLiteral("/sys"), m_mountInfoPath, m_swapsPath) {}
+      m_swapsPath(std::move(swapsPath)), m_sysRoot(std::move(sysRoot)),
+      m_fallback(m_sysRoot, m_mountInfoPath, m_swapsPath) {}
 
 std::optional<std::vector<UdisksDriveLister::Disk>> UdisksDriveLister::scan() {
     qDBusRegisterMetaType<Interfaces>();
@@ -83,9 +97,16 @@ std::optional<std::vector<UdisksDriveLister::Disk>> UdisksDriveLister::scan() {
     const ManagedObjects objects = qdbus_cast<ManagedObjects>(reply.arguments().first());
 
     std::map<QString, DiskFacts> disks; // by the whole disk's object path
-    for (auto it = objects.begin(); it != objects.end(); ++it)
-        if (it->contains(kBlock) && !it->contains(kPartition))
-            disks[it.key().path()] = {it.key(), {it.key().path()}, {}, false};
+    QStringList hinted;                 // HintSystem anywhere, by kernel name
+    for (auto it = objects.begin(); it != objects.end(); ++it) {
+        if (!it->contains(kBlock))
+            continue;
+        const QVariantMap block = it->value(kBlock);
+        if (block.value(QStringLiteral("HintSystem")).toBool())
+            hinted << QFileInfo(devicePathOf(block)).fileName();
+        if (!it->contains(kPartition))
+            disks[it.key().path()] = {it.key(), {it.key().path()}, {}, {}};
+    }
     for (auto it = objects.begin(); it != objects.end(); ++it) {
         if (!it->contains(kBlock) || !it->contains(kPartition))
             continue;
@@ -102,12 +123,13 @@ std::optional<std::vector<UdisksDriveLister::Disk>> UdisksDriveLister::scan() {
                                    objectPathOf(block.value(QStringLiteral("MDRaidMember")))};
         for (auto& [path, facts] : disks)
             for (const QString& member : below)
-                if (facts.members.contains(member))
-                    facts.layered = true;
+                if (facts.members.contains(member) && facts.layeredBy.isEmpty())
+                    facts.layeredBy =
+                        QStringLiteral("held by ") + QFileInfo(devicePathOf(block)).fileName();
     }
 
-    const QByteArray mountInfo = readSmallFile(m_mountInfoPath);
-    const QByteArray swaps = readSmallFile(m_swapsPath);
+    const SystemDisks system(m_sysRoot, readSmallFile(m_mountInfoPath), readSmallFile(m_swapsPath),
+                             hinted);
     std::vector<Disk> result;
     for (const auto& [path, facts] : disks) {
         const Interfaces& diskObject = objects[facts.object];
@@ -116,28 +138,34 @@ std::optional<std::vector<UdisksDriveLister::Disk>> UdisksDriveLister::scan() {
             objects.value(QDBusObjectPath(objectPathOf(block.value(QStringLiteral("Drive")))))
                 .value(kDrive);
         Disk disk;
-        disk.device = devicePathOf(block);
-        QStringList numbers;
-        QStringList names;
-        bool anyHint = false;
+        disk.whole = entryOf(drive, block, block, false, m_sysRoot);
+        std::vector<BlockDevice> members;
         for (const QString& member : facts.members) {
             const QVariantMap memberBlock = objects.value(QDBusObjectPath(member)).value(kBlock);
-            numbers << deviceNumberOf(memberBlock);
-            names << QFileInfo(devicePathOf(memberBlock)).fileName();
-            anyHint = anyHint || hinted(memberBlock);
+            members.push_back(
+                {QFileInfo(devicePathOf(memberBlock)).fileName(), deviceNumberOf(memberBlock)});
         }
-        const QStringList volumes = facts.partitions.isEmpty() ? facts.members : facts.partitions;
-        for (const QString& volume : volumes) {
-            const QVariantMap volumeBlock = objects.value(QDBusObjectPath(volume)).value(kBlock);
-            disk.volumes.push_back({devicePathOf(volumeBlock), describe(drive, volumeBlock)});
-        }
+        for (const QString& volume : facts.partitions)
+            disk.volumes.push_back(entryOf(drive,
+                                           objects.value(QDBusObjectPath(volume)).value(kBlock),
+                                           block, true, m_sysRoot));
+        if (facts.partitions.isEmpty())
+            disk.volumes.push_back(disk.whole);
         const bool removable = drive.value(QStringLiteral("Removable")).toBool() ||
                                drive.value(QStringLiteral("MediaRemovable")).toBool();
         const bool onUsb = drive.value(QStringLiteral("ConnectionBus")).toString() == "usb";
-        const bool virtualDisk = diskObject.contains(kLoop) || isVirtualDisk(names.value(0));
-        const bool hasMedium = block.value(QStringLiteral("Size")).toULongLong() > 0;
-        disk.offered = removable && onUsb && !virtualDisk && hasMedium && !anyHint &&
-                       !facts.layered && !holdsMountedSystem(numbers, names, mountInfo, swaps);
+        if (diskObject.contains(kLoop) || isVirtualDisk(members.front().name))
+            disk.refusal = QStringLiteral("is a loop or RAM device");
+        else if (!removable || !onUsb)
+            disk.refusal = QStringLiteral("is not a removable USB drive");
+        else if (block.value(QStringLiteral("Size")).toULongLong() == 0)
+            disk.refusal = QStringLiteral("holds no medium");
+        else if (block.value(QStringLiteral("HintIgnore")).toBool())
+            disk.refusal = QStringLiteral("is to be ignored for udisks");
+        else if (!facts.layeredBy.isEmpty())
+            disk.refusal = facts.layeredBy;
+        else
+            disk.refusal = system.refusal(members);
         result.push_back(std::move(disk));
     }
     return result;
@@ -149,28 +177,42 @@ std::vector<DriveEntry> UdisksDriveLister::removableVolumes() {
         return m_fallback.removableVolumes();
     std::vector<DriveEntry> entries;
     for (const Disk& disk : *disks)
-        if (disk.offered)
+        if (disk.refusal.isEmpty())
             entries.insert(entries.end(), disk.volumes.begin(), disk.volumes.end());
     return entries;
 }
 
-DriveClass UdisksDriveLister::classify(const QString& path) {
+DriveLookup UdisksDriveLister::lookUp(const QString& path) {
     const auto disks = scan();
     if (!disks)
-        return m_fallback.classify(path);
+        return m_fallback.lookUp(path);
     const QFileInfo info(path);
     // /dev/disk/by-id/... names lead to the device udisks names.
     const QString device = info.exists() ? info.canonicalFilePath() : QDir::cleanPath(path);
+    DriveLookup result;
     for (const Disk& disk : *disks) {
-        bool match = disk.device == device;
+        std::optional<DriveEntry> match;
+        if (disk.whole.device == device)
+            match = disk.whole;
         for (const DriveEntry& volume : disk.volumes)
-            match = match || volume.device == device;
-        if (match)
-            return disk.offered ? DriveClass::Offered : DriveClass::Forbidden;
+            if (volume.device == device)
+                match = volume;
+        if (!match)
+            continue;
+        if (!disk.refusal.isEmpty()) {
+            result.kind = DriveClass::Forbidden;
+            result.reason = disk.whole.device + QLatin1Char(' ') + disk.refusal;
+        } else {
+            result.kind = DriveClass::Offered;
+            result.entry = *match;
+        }
+        return result;
     }
-    if (!info.exists())
-        return DriveClass::Unknown;
-    return info.isFile() ? DriveClass::Image : DriveClass::Forbidden;
+    if (info.exists()) {
+        result.kind = DriveClass::Forbidden;
+        result.reason = path + QStringLiteral(" is not a removable drive");
+    }
+    return result;
 }
 
 } // namespace usbstick

@@ -13,12 +13,14 @@
 #include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -38,12 +40,17 @@ QString fromBytes(QByteArray bytes) {
 
 } // namespace
 
-UdisksFormatLibrary::UdisksFormatLibrary(QDBusConnection bus) : m_bus(std::move(bus)) {}
+UdisksFormatLibrary::UdisksFormatLibrary(QDBusConnection bus, int settleMs)
+    : m_bus(std::move(bus)), m_settleMs(settleMs) {}
 
 bool UdisksFormatLibrary::usable() {
     return m_bus.isConnected() && m_bus.interface() &&
            m_bus.interface()->isServiceRegistered(kService).value() &&
            !findTool(QStringLiteral("mkfs.fat")).isEmpty();
+}
+
+std::optional<DriveIdentity> UdisksFormatLibrary::identify(const QString& drive) {
+    return identityOfPath(drive);
 }
 
 QString UdisksFormatLibrary::objectOf(const QString& drive) {
@@ -146,15 +153,34 @@ std::optional<QString> UdisksFormatLibrary::claimVolume(const QString& drive) {
 }
 
 void UdisksFormatLibrary::formatVolume(const FormatRequest& request, const FormatReportFn& report) {
+    const auto fail = [&](const QString& why) {
+        reportText(report, why);
+        reportDone(report, false);
+    };
+    // Every descriptor udisks hands out is checked before it is used.
+    const auto opened = [&](const QString& mode, int flags, QString* why) {
+        const int fd = openDevice(request.drive, mode, flags, why);
+        if (fd < 0) {
+            *why = request.drive + QStringLiteral(": ") + *why;
+            return fd;
+        }
+        std::optional<QString> refusal;
+        if (request.confirmed)
+            refusal = openDeviceMismatch(request.drive, request.confirmed->identity, fd);
+        if (!refusal)
+            refusal = partitionedDiskRefusal(request.drive, fd, request.confirmed);
+        if (refusal) {
+            ::close(fd);
+            *why = *refusal;
+            return -1;
+        }
+        return fd;
+    };
     QString error;
     if (!request.quick) {
-        const int readFd =
-            openDevice(request.drive, QStringLiteral("r"), O_EXCL | O_DIRECT, &error);
-        if (readFd < 0) {
-            reportText(report, request.drive + QStringLiteral(": ") + error);
-            reportDone(report, false);
-            return;
-        }
+        const int readFd = opened(QStringLiteral("r"), O_EXCL | O_DIRECT, &error);
+        if (readFd < 0)
+            return fail(error);
         const bool read = readEveryBlock(readFd, sizeOfOpenVolume(readFd), 0, 99, report);
         ::close(readFd);
         if (!read) {
@@ -165,31 +191,47 @@ void UdisksFormatLibrary::formatVolume(const FormatRequest& request, const Forma
         reportDone(report, false);
         return;
     }
-    const int fd = openDevice(request.drive, QStringLiteral("rw"), O_EXCL, &error);
+    const int fd = opened(QStringLiteral("rw"), O_EXCL, &error);
     if (fd < 0) {
         if (error.contains(QLatin1String("Not authorized"), Qt::CaseInsensitive))
             report(kInsufficientRights, nullptr);
-        else
-            reportText(report, request.drive + QStringLiteral(": ") + error);
+        return fail(error);
+    }
+    const QString object = objectOf(request.drive);
+    const std::optional<uint32_t> serial = writeFileSystem(fd, object, request, report);
+    ::close(fd); // udev probes the device again on this close
+    if (!serial) {
         reportDone(report, false);
         return;
     }
-    const bool made = writeFileSystem(fd, objectOf(request.drive), request, report);
-    ::close(fd);
-    if (made) {
-        report(kStructureCreated, nullptr);
-        reportPercent(report, 100);
+    if (!waitForVolume(object, fatSerialText(*serial)))
+        return fail(QStringLiteral("%1: udisks did not report the new file system %2 within %3 ms")
+                        .arg(request.drive, fatSerialText(*serial))
+                        .arg(m_settleMs));
+    report(kStructureCreated, nullptr);
+    reportPercent(report, 100);
+    reportDone(report, true);
+}
+
+bool UdisksFormatLibrary::waitForVolume(const QString& object, const QString& uuid) {
+    QDeadlineTimer deadline(m_settleMs);
+    for (;;) {
+        if (property(object, kBlock, QStringLiteral("IdType")).toString() == "vfat" &&
+            property(object, kBlock, QStringLiteral("IdUUID")).toString().toUpper() == uuid)
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(20);
     }
-    reportDone(report, made);
 }
 
 // mkfs.fat cannot be run on the descriptor udisks hands out (reopening it through /proc
 // would check the device node's permissions again), so it formats a sparse scratch image of
 // the same size and geometry, and the part it wrote - boot sectors, FATs and the root
 // directory's cluster - is copied onto the device.
-bool UdisksFormatLibrary::writeFileSystem(int fd, const QString& object,
-                                          const FormatRequest& request,
-                                          const FormatReportFn& report) {
+std::optional<uint32_t> UdisksFormatLibrary::writeFileSystem(int fd, const QString& object,
+                                                             const FormatRequest& request,
+                                                             const FormatReportFn& report) {
     const int64_t size = sizeOfOpenVolume(fd);
     int sectorBytes = 512;
     if (ioctl(fd, BLKSSZGET, &sectorBytes) != 0 || sectorBytes <= 0)
@@ -199,7 +241,7 @@ bool UdisksFormatLibrary::writeFileSystem(int fd, const QString& object,
     if (size <= 0 || !scratch.isValid() || !image.open(QIODevice::WriteOnly) ||
         !image.resize(size)) {
         reportText(report, QStringLiteral("cannot make a scratch image of %1 bytes").arg(size));
-        return false;
+        return std::nullopt;
     }
     image.close();
     QStringList args = mkfsFatArguments(request, uint32_t(sectorBytes));
@@ -209,13 +251,13 @@ bool UdisksFormatLibrary::writeFileSystem(int fd, const QString& object,
         args << QStringLiteral("-h") << QString::number(offset / sectorBytes);
     args << image.fileName();
     if (!runTool(findTool(QStringLiteral("mkfs.fat")), args, report))
-        return false;
+        return std::nullopt;
     if (!image.open(QIODevice::ReadOnly))
-        return false;
+        return std::nullopt;
     const int imageFd = image.handle();
     const auto fat = readFatVolume(imageFd);
     if (!fat)
-        return false;
+        return std::nullopt;
     const int64_t systemBytes = fat->dataStartBytes + fat->clusterBytes;
     QByteArray chunk;
     for (int64_t at = 0; at < systemBytes; at += chunk.size()) {
@@ -223,32 +265,54 @@ bool UdisksFormatLibrary::writeFileSystem(int fd, const QString& object,
         if (pread(imageFd, chunk.data(), size_t(chunk.size()), at) != chunk.size() ||
             pwrite(fd, chunk.constData(), size_t(chunk.size()), at) != chunk.size()) {
             reportText(report, QStringLiteral("write failed at byte %1").arg(at));
+            return std::nullopt;
+        }
+    }
+    if (fsync(fd) != 0) {
+        reportText(report, QStringLiteral("the written file system could not be flushed"));
+        return std::nullopt;
+    }
+    return fat->serial;
+}
+
+bool UdisksFormatLibrary::createFolder(const QString& drive, const QString& relativePath,
+                                       const std::optional<ConfirmedDrive>& confirmed,
+                                       QString* why) {
+    const QString object = objectOf(drive);
+    if (object.isEmpty()) {
+        *why = drive + QStringLiteral(": no such device for udisks");
+        return false;
+    }
+    if (confirmed) {
+        if (const auto refusal = identityMismatch(drive, confirmed->identity, identify(drive))) {
+            *why = *refusal;
             return false;
         }
     }
-    return fsync(fd) == 0;
-}
-
-bool UdisksFormatLibrary::createFolder(const QString& drive, const QString& relativePath) {
-    const QString object = objectOf(drive);
-    if (object.isEmpty())
-        return false;
-    // udisks sees the new file system only after it has probed the device again.
-    QDeadlineTimer deadline(10000);
-    while (property(object, kBlock, QStringLiteral("IdType")).toString() != QLatin1String("vfat") &&
-           !deadline.hasExpired())
-        QThread::msleep(100);
     QString mounted = mountPoints(object).value(0);
     if (mounted.isEmpty()) {
         QDBusMessage call =
             QDBusMessage::createMethodCall(kService, object, kFilesystem, QStringLiteral("Mount"));
         call << QVariantMap{};
         const QDBusReply<QString> reply = m_bus.call(call, QDBus::Block, kTimeoutMs);
-        if (!reply.isValid())
+        if (!reply.isValid()) {
+            *why = drive + QStringLiteral(": ") + reply.error().message();
             return false;
+        }
         mounted = reply.value();
     }
-    return QDir(mounted).mkpath(relativePath);
+    // The file system mounted there lives on the confirmed device, or nothing is written.
+    struct stat st {};
+    if (confirmed && (stat(QFile::encodeName(mounted).constData(), &st) != 0 ||
+                      st.st_dev != dev_t(confirmed->identity.number))) {
+        *why = mounted + QStringLiteral(" is not on the drive that was confirmed");
+        return false;
+    }
+    QDir(mounted).mkpath(relativePath);
+    if (QFileInfo(mounted + QLatin1Char('/') + relativePath).isDir())
+        return true;
+    *why = QStringLiteral("cannot make %1 on %2").arg(relativePath, mounted);
+    return false;
 }
 
 } // namespace usbstick

@@ -59,6 +59,7 @@ std::optional<FatVolume> parseFatBootSector(const QByteArray& b) {
     // The cluster count alone decides the FAT type.
     const bool fat32 = clusters >= 65525;
     const int labelAt = fat32 ? 71 : 43;
+    v.serial = le32(b, labelAt - 4);
     v.fileSystem = fat32 ? QStringLiteral("FAT32") : QStringLiteral("FAT");
     v.label = QString::fromLatin1(b.mid(labelAt, 11)).trimmed();
     if (v.label == QLatin1String("NO NAME"))
@@ -68,6 +69,13 @@ std::optional<FatVolume> parseFatBootSector(const QByteArray& b) {
     v.dataStartBytes = dataStart * v.bytesPerSector;
     v.fsInfoSector = fat32 ? le16(b, 48) : 0;
     return v;
+}
+
+QString fatSerialText(uint32_t serial) {
+    return QStringLiteral("%1-%2")
+        .arg(serial >> 16, 4, 16, QLatin1Char('0'))
+        .arg(serial & 0xffffu, 4, 16, QLatin1Char('0'))
+        .toUpper();
 }
 
 void applyFsInfoSector(FatVolume& volume, const QByteArray& s) {
@@ -113,6 +121,20 @@ QStringList parseSwaps(const QByteArray& text) {
             devices << decodeOctal(first);
     }
     return devices;
+}
+
+std::optional<MountEntry> mountHolding(const std::vector<MountEntry>& entries,
+                                       const QString& path) {
+    std::optional<MountEntry> best;
+    for (const MountEntry& e : entries) {
+        const QString point =
+            e.mountPoint.endsWith(QLatin1Char('/')) ? e.mountPoint : e.mountPoint + '/';
+        const bool holds = path == e.mountPoint || path.startsWith(point);
+        // A later entry on the same point covers the earlier one.
+        if (holds && (!best || e.mountPoint.size() >= best->mountPoint.size()))
+            best = e;
+    }
+    return best;
 }
 
 bool isSystemMountPoint(const QString& mountPoint) {

@@ -20,7 +20,11 @@ struct FatVolume {
     uint32_t fsInfoSector = 0;  // FAT32 only
     int64_t dataStartBytes = 0; // where cluster 2 begins
     uint32_t clusterBytes = 0;
+    uint32_t serial = 0; // the volume ID mkfs.fat writes; udisks and blkid show it as its UUID
 };
+
+// The volume ID as udisks and blkid give it as UUID: "1A2B-3C4D".
+QString fatSerialText(uint32_t serial);
 
 // bootSector: the first 512 bytes of the volume. nullopt = not a FAT boot sector.
 std::optional<FatVolume> parseFatBootSector(const QByteArray& bootSector);
@@ -39,6 +43,8 @@ struct MountEntry {
 std::vector<MountEntry> parseMountInfo(const QByteArray& text);
 // The block devices /proc/swaps lists (first column), e.g. "/dev/sda2".
 QStringList parseSwaps(const QByteArray& text);
+// The entry whose mount point holds path (the longest that does); nullopt when none.
+std::optional<MountEntry> mountHolding(const std::vector<MountEntry>& entries, const QString& path);
 // Mount points whose disk must never be offered or formatted.
 bool isSystemMountPoint(const QString& mountPoint);
 

@@ -10,8 +10,10 @@
 #include "tests/sim/boot_loader_simulator.h"
 #include "tests/support/fake_copy_progress.h"
 #include "tests/support/fake_dialogs.h"
+#include "tests/support/fake_drive_lister.h"
 #include "tests/support/fake_file_server.h"
 #include "tests/support/fake_main_view.h"
+#include "tests/support/loop_device.h"
 #include "usbstick/format_dialog.h"
 #include "usbstick/mkfs_format_library.h"
 
@@ -45,15 +47,6 @@ public:
         real.stop();
     }
     void setNewsHandler(NewsHandler handler) override { real.setNewsHandler(std::move(handler)); }
-};
-
-class ImageFiles : public usbstick::DriveLister {
-public:
-    std::vector<usbstick::DriveEntry> removableVolumes() override { return {}; }
-    usbstick::DriveClass classify(const QString& path) override {
-        return QFileInfo(path).isFile() ? usbstick::DriveClass::Image
-                                        : usbstick::DriveClass::Unknown;
-    }
 };
 
 QByteArray writeFile(const QString& path, qsizetype size) {
@@ -101,7 +94,7 @@ TEST_P(EmergencyEndToEnd, Run) {
     CountingServer server;
     FakeFileServer http;
     usbstick::MkfsFormatLibrary library;
-    ImageFiles lister;
+    FakeDriveLister lister;
     usbstick::TForm3 form3(library, lister,
                            {[&](const QString& t) { dialogs.showMessage(t); },
                             [&](const QString& t) { return dialogs.confirm(t); },
@@ -126,9 +119,13 @@ TEST_P(EmergencyEndToEnd, Run) {
     if (c.truncated) {
         ASSERT_TRUE(QFile::resize(bootImagePath, bootImage.size() - 1024));
     }
+    // The stick to format: a loop device over an image file (only block devices are formatted).
+    std::optional<stbtest::LoopDevice> loop;
     if (c.formatImage) {
-        QFile file(stick);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(64 << 20));
+        ASSERT_TRUE(stbtest::makeImage(stick, 64 << 20));
+        loop.emplace(stick);
+        ASSERT_FALSE(loop->device().isEmpty());
+        lister.entries = {FakeDriveLister::entryFor(loop->device(), "Loop Stick")};
     } else {
         QDir().mkpath(stick + "/kathrein/ufs910");
         writeFile(stick + "/kathrein/ufs910/c.img", 10);
@@ -145,35 +142,38 @@ TEST_P(EmergencyEndToEnd, Run) {
     for (int i = 0; i < 3; ++i)
         dialogs.answerConfirm(true);
 
-    EmergencyImageProcedure job(
-        {dialogs,
-         view,
-         messages,
-         link.dialogue(),
-         progress,
-         server,
-         http,
-         log,
-         [&] {
-             QTimer::singleShot(0, &form3, [&] {
-                 if (!c.formatImage)
-                     return form3.Button2->click();
-                 form3.ComboBox1->setEditText(stick);
-                 form3.Button1->click();
-             });
-             form3.ShowUsbFormatDialog("M17", "M18", "Formatieren");
-         },
-         [&] { return usbstick::stickFolderFor(form3.ComboBox1->currentText(), library); },
-         ListLocalAddresses,
-         {},
-         [](const QString&) {},
-         "/media"});
+    EmergencyImageProcedure job({dialogs,
+                                 view,
+                                 messages,
+                                 link.dialogue(),
+                                 progress,
+                                 server,
+                                 http,
+                                 log,
+                                 [&] {
+                                     QTimer::singleShot(0, &form3, [&] {
+                                         if (!c.formatImage)
+                                             return form3.Button2->click();
+                                         form3.ComboBox1->setEditText(loop->device());
+                                         form3.Button1->click();
+                                     });
+                                     form3.ShowUsbFormatDialog("M17", "M18", "Formatieren");
+                                 },
+                                 [&]() -> std::optional<usbstick::StickFolder> {
+                                     if (const auto formatted = form3.takeFormattedStick())
+                                         return usbstick::stickForFormatted(*formatted, library);
+                                     return std::nullopt;
+                                 },
+                                 ListLocalAddresses,
+                                 {},
+                                 [](const QString&) {},
+                                 "/media"});
     JobGate gate;
     std::optional<JobGate::Hold> hold = gate.tryEnter(JobKind::LoadEmergencyImage);
     job.loadEmergencyImage(*hold);
     hold.reset();
 
-    const QString root = c.formatImage ? stick + "::" : stick;
+    const QString root = c.formatImage ? loop->device() + "::" : stick;
     QStringList expected = {"****** copy *.img files to usb stick  ******",
                             "****** drive " + root + " for usb stick selected ******"};
     for (int i = 0; i < 2; ++i) {

@@ -24,10 +24,12 @@ public:
     bool isUsable = true;
     int usableAsked = 0;
     std::map<QString, usbstick::VolumeInfo> volumes;
-    std::map<QString, QString> holders; // drive -> who holds it
-    usbstick::VolumeInfo afterFormat;   // what a volume holds once formatted
-    std::vector<Report> script;         // sent in order by formatVolume
-    std::vector<bool> answers;          // what the engine answered to each report
+    std::map<QString, QString> holders;                    // drive -> who holds it
+    std::map<QString, usbstick::DriveIdentity> identities; // the block devices there are
+    bool folderFails = false;
+    usbstick::VolumeInfo afterFormat; // what a volume holds once formatted
+    std::vector<Report> script;       // sent in order by formatVolume
+    std::vector<bool> answers;        // what the engine answered to each report
     std::vector<usbstick::FormatRequest> formats;
     QStringList claims;
     QStringList folders;
@@ -36,6 +38,11 @@ public:
     bool usable() override {
         ++usableAsked;
         return isUsable;
+    }
+    std::optional<usbstick::DriveIdentity> identify(const QString& drive) override {
+        const auto it = identities.find(drive);
+        return it == identities.end() ? std::nullopt
+                                      : std::optional<usbstick::DriveIdentity>(it->second);
     }
     usbstick::VolumeInfo queryVolume(const QString& drive) override {
         const auto it = volumes.find(drive);
@@ -69,10 +76,18 @@ public:
         std::lock_guard lock(m_mutex);
         m_running = false;
     }
-    bool createFolder(const QString& drive, const QString& relativePath) override {
+    bool createFolder(const QString& drive, const QString& relativePath,
+                      const std::optional<usbstick::ConfirmedDrive>& confirmed,
+                      QString* why) override {
+        if (folderFails) {
+            *why = QStringLiteral("cannot make ") + relativePath;
+            return false;
+        }
         folders << drive + QLatin1Char(':') + relativePath;
+        confirmedFolders.push_back(confirmed);
         return true;
     }
+    std::vector<std::optional<usbstick::ConfirmedDrive>> confirmedFolders;
 
     // For tests that act while a format runs.
     void waitUntilRunning() {

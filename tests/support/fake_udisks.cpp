@@ -133,6 +133,8 @@ QVariant FakeUdisks::blockProperty(const QString& name) const {
         return found.value(QStringLiteral("VERSION"), QString());
     if (name == QLatin1String("IdLabel"))
         return found.value(QStringLiteral("LABEL"), QString());
+    if (name == QLatin1String("IdUUID"))
+        return found.value(QStringLiteral("UUID"), QString());
     if (name == QLatin1String("Size"))
         return QVariant::fromValue(quint64(QFile(m_backing).size()));
     return {};

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/sysmacros.h>
 #include <thread>
 
 using namespace usbstick;
@@ -34,6 +35,10 @@ struct Recorder {
 };
 
 const QString kStick = QStringLiteral("/dev/sdx1");
+
+uint64_t makeDev(unsigned major, unsigned minor) {
+    return makedev(major, minor);
+}
 
 } // namespace
 
@@ -168,9 +173,9 @@ TEST(FmtChkDsk, BadDrivesRaiseBeforeAnythingIsFormatted) {
         QString message;
     };
     const std::vector<Case> cases = {
-        {"E", false, {}, "Invalid Drive: E"},
-        {"E:\\", false, {}, "Invalid Drive: E:\\"},
-        {"", false, {}, "Invalid Drive: "},
+        {"E", false, {}, "Invalid Drive Specification: E"},
+        {"E:\\", false, {}, "Invalid Drive Specification: E:\\"},
+        {"", false, {}, "Invalid Drive Specification: "},
         {"/dev/nothing", false, {}, "Drive Not Found: /dev/nothing"},
         {kStick, true, "held by pid 7 (cat)", "Drive In Use: /dev/sdx1"},
     };
@@ -191,6 +196,44 @@ TEST(FmtChkDsk, BadDrivesRaiseBeforeAnythingIsFormatted) {
         }
         EXPECT_TRUE(library.formats.empty());
         EXPECT_FALSE(engine.isFormatting()); // the engine stays usable
+    }
+}
+
+TEST(FmtChkDsk, AnotherDeviceUnderTheConfirmedNameIsNeitherClaimedNorFormatted) {
+    const DriveIdentity confirmed{makeDev(8, 17), 41, true};
+    struct Case {
+        std::optional<DriveIdentity> now;
+        bool formatted;
+        QString firstEvent;
+    };
+    const std::vector<Case> cases = {
+        {confirmed, true, "/dev/sdx1 Checking Existing Drive Format"},
+        {DriveIdentity{makeDev(8, 17), 43, true}, false,
+         "/dev/sdx1 is no longer the drive that was confirmed (8:17 diskseq 41, now 8:17 "
+         "diskseq 43)"},
+        {std::nullopt, false,
+         "/dev/sdx1 is no longer the drive that was confirmed (8:17 diskseq 41): no such block "
+         "device now"},
+    };
+    for (const Case& c : cases) {
+        FakeFormatLibrary library;
+        library.volumes[kStick] = fatVolume("OLD", "FAT32");
+        library.afterFormat = fatVolume("USB", "FAT32");
+        if (c.now)
+            library.identities[kStick] = *c.now;
+        library.script = FakeFormatLibrary::successScript();
+        TFmtChkDsk engine(library);
+        Recorder recorder;
+        recorder.attach(engine);
+        EXPECT_EQ(engine.FormatDisk(kStick, 0, 2, "USB", false, 0, ConfirmedDrive{confirmed}),
+                  c.formatted);
+        EXPECT_EQ(recorder.events.value(0), c.firstEvent);
+        EXPECT_EQ(library.claims.size(), c.formatted ? 1 : 0);
+        ASSERT_EQ(library.formats.size(), c.formatted ? 1u : 0u);
+        if (c.formatted) { // the services check it again at each open
+            ASSERT_TRUE(library.formats[0].confirmed.has_value());
+            EXPECT_EQ(library.formats[0].confirmed->identity, confirmed);
+        }
     }
 }
 

@@ -1,10 +1,12 @@
 // Real formats through the mkfs.fat service: image files and loop devices of 64 MiB and
 // 1 GiB become FAT32 labelled USB with kathrein/ufs910 on them, as dosfstools and mtools see
 // it. Nothing here mounts: this kernel has no vfat.
+#include "tests/support/loop_device.h"
 #include "tests/support/test_support.h"
 #include "usbstick/block_tools.h"
 #include "usbstick/fmt_chk_dsk.h"
 #include "usbstick/mkfs_format_library.h"
+#include "usbstick/stick_folder.h"
 
 #include <QFile>
 
@@ -17,6 +19,7 @@ using namespace usbstick;
 
 namespace {
 
+using stbtest::LoopDevice;
 using stbtest::runTool;
 
 QString makeImage(const stbtest::ScratchDir& dir, int64_t bytes) {
@@ -26,24 +29,6 @@ QString makeImage(const stbtest::ScratchDir& dir, int64_t bytes) {
     EXPECT_TRUE(file.resize(bytes));
     return path;
 }
-
-// A loop device over an image; detached when the object dies.
-class LoopDevice {
-public:
-    explicit LoopDevice(const QString& image) {
-        const stbtest::ToolRun r = runTool("losetup", {"-f", "--show", image});
-        if (r.exitCode == 0)
-            m_device = r.output.trimmed();
-    }
-    ~LoopDevice() {
-        if (!m_device.isEmpty())
-            runTool("losetup", {"-d", m_device});
-    }
-    const QString& device() const { return m_device; }
-
-private:
-    QString m_device;
-};
 
 struct Recorded {
     QStringList infos;
@@ -69,7 +54,9 @@ void formatAndCheck(const QString& target, bool quick) {
     engine.onProgressEvent = [&](int32_t p, bool&) { seen.percents.push_back(p); };
     ASSERT_TRUE(engine.FormatDisk(target, 0, 2, "usb", quick, 0))
         << seen.infos.join("\n").toStdString();
-    ASSERT_TRUE(library.createFolder(target, "kathrein/ufs910"));
+    QString why;
+    ASSERT_TRUE(library.createFolder(target, "kathrein/ufs910", std::nullopt, &why))
+        << why.toStdString();
     checkFat32WithFolder(target);
 
     // The engine's own lines, in order, around what mkfs.fat said.
@@ -159,4 +146,72 @@ TEST(RealFormat, AnUnreadableBlockEndsTheReadPassWithALine) {
     ::close(fd);
     EXPECT_EQ(lines, QStringList{"Bad block at byte 8388608: Input/output error"});
     EXPECT_EQ(percents.back(), 99);
+}
+
+TEST(RealFormat, AnotherDiskUnderTheConfirmedNameIsNotWritten) {
+    // The stick is pulled after the confirmation and another one takes its name: here a loop
+    // device detached and attached to a second image, which holds data of its own.
+    stbtest::ScratchDir dir;
+    ASSERT_TRUE(stbtest::makeImage(dir.file("first.img"), 64 << 20));
+    ASSERT_EQ(runTool("dd", {"if=/dev/urandom", "of=" + dir.file("second.img"), "bs=1M", "count=64",
+                             "status=none"})
+                  .exitCode,
+              0);
+    const QByteArray before = stbtest::sha256Of(dir.file("second.img"));
+    LoopDevice loop(dir.file("first.img"));
+    ASSERT_FALSE(loop.device().isEmpty());
+    const auto confirmed = identityOfPath(loop.device());
+    ASSERT_TRUE(confirmed.has_value());
+    ASSERT_TRUE(loop.replaceWith(dir.file("second.img")));
+
+    MkfsFormatLibrary library;
+    QStringList lines;
+    bool done = true;
+    const FormatRequest request{
+        loop.device(), 12, "FAT32", "USB", true, 0, ConfirmedDrive{*confirmed}};
+    library.formatVolume(request, [&](uint32_t command, const void* data) {
+        if (command == kTextOutput)
+            lines << static_cast<const TextReport*>(data)->text;
+        if (command == kDone)
+            done = *static_cast<const uint8_t*>(data) != 0;
+        return true;
+    });
+    EXPECT_FALSE(done);
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].startsWith(loop.device() + " is no longer the drive that was confirmed ("))
+        << lines[0].toStdString();
+    QString why;
+    EXPECT_FALSE(
+        library.createFolder(loop.device(), "kathrein/ufs910", ConfirmedDrive{*confirmed}, &why));
+    EXPECT_TRUE(why.contains("is no longer the drive")) << why.toStdString();
+    const StickFolder stick = StickFolder::unmountedVolume(loop.device(), *confirmed);
+    EXPECT_FALSE(stick.copyNew(dir.file("first.img"), "a.img", &why));
+    EXPECT_TRUE(why.contains("is no longer the drive")) << why.toStdString();
+    EXPECT_EQ(stbtest::sha256Of(dir.file("second.img")), before);
+}
+
+TEST(RealFormat, AWholeDiskWithPartitionsIsFormattedOnlyWhenConfirmedWhole) {
+    stbtest::ScratchDir dir;
+    const QString image = dir.file("disk.img");
+    ASSERT_TRUE(stbtest::makeImage(image, 64 << 20));
+    ASSERT_EQ(runTool("sh", {"-c", "echo ',+' | sfdisk -q " + image}).exitCode, 0);
+    LoopDevice loop(image, true);
+    ASSERT_FALSE(loop.device().isEmpty());
+    const auto identity = identityOfPath(loop.device());
+    ASSERT_TRUE(identity.has_value());
+    ASSERT_TRUE(wholeDiskWithPartitions(*identity));
+    MkfsFormatLibrary library;
+    for (const bool whole : {false, true}) {
+        TFmtChkDsk engine(library);
+        QStringList infos;
+        engine.onInfoEvent = [&](const QString& info, bool&) { infos << info; };
+        EXPECT_EQ(engine.FormatDisk(loop.device(), 0, 2, "USB", true, 0,
+                                    ConfirmedDrive{*identity, whole}),
+                  whole);
+        EXPECT_EQ(infos.contains(loop.device() +
+                                 " is a whole disk with partitions; a partition is expected"),
+                  !whole)
+            << infos.join("\n").toStdString();
+    }
+    EXPECT_EQ(runTool("fsck.fat", {"-n", loop.device()}).exitCode, 0);
 }

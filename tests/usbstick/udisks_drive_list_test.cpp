@@ -30,7 +30,7 @@ struct Case {
 TEST(UdisksDriveList, OffersExactlyTheRemovableUsbVolumes) {
     // Minors in order: sdb 0, sdb1 1, sdb2 2, sdc 3, sda 4, sda1 5, sdd 6, sdd1 7, sde 8,
     // sde1 9, sdf 10, sdg 11, loop0 12, sdh 13, sdh1 14, dm-0 15, sdi 16, sdj 17, sdk 18,
-    // sdk1 19.
+    // sdk1 19, sdl 20.
     const std::vector<Case> cases = {
         {{.name = "sdb",
           .bus = "usb",
@@ -84,6 +84,8 @@ TEST(UdisksDriveList, OffersExactlyTheRemovableUsbVolumes) {
           .size = 8000000000,
           .partitions = {"sdk1"}},
          DriveClass::Offered}, // mounted, but not a system file system
+        {{.name = "sdl", .bus = "usb", .removable = true, .size = 8000000000, .hintSystem = true},
+         DriveClass::Forbidden},
     };
     stbtest::ScratchDir dir;
     write(dir.file("mountinfo"), "22 1 8:5 / / rw - ext4 /dev/sda1 rw\n"
@@ -103,19 +105,22 @@ TEST(UdisksDriveList, OffersExactlyTheRemovableUsbVolumes) {
         for (const DriveEntry& e : lister.removableVolumes())
             offered << driveListEntry(e);
         EXPECT_EQ(offered, (QStringList{
-                               "/dev/sdb1  Wechseldatentraeger  (Vendor Stick sdb 1.0 GB)",
-                               "/dev/sdb2  Wechseldatentraeger  (Vendor Stick sdb 1.0 GB)",
-                               "/dev/sdc  Wechseldatentraeger  (Vendor Stick sdc 4.0 GB)",
-                               "/dev/sdk1  Wechseldatentraeger  (Vendor Stick sdk 1.0 GB)",
+                               "/dev/sdb1  Wechseldatentraeger  (Vendor Stick sdb, 1.0 GB, USB)",
+                               "/dev/sdb2  Wechseldatentraeger  (Vendor Stick sdb, 1.0 GB, USB)",
+                               "/dev/sdc  Wechseldatentraeger  (Vendor Stick sdc, 4.0 GB, USB)",
+                               "/dev/sdk1  Wechseldatentraeger  (Vendor Stick sdk, 1.0 GB, USB)",
                            }));
         for (const Case& c : cases) {
             QStringList devices = c.disk.partitions;
             devices.prepend(c.disk.name);
             for (const QString& device : devices)
-                EXPECT_EQ(lister.classify("/dev/" + device), c.expected) << device.toStdString();
+                EXPECT_EQ(lister.lookUp("/dev/" + device).kind, c.expected) << device.toStdString();
         }
-        EXPECT_EQ(lister.classify("/dev/sdq"), DriveClass::Unknown);
-        EXPECT_EQ(daemon.calls().count("GetManagedObjects"), 3 + 19);
+        EXPECT_EQ(lister.lookUp("/dev/sdl").reason, "/dev/sdl is a system device for udisks");
+        EXPECT_EQ(lister.lookUp("/dev/sdh").reason, "/dev/sdh held by dm-0");
+        EXPECT_EQ(lister.lookUp("/dev/sdq").kind, DriveClass::Unknown);
+        // Each look asks afresh: the list, each of the 21 devices, the three single looks.
+        EXPECT_EQ(daemon.calls().count("GetManagedObjects"), 1 + 21 + 3);
     }
     QDBusConnection::disconnectFromBus("lister");
 }

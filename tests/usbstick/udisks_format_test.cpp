@@ -1,5 +1,6 @@
-// The udisks2 service's D-Bus calls against a stand-in daemon on a private bus (a real
-// udisksd exports no block devices here: this machine runs no udev). The image file behind
+// The udisks2 service's D-Bus calls against a stand-in daemon on a private bus, for what the
+// real daemon (udisks_real_test.cpp) cannot show here: a mounted stick, unmounted for the
+// format and mounted again for the folder (this kernel has no vfat). The image file behind
 // the stand-in gets a real FAT32, checked with dosfstools and mtools.
 #include "tests/support/fake_udisks.h"
 #include "tests/support/test_support.h"
@@ -54,7 +55,9 @@ TEST(UdisksFormat, FormatsFat32ThroughTheServiceAndMountsForTheFolder) {
     engine.onInfoEvent = [&](const QString& info, bool&) { infos << info; };
     ASSERT_TRUE(engine.FormatDisk("/dev/sdz1", 0, 2, "USB", false, 0))
         << infos.join("\n").toStdString();
-    ASSERT_TRUE(rig.library->createFolder("/dev/sdz1", "kathrein/ufs910"));
+    QString why;
+    ASSERT_TRUE(rig.library->createFolder("/dev/sdz1", "kathrein/ufs910", std::nullopt, &why))
+        << why.toStdString();
 
     EXPECT_EQ(infos.value(1), "/dev/sdz1 Volume Label: OLD, File System: FAT");
     EXPECT_TRUE(infos.contains("/dev/sdz1 Volume Label: USB, File System: FAT32"));
