@@ -8,6 +8,7 @@ LanguageTexts ReadLanguageTexts(const IniFile& ini, const QString& section) {
         texts.captions[i] = ini.ReadString(section, QString::fromLatin1(kCaptionKeys[i]));
     for (int n = 1; n <= MessageCatalogue::kCount; ++n)
         texts.messages.setText(n, ini.ReadString(section, QStringLiteral("Msg%1").arg(n)));
+    texts.formatButton = ini.ReadString(section, QStringLiteral("L9"));
     return texts;
 }
 

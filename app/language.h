@@ -21,6 +21,7 @@ enum class CaptionKey { M1_1, M1_2, M2_1, M2_2, M2_3, M2_4, M3_1, L1, L2, L3, L4
 struct LanguageTexts {
     std::array<QString, kCaptionKeys.size()> captions;
     MessageCatalogue messages;
+    QString formatButton; // key L9: the format dialog's button, not a window caption
 
     const QString& caption(CaptionKey key) const { return captions[size_t(key)]; }
 };

@@ -1,4 +1,5 @@
-// Program entry: the main window, then the small dialogs, then the message loop.
+// Program entry: every long-lived object made once, each after what it uses, then the message
+// loop.
 #include "app/application.h"
 #include "app/command_line.h"
 #include "app/main_window.h"
@@ -36,9 +37,22 @@ int main(int argc, char** argv) {
         RealFileQueries());
     ProvideUserSettingsFile(where);
     SessionLog log(where.logBaseDir);
+    // The active language's texts: the window fills them, the jobs and the format dialog read
+    // them when they show a box.
+    LanguageTexts language;
+    TForm2 form2;
+    TForm4 form4;
+    const std::unique_ptr<usbstick::FormatLibrary> formatLibrary = usbstick::chooseFormatLibrary();
+    const std::unique_ptr<usbstick::DriveLister> driveLister = usbstick::chooseDriveLister();
+    usbstick::TForm3 form3(*formatLibrary, *driveLister,
+                           {[&dialogs](const QString& text) { dialogs.showMessage(text); },
+                            [&dialogs](const QString& text) { return dialogs.confirm(text); },
+                            [&language](int n) { return language.messages.text(MessageId(n)); },
+                            [&log](const QString& text) { log.WriteLogEntry(text); },
+                            [&log](const QString& text) { log.WriteLogError(text); }});
     // The port, the network parts and the jobs; the window's handlers call into it.
-    ReceiverWiring wiring(dialogs, log);
-    TForm1 form1(dialogs, starter, wiring, QFileInfo(where.iniPath).path());
+    ReceiverWiring wiring({dialogs, log, form2, form4, language, form3, *formatLibrary});
+    TForm1 form1(dialogs, starter, wiring, language, QFileInfo(where.iniPath).path());
     log.WriteLogEntry(QStringLiteral("****** INFO: ") + DescribeSettingsLocation(where) +
                       QStringLiteral(" ******"));
     if (!form1.created())
@@ -47,26 +61,9 @@ int main(int argc, char** argv) {
     form1.StatusPanels[0]->setToolTip(SettingsLocationToolTip(where));
     AttachFirstLookHint(form1);
 
-    TForm2 form2;
-    form1.setBusyIndicator(&form2);
-    const std::unique_ptr<usbstick::FormatLibrary> formatLibrary = usbstick::chooseFormatLibrary();
-    const std::unique_ptr<usbstick::DriveLister> driveLister = usbstick::chooseDriveLister();
-    usbstick::TForm3 form3(*formatLibrary, *driveLister,
-                           {[&dialogs](const QString& text) { dialogs.showMessage(text); },
-                            [&dialogs](const QString& text) { return dialogs.confirm(text); },
-                            [&form1](int n) { return form1.messages().text(MessageId(n)); },
-                            [&log](const QString& text) { log.WriteLogEntry(text); },
-                            [&log](const QString& text) { log.WriteLogError(text); }});
-    wiring.setFormatDialog(&form3, formatLibrary.get());
-    TForm4 form4;
-    form1.setCopyProgress(&form4);
-
     CentreOnDesktop(&form1);
     form1.show();
-    const int exitCode = app.exec();
-    // The small dialogs go before the main window: it must not reach for them meanwhile.
-    form1.setBusyIndicator(nullptr);
-    form1.setCopyProgress(nullptr);
-    wiring.setFormatDialog(nullptr, nullptr);
-    return exitCode;
+    // Everything above goes in reverse: the window (it detaches the wiring) before the
+    // wiring, the wiring before the dialogs, the log and the settings it uses.
+    return app.exec();
 }

@@ -45,9 +45,9 @@ QString ClockText(const QDateTime& now) {
 }
 
 TForm1::TForm1(Dialogs& dialogs, ProcessStarter& starter, ReceiverWiring& wiring,
-               const QString& programDir, QWidget* parent)
+               LanguageTexts& language, const QString& programDir, QWidget* parent)
     : QMainWindow(parent), m_dialogs(dialogs), m_starter(starter), m_wiring(wiring),
-      m_log(wiring.log()), m_programDir(programDir) {
+      m_log(wiring.log()), m_programDir(programDir), m_language(language) {
     buildControls();
     buildMenu();
     connectHandlers();
@@ -203,6 +203,10 @@ void TForm1::buildStatusBar() {
         statusBar()->addWidget(panel);
         StatusPanels[i] = panel;
     }
+    m_transferStatus = new QLabel(statusBar());
+    m_transferStatus->setObjectName(QStringLiteral("TransferStatus"));
+    m_transferStatus->setAccessibleName(QStringLiteral("Übertragung"));
+    statusBar()->addWidget(m_transferStatus, 1);
     m_jobStatus = new QLabel(statusBar());
     m_jobStatus->setObjectName(QStringLiteral("JobStatus"));
     m_jobStatus->setAccessibleName(QStringLiteral("Vorgang"));

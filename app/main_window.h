@@ -37,8 +37,6 @@ class QTabWidget;
 class QTimer;
 class QVBoxLayout;
 
-class BusyIndicator;
-class CopyProgress;
 class ProcessStarter;
 class TStatusLight;
 
@@ -48,9 +46,11 @@ class TForm1 : public QMainWindow, public MainView {
 public:
     // programDir: the folder that holds stbmate.ini (the program's own folder in the real
     // program, a scratch folder in tests). Builds the controls and runs FormCreate.
-    // wiring: made by the program entry before this window and outliving it.
+    // wiring and language: made by the program entry before this window and outliving it.
+    // The window fills language from the settings file at each change of the language box;
+    // the wiring reads the same texts.
     TForm1(Dialogs& dialogs, ProcessStarter& starter, ReceiverWiring& wiring,
-           const QString& programDir, QWidget* parent = nullptr);
+           LanguageTexts& language, const QString& programDir, QWidget* parent = nullptr);
     ~TForm1() override;
 
     // false when FormCreate stopped because stbmate.ini is missing: the error was logged
@@ -69,16 +69,6 @@ public:
     int portNumber() const { return m_portNumber; }
     // The port box's text as typed or picked (a device path is opened as it is).
     QString portText() const;
-    // The wait and copy progress dialogs, created by the program entry after this window.
-    // Null until set.
-    void setBusyIndicator(BusyIndicator* busy) { m_busy = busy; }
-    // The wait dialog, or one that shows nothing while the program entry has not handed it
-    // over yet.
-    BusyIndicator& busy() { return m_busy ? *m_busy : m_noBusy; }
-    void setCopyProgress(CopyProgress* progress) { m_copyProgress = progress; }
-    CopyProgress* copyProgress() const { return m_copyProgress; }
-    // Msg17, Msg18 and key L9 of the active language into the format dialog, shown modally.
-    void ShowUsbFormatDialog();
     // The serial port (created before FormCreate, opened on the first pass of the message
     // loop) and the console dialogue the receiver jobs talk through (its watcher holds RxLine
     // and the Seen flags). Both live as long as this window.
@@ -94,6 +84,8 @@ public:
     // runs, the commands and fields that would disturb it are disabled, terminal keys are
     // held back and the status bar says why. A close asked for meanwhile happens at the end.
     void showJobRunning(bool running);
+    // The emergency image transfer's progress in the status bar; empty clears it.
+    void showTransferStatus(const QString& text);
 
     // --- MainView ---------------------------------------------------------------------
     QString receiverAddress() const override;
@@ -196,20 +188,14 @@ private:
     QString m_programDir;
     bool m_created = false;
     std::unique_ptr<IniFile> m_settings;
-    LanguageTexts m_language;
+    LanguageTexts& m_language;
     QString m_currentLanguage;
     int m_settleDelay = 0;
     int m_portNumber = 0;
     QString m_chosenPortText; // the port box's text when a port was last taken
-    BusyIndicator* m_busy = nullptr;
-    class NoBusyIndicator : public BusyIndicator {
-    public:
-        void showBusy(const QString&) override {}
-        void hideBusy() override {}
-    } m_noBusy;
-    CopyProgress* m_copyProgress = nullptr;
     QVBoxLayout* m_serialPageLayout = nullptr;
-    QLabel* m_jobStatus = nullptr; // owned by the status bar
+    QLabel* m_jobStatus = nullptr;      // owned by the status bar
+    QLabel* m_transferStatus = nullptr; // owned by the status bar
     // A close or quit asked for while a job ran: it happens once the job has returned.
     enum class HeldEnd { None, Close, Quit } m_heldEnd = HeldEnd::None;
 };

@@ -235,6 +235,10 @@ void TForm1::showJobRunning(bool running) {
     });
 }
 
+void TForm1::showTransferStatus(const QString& text) {
+    m_transferStatus->setText(text);
+}
+
 void TForm1::logHeldEnd() {
     m_log.WriteLogEntry(QStringLiteral("****** INFO: end requested, waiting for the running job "
                                        "******"));
@@ -300,12 +304,6 @@ void TForm1::NotfallImageaufspielen1Click() {
 void TForm1::Label3ContextPopup(const QPoint& pos) {
     Q_UNUSED(pos);
     m_wiring.deleteStartScript();
-}
-
-void TForm1::ShowUsbFormatDialog() {
-    m_wiring.showUsbFormatDialog(
-        m_settings ? m_settings->ReadString(m_currentLanguage, QStringLiteral("L9"), QString())
-                   : QString());
 }
 
 void TForm1::N1Click() {

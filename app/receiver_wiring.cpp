@@ -11,7 +11,6 @@
 
 #include <QComboBox>
 #include <QFileInfo>
-#include <QLabel>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -30,43 +29,18 @@ bool isNeverAPort(const QString& path) {
 
 } // namespace
 
-void WindowCopyProgress::startCopy(int total) {
-    if (CopyProgress* dialog = m_window.copyProgress())
-        dialog->startCopy(total);
-}
-
-void WindowCopyProgress::setCopied(int copied) {
-    if (CopyProgress* dialog = m_window.copyProgress())
-        dialog->setCopied(copied);
-}
-
-void WindowCopyProgress::finishCopy() {
-    if (CopyProgress* dialog = m_window.copyProgress())
-        dialog->finishCopy();
-}
-
-EmergencyImageWiring::EmergencyImageWiring(ReceiverWiring& wiring, TForm1& window)
-    : m_copyProgress(window) {
-    m_status = new QLabel(window.statusBar());
-    m_status->setObjectName(QStringLiteral("TransferStatus"));
-    m_status->setAccessibleName(QStringLiteral("Übertragung"));
-    window.statusBar()->addWidget(m_status, 1);
-
+EmergencyImageWiring::EmergencyImageWiring(ReceiverWiring& wiring, TForm1& window) {
     EmergencyImageProcedure::Seams seams{
-        wiring.dialogs(), window, window.messages(), wiring.consoleDialogue(), m_copyProgress,
-        m_server, wiring.httpServer(), wiring.log(), [&window] { window.ShowUsbFormatDialog(); },
-        // Only the stick: the one formatted and confirmed just now, else a FAT stick the user
-        // picks that the drive list would offer; a refused one fails every copy.
-        [&wiring]() -> std::optional<usbstick::StickFolder> {
-            usbstick::TForm3* dialog = wiring.formatDialog();
-            if (!dialog || !wiring.formatLibrary())
-                return usbstick::StickFolder::refused({}, QStringLiteral("no format dialog"));
-            if (const auto formatted = dialog->takeFormattedStick())
-                return usbstick::stickForFormatted(*formatted, *wiring.formatLibrary());
-            const std::optional<QString> folder =
-                wiring.dialogs().chooseFolder(QStringLiteral("USB Stick"), RemovableMediaFolder());
-            return usbstick::stickAtFolder(folder.value_or(QString()), dialog->driveLister());
-        },
+        wiring.dialogs(),
+        window,
+        wiring.messages(),
+        wiring.consoleDialogue(),
+        wiring.copyProgress(),
+        m_server,
+        wiring.httpServer(),
+        wiring.log(),
+        [&wiring] { wiring.showUsbFormatDialog(); },
+        [&wiring] { return wiring.chooseStick(); },
         ListLocalAddresses,
         [&window](bool busy) {
             if (busy)
@@ -74,7 +48,8 @@ EmergencyImageWiring::EmergencyImageWiring(ReceiverWiring& wiring, TForm1& windo
             else
                 window.unsetCursor();
         },
-        [label = m_status](const QString& text) { label->setText(text); }, RemovableMediaFolder()};
+        [&window](const QString& text) { window.showTransferStatus(text); },
+        RemovableMediaFolder()};
     m_procedure = std::make_unique<EmergencyImageProcedure>(std::move(seams));
 }
 
@@ -83,8 +58,10 @@ EmergencyImageWiring::~EmergencyImageWiring() {
     m_server.stop();
 }
 
-ReceiverWiring::ReceiverWiring(Dialogs& dialogs, SessionLog& log)
-    : m_dialogs(dialogs), m_log(log) {}
+ReceiverWiring::ReceiverWiring(const WiringServices& services)
+    : m_dialogs(services.dialogs), m_log(services.log), m_busy(services.busy),
+      m_copyProgress(services.copyProgress), m_language(services.language),
+      m_formatDialog(services.formatDialog), m_formatLibrary(services.formatLibrary) {}
 
 ReceiverWiring::~ReceiverWiring() {
     detach();
@@ -207,8 +184,7 @@ void ReceiverWiring::openPortAtStartup() {
 bool ReceiverWiring::refuseWhileJobRuns() {
     if (!m_gate.held())
         return false;
-    m_dialogs.showInformation(m_window ? m_window->messages().text(MessageId::PleaseWait)
-                                       : QString());
+    m_dialogs.showInformation(messages().text(MessageId::PleaseWait));
     return true;
 }
 
@@ -235,25 +211,23 @@ bool ReceiverWiring::endWaitingJob() {
 
 void ReceiverWiring::setAddress() {
     runJob(JobKind::SetAddress, [this](JobGate::Hold&) {
-        AddressProcedure({m_dialogs, *m_window, m_window->messages(), consoleDialogue(),
-                          m_window->busy(), m_log})
+        AddressProcedure({m_dialogs, *m_window, messages(), consoleDialogue(), m_busy, m_log})
             .setAddress();
     });
 }
 
 void ReceiverWiring::deleteStartScript() {
     runJob(JobKind::DeleteStartScript, [this](JobGate::Hold&) {
-        AddressProcedure({m_dialogs, *m_window, m_window->messages(), consoleDialogue(),
-                          m_window->busy(), m_log})
+        AddressProcedure({m_dialogs, *m_window, messages(), consoleDialogue(), m_busy, m_log})
             .deleteStartScript();
     });
 }
 
 void ReceiverWiring::installFtpServer() {
     runJob(JobKind::InstallFtpServer, [this](JobGate::Hold&) {
-        NetworkLinkParts network(*m_window, m_window->busy(), m_dialogs, *m_telnet);
+        NetworkLinkParts network(*m_window, m_busy, m_dialogs, *m_telnet);
         network.log = &m_log;
-        FtpInstallProcedure({m_dialogs, *m_window, m_window->messages(),
+        FtpInstallProcedure({m_dialogs, *m_window, messages(),
                              [&network] { return CheckNetworkLink(network); }, *m_telnet,
                              m_telnetLines, *m_http, m_serialLink->ticker(), m_log, m_download,
                              m_settleDelay})
@@ -268,8 +242,8 @@ void ReceiverWiring::loadEmergencyImage() {
 
 void ReceiverWiring::checkConnections() {
     runJob(JobKind::CheckConnections, [this](JobGate::Hold&) {
-        m_window->setSerialLight(CheckSerialLink(consoleDialogue(), m_window->busy()));
-        NetworkLinkParts parts(*m_window, m_window->busy(), m_dialogs, *m_telnet);
+        m_window->setSerialLight(CheckSerialLink(consoleDialogue(), m_busy));
+        NetworkLinkParts parts(*m_window, m_busy, m_dialogs, *m_telnet);
         parts.log = &m_log;
         m_window->setNetworkLight(CheckNetworkLink(parts));
     });
@@ -315,10 +289,16 @@ void ReceiverWiring::releaseNetwork() {
     m_http->StopAndRelease();
 }
 
-void ReceiverWiring::showUsbFormatDialog(const QString& button1Caption) {
-    if (!m_formatDialog || !m_window)
-        return;
-    const MessageCatalogue& messages = m_window->messages();
-    m_formatDialog->ShowUsbFormatDialog(messages.text(MessageId::FormatDialogText),
-                                        messages.text(MessageId::FormatDialogHint), button1Caption);
+void ReceiverWiring::showUsbFormatDialog() {
+    m_formatDialog.ShowUsbFormatDialog(messages().text(MessageId::FormatDialogText),
+                                       messages().text(MessageId::FormatDialogHint),
+                                       m_language.formatButton);
+}
+
+std::optional<usbstick::StickFolder> ReceiverWiring::chooseStick() {
+    if (const auto formatted = m_formatDialog.takeFormattedStick())
+        return usbstick::stickForFormatted(*formatted, m_formatLibrary);
+    const std::optional<QString> folder =
+        m_dialogs.chooseFolder(QStringLiteral("USB Stick"), RemovableMediaFolder());
+    return usbstick::stickAtFolder(folder.value_or(QString()), m_formatDialog.driveLister());
 }

@@ -2,8 +2,8 @@
 // ReceiverWiring: everything between the main window and the receiver. It owns the serial port
 // and its console link, the telnet client, the HTTP file server, the TFTP image server with
 // the emergency image job, the download watch, and it holds the session log; it connects them
-// to each other and to the window. The program entry makes one and hands it to TForm1, whose
-// handlers call in here.
+// to each other and to the window. The program entry makes one from the services it made
+// before (WiringServices) and hands it to TForm1, whose handlers call in here.
 //
 // Every receiver job (the three menu commands, the hidden delete command and the check
 // button's run) enters through runJob(), which takes the job gate (core/job_gate.h) for it.
@@ -17,6 +17,8 @@
 // hooks out of the watcher) and the TFTP server, the HTTP server, the telnet client (it
 // waits on the link's ticker), the terminal's consumer, the console link, the port (its
 // threads joined). UI thread only.
+#include "app/language.h"
+#include "core/busy_indicator.h"
 #include "core/copy_progress.h"
 #include "core/download_watch.h"
 #include "core/job_gate.h"
@@ -29,6 +31,7 @@
 #include "serial/com_port.h"
 #include "serial/console_link.h"
 #include "serial/port_replug.h"
+#include "usbstick/stick_folder.h"
 
 #include <QString>
 
@@ -37,7 +40,6 @@
 #include <optional>
 
 class Dialogs;
-class QLabel;
 class DialogPortChooser;
 class ReceiverWiring;
 class TForm1;
@@ -47,21 +49,9 @@ class FormatLibrary;
 class TForm3;
 } // namespace usbstick
 
-// The copy dialog the program entry hands the window once it exists; nothing before that.
-class WindowCopyProgress : public CopyProgress {
-public:
-    explicit WindowCopyProgress(TForm1& window) : m_window(window) {}
-    void startCopy(int total) override;
-    void setCopied(int copied) override;
-    void finishCopy() override;
-
-private:
-    TForm1& m_window;
-};
-
-// The emergency image job's place in the window: our TFTP server on port 69, the job itself
-// (it outlives its menu click: the transfer ends later, through the console watcher) and a
-// status bar field that shows the transfer's progress. Destroyed before the console link: the
+// The emergency image job's place in the window: our TFTP server on port 69 and the job itself
+// (it outlives its menu click: the transfer ends later, through the console watcher); the
+// transfer's progress goes to the window's status bar. Destroyed before the console link: the
 // job takes its hooks out of the watcher, then the server stops.
 class EmergencyImageWiring {
 public:
@@ -74,15 +64,26 @@ public:
     TftpImageServer& server() { return m_server; }
 
 private:
-    WindowCopyProgress m_copyProgress;
     TftpImageServer m_server;
     std::unique_ptr<EmergencyImageProcedure> m_procedure;
-    QLabel* m_status = nullptr; // owned by the window's status bar
+};
+
+// What the program entry makes before the wiring and hands it; each outlives the wiring.
+// language is the window's: it changes with the language box, and the jobs and the format
+// dialog read it at the moment they show a text.
+struct WiringServices {
+    Dialogs& dialogs;
+    SessionLog& log;
+    BusyIndicator& busy;
+    CopyProgress& copyProgress;
+    const LanguageTexts& language;
+    usbstick::TForm3& formatDialog;
+    usbstick::FormatLibrary& formatLibrary;
 };
 
 class ReceiverWiring {
 public:
-    ReceiverWiring(Dialogs& dialogs, SessionLog& log);
+    explicit ReceiverWiring(const WiringServices& services);
     ~ReceiverWiring();
     ReceiverWiring(const ReceiverWiring&) = delete;
     ReceiverWiring& operator=(const ReceiverWiring&) = delete;
@@ -128,19 +129,17 @@ public:
     void setSettleDelay(int delay);
     // The hidden "Ende" button: telnet closed, HTTP server stopped.
     void releaseNetwork();
-    // The format dialog and its service, made by the program entry; null until then.
-    void setFormatDialog(usbstick::TForm3* dialog, usbstick::FormatLibrary* library) {
-        m_formatDialog = dialog;
-        m_formatLibrary = library;
-    }
-    usbstick::TForm3* formatDialog() const { return m_formatDialog; }
-    usbstick::FormatLibrary* formatLibrary() const { return m_formatLibrary; }
-    // The format dialog shown modally with the active language's texts; button1Caption is
-    // the settings file's key L9.
-    void showUsbFormatDialog(const QString& button1Caption);
+    // The format dialog shown modally with the active language's Msg17, Msg18 and L9.
+    void showUsbFormatDialog();
+    // The stick the emergency image goes to: the one formatted and confirmed just now, else
+    // a FAT stick the user picks that the drive list would offer; a refused one fails every
+    // copy.
+    std::optional<usbstick::StickFolder> chooseStick();
 
     Dialogs& dialogs() { return m_dialogs; }
     SessionLog& log() { return m_log; }
+    CopyProgress& copyProgress() { return m_copyProgress; }
+    const MessageCatalogue& messages() const { return m_language.messages; }
     TComPort& comPort() { return *m_port; }
     ConsoleDialogue& consoleDialogue() { return m_serialLink->dialogue(); }
     TTelnetClient& telnet() { return *m_telnet; }
@@ -154,13 +153,16 @@ private:
 
     Dialogs& m_dialogs;
     SessionLog& m_log;
+    BusyIndicator& m_busy;
+    CopyProgress& m_copyProgress;
+    const LanguageTexts& m_language;
+    usbstick::TForm3& m_formatDialog;
+    usbstick::FormatLibrary& m_formatLibrary;
     TForm1* m_window = nullptr;
     DownloadWatch m_download;
     LineStream m_telnetLines; // the telnet output the FTP job reads its answers from
     int m_settleDelay = 0;
     JobGate m_gate;
-    usbstick::TForm3* m_formatDialog = nullptr;
-    usbstick::FormatLibrary* m_formatLibrary = nullptr;
 
     // In creation order; detach() destroys them in reverse.
     std::unique_ptr<TComPort> m_port;

@@ -9,8 +9,11 @@
 #include "app/process_starter.h"
 #include "app/qt_dialogs.h"
 #include "app/receiver_wiring.h"
+#include "app/small_dialogs.h"
 #include "log/session_log.h"
 #include "net/net_errors.h"
+#include "usbstick/format_dialog.h"
+#include "usbstick/format_services.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -22,6 +25,7 @@
 #include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <pty.h>
 #include <spawn.h>
 #include <string>
@@ -180,8 +184,14 @@ int main(int argc, char** argv) {
     SessionLog log(dir.path());
     QtDialogs dialogs;
     DetachedProcessStarter starter;
-    ReceiverWiring wiring(dialogs, log);
-    TForm1 form(dialogs, starter, wiring, dir.path());
+    LanguageTexts language;
+    TForm2 form2;
+    TForm4 form4;
+    const std::unique_ptr<usbstick::FormatLibrary> formatLibrary = usbstick::chooseFormatLibrary();
+    const std::unique_ptr<usbstick::DriveLister> driveLister = usbstick::chooseDriveLister();
+    usbstick::TForm3 form3(*formatLibrary, *driveLister, {});
+    ReceiverWiring wiring({dialogs, log, form2, form4, language, form3, *formatLibrary});
+    TForm1 form(dialogs, starter, wiring, language, dir.path());
     form.show();
     TTelnetClient& telnet = form.telnet1();
     // The window as a user has it: shown, painted, on the page the jobs bring forward.

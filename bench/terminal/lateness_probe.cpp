@@ -12,6 +12,8 @@
 #include "app/qt_dialogs.h"
 #include "app/small_dialogs.h"
 #include "log/session_log.h"
+#include "usbstick/format_dialog.h"
+#include "usbstick/format_services.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -20,6 +22,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -35,15 +38,17 @@ int main(int argc, char** argv) {
     app.setErrorDialogs(&dialogs);
     DetachedProcessStarter starter;
     SessionLog log(programDir);
-    ReceiverWiring wiring(dialogs, log);
-    TForm1 form1(dialogs, starter, wiring, programDir);
+    LanguageTexts language;
+    TForm2 form2;
+    TForm4 form4;
+    const std::unique_ptr<usbstick::FormatLibrary> formatLibrary = usbstick::chooseFormatLibrary();
+    const std::unique_ptr<usbstick::DriveLister> driveLister = usbstick::chooseDriveLister();
+    usbstick::TForm3 form3(*formatLibrary, *driveLister, {});
+    ReceiverWiring wiring({dialogs, log, form2, form4, language, form3, *formatLibrary});
+    TForm1 form1(dialogs, starter, wiring, language, programDir);
     if (!form1.created())
         return 1;
     dialogs.setParent(&form1);
-    TForm2 form2;
-    form1.setBusyIndicator(&form2);
-    TForm4 form4;
-    form1.setCopyProgress(&form4);
     form1.show();
 
     using Clock = std::chrono::steady_clock;
@@ -72,8 +77,6 @@ int main(int argc, char** argv) {
         }
     });
     const int exitCode = app.exec();
-    form1.setBusyIndicator(nullptr);
-    form1.setCopyProgress(nullptr);
     for (const auto& [at, delay] : samples)
         std::printf("%lld %lld\n", at, delay);
     return exitCode;

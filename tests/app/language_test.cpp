@@ -39,13 +39,14 @@ TEST(ReadLanguageTexts, MissingKeysAndUnknownSectionsGiveEmptyTexts) {
     stbtest::ScratchDir dir;
     const QString path = dir.file(QStringLiteral("stbmate.ini"));
     const int beyond = MessageCatalogue::kCount + 1;
-    writeFile(path, "[Deutsch]\nM1_1=Datei\nL8=Prüfen\nMsg6=Adresse fehlt\nMsg" +
+    writeFile(path, "[Deutsch]\nM1_1=Datei\nL8=Prüfen\nL9=Formatieren\nMsg6=Adresse fehlt\nMsg" +
                         QByteArray::number(beyond) + "=zu viel\n");
     IniFile ini(path);
     const LanguageTexts de = ReadLanguageTexts(ini, QStringLiteral("deutsch"));
     EXPECT_EQ(de.caption(CaptionKey::M1_1), "Datei");
     EXPECT_EQ(de.caption(CaptionKey::L8), QString::fromUtf8("Prüfen"));
     EXPECT_EQ(de.caption(CaptionKey::M2_3), QString());
+    EXPECT_EQ(de.formatButton, "Formatieren");
     EXPECT_EQ(de.messages.text(MessageId::NoReceiverAddress), "Adresse fehlt");
     EXPECT_EQ(de.messages.text(MessageId::Unused5), QString());
     EXPECT_EQ(de.messages.text(MessageId(beyond)), QString());
@@ -56,6 +57,7 @@ TEST(ReadLanguageTexts, MissingKeysAndUnknownSectionsGiveEmptyTexts) {
     for (const QString& caption : none.captions)
         EXPECT_TRUE(caption.isEmpty());
     EXPECT_EQ(none.messages.text(MessageId::NoReceiverAddress), QString());
+    EXPECT_EQ(none.formatButton, QString());
 }
 
 TEST(ReadMainSettings, TerminalKeysTakeDefaultsAndBounds) {
@@ -139,7 +141,7 @@ TEST(ShippedSettingsFile, HasMainAndTwoCompleteLanguages) {
                              "Prüfen"};
     for (size_t i = 0; i < kCaptionKeys.size(); ++i)
         EXPECT_EQ(de.captions[i], QString::fromUtf8(builtIn[i])) << kCaptionKeys[i];
-    EXPECT_EQ(ini.ReadString("Deutsch", "L9"), "Formatieren");
+    EXPECT_EQ(de.formatButton, "Formatieren");
 }
 
 TEST(ShippedSettingsFile, IsPlacedBesideTheProgramButNeverOverwritesOne) {

@@ -10,6 +10,7 @@
 #include "terminal/terminal_widget.h"
 #include "tests/support/fake_dialogs.h"
 #include "tests/support/fake_main_view.h"
+#include "tests/support/program_services.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
 
@@ -125,8 +126,10 @@ protected:
     }
     std::unique_ptr<TForm1> makeForm() {
         // One wiring per window, as the program has: a test may hold two windows at once.
-        wirings.push_back(std::make_unique<ReceiverWiring>(dialogs, log));
-        return std::make_unique<TForm1>(dialogs, starter, *wirings.back(), dir.path());
+        FakeProgramServices& made = *services.emplace_back(std::make_unique<FakeProgramServices>());
+        wirings.push_back(std::make_unique<ReceiverWiring>(made.forWiring(dialogs, log)));
+        return std::make_unique<TForm1>(dialogs, starter, *wirings.back(), made.language,
+                                        dir.path());
     }
     static QStringList captions(TForm1& f) {
         return {f.Datei1->title(),
@@ -162,6 +165,7 @@ protected:
     SessionLog log{dir.path(), [] { return QDateTime(QDate(2026, 12, 6), QTime(14, 3, 27)); }};
     PtyPair pty;
     FakeDialogs dialogs;
+    std::vector<std::unique_ptr<FakeProgramServices>> services;
     std::vector<std::unique_ptr<ReceiverWiring>> wirings;
     ScriptedStarter starter;
 };

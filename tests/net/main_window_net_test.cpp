@@ -8,6 +8,7 @@
 #include "net/http_server.h"
 #include "tests/net/netns.h"
 #include "tests/support/fake_dialogs.h"
+#include "tests/support/program_services.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
 
@@ -48,6 +49,26 @@ bool listening(std::uint16_t port) {
     return up;
 }
 
+// Notes each wait dialog with the state both lights are in as it opens, once it is told the
+// window to look at.
+class LightWatchingBusy : public BusyIndicator {
+public:
+    void showBusy(const QString& text) override {
+        events << QStringLiteral("%1 serial=%2 network=%3")
+                      .arg(text)
+                      .arg(int(lit("StatusLight1")))
+                      .arg(int(lit("StatusLight2")));
+    }
+    void hideBusy() override { events << QStringLiteral("hide"); }
+    QStringList events;
+    const QWidget* window = nullptr;
+
+private:
+    bool lit(const char* light) const {
+        return window && window->findChild<TStatusLight*>(QLatin1String(light))->Lit();
+    }
+};
+
 class MainWindowNetTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -80,13 +101,15 @@ protected:
     SessionLog m_log{m_dir.path(), [] { return QDateTime(QDate(2026, 12, 7), QTime(9, 0, 0)); }};
     PtyPair m_pty;
     FakeDialogs m_dialogs;
-    ReceiverWiring m_wiring{m_dialogs, m_log};
+    LightWatchingBusy m_busy;
+    FakeProgramServices m_services;
+    ReceiverWiring m_wiring{m_services.forWiring(m_dialogs, m_log, m_busy)};
     NoStarter m_starter;
 };
 
 TEST_F(MainWindowNetTest, CheckButtonLightsTheNetworkLampOnlyWithTelnet) {
     NET_TEST_IN_PRIVATE_NETNS();
-    TForm1 form(m_dialogs, m_starter, m_wiring, m_dir.path());
+    TForm1 form(m_dialogs, m_starter, m_wiring, m_services.language, m_dir.path());
     ASSERT_TRUE(form.created());
     form.Edit2->setText(QStringLiteral("typed"));
 
@@ -106,29 +129,12 @@ TEST_F(MainWindowNetTest, CheckButtonLightsTheNetworkLampOnlyWithTelnet) {
     telnetd.stop();
 }
 
-// Notes each wait dialog with the state both lights are in as it opens.
-class LightWatchingBusy : public BusyIndicator {
-public:
-    explicit LightWatchingBusy(TForm1& form) : m_form(form) {}
-    void showBusy(const QString& text) override {
-        events << QStringLiteral("%1 serial=%2 network=%3")
-                      .arg(text)
-                      .arg(int(m_form.StatusLight1->Lit()))
-                      .arg(int(m_form.StatusLight2->Lit()));
-    }
-    void hideBusy() override { events << QStringLiteral("hide"); }
-    QStringList events;
-
-private:
-    TForm1& m_form;
-};
-
 TEST_F(MainWindowNetTest, CheckButtonRunsTheSerialCheckFirstAndSetsBothLights) {
     NET_TEST_IN_PRIVATE_NETNS();
-    TForm1 form(m_dialogs, m_starter, m_wiring, m_dir.path());
+    TForm1 form(m_dialogs, m_starter, m_wiring, m_services.language, m_dir.path());
     ASSERT_TRUE(form.created());
-    LightWatchingBusy busy(form);
-    form.setBusyIndicator(&busy);
+    LightWatchingBusy& busy = m_busy;
+    busy.window = &form;
     ASSERT_TRUE(spinUntil([&] { return form.comPort1().isOpen(); }));
     // The receiver's console echoes what it is sent, which is all the serial check asks.
     QSocketNotifier echo(m_pty.master(), QSocketNotifier::Read);
@@ -159,12 +165,11 @@ TEST_F(MainWindowNetTest, CheckButtonRunsTheSerialCheckFirstAndSetsBothLights) {
               QStringLiteral("Netzwerk Verbindung wird geprüft serial=0 network=1"));
     EXPECT_FALSE(form.StatusLight1->Lit());
     EXPECT_FALSE(form.StatusLight2->Lit());
-    form.setBusyIndicator(nullptr);
 }
 
 TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
     NET_TEST_IN_PRIVATE_NETNS();
-    TForm1 form(m_dialogs, m_starter, m_wiring, m_dir.path());
+    TForm1 form(m_dialogs, m_starter, m_wiring, m_services.language, m_dir.path());
     ASSERT_TRUE(form.created());
     nettest::PeerProcess telnetd;
     startTelnetd(telnetd);
@@ -199,7 +204,7 @@ TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
 
 TEST_F(MainWindowNetTest, HttpServerServesTheChosenFileOnAFreePort) {
     NET_TEST_IN_PRIVATE_NETNS();
-    TForm1 form(m_dialogs, m_starter, m_wiring, m_dir.path());
+    TForm1 form(m_dialogs, m_starter, m_wiring, m_services.language, m_dir.path());
     ASSERT_TRUE(form.created());
     const QString archive = m_dir.file(QStringLiteral("proftpd.tar.bz2"));
     QFile file(archive);

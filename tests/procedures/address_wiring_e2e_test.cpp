@@ -7,6 +7,7 @@
 #include "serial/com_port.h"
 #include "tests/sim/receiver_simulator.h"
 #include "tests/support/fake_dialogs.h"
+#include "tests/support/program_services.h"
 #include "tests/support/test_support.h"
 
 #include <QAction>
@@ -42,7 +43,7 @@ protected:
                   QFile::encodeName(sim.portPath()) +
                   "\n\n[Deutsch]\nMsg1=Receiver einschalten\nMsg3=Fertig\nMsg7=Bitte warten\n");
         ini.close();
-        form = std::make_unique<TForm1>(dialogs, starter, wiring, dir.path());
+        form = std::make_unique<TForm1>(dialogs, starter, wiring, services.language, dir.path());
         form->show();
         ASSERT_TRUE(spinUntil([&] { return form->comPort1().isOpen(); }, 5000));
     }
@@ -63,7 +64,8 @@ protected:
     stbtest::ScratchDir dir;
     SessionLog log{dir.path()};
     FakeDialogs dialogs;
-    ReceiverWiring wiring{dialogs, log};
+    FakeProgramServices services;
+    ReceiverWiring wiring{services.forWiring(dialogs, log)};
     NoStarter starter;
     std::unique_ptr<TForm1> form;
 };

@@ -9,6 +9,7 @@
 #include "tests/net/netns.h"
 #include "tests/procedures/session_log_capture.h"
 #include "tests/support/fake_dialogs.h"
+#include "tests/support/program_services.h"
 #include "tests/support/test_support.h"
 
 #include <QAction>
@@ -39,9 +40,10 @@ TEST(FtpInstallWiring, MenuItemRunsTheCheckAndStopsWithTheLanguagesMessage) {
     ini.close();
 
     FakeDialogs dialogs;
-    ReceiverWiring wiring{dialogs, log};
+    FakeProgramServices services;
+    ReceiverWiring wiring{services.forWiring(dialogs, log)};
     NoStarter starter;
-    auto form = std::make_unique<TForm1>(dialogs, starter, wiring, dir.path());
+    auto form = std::make_unique<TForm1>(dialogs, starter, wiring, services.language, dir.path());
     ASSERT_TRUE(form->created());
     form->show();
     // The port is opened on the first pass of the event loop and reports the missing device;

@@ -6,6 +6,7 @@
 #include "app/status_light.h"
 #include "log/session_log.h"
 #include "tests/support/fake_dialogs.h"
+#include "tests/support/program_services.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
 
@@ -39,7 +40,8 @@ protected:
     stbtest::ScratchDir dir;
     SessionLog log{dir.path()};
     FakeDialogs dialogs;
-    ReceiverWiring wiring{dialogs, log};
+    FakeProgramServices services;
+    ReceiverWiring wiring{services.forWiring(dialogs, log)};
     NoProcesses starter;
 
     std::unique_ptr<TForm1> makeForm(const QString& comPort) {
@@ -48,7 +50,7 @@ protected:
         ini.write("[Main]\nLanguage=Deutsch\nIP=192.168.0.20\nDelay=0\nComPort=" +
                   comPort.toUtf8() + "\n\n[Deutsch]\nL9=Port\n");
         ini.close();
-        return std::make_unique<TForm1>(dialogs, starter, wiring, dir.path());
+        return std::make_unique<TForm1>(dialogs, starter, wiring, services.language, dir.path());
     }
     QString logText() const {
         QString text;

@@ -6,6 +6,7 @@
 #include "log/session_log.h"
 #include "terminal/terminal_widget.h"
 #include "tests/support/fake_dialogs.h"
+#include "tests/support/program_services.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
 
@@ -58,7 +59,7 @@ protected:
         ini.write("[Main]\nLanguage=Deutsch\nIP=192.168.0.20\nDelay=0\nComPort=" +
                   QFile::encodeName(pty.path()) + "\n\n[Deutsch]\n");
         ini.close();
-        form = std::make_unique<TForm1>(dialogs, starter, wiring, dir.path());
+        form = std::make_unique<TForm1>(dialogs, starter, wiring, services.language, dir.path());
         form->show();
         ASSERT_NE(form->Terminal1, nullptr);
         // The port opens on the first pass of the message loop.
@@ -70,7 +71,8 @@ protected:
     SessionLog log{dir.path()};
     PtyPair pty;
     FakeDialogs dialogs;
-    ReceiverWiring wiring{dialogs, log};
+    FakeProgramServices services;
+    ReceiverWiring wiring{services.forWiring(dialogs, log)};
     NoStarter starter;
     std::unique_ptr<TForm1> form;
 };
