@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
         return 1; // stbmate.ini is missing: logged and shown, the window never appears
     dialogs.setParent(&form1);
     form1.StatusPanels[0]->setToolTip(SettingsLocationToolTip(where));
-    AttachFirstLookHint(form1);
+    AttachFirstLookHint(form1, wiring.comPort());
 
     CentreOnDesktop(&form1);
     form1.show();

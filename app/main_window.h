@@ -86,6 +86,11 @@ public:
     void showJobRunning(bool running);
     // The emergency image transfer's progress in the status bar; empty clears it.
     void showTransferStatus(const QString& text);
+    // A passing note in the status bar (the port unplugged, back again); 0 keeps it until
+    // the next one.
+    void showStatusMessage(const QString& text, int timeoutMs = 0);
+    // The hourglass over the window while a job blocks it without a wait dialog.
+    void showWaitCursor(bool waiting);
 
     // --- MainView ---------------------------------------------------------------------
     QString receiverAddress() const override;

@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -237,6 +238,17 @@ void TForm1::showJobRunning(bool running) {
 
 void TForm1::showTransferStatus(const QString& text) {
     m_transferStatus->setText(text);
+}
+
+void TForm1::showStatusMessage(const QString& text, int timeoutMs) {
+    statusBar()->showMessage(text, timeoutMs);
+}
+
+void TForm1::showWaitCursor(bool waiting) {
+    if (waiting)
+        setCursor(Qt::WaitCursor);
+    else
+        unsetCursor();
 }
 
 void TForm1::logHeldEnd() {

@@ -11,7 +11,6 @@
 
 #include <QComboBox>
 #include <QFileInfo>
-#include <QStatusBar>
 #include <QTimer>
 
 #include <exception>
@@ -42,12 +41,7 @@ EmergencyImageWiring::EmergencyImageWiring(ReceiverWiring& wiring, TForm1& windo
         [&wiring] { wiring.showUsbFormatDialog(); },
         [&wiring] { return wiring.chooseStick(); },
         ListLocalAddresses,
-        [&window](bool busy) {
-            if (busy)
-                window.setCursor(Qt::WaitCursor);
-            else
-                window.unsetCursor();
-        },
+        [&window](bool busy) { window.showWaitCursor(busy); },
         [&window](const QString& text) { window.showTransferStatus(text); },
         RemovableMediaFolder()};
     m_procedure = std::make_unique<EmergencyImageProcedure>(std::move(seams));
@@ -128,12 +122,11 @@ void ReceiverWiring::detach() {
 void ReceiverWiring::connectReplug(TForm1& window) {
     m_replug = std::make_unique<TPortReplug>(*m_port, m_log);
     QObject::connect(m_replug.get(), &TPortReplug::lost, &window, [&window](const QString& path) {
-        window.statusBar()->showMessage(
-            QStringLiteral("%1 getrennt – warte auf das Gerät …").arg(path));
+        window.showStatusMessage(QStringLiteral("%1 getrennt – warte auf das Gerät …").arg(path));
     });
     QObject::connect(
         m_replug.get(), &TPortReplug::reopened, &window, [&window](const QString& path) {
-            window.statusBar()->showMessage(QStringLiteral("%1 wieder verbunden").arg(path), 10000);
+            window.showStatusMessage(QStringLiteral("%1 wieder verbunden").arg(path), 10000);
         });
 }
 

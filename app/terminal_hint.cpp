@@ -109,8 +109,7 @@ namespace {
 
 // While the port is closed the hint says why; checked after the start-up open and after
 // every close or change of the port box.
-void attachNoPortHint(TForm1& form, TTerminalHint& hint) {
-    TComPort& port = form.comPort1();
+void attachNoPortHint(TForm1& form, TTerminalHint& hint, TComPort& port) {
     auto update = [&form, &hint, &port] {
         if (!port.isOpen())
             hint.portUnavailable(NoPortHintText(port.devicePath(), form.currentLanguage()));
@@ -125,11 +124,10 @@ void attachNoPortHint(TForm1& form, TTerminalHint& hint) {
 
 } // namespace
 
-void AttachFirstLookHint(TForm1& form) {
+void AttachFirstLookHint(TForm1& form, TComPort& port) {
     if (!form.created() || !form.Terminal1)
         return;
     auto* hint = new TTerminalHint(form.Terminal1->viewport());
-    TComPort& port = form.comPort1();
 
     auto updateText = [&form, hint] {
         hint->setHintText(FirstLookHintText(form.settings(), form.currentLanguage()));
@@ -157,5 +155,5 @@ void AttachFirstLookHint(TForm1& form) {
     QObject::connect(&port, &TComPort::closing, hint, &TTerminalHint::portClosing);
     if (port.isOpen())
         hint->portOpened();
-    attachNoPortHint(form, *hint);
+    attachNoPortHint(form, *hint, port);
 }

@@ -8,6 +8,7 @@
 #include <QString>
 
 class IniFile;
+class TComPort;
 class TForm1;
 
 // The hint in language: the key Hint1 of that section, else a built-in text (German for
@@ -46,7 +47,8 @@ private:
     QString m_hintText; // the Enter-key hint, shown again once a port opens
 };
 
-// Lays the hint over form's terminal and ties it to the port and the language box. The hint
-// shows while the port is open and no byte has arrived since start; the first byte removes it
-// for good. Call once, after the window was created.
-void AttachFirstLookHint(TForm1& form);
+// Lays the hint over form's terminal and ties it to port (the wiring's, which feeds that
+// terminal) and the language box. The hint shows while the port is open and no byte has
+// arrived since start; the first byte removes it for good. Call once, after the window was
+// created.
+void AttachFirstLookHint(TForm1& form, TComPort& port);

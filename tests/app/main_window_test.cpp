@@ -211,7 +211,7 @@ TEST_F(MainWindowTest, FirstLookHintShowsOverTheTerminalUntilTheFirstByte) {
     }
     auto form = makeForm();
     ASSERT_TRUE(form->created());
-    AttachFirstLookHint(*form);
+    AttachFirstLookHint(*form, form->wiring().comPort());
     auto* hint = form->Terminal1->viewport()->findChild<TTerminalHint*>();
     ASSERT_NE(hint, nullptr);
     ASSERT_TRUE(stbtest::spinUntil([&] { return form->comPort1().isOpen(); }));
