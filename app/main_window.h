@@ -69,17 +69,6 @@ public:
     int portNumber() const { return m_portNumber; }
     // The port box's text as typed or picked (a device path is opened as it is).
     QString portText() const;
-    // The serial port (created before FormCreate, opened on the first pass of the message
-    // loop) and the console dialogue the receiver jobs talk through (its watcher holds RxLine
-    // and the Seen flags). Both live as long as this window.
-    TComPort& comPort1() { return m_wiring.comPort(); }
-    ConsoleDialogue& consoleDialogue() { return m_wiring.consoleDialogue(); }
-    // The telnet client (its output goes to Memo1 and the session log) and the HTTP file
-    // server (inactive until a job activates it). Both live as long as this window.
-    TTelnetClient& telnet1() { return m_wiring.telnet(); }
-    THTTPServer& httpServer1() { return m_wiring.httpServer(); }
-    ReceiverWiring& wiring() { return m_wiring; }
-
     // The wiring's report that a receiver job starts (true) or has ended (false): while one
     // runs, the commands and fields that would disturb it are disabled, terminal keys are
     // held back and the status bar says why. A close asked for meanwhile happens at the end.

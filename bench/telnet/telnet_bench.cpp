@@ -193,7 +193,7 @@ int main(int argc, char** argv) {
     ReceiverWiring wiring({dialogs, log, form2, form4, language, form3, *formatLibrary});
     TForm1 form(dialogs, starter, wiring, language, dir.path());
     form.show();
-    TTelnetClient& telnet = form.telnet1();
+    TTelnetClient& telnet = wiring.telnet();
     // The window as a user has it: shown, painted, on the page the jobs bring forward.
     form.showPage(1);
     QElapsedTimer settle;

@@ -131,6 +131,8 @@ protected:
         return std::make_unique<TForm1>(dialogs, starter, *wirings.back(), made.language,
                                         dir.path());
     }
+    // The wiring of the window made last.
+    ReceiverWiring& lastWiring() { return *wirings.back(); }
     static QStringList captions(TForm1& f) {
         return {f.Datei1->title(),
                 f.Beenden1->text(),
@@ -211,10 +213,10 @@ TEST_F(MainWindowTest, FirstLookHintShowsOverTheTerminalUntilTheFirstByte) {
     }
     auto form = makeForm();
     ASSERT_TRUE(form->created());
-    AttachFirstLookHint(*form, form->wiring().comPort());
+    AttachFirstLookHint(*form, lastWiring().comPort());
     auto* hint = form->Terminal1->viewport()->findChild<TTerminalHint*>();
     ASSERT_NE(hint, nullptr);
-    ASSERT_TRUE(stbtest::spinUntil([&] { return form->comPort1().isOpen(); }));
+    ASSERT_TRUE(stbtest::spinUntil([&] { return lastWiring().comPort().isOpen(); }));
     ASSERT_TRUE(stbtest::spinUntil([&] { return !hint->isHidden(); }));
     EXPECT_EQ(hint->text(),
               QString::fromUtf8("Eingabetaste drücken, um die Eingabeaufforderung des Receivers "
@@ -240,8 +242,8 @@ TEST_F(MainWindowTest, FirstLookHintShowsOverTheTerminalUntilTheFirstByte) {
     ASSERT_TRUE(pty.write("x"));
     EXPECT_TRUE(stbtest::spinUntil([&] { return hint->isHidden(); }));
     // Once the receiver has spoken the hint stays away, also after the port is reopened.
-    form->comPort1().Close();
-    form->comPort1().Open();
+    lastWiring().comPort().Close();
+    lastWiring().comPort().Open();
     QCoreApplication::processEvents();
     EXPECT_TRUE(hint->isHidden());
 }
@@ -338,8 +340,8 @@ TEST_F(MainWindowTest, PortBoxStoresItsTextAndSetsThePortNumber) {
     EXPECT_EQ(form->portNumber(), 3);
     EXPECT_EQ(form->portText(), "COM3");
     // The closed port only records the number; nothing is opened.
-    EXPECT_EQ(form->comPort1().ComNumber(), 3);
-    EXPECT_FALSE(form->comPort1().isOpen());
+    EXPECT_EQ(lastWiring().comPort().ComNumber(), 3);
+    EXPECT_FALSE(lastWiring().comPort().isOpen());
 
     // A device path names no entry: number 0, the text kept for the port to open.
     form->ComboBox2->setEditText(QStringLiteral("/dev/ttyUSB0"));
@@ -387,8 +389,8 @@ TEST_F(MainWindowTest, RefusedWritesShowTheErrorAndStopTheHandler) {
     const int portBefore = form->portNumber();
     form->ComboBox2->setCurrentIndex(2);
     EXPECT_EQ(form->portNumber(), portBefore) << "the port number must not change";
-    EXPECT_EQ(form->comPort1().ComNumber(), 0);
-    EXPECT_EQ(form->comPort1().devicePath(), pty.path());
+    EXPECT_EQ(lastWiring().comPort().ComNumber(), 0);
+    EXPECT_EQ(lastWiring().comPort().devicePath(), pty.path());
     EXPECT_EQ(dialogs.transcript().size(), 2u);
 }
 
@@ -567,7 +569,7 @@ TEST_F(MainWindowTest, ArrangementFollowsTheLayout) {
 TEST_F(MainWindowTest, JobsRunThroughTheWiringsOneEntrance) {
     writeStandardIni();
     auto form = makeForm();
-    ReceiverWiring& wiring = form->wiring();
+    ReceiverWiring& wiring = lastWiring();
     // A handler's job is marked while its first box is up, and no longer afterwards.
     std::optional<JobKind> duringBox;
     dialogs.setOnShow([&](const FakeDialogs::Shown&) { duringBox = wiring.runningJob(); });
@@ -604,7 +606,7 @@ TEST_F(MainWindowTest, ARunningJobLocksTheWindowRefusesTheRestAndHoldsTheClose) 
     writeStandardIni();
     auto form = makeForm();
     form->show();
-    ASSERT_TRUE(stbtest::spinUntil([&] { return form->comPort1().isOpen(); }));
+    ASSERT_TRUE(stbtest::spinUntil([&] { return lastWiring().comPort().isOpen(); }));
     drainPty(pty, 50);
     auto* jobStatus = form->findChild<QLabel*>(QStringLiteral("JobStatus"));
     ASSERT_NE(jobStatus, nullptr);
@@ -622,7 +624,7 @@ TEST_F(MainWindowTest, ARunningJobLocksTheWindowRefusesTheRestAndHoldsTheClose) 
     };
     ASSERT_EQ(lockedState(), "111111111");
 
-    ReceiverWiring& wiring = form->wiring();
+    ReceiverWiring& wiring = lastWiring();
     QStringList boxes;
     QByteArray typedDuringJob;
     bool visibleAfterClose = false;
@@ -653,7 +655,7 @@ TEST_F(MainWindowTest, ARunningJobLocksTheWindowRefusesTheRestAndHoldsTheClose) 
     EXPECT_TRUE(visibleAfterClose) << "the close waits for the job";
     EXPECT_EQ(lockedState(), "111111111");
     EXPECT_EQ(jobStatus->text(), QString());
-    EXPECT_TRUE(form->comPort1().isOpen());
+    EXPECT_TRUE(lastWiring().comPort().isOpen());
     QTest::keyClicks(form->Terminal1, QStringLiteral("x"));
     EXPECT_EQ(drainPty(pty, 200), "x");
     EXPECT_TRUE(stbtest::spinUntil([&] { return !form->isVisible(); }))
@@ -667,11 +669,11 @@ TEST_F(MainWindowTest, AJobThatKeepsTheGateAfterItsCommandKeepsTheWindowLocked) 
     writeStandardIni();
     auto form = makeForm();
     form->show();
-    ASSERT_TRUE(stbtest::spinUntil([&] { return form->comPort1().isOpen(); }));
+    ASSERT_TRUE(stbtest::spinUntil([&] { return lastWiring().comPort().isOpen(); }));
     drainPty(pty, 50);
     std::optional<JobGate::Hold> kept;
-    form->wiring().runJob(JobKind::LoadEmergencyImage,
-                          [&](JobGate::Hold& hold) { kept = std::move(hold); });
+    lastWiring().runJob(JobKind::LoadEmergencyImage,
+                        [&](JobGate::Hold& hold) { kept = std::move(hold); });
     EXPECT_FALSE(form->Button2->isEnabled() || form->IPAdressesetzenndern1->isEnabled());
     form->Button2Click();
     QTest::keyClicks(form->Terminal1, QStringLiteral("ls"));
@@ -685,7 +687,7 @@ TEST_F(MainWindowTest, QuitFromTheMenuDuringAJobWaitsForItsEnd) {
     writeStandardIni();
     auto form = makeForm();
     QString logDuringJob;
-    form->wiring().runJob(JobKind::CheckConnections, [&](JobGate::Hold&) {
+    lastWiring().runJob(JobKind::CheckConnections, [&](JobGate::Hold&) {
         form->Beenden1Click();
         logDuringJob = logText();
     });

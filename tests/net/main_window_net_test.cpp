@@ -122,7 +122,7 @@ TEST_F(MainWindowNetTest, CheckButtonLightsTheNetworkLampOnlyWithTelnet) {
     startTelnetd(telnetd);
     form.Button2Click();
     EXPECT_TRUE(form.StatusLight2->Lit());
-    EXPECT_FALSE(form.telnet1().Connected()) << "the check closes what it opened";
+    EXPECT_FALSE(m_wiring.telnet().Connected()) << "the check closes what it opened";
     EXPECT_FALSE(form.StatusLight1->Lit()) << "nobody answers on the serial side";
     EXPECT_TRUE(m_dialogs.transcriptLines().isEmpty())
         << m_dialogs.transcriptLines().join('|').toStdString();
@@ -135,7 +135,7 @@ TEST_F(MainWindowNetTest, CheckButtonRunsTheSerialCheckFirstAndSetsBothLights) {
     ASSERT_TRUE(form.created());
     LightWatchingBusy& busy = m_busy;
     busy.window = &form;
-    ASSERT_TRUE(spinUntil([&] { return form.comPort1().isOpen(); }));
+    ASSERT_TRUE(spinUntil([&] { return m_wiring.comPort().isOpen(); }));
     // The receiver's console echoes what it is sent, which is all the serial check asks.
     QSocketNotifier echo(m_pty.master(), QSocketNotifier::Read);
     QObject::connect(&echo, &QSocketNotifier::activated, [&] {
@@ -174,7 +174,7 @@ TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
     nettest::PeerProcess telnetd;
     startTelnetd(telnetd);
 
-    TTelnetClient& telnet = form.telnet1();
+    TTelnetClient& telnet = m_wiring.telnet();
     telnet.ResetTelnetClient();
     telnet.setHost(form.Edit1->text());
     telnet.Connect();
@@ -191,12 +191,12 @@ TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
     EXPECT_TRUE(logText().contains(QStringLiteral("09:00:00 - sum-42\r\n")));
 
     // The hidden "Ende" button ends the session and releases the server.
-    form.httpServer1().Activate();
-    const std::uint16_t port = form.httpServer1().boundPort();
+    m_wiring.httpServer().Activate();
+    const std::uint16_t port = m_wiring.httpServer().boundPort();
     ASSERT_TRUE(listening(port));
     form.Button1Click();
     EXPECT_FALSE(telnet.Connected());
-    EXPECT_FALSE(form.httpServer1().active());
+    EXPECT_FALSE(m_wiring.httpServer().active());
     EXPECT_FALSE(listening(port));
     telnet.ResetTelnetClient();
     telnetd.stop();
@@ -212,7 +212,7 @@ TEST_F(MainWindowNetTest, HttpServerServesTheChosenFileOnAFreePort) {
     file.write(QByteArray(100000, 'x'));
     file.close();
 
-    THTTPServer& server = form.httpServer1();
+    THTTPServer& server = m_wiring.httpServer();
     server.ResetToInitialSettings();
     server.Activate();
     server.setServeLocation(QString(), archive);

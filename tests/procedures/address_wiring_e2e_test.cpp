@@ -45,7 +45,7 @@ protected:
         ini.close();
         form = std::make_unique<TForm1>(dialogs, starter, wiring, services.language, dir.path());
         form->show();
-        ASSERT_TRUE(spinUntil([&] { return form->comPort1().isOpen(); }, 5000));
+        ASSERT_TRUE(spinUntil([&] { return wiring.comPort().isOpen(); }, 5000));
     }
     void TearDown() override { form.reset(); }
 

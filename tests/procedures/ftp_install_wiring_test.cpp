@@ -63,7 +63,7 @@ TEST(FtpInstallWiring, MenuItemRunsTheCheckAndStopsWithTheLanguagesMessage) {
     EXPECT_FALSE(form->StatusLight2->Lit());
     EXPECT_EQ(form->PageControl1->currentIndex(), 1);
     EXPECT_EQ(form->ownAddress(), QStringLiteral("127.0.0.1"));
-    EXPECT_FALSE(form->httpServer1().active());
+    EXPECT_FALSE(wiring.httpServer().active());
     form.reset();
 }
 

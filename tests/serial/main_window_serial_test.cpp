@@ -68,9 +68,9 @@ TEST_F(MainWindowSerial, PortOpensOnTheFirstLoopPassAndConsoleLinesAreLogged) {
     PtyPair pty;
     auto form = makeForm(pty.path());
     ASSERT_TRUE(form->created());
-    EXPECT_FALSE(form->comPort1().isOpen()); // not before the message loop runs
+    EXPECT_FALSE(wiring.comPort().isOpen()); // not before the message loop runs
     QApplication::processEvents();
-    EXPECT_TRUE(form->comPort1().isOpen());
+    EXPECT_TRUE(wiring.comPort().isOpen());
     ASSERT_TRUE(pty.write("BusyBox v1.00 built-in shell\r\n"));
     ASSERT_TRUE(spinUntil([&] { return logText().contains("BusyBox v1.00 built-in shell"); }));
     EXPECT_TRUE(dialogs.transcript().empty());
@@ -83,7 +83,7 @@ TEST_F(MainWindowSerial, FailedStartupOpenShowsOneErrorBoxAndTheProgramGoesOn) {
     EXPECT_EQ(dialogs.transcriptLines(),
               QStringList{QStringLiteral(
                   "error: Specified comport doesn't exist: /dev/stbmate-no-such-port")});
-    EXPECT_FALSE(form->comPort1().isOpen());
+    EXPECT_FALSE(wiring.comPort().isOpen());
 }
 
 TEST_F(MainWindowSerial, CheckButtonSetsTheSerialLightFromTheCheck) {
@@ -106,29 +106,29 @@ TEST_F(MainWindowSerial, PortBoxWithADevicePathMovesThePortThere) {
     PtyPair second;
     auto form = makeForm(first.path());
     QApplication::processEvents();
-    ASSERT_TRUE(form->comPort1().isOpen());
+    ASSERT_TRUE(wiring.comPort().isOpen());
     // Typed: the open port stays until editing ends, then moves there.
     form->ComboBox2->setEditText(second.path());
-    EXPECT_EQ(form->comPort1().devicePath(), first.path());
+    EXPECT_EQ(wiring.comPort().devicePath(), first.path());
     emit form->ComboBox2->lineEdit()->editingFinished();
-    EXPECT_TRUE(form->comPort1().isOpen());
-    EXPECT_EQ(form->comPort1().devicePath(), second.path());
-    form->consoleDialogue().port().WriteText("ls\r");
+    EXPECT_TRUE(wiring.comPort().isOpen());
+    EXPECT_EQ(wiring.comPort().devicePath(), second.path());
+    wiring.consoleDialogue().port().WriteText("ls\r");
     EXPECT_EQ(second.read(3, 2000), QByteArray("ls\r"));
     EXPECT_TRUE(first.read(3, 200).isEmpty());
     // A half-typed name leaves the open port alone.
     form->ComboBox2->setEditText(QStringLiteral("/dev/ttyUS"));
-    EXPECT_EQ(form->comPort1().devicePath(), second.path());
+    EXPECT_EQ(wiring.comPort().devicePath(), second.path());
     EXPECT_TRUE(dialogs.transcript().empty()) << dialogs.transcriptLines().join('\n').toStdString();
 
     // Ended on a closed port: opened at once; a wrong name is reported with the path.
-    form->comPort1().Close();
+    wiring.comPort().Close();
     form->ComboBox2->setEditText(first.path());
-    EXPECT_FALSE(form->comPort1().isOpen());
+    EXPECT_FALSE(wiring.comPort().isOpen());
     emit form->ComboBox2->lineEdit()->editingFinished();
-    EXPECT_TRUE(form->comPort1().isOpen());
-    EXPECT_EQ(form->comPort1().devicePath(), first.path());
-    form->comPort1().Close();
+    EXPECT_TRUE(wiring.comPort().isOpen());
+    EXPECT_EQ(wiring.comPort().devicePath(), first.path());
+    wiring.comPort().Close();
     form->ComboBox2->setEditText(QStringLiteral("/dev/stbmate-no-such-port"));
     emit form->ComboBox2->lineEdit()->editingFinished();
     EXPECT_EQ(dialogs.transcriptLines(),
@@ -143,10 +143,10 @@ TEST_F(MainWindowSerial, VanishedDeviceIsToldInTheStatusBar) {
     const QString path = pty->path();
     auto form = makeForm(path);
     QApplication::processEvents();
-    ASSERT_TRUE(form->comPort1().isOpen());
+    ASSERT_TRUE(wiring.comPort().isOpen());
     form->setSerialLight(true);
     pty.reset();
-    ASSERT_TRUE(spinUntil([&] { return !form->comPort1().isOpen(); }));
+    ASSERT_TRUE(spinUntil([&] { return !wiring.comPort().isOpen(); }));
     ASSERT_TRUE(spinUntil([&] { return form->statusBar()->currentMessage().contains(path); }));
     spinUntil([] { return false; }, 300);
     EXPECT_TRUE(dialogs.transcript().empty()) << dialogs.transcriptLines().join('\n').toStdString();

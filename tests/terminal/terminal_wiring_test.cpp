@@ -63,7 +63,7 @@ protected:
         form->show();
         ASSERT_NE(form->Terminal1, nullptr);
         // The port opens on the first pass of the message loop.
-        ASSERT_TRUE(spinUntil([&] { return form->comPort1().isOpen(); }, 5000));
+        ASSERT_TRUE(spinUntil([&] { return wiring.comPort().isOpen(); }, 5000));
     }
     void TearDown() override { form.reset(); }
 
@@ -93,12 +93,12 @@ TEST_F(TerminalWiring, ReceiverOutputShowsAndRepliesGoBack) {
 }
 
 TEST_F(TerminalWiring, KeysTypedWhileThePortIsClosedAreDropped) {
-    form->comPort1().Close();
+    wiring.comPort().Close();
     QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
     QApplication::sendEvent(form->Terminal1, &letter);
-    EXPECT_FALSE(form->comPort1().isOpen()); // the terminal does not open it
+    EXPECT_FALSE(wiring.comPort().isOpen()); // the terminal does not open it
     EXPECT_TRUE(dialogs.transcript().empty());
-    form->comPort1().Open();
+    wiring.comPort().Open();
     QKeyEvent again(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, QStringLiteral("b"));
     QApplication::sendEvent(form->Terminal1, &again);
     EXPECT_EQ(readWhileSpinning(pty, 2, 1000), QByteArray("b"));
@@ -111,8 +111,8 @@ TEST_F(TerminalWiring, PortChangeKeepsTheTerminalAttached) {
     PtyPair second;
     form->ComboBox2->setEditText(second.path());
     emit form->ComboBox2->lineEdit()->editingFinished();
-    ASSERT_TRUE(spinUntil([&] { return form->comPort1().isOpen(); }, 5000));
-    ASSERT_EQ(form->comPort1().devicePath(), second.path());
+    ASSERT_TRUE(spinUntil([&] { return wiring.comPort().isOpen(); }, 5000));
+    ASSERT_EQ(wiring.comPort().devicePath(), second.path());
     ASSERT_TRUE(second.write("after the change\r\n"));
     ASSERT_TRUE(
         spinUntil([&] { return rowText(*form->Terminal1, 0) == "after the change"; }, 5000));
