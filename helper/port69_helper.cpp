@@ -74,14 +74,8 @@ bool isUnixSocket(int fd) {
 }
 
 bool passSocket(int channel, int socket) {
-    char byte = 'P';
-    iovec io{&byte, 1};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
+    FdMessage out;
+    msghdr& message = out.message;
     cmsghdr* header = CMSG_FIRSTHDR(&message);
     header->cmsg_level = SOL_SOCKET;
     header->cmsg_type = SCM_RIGHTS;

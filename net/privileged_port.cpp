@@ -57,14 +57,8 @@ UniqueFd receiveSocket(int channel) {
     while (ready < 0 && errno == EINTR);
     if (ready != 1)
         return {};
-    char byte = 0;
-    iovec io{&byte, 1};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
+    port69::FdMessage in;
+    msghdr& message = in.message;
     ssize_t got;
     do
         got = ::recvmsg(channel, &message, MSG_CMSG_CLOEXEC);
