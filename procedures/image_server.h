@@ -1,7 +1,7 @@
 #pragma once
 // The file server the receiver's boot loader fetches its image from, as the emergency image
-// job sees it: start on a folder, stop, and news of the transfers on the UI thread. Served by
-// our own TFTP server.
+// job sees it: start serving the one image to the receiver, stop, and news of the transfers
+// on the UI thread. Served by our own TFTP server.
 #include "net/tftp_server.h"
 
 #include <QObject>
@@ -12,6 +12,14 @@
 
 class ImageServer {
 public:
+    // The image, served under its file name to the receiver's address only.
+    struct Serve {
+        QString imagePath;
+        qint64 size = -1; // bytes to serve; -1 = the file's size when the server starts
+        QString receiverAddress;
+        QString bindAddress; // this PC's address facing the receiver
+    };
+
     struct News {
         QString fileName;
         QString client;
@@ -19,23 +27,19 @@ public:
         std::uint64_t fileSize = 0;
         bool finished = false; // the transfer is over (success tells how)
         bool success = false;
-        QString reason;       // why a finished transfer failed, or why a request was refused
-        bool refused = false; // a request refused (another host, another name)
+        QString reason; // why a finished transfer failed, or why a request was refused
+        // A request was refused (another address, another file name, a write): client is the
+        // address, reason says why. Once per address per start().
+        bool refused = false;
     };
     using NewsHandler = std::function<void(const News&)>;
 
-    struct Serve {
-        QString imagePath;       // the one file served, under its own name
-        qint64 size = -1;        // bytes served; -1: the file's size when the server starts
-        QString receiverAddress; // the only host served
-        QString bindAddress;     // our own address on the receiver's subnet
-    };
-
     virtual ~ImageServer() = default;
-    // Empty on success, else the reason.
+    // Opens the image (its size is fixed then) and serves it. Empty on success, else the
+    // reason. A running server is stopped first.
     virtual QString start(const Serve& serve) = 0;
     virtual void stop() = 0;
-    // Called on the UI thread for progress and for each transfer's end.
+    // Called on the UI thread for progress, for each transfer's end and for refused clients.
     virtual void setNewsHandler(NewsHandler handler) = 0;
 };
 
