@@ -30,8 +30,8 @@ bool textMatchesAt(std::u32string_view text, std::u32string_view needle, std::si
 namespace {
 
 // Columns in text where needle starts, first or last as asked, within [from, to).
-std::optional<int> matchIn(const std::u32string& text, std::u32string_view needle, int from,
-                           int to, SearchDirection direction) {
+std::optional<int> matchIn(const std::u32string& text, std::u32string_view needle, int from, int to,
+                           SearchDirection direction) {
     const int n = static_cast<int>(needle.size());
     const int last = std::min(to, static_cast<int>(text.size()) - n + 1);
     const auto at = [&](int c) { return textMatchesAt(text, needle, static_cast<std::size_t>(c)); };

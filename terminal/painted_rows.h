@@ -24,7 +24,7 @@ struct RowLook {
     bool blinkOn = true; // only for rows holding blinking cells (else always true)
     bool reverseScreen = false;
     int columns = kNarrowColumns;
-    int offsetX = 0; // horizontal scroll
+    int offsetX = 0;                   // horizontal scroll
     std::bitset<kWideColumns> found;   // cells of search matches
     std::bitset<kWideColumns> current; // cells of the match the find bar stands on
     bool operator==(const RowLook&) const = default;

@@ -129,9 +129,8 @@ void TTerminal::selectAll() {
 
 void TTerminal::fillContextMenu(QMenu& menu) {
     const QString selection = selectedText();
-    QAction* copy = menu.addAction(QStringLiteral("Kopieren"), this, [selection] {
-        QApplication::clipboard()->setText(selection);
-    });
+    QAction* copy = menu.addAction(QStringLiteral("Kopieren"), this,
+                                   [selection] { QApplication::clipboard()->setText(selection); });
     copy->setEnabled(!selection.isEmpty());
     QAction* insert = menu.addAction(QStringLiteral("Einfügen"), this,
                                      [this] { pasteFrom(QClipboard::Clipboard); });

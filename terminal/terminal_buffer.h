@@ -161,9 +161,7 @@ public:
     // ---- reading (views, tests, dumps) --------------------------------------------------
     int historyCount() const { return m_historyCount; }
     // index -historyCount() .. rows()-1; 0 is the top visible row.
-    const Row& line(int index) const {
-        return *m_ring[ringIndex(m_first + index + m_total)];
-    }
+    const Row& line(int index) const { return *m_ring[ringIndex(m_first + index + m_total)]; }
     const Row& screenRow(int row) const { return *m_screen[static_cast<std::size_t>(row)]; }
 
     // Damage: rows written since the last clearDamage(); scrollCount counts whole-screen

@@ -236,7 +236,7 @@ QPoint TTerminal::cellAt(const QPoint& pos) const {
 void TTerminal::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::MiddleButton)
         pasteFrom(QApplication::clipboard()->supportsSelection() ? QClipboard::Selection
-                                                                  : QClipboard::Clipboard);
+                                                                 : QClipboard::Clipboard);
     if (event->button() != Qt::LeftButton)
         return;
     m_selecting = true;

@@ -77,8 +77,8 @@ void loaderRun(PasteTiming timing, bool echo) {
     const long long ms = pasteOver(fd, text, timing, echo);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     std::printf("loader char=%d line=%d echo=%s: lost %zu of %zu bytes, %lld ms\n",
-                timing.charDelayMs, timing.lineDelayMs, echo ? "yes" : "no ",
-                loader.droppedBytes(), text.size(), ms);
+                timing.charDelayMs, timing.lineDelayMs, echo ? "yes" : "no ", loader.droppedBytes(),
+                text.size(), ms);
     ::close(fd);
 }
 

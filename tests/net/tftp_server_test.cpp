@@ -293,17 +293,17 @@ TEST(TftpServer, RealClientsFetchByteIdenticalFiles) {
         int blockSize;
     };
     const Case cases[] = {
-        {Client::Hpa, "emergency.ub", 0},       {Client::Busybox, "emergency.ub", 0},
+        {Client::Hpa, "emergency.ub", 0},        {Client::Busybox, "emergency.ub", 0},
         {Client::Busybox, "emergency.ub", 1468}, {Client::Busybox, "/emergency.ub", 1428},
-        {Client::Curl, "emergency.ub", 0},      {Client::Curl, "emergency.ub", 1468},
+        {Client::Curl, "emergency.ub", 0},       {Client::Curl, "emergency.ub", 1468},
     };
     // 64 MiB at 512 bytes a block passes block number 65535.
     for (const qint64 size : {qint64(1) << 20, qint64(64) << 20}) {
         const QByteArray want = writeRandomFile(rig.image, size, unsigned(size));
         const int port = rig.start();
         for (const Case& c : cases) {
-            SCOPED_TRACE(testing::Message() << int(c.client) << " " << c.name << " " << c.blockSize
-                                            << " " << size);
+            SCOPED_TRACE(testing::Message()
+                         << int(c.client) << " " << c.name << " " << c.blockSize << " " << size);
             const QString local = rig.scratch.file(QStringLiteral("got.bin"));
             QFile::remove(local);
             const Outcome outcome =
@@ -439,8 +439,7 @@ TEST(TftpServer, OneTransferPerAddressAndASilentClientIsDroppedSoon) {
     second.request(port, "emergency.ub");
     EXPECT_FALSE(second.receive(50).empty());
     ASSERT_EQ(rig.finishedSoFar().size(), 2u);
-    EXPECT_EQ(rig.finishedSoFar()[1].reason.rfind("the client asked again from 127.0.0.1:", 0),
-              0u);
+    EXPECT_EQ(rig.finishedSoFar()[1].reason.rfind("the client asked again from 127.0.0.1:", 0), 0u);
 }
 
 TEST(TftpServer, ServesTheFileAsOpenedAtStart) {
@@ -489,10 +488,10 @@ TEST(TftpServer, SurvivesTenPercentLoss) {
         LossyRelay relay(port, 0.10);
         const QString local = rig.scratch.file(QStringLiteral("got.bin"));
         QFile::remove(local);
-        const Outcome outcome = runClient(
-            getCommand(Client::Busybox, relay.port(), QStringLiteral("emergency.ub"), local,
-                       blockSize),
-            rig.scratch.file(QStringLiteral("c.log")));
+        const Outcome outcome =
+            runClient(getCommand(Client::Busybox, relay.port(), QStringLiteral("emergency.ub"),
+                                 local, blockSize),
+                      rig.scratch.file(QStringLiteral("c.log")));
         EXPECT_EQ(outcome.exitCode, 0) << outcome.output.constData();
         EXPECT_TRUE(readAll(local) == data);
         EXPECT_GT(relay.dropped(), 10);

@@ -66,8 +66,7 @@ bool BootLoaderSimulator::start(const Options& options, QString* error) {
     m_scratch = QString::fromLocal8Bit(scratch);
     m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     m_options = options;
-    m_thread = std::thread(
-        [this] { m_options.dropWhileBusy ? loopDroppingWhileBusy() : loop(); });
+    m_thread = std::thread([this] { m_options.dropWhileBusy ? loopDroppingWhileBusy() : loop(); });
     return true;
 }
 

@@ -16,8 +16,9 @@ TEST(PastePacer, LineEndsBecomeCrAndAreCounted) {
         std::string text, normalised;
         int lines;
     };
-    for (const Case& c : {Case{"ls\r\npwd\n", "ls\rpwd\r", 2}, Case{"a\n\nb", "a\r\rb", 3},
-                          Case{"one", "one", 1}, Case{"x\r", "x\r", 1}, Case{"\r\n\n", "\r\r", 2}}) {
+    for (const Case& c :
+         {Case{"ls\r\npwd\n", "ls\rpwd\r", 2}, Case{"a\n\nb", "a\r\rb", 3}, Case{"one", "one", 1},
+          Case{"x\r", "x\r", 1}, Case{"\r\n\n", "\r\r", 2}}) {
         EXPECT_EQ(PastePacer::normalise(c.text), c.normalised) << c.text;
         EXPECT_EQ(PastePacer::lineCount(c.normalised), c.lines) << c.text;
     }
