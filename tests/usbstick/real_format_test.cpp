@@ -64,7 +64,7 @@ void formatAndCheck(const QString& target, bool quick) {
     for (const QString& line : seen.infos)
         if (line.startsWith(target) || line.startsWith("Format Disk"))
             own << line;
-    ASSERT_GE(own.size(), 5);
+    ASSERT_GE(own.size(), 7) << own.join("\n").toStdString();
     EXPECT_EQ(own[0], target + " Appears to be Unformatted or No Drive");
     EXPECT_EQ(own[1], target + " Starting to Format Drive");
     EXPECT_EQ(own[2], "Format Disk: Structure Created OK");
