@@ -171,7 +171,8 @@ Negotiated Negotiate(const Request& request, std::uint64_t fileSize, const Limit
         } else if (name == "timeout" && !seenTimeout) {
             seenTimeout = true;
             // RFC 2349: the server accepts the value as asked or leaves the option out.
-            if (const auto asked = number(value, 1, 255)) {
+            const auto asked = number(value, 1, 255);
+            if (asked && *asked <= std::uint64_t(std::max(limits.maxTimeoutSeconds, 0))) {
                 result.timeoutSeconds = int(*asked);
                 result.oack.emplace_back(rawName, std::to_string(*asked));
             }

@@ -61,10 +61,16 @@ Bytes MakeError(ErrorCode code, const std::string& message);
 Bytes MakeOack(const std::vector<std::pair<std::string, std::string>>& options);
 Bytes MakeRequest(const Request& request);
 
-// What the server is willing to grant.
+// What the server is willing to grant. The defaults bound what one datagram from a client can
+// bring back: one window of at most 4 × 1468 bytes, where RFC 2348 and 7440 would allow 64 ×
+// 65464. 1468 is one Ethernet frame and what boot loaders ask for; a window of 4 already keeps
+// a LAN link busy between two ACKs.
 struct Limits {
-    std::size_t maxBlockSize = 65464; // RFC 2348's upper bound
-    std::uint16_t maxWindowSize = 64;
+    std::size_t maxBlockSize = 1468;
+    std::uint16_t maxWindowSize = 4;
+    // A longer timeout asked for is left out of the OACK (the client keeps its default), so a
+    // silent client cannot hold its transfer for retries × 255 s.
+    int maxTimeoutSeconds = 5;
 };
 
 // The parameters of one transfer after negotiation. oack is empty when the client asked for no
@@ -76,7 +82,8 @@ struct Negotiated {
     std::vector<std::pair<std::string, std::string>> oack;
 };
 
-// Grants what the client asked within limits; invalid values drop that option (the client then
+// Grants what the client asked within limits: blksize and windowsize are lowered to the limit,
+// a timeout above the limit is dropped; invalid values drop that option (the client then
 // uses the default), unknown options are ignored. tsize is answered with fileSize, except in
 // netascii mode where the size on the wire is not the file's size.
 Negotiated Negotiate(const Request& request, std::uint64_t fileSize, const Limits& limits);

@@ -53,12 +53,17 @@ TftpTransfer::Step TftpTransfer::start(Clock::time_point now) {
     return sendWindow(now);
 }
 
-bool TftpTransfer::fillWindow() {
-    while (m_window.size() < m_negotiated.windowSize && !m_sourceEnded) {
+bool TftpTransfer::fillWindow(std::size_t blocks) {
+    while (m_window.size() < blocks && !m_sourceEnded) {
         const std::uint64_t number = m_nextNumber;
-        // Read straight into the packet: no copy per block.
-        Bytes datagram = MakeData(std::uint16_t(number & 0xffff), {});
+        // Read straight into the packet, in the storage of an acknowledged one where there is
+        // one: no copy and no allocation per block.
+        Bytes datagram = std::move(m_spare);
         datagram.resize(4 + m_negotiated.blockSize);
+        datagram[0] = 0;
+        datagram[1] = std::uint8_t(Opcode::Data);
+        datagram[2] = std::uint8_t((number >> 8) & 0xff); // sent modulo 65536
+        datagram[3] = std::uint8_t(number & 0xff);
         const std::int64_t got = m_source->read(datagram.data() + 4, m_negotiated.blockSize);
         if (got < 0)
             return false;
@@ -70,13 +75,18 @@ bool TftpTransfer::fillWindow() {
     return true;
 }
 
+void TftpTransfer::readAhead() {
+    if (m_state == State::Running && !m_readFailed)
+        m_readFailed = !fillWindow(std::size_t(m_negotiated.windowSize) + 1);
+}
+
 TftpTransfer::Step TftpTransfer::sendWindow(Clock::time_point now) {
-    if (!fillWindow())
-        return fail("the file could not be read", MakeError(ErrorCode::NotDefined, "Read error"));
+    if (m_readFailed || !fillWindow(m_negotiated.windowSize))
+        return fail(m_source->failure(), MakeError(ErrorCode::NotDefined, "Read error"));
     Step step;
-    for (const Block& block : m_window)
-        step.send.push_back(block.datagram);
-    m_sentThrough = m_window.back().number;
+    for (std::size_t i = 0; i < m_window.size() && i < m_negotiated.windowSize; ++i)
+        step.send.push_back(m_window[i].datagram);
+    m_sentThrough = m_window.front().number + step.send.size() - 1;
     m_deadline = now + m_timeout;
     step.deadline = m_deadline;
     return step;
@@ -134,6 +144,7 @@ TftpTransfer::Step TftpTransfer::feed(ByteView datagram, Clock::time_point now) 
         return unchanged; // seen before: resending now would double every later block
     while (!m_window.empty() && m_window.front().number <= acked) {
         m_bytesAcked += m_window.front().datagram.size() - 4;
+        m_spare = std::move(m_window.front().datagram);
         m_window.pop_front();
     }
     m_retries = 0;
@@ -156,8 +167,11 @@ TftpTransfer::Step TftpTransfer::onTimeout(Clock::time_point now) {
         step.send.push_back(m_oack);
         return step;
     }
-    for (const Block& block : m_window)
+    for (const Block& block : m_window) {
+        if (block.number > m_sentThrough)
+            break; // read ahead, not sent yet
         step.send.push_back(block.datagram);
+    }
     return step;
 }
 

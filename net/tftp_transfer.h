@@ -11,7 +11,10 @@
 //
 // Window size (RFC 7440): up to windowSize blocks go out before an ACK is awaited. An ACK of block
 // k inside the window means "all up to k arrived": the next window starts at k + 1, which resends
-// whatever the client missed.
+// whatever the client missed. So one datagram in never brings back more than one window, and
+// nothing is ever sent more than one window beyond what the client has acknowledged; an ACK
+// that does not move the window (a duplicate, an old one, one of a block never sent) sends
+// nothing at all. An ERROR from the client ends the transfer and is never answered.
 //
 // Block numbers on the wire are 16 bits; inside they are counted in 64 bits and sent modulo
 // 65536, so block 65536 goes out as 0, which is what clients expect of a large file.
@@ -27,11 +30,13 @@
 namespace tftp {
 
 // Where the transfer's bytes come from, read front to back. read() fills up to `size` bytes and
-// returns how many; fewer than asked means the end; -1 a read failure.
+// returns how many; fewer than asked means the end; -1 a failure, which failure() then names
+// for the log (a read error, a file that ended before its announced size).
 class ByteSource {
 public:
     virtual ~ByteSource() = default;
     virtual std::int64_t read(std::uint8_t* buffer, std::size_t size) = 0;
+    virtual std::string failure() const { return "the file could not be read"; }
 };
 
 // netascii on the wire (RFC 764): LF → CR LF, CR → CR NUL.
@@ -39,6 +44,7 @@ class NetasciiSource final : public ByteSource {
 public:
     explicit NetasciiSource(std::unique_ptr<ByteSource> inner) : m_inner(std::move(inner)) {}
     std::int64_t read(std::uint8_t* buffer, std::size_t size) override;
+    std::string failure() const override { return m_inner->failure(); }
 
 private:
     std::unique_ptr<ByteSource> m_inner;
@@ -75,9 +81,14 @@ public:
     Step feed(ByteView datagram, Clock::time_point now);
     // The deadline passed: retransmit, or give up once the retries are spent.
     Step onTimeout(Clock::time_point now);
+    // Reads the block after the window now, after the step's datagrams went out and while the
+    // client is busy, so the next ACK is answered without waiting for a read. Optional; a
+    // read failure here fails the transfer when that block is due.
+    void readAhead();
 
     State state() const { return m_state; }
-    // Why the transfer failed (client error text, time-out, read failure); empty otherwise.
+    // Why the transfer failed (client error text, time-out, the source's failure()); empty
+    // otherwise.
     const std::string& failure() const { return m_failure; }
     // Payload bytes the client has acknowledged.
     std::uint64_t bytesAcknowledged() const { return m_bytesAcked; }
@@ -90,7 +101,7 @@ private:
 
     Step sendWindow(Clock::time_point now);
     Step fail(std::string reason, std::optional<Bytes> notice = std::nullopt);
-    bool fillWindow();
+    bool fillWindow(std::size_t blocks);
 
     Negotiated m_negotiated;
     std::unique_ptr<ByteSource> m_source;
@@ -102,7 +113,9 @@ private:
     bool m_awaitingOackAck = false;
     Bytes m_oack;
     Bytes m_notice;                  // the ERROR sent when the transfer fails
-    std::deque<Block> m_window;      // sent or about to be sent, not yet acknowledged
+    std::deque<Block> m_window;      // sent or read ahead, not yet acknowledged
+    Bytes m_spare;                   // an acknowledged block's storage, for the next one
+    bool m_readFailed = false;       // by readAhead()
     std::uint64_t m_nextNumber = 1;  // number of the next block read from the source
     std::uint64_t m_sentThrough = 0; // highest block number sent so far
     bool m_sourceEnded = false;      // the short (last) block has been read

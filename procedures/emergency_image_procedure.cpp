@@ -105,7 +105,8 @@ void EmergencyImageProcedure::loadEmergencyImage() {
 
     m_s.log.WriteLogEntry(QStringLiteral("****** COMMAND :start TFTP server successful ******"));
     // Bound to our address on the receiver's subnet: that is the address the loader is given.
-    const QString reason = m_s.server.start(image.absolutePath(), view.ownAddress());
+    const QString reason =
+        m_s.server.start({image.absoluteFilePath(), -1, view.receiverAddress(), view.ownAddress()});
     if (!reason.isEmpty()) {
         m_s.log.WriteLogError(QStringLiteral("could not start TFTP-Server !"));
         m_s.log.WriteLogError(QStringLiteral("TFTP-Server: ") + reason);

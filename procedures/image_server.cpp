@@ -1,16 +1,35 @@
 #include "procedures/image_server.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaObject>
 
 TftpImageServer::TftpImageServer(std::uint16_t port) : m_port(port) {
     m_server.setProgressHandler([this](const TTftpServer::Progress& p) {
-        post({QString::fromStdString(p.fileName), QString::fromStdString(p.client), p.bytesSent,
-              p.fileSize, false, false, QString()});
+        News news;
+        news.fileName = QString::fromStdString(p.fileName);
+        news.client = QString::fromStdString(p.client);
+        news.bytesSent = p.bytesSent;
+        news.fileSize = p.fileSize;
+        post(news);
     });
     m_server.setFinishedHandler([this](const TTftpServer::Finished& f) {
-        post({QString::fromStdString(f.fileName), QString::fromStdString(f.client), f.bytesSent,
-              f.fileSize, true, f.success, QString::fromStdString(f.reason)});
+        News news;
+        news.fileName = QString::fromStdString(f.fileName);
+        news.client = QString::fromStdString(f.client);
+        news.bytesSent = f.bytesSent;
+        news.fileSize = f.fileSize;
+        news.finished = true;
+        news.success = f.success;
+        news.reason = QString::fromStdString(f.reason);
+        post(news);
+    });
+    m_server.setRefusedHandler([this](const TTftpServer::Refused& r) {
+        News news;
+        news.client = QString::fromStdString(r.client);
+        news.reason = QString::fromStdString(r.reason);
+        news.refused = true;
+        post(news);
     });
 }
 
@@ -18,9 +37,12 @@ TftpImageServer::~TftpImageServer() {
     m_server.stop();
 }
 
-QString TftpImageServer::start(const QString& folder, const QString& bindAddress) {
-    return QString::fromStdString(
-        m_server.start(QFile::encodeName(folder).toStdString(), bindAddress.toStdString(), m_port));
+QString TftpImageServer::start(const Serve& serve) {
+    const TTftpServer::Serve served{
+        QFile::encodeName(serve.imagePath).toStdString(),
+        QFile::encodeName(QFileInfo(serve.imagePath).fileName()).toStdString(), serve.size,
+        serve.receiverAddress.toStdString()};
+    return QString::fromStdString(m_server.start(served, serve.bindAddress.toStdString(), m_port));
 }
 
 void TftpImageServer::stop() {

@@ -1,7 +1,7 @@
 #pragma once
 // The file server the receiver's boot loader fetches its image from, as the emergency image
-// job sees it: start on a folder, stop, and news of the transfers on the UI thread. Served by
-// our own TFTP server.
+// job sees it: start serving the one image to the receiver, stop, and news of the transfers
+// on the UI thread. Served by our own TFTP server.
 #include "net/tftp_server.h"
 
 #include <QObject>
@@ -12,6 +12,14 @@
 
 class ImageServer {
 public:
+    // The image, served under its file name to the receiver's address only.
+    struct Serve {
+        QString imagePath;
+        qint64 size = -1; // bytes to serve; -1 = the file's size when the server starts
+        QString receiverAddress;
+        QString bindAddress; // this PC's address facing the receiver
+    };
+
     struct News {
         QString fileName;
         QString client;
@@ -19,16 +27,19 @@ public:
         std::uint64_t fileSize = 0;
         bool finished = false; // the transfer is over (success tells how)
         bool success = false;
-        QString reason; // why a finished transfer failed
+        QString reason; // why a finished transfer failed, or why a request was refused
+        // A request was refused (another address, another file name, a write): client is the
+        // address, reason says why. Once per address per start().
+        bool refused = false;
     };
     using NewsHandler = std::function<void(const News&)>;
 
     virtual ~ImageServer() = default;
-    // Serves folder on bindAddress. Empty on success, else the reason. Starting again with
-    // the same folder and address keeps the running server.
-    virtual QString start(const QString& folder, const QString& bindAddress) = 0;
+    // Opens the image (its size is fixed then) and serves it. Empty on success, else the
+    // reason. Starting again with the same serve keeps the running server.
+    virtual QString start(const Serve& serve) = 0;
     virtual void stop() = 0;
-    // Called on the UI thread for progress and for each transfer's end.
+    // Called on the UI thread for progress, for each transfer's end and for refused clients.
     virtual void setNewsHandler(NewsHandler handler) = 0;
 };
 
@@ -42,7 +53,7 @@ public:
     explicit TftpImageServer(std::uint16_t port = TTftpServer::kDefaultPort);
     ~TftpImageServer() override;
 
-    QString start(const QString& folder, const QString& bindAddress) override;
+    QString start(const Serve& serve) override;
     void stop() override;
     void setNewsHandler(NewsHandler handler) override { m_handler = std::move(handler); }
     TTftpServer& server() { return m_server; }

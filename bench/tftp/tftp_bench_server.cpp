@@ -1,15 +1,17 @@
-// Serves one folder on a loopback port with TTftpServer until SIGINT or SIGTERM.
-// Usage: tftp_bench_server FOLDER [PORT]   (PORT 0 or missing: any free port)
-// Prints "PORT <n>" once it listens, and one line per finished transfer on stderr.
+// Serves one file to 127.0.0.1 on a loopback port with TTftpServer until SIGINT or SIGTERM.
+// Usage: tftp_bench_server FILE [PORT]   (PORT 0 or missing: any free port)
+// The name served is FILE's own name. Prints "PORT <n>" once it listens, and one line per
+// finished transfer on stderr.
 #include "net/tftp_server.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s FOLDER [PORT]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s FILE [PORT]\n", argv[0]);
         return 2;
     }
     sigset_t stop;
@@ -25,8 +27,10 @@ int main(int argc, char** argv) {
                      static_cast<unsigned long long>(f.fileSize),
                      f.success ? "ok" : f.reason.c_str());
     });
+    const std::string path = argv[1];
+    const std::string name = path.substr(path.rfind('/') + 1);
     const auto port = static_cast<std::uint16_t>(argc > 2 ? std::atoi(argv[2]) : 0);
-    const std::string error = server.start(argv[1], "127.0.0.1", port);
+    const std::string error = server.start({path, name, -1, "127.0.0.1"}, "127.0.0.1", port);
     if (!error.empty()) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;

@@ -67,12 +67,12 @@ TEST(TftpPacket, RequestParsingAndNegotiation) {
          {{"BLKSIZE", "1428"}, {"tsize", "70000"}},
          1428,
          1},
-        {"blksize capped, window capped",
-         {{"blksize", "65464"}, {"windowsize", "900"}},
+        {"blksize and window capped, long timeout dropped",
+         {{"blksize", "65464"}, {"windowsize", "64"}, {"timeout", "255"}},
          Mode::Octet,
-         {{"blksize", "9000"}, {"windowsize", "64"}},
-         9000,
-         64},
+         {{"blksize", "1468"}, {"windowsize", "4"}},
+         1468,
+         4},
         {"invalid values dropped",
          {{"blksize", "7"}, {"timeout", "0"}, {"windowsize", "x"}},
          Mode::Octet,
@@ -80,9 +80,9 @@ TEST(TftpPacket, RequestParsingAndNegotiation) {
          512,
          1},
         {"timeout as asked, unknown ignored",
-         {{"timeout", "3"}, {"multicast", ""}},
+         {{"timeout", "5"}, {"multicast", ""}},
          Mode::Octet,
-         {{"timeout", "3"}},
+         {{"timeout", "5"}},
          512,
          1},
         {"no tsize in netascii", {{"tsize", "0"}}, Mode::Netascii, {}, 512, 1},
@@ -93,7 +93,7 @@ TEST(TftpPacket, RequestParsingAndNegotiation) {
         Request parsed;
         ASSERT_EQ(ParseRequest(wire, parsed), ParseStatus::Ok);
         EXPECT_EQ(parsed.fileName, "emergency.ub");
-        const Negotiated n = Negotiate(parsed, 70000, Limits{9000, 64});
+        const Negotiated n = Negotiate(parsed, 70000, Limits{});
         EXPECT_EQ(n.oack, c.granted);
         EXPECT_EQ(n.blockSize, c.blockSize);
         EXPECT_EQ(n.windowSize, c.window);
@@ -137,6 +137,22 @@ TEST(TftpTransfer, WindowResumesAfterTheLastBlockTheClientHas) {
     EXPECT_EQ(t.bytesAcknowledged(), 40u);
 }
 
+TEST(TftpTransfer, OneAckNeverBringsBackMoreThanOneWindow) {
+    TftpTransfer t = makeTransfer(100 * 8, 8, 4);
+    EXPECT_EQ(blocks(t.start(t0)), (std::vector<int>{1, 2, 3, 4}));
+    // Every ACK inside the window, as a hostile client sends them: one window each, never
+    // more than one window past what was acknowledged (the block read ahead stays unsent);
+    // repeated and unsent ones bring nothing.
+    for (int ack = 1; ack <= 21; ++ack) {
+        t.readAhead();
+        const std::vector<int> sent = blocks(t.feed(MakeAck(std::uint16_t(ack)), t0));
+        EXPECT_EQ(sent, (std::vector<int>{ack + 1, ack + 2, ack + 3, ack + 4}));
+        EXPECT_TRUE(t.feed(MakeAck(std::uint16_t(ack)), t0).send.empty());
+        EXPECT_TRUE(t.feed(MakeAck(std::uint16_t(ack + 9)), t0).send.empty());
+    }
+    EXPECT_EQ(t.bytesAcknowledged(), 21u * 8);
+}
+
 TEST(TftpTransfer, BlockNumbersWrapToZero) {
     TftpTransfer t = makeTransfer(65537 * 8 + 1, 8, 1);
     t.start(t0);
@@ -166,7 +182,7 @@ TEST(TftpTransfer, Endings) {
 
     TftpTransfer aborted = makeTransfer(100, 8, 1);
     aborted.start(t0);
-    aborted.feed(MakeError(ErrorCode::DiskFull, "full"), t0);
+    EXPECT_TRUE(aborted.feed(MakeError(ErrorCode::DiskFull, "full"), t0).send.empty());
     EXPECT_EQ(aborted.state(), TftpTransfer::State::Failed);
     EXPECT_NE(aborted.failure().find("full"), std::string::npos);
 

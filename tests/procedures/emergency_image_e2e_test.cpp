@@ -38,8 +38,9 @@ class CountingServer : public ImageServer {
 public:
     TftpImageServer real;
     int stops = 0;
-    QString start(const QString& folder, const QString& address) override {
-        return real.start(folder, address);
+    QString start(const Serve& serve) override {
+        // The simulated loader's busybox client sends from 127.0.0.1, whatever ipaddr it got.
+        return real.start({serve.imagePath, serve.size, "127.0.0.1", serve.bindAddress});
     }
     void stop() override {
         ++stops;

@@ -20,8 +20,8 @@ public:
     QString refusal;
     QStringList calls;
     NewsHandler handler;
-    QString start(const QString& folder, const QString& address) override {
-        calls << "start " + folder + " " + address;
+    QString start(const Serve& serve) override {
+        calls << "start " + serve.imagePath.section('/', 0, -2) + " " + serve.bindAddress;
         return refusal;
     }
     void stop() override { calls << "stop"; }

@@ -23,7 +23,9 @@ TEST(BootLoaderSimulator, PromptAfterNthReturnThenLoadsAndBoots) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
     file.close();
     TTftpServer server;
-    ASSERT_EQ(server.start(served.path().toStdString(), "127.0.0.1", 0), "");
+    ASSERT_EQ(server.start({file.fileName().toStdString(), "emergency.ub", -1, "127.0.0.1"},
+                           "127.0.0.1", 0),
+              "");
 
     struct Case {
         int promptFromCr;

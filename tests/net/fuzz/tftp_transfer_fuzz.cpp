@@ -1,0 +1,109 @@
+// Feeds a request, then a conversation of datagrams and time-outs, to the request parser, the
+// option negotiation and one transfer, and checks what must hold for any client: a request
+// parses back to itself, nothing is granted beyond the limits, one step never sends more than
+// one window, an ERROR is never answered, an ended transfer stays silent, and a finished one
+// has had every byte acknowledged.
+// Input: two bytes of file size, a flags byte (bit 0: the file shrinks, bit 1: the server reads
+// ahead after each step, as ours does), then records of one length byte and that many bytes;
+// the first record is the request, a record of length 0 is the deadline passing.
+#include "net/tftp_packet.h"
+#include "net/tftp_transfer.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+using namespace tftp;
+
+namespace {
+
+// The file; when it shrinks, it ends at half its size although the whole was announced.
+class Source final : public ByteSource {
+public:
+    Source(std::size_t size, bool shrinks) : m_size(size), m_end(shrinks ? size / 2 : size) {}
+    std::int64_t read(std::uint8_t* buffer, std::size_t size) override {
+        const std::size_t n = std::min(size, m_size - m_at);
+        if (m_at + n > m_end)
+            return -1;
+        std::memset(buffer, 'x', n);
+        m_at += n;
+        return std::int64_t(n);
+    }
+
+private:
+    std::size_t m_size, m_end, m_at = 0;
+};
+
+void require(bool condition) {
+    if (!condition)
+        std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 4)
+        return 0;
+    const std::size_t fileSize = ((std::size_t(data[0]) << 8) | data[1]) % 20000;
+    const bool shrinks = data[2] & 1;
+    const bool readsAhead = data[2] & 2;
+    std::size_t at = 3;
+    const auto record = [&]() -> ByteView {
+        const std::size_t length = std::min<std::size_t>(data[at], size - at - 1);
+        const ByteView out(data + at + 1, length);
+        at += 1 + length;
+        return out;
+    };
+
+    Request request;
+    if (ParseRequest(record(), request) != ParseStatus::Ok)
+        return 0;
+    Request again;
+    require(ParseRequest(MakeRequest(request), again) == ParseStatus::Ok);
+    require(again.fileName == request.fileName && again.mode == request.mode &&
+            again.options == request.options);
+
+    const Limits limits;
+    const Negotiated n = Negotiate(request, fileSize, limits);
+    require(n.blockSize >= 8 && n.blockSize <= limits.maxBlockSize);
+    require(n.windowSize >= 1 && n.windowSize <= limits.maxWindowSize);
+    require(!n.timeoutSeconds ||
+            (*n.timeoutSeconds >= 1 && *n.timeoutSeconds <= limits.maxTimeoutSeconds));
+    for (const auto& granted : n.oack)
+        require(std::any_of(request.options.begin(), request.options.end(),
+                            [&](const auto& asked) { return asked.first == granted.first; }));
+
+    TftpTransfer t(n, std::make_unique<Source>(fileSize, shrinks),
+                   {std::chrono::milliseconds(100), 3});
+    TftpTransfer::Clock::time_point now{};
+    const auto check = [&](const TftpTransfer::Step& step, bool wasRunning, bool fromError) {
+        const bool running = t.state() == TftpTransfer::State::Running;
+        require(running == step.deadline.has_value());
+        require(wasRunning || step.send.empty());
+        require(!fromError || step.send.empty());
+        require(step.send.size() <= n.windowSize);
+        for (const ByteView d : step.send)
+            require(PeekOpcode(d) != Opcode::Data || d.size() <= 4 + n.blockSize);
+        const std::uint64_t wireSize = request.mode == Mode::Octet ? fileSize : 2 * fileSize;
+        require(t.bytesAcknowledged() <= wireSize);
+        if (t.state() == TftpTransfer::State::Done && request.mode == Mode::Octet)
+            require(t.bytesAcknowledged() == fileSize && !(shrinks && fileSize > 0));
+        if (readsAhead)
+            t.readAhead();
+    };
+    check(t.start(now), true, false);
+    while (at < size) {
+        const bool wasRunning = t.state() == TftpTransfer::State::Running;
+        const ByteView datagram = record();
+        if (datagram.empty()) {
+            now += std::chrono::milliseconds(100);
+            check(t.onTimeout(now), wasRunning, false);
+        } else {
+            ParseAck(datagram);
+            ParseError(datagram);
+            check(t.feed(datagram, now), wasRunning, PeekOpcode(datagram) == Opcode::Error);
+        }
+    }
+    return 0;
+}
