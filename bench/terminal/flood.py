@@ -13,6 +13,7 @@ one after the other on the same X display. CPU is utime+stime from /proc/PID/sta
 from the start of the flood to one second after its end (the last redraw included).
 """
 import argparse
+import re
 import os
 import pty
 import shutil
@@ -118,7 +119,12 @@ class Side:
                 raise RuntimeError("%s never opened %s" % (self.kind, path))
             time.sleep(1.5)  # window mapped, first paint done
             os.write(master, b"\x1b[2J\x1b[H")
-            time.sleep(0.5)
+            # A full history first, so the measured flood scrolls through it as a long boot
+            # log would.
+            prefill = stream((LINE + 2) * self.prefill) if self.prefill else b""
+            while prefill:
+                prefill = prefill[os.write(master, prefill):]
+            time.sleep(0.5 + self.prefill / 20000)
             before = ticks(proc.pid)
             window = flood(master, data, rate)
             time.sleep(1.0)
@@ -143,7 +149,10 @@ class Side:
             return ["xterm", "-geometry", "80x24", "-fa", "DejaVu Sans Mono", "-fs", "8",
                     "-e", "cat", path], none
         with open(os.path.join(self.work, "stbmate.ini"), "w", encoding="utf-8") as f:
-            f.write(self.ini.replace("ComPort=COM1", "ComPort=" + path))
+            ini = self.ini.replace("ComPort=COM1", "ComPort=" + path)
+            if self.history:
+                ini = re.sub(r"(?m)^HistoryLines=.*$", "HistoryLines=%d" % self.history, ini)
+            f.write(ini)
         if self.kind == "ours":
             return [os.path.join(self.work, "stbmate")], none
 
@@ -166,6 +175,8 @@ def main():
     ap.add_argument("--rounds", type=int, default=3)
     ap.add_argument("--seconds", type=float, default=10.0)
     ap.add_argument("--rates", default="1,10", help="multiples of the line rate")
+    ap.add_argument("--history", type=int, default=0, help="HistoryLines for stbmate (0: as shipped)")
+    ap.add_argument("--prefill", type=int, default=0, help="lines written before the flood")
     a = ap.parse_args()
 
     env = dict(os.environ, DISPLAY=a.display, QT_QPA_PLATFORM="xcb")
@@ -176,7 +187,7 @@ def main():
             ini = f.read()
         sides = {k: Side(k, a.probe, env, work) for k in ("ours", "xterm", "probe")}
         for s in sides.values():
-            s.ini = ini
+            s.ini, s.history, s.prefill = ini, a.history, a.prefill
         rate = BAUD // 10  # 8N1: ten bits a byte
         print("%-5s %5s %10s %10s %6s %10s %10s" % ("rate", "round", "ours tck", "xterm tck",
                                                   "ratio", "p99 ms", "max ms"))

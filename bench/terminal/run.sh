@@ -2,7 +2,8 @@
 # The terminal window under a flood, against xterm, side by side in one run.
 #
 #   bench/terminal/run.sh [BUILD_DIR] [ROUNDS]   (default: build/bench-terminal, Release; 3)
-#   RATES=1,10 (multiples of 115200 baud) chooses the rates.
+#   RATES=1,10 (multiples of 115200 baud) chooses the rates; HISTORY=N sets stbmate's
+#   HistoryLines and PREFILL=N writes N lines before the flood (a full history to scroll through).
 #
 # On a private Xvfb display, 10 s of 78-character lines through a pseudo-terminal at 115200
 # baud (paced writes every 10 ms) and at ten times that, to the stbmate program (the pty as its
@@ -39,4 +40,4 @@ display=:$(tr -d '\n' <"$fdfile")
 
 python3 "$here/flood.py" --display "$display" --rounds "$rounds" --rates "${RATES:-1,10}" \
     --stbmate "$build/app/stbmate" --probe "$build/bench/terminal/terminal_lateness_probe" \
-    --ini "$root/app/stbmate.ini"
+    --ini "$root/app/stbmate.ini" --history "${HISTORY:-0}" --prefill "${PREFILL:-0}"
