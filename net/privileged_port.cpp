@@ -51,10 +51,7 @@ bool boundTo(int fd, in_addr address, std::uint16_t port) {
 // The socket from the helper's message, or an invalid fd when it sent none.
 UniqueFd receiveSocket(int channel) {
     pollfd entry{channel, POLLIN, 0};
-    int ready;
-    do
-        ready = ::poll(&entry, 1, kHelperWaitMs);
-    while (ready < 0 && errno == EINTR);
+    const int ready = pollRetrying(&entry, 1, kHelperWaitMs);
     if (ready != 1)
         return {};
     port69::FdMessage in;
@@ -76,9 +73,7 @@ std::string readAll(int fd) {
     std::string text;
     char chunk[512];
     for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR)
-            continue;
+        const ssize_t got = readRetrying(fd, chunk, sizeof chunk);
         if (got <= 0)
             return text;
         text.append(chunk, static_cast<std::size_t>(got));

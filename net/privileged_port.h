@@ -6,7 +6,7 @@
 // cap_net_bind_service, to bind the port and pass the socket back.
 //
 // Standard C++ and POSIX only, so the TFTP server can use it without Qt.
-#include "net/socket_util.h"
+#include "core/posix_io.h"
 
 #include <cstdint>
 #include <string>
