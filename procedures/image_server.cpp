@@ -6,7 +6,8 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
-TftpImageServer::TftpImageServer(std::uint16_t port) : m_port(port) {
+TftpImageServer::TftpImageServer(std::uint16_t port, std::string helperPath)
+    : m_port(port), m_helperPath(std::move(helperPath)) {
     m_server.setProgressHandler([this](const TTftpServer::Progress& p) {
         News news;
         news.fileName = QString::fromStdString(p.fileName);
@@ -49,7 +50,7 @@ QString TftpImageServer::start(const Serve& serve) {
     // The program carries no privilege: where it may not bind port 69 itself, the small
     // helper binds it and hands the socket over.
     PrivilegedUdpPort port =
-        OpenPrivilegedUdpPort(serve.bindAddress.toStdString(), m_port, PortHelperPath());
+        OpenPrivilegedUdpPort(serve.bindAddress.toStdString(), m_port, m_helperPath);
     if (!port.fd.valid())
         return QString::fromStdString(port.reason);
     return QString::fromStdString(m_server.start(served, std::move(port.fd)));

@@ -2,6 +2,7 @@
 // The file server the receiver's boot loader fetches its image from, as the emergency image
 // job sees it: start serving the one image to the receiver, stop, and news of the transfers
 // on the UI thread. Served by our own TFTP server.
+#include "net/privileged_port.h"
 #include "net/tftp_server.h"
 
 #include <QObject>
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 class ImageServer {
 public:
@@ -50,7 +52,9 @@ public:
 // receives the posted reports goes, so no report can reach a dead handler.
 class TftpImageServer : public ImageServer {
 public:
-    explicit TftpImageServer(std::uint16_t port = TTftpServer::kDefaultPort);
+    // helperPath: the port helper asked for the port where this program may not bind it.
+    explicit TftpImageServer(std::uint16_t port = TTftpServer::kDefaultPort,
+                             std::string helperPath = PortHelperPath());
     ~TftpImageServer() override;
 
     QString start(const Serve& serve) override;
@@ -62,6 +66,7 @@ private:
     void post(const News& news);
 
     std::uint16_t m_port;
+    std::string m_helperPath;
     NewsHandler m_handler;
     QObject m_receiver; // lives on the creating thread; the posted reports run there
     TTftpServer m_server;

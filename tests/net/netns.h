@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <string>
+
 #include <sys/types.h>
 
 namespace nettest {
@@ -16,6 +18,23 @@ bool InsidePrivateNetns();
 // shell command run as root inside the namespace) and records a failure unless exactly that
 // one test ran and passed there.
 void RunCurrentTestInPrivateNetns(const QStringList& setupCommands = {});
+
+// Inside the namespaced child: runs the current test again as the normal user nobody, started
+// as that user (no supplementary group, no capability) with marker=value added to its
+// environment, and records a failure unless exactly that test ran and passed there. The test
+// body tells the two runs apart by the marker.
+void RunCurrentTestAsNormalUser(const char* marker, const QString& value);
+
+// Hands path (a folder, a pty) to the user RunCurrentTestAsNormalUser runs as.
+bool GiveToNormalUser(const QString& path);
+
+// A field of /proc/self/status without its name, e.g. "0000000000000000" for "CapEff".
+std::string OwnStatusField(const char* field);
+
+// A copy of the port helper at builtHelper in folder (made if missing), with
+// cap_net_bind_service when granted, as the package installs it; empty (and a recorded failure)
+// when it could not be made.
+QString CopyPortHelper(const QString& builtHelper, const QString& folder, bool granted);
 
 // Path of a program the test needs; records a failure (the peer is missing) when not found.
 QString RequireProgram(const QString& name);

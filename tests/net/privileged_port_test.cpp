@@ -80,17 +80,6 @@ TEST(PortHelper, RefusesEveryOtherPortAddressAndArgument) {
     }
 }
 
-std::string statusLine(const char* field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return {};
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(QByteArray(field) + ':'))
-            return line.mid(qstrlen(field) + 1).trimmed().toStdString();
-    }
-    return {};
-}
-
 sockaddr_in loopback69() {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -104,8 +93,8 @@ sockaddr_in loopback69() {
 // grants it, and passed through the helper that has it.
 void checkAsNormalUser(const std::string& dir) {
     EXPECT_NE(::getuid(), 0u);
-    EXPECT_EQ(statusLine("CapEff"), "0000000000000000");
-    EXPECT_EQ(statusLine("CapPrm"), "0000000000000000");
+    EXPECT_EQ(nettest::OwnStatusField("CapEff"), "0000000000000000");
+    EXPECT_EQ(nettest::OwnStatusField("CapPrm"), "0000000000000000");
     const sockaddr_in port69 = loopback69();
     UniqueFd own(::socket(AF_INET, SOCK_DGRAM, 0));
     const int bound = ::bind(own.get(), reinterpret_cast<const sockaddr*>(&port69), sizeof port69);
@@ -134,7 +123,7 @@ void checkAsNormalUser(const std::string& dir) {
     char got[64];
     EXPECT_EQ(::recv(port.fd.get(), got, sizeof got, 0), static_cast<ssize_t>(sizeof request));
     EXPECT_EQ(std::string(got, sizeof request), std::string(request, sizeof request));
-    EXPECT_EQ(statusLine("CapEff"), "0000000000000000");
+    EXPECT_EQ(nettest::OwnStatusField("CapEff"), "0000000000000000");
 }
 
 TEST(PortHelper, NormalUserGetsPort69ThroughTheHelperOnly) {
@@ -152,31 +141,12 @@ TEST(PortHelper, NormalUserGetsPort69ThroughTheHelperOnly) {
     stbtest::ScratchDir scratch;
     QFile::setPermissions(scratch.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                               QFile::ReadOther | QFile::ExeOther);
-    for (const char* name : {"plain", "granted"}) {
-        const QString folder = scratch.file(QString::fromLatin1(name));
-        ASSERT_TRUE(QDir().mkdir(folder));
-        ASSERT_TRUE(QFile::copy(QStringLiteral(STBMATE_PORT_HELPER),
-                                folder + QStringLiteral("/stbmate-port69")));
-    }
-    const QString granted = scratch.file(QStringLiteral("granted/stbmate-port69"));
-    ASSERT_EQ(stbtest::runTool(nettest::RequireProgram(QStringLiteral("setcap")),
-                               {QStringLiteral("cap_net_bind_service=+ep"), granted})
-                  .exitCode,
-              0);
-
-    QProcess user;
-    user.setProcessChannelMode(QProcess::MergedChannels);
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    user.start(nettest::RequireProgram(QStringLiteral("setpriv")),
-               {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                QStringLiteral("--clear-groups"), QStringLiteral("env"),
-                QStringLiteral("%1=%2").arg(QLatin1String(kAsUserMarker), scratch.path()),
-                QCoreApplication::applicationFilePath(),
-                QStringLiteral("--gtest_filter=%1.%2").arg(info->test_suite_name(), info->name())});
-    ASSERT_TRUE(user.waitForFinished(60000));
-    const QString output = QString::fromLocal8Bit(user.readAll());
-    EXPECT_EQ(user.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test."))) << output.toStdString();
+    const QString built = QStringLiteral(STBMATE_PORT_HELPER);
+    ASSERT_FALSE(nettest::CopyPortHelper(built, scratch.file(QStringLiteral("plain")), false)
+                     .isEmpty());
+    ASSERT_FALSE(nettest::CopyPortHelper(built, scratch.file(QStringLiteral("granted")), true)
+                     .isEmpty());
+    nettest::RunCurrentTestAsNormalUser(kAsUserMarker, scratch.path());
 }
 
 } // namespace

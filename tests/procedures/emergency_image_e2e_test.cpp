@@ -26,6 +26,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <optional>
+
+#include <unistd.h>
+
 namespace {
 
 struct Case {
@@ -39,6 +44,7 @@ struct Case {
 
 class CountingServer : public ImageServer {
 public:
+    explicit CountingServer(const std::string& helperPath) : real(69, helperPath) {}
     TftpImageServer real;
     int stops = 0;
     QString start(const Serve& serve) override {
@@ -74,109 +80,147 @@ QByteArray onStick(const QString& stickImage, const QString& folderFile) {
     return p.readAllStandardOutput();
 }
 
-class EmergencyEndToEnd : public ::testing::TestWithParam<Case> {};
+// The PC's side of one run against the loader on portPath: the files in dir, the fakes, the
+// real format dialog and the job. The root runs and the normal user's run share it.
+class PcSide {
+public:
+    PcSide(const Case& c, const QString& portPath, const QString& dir,
+           const std::string& helperPath)
+        : c(c), dir(dir), link(port, log, 0), server(helperPath) {
+        qputenv("MTOOLS_SKIP_CHECK", "1");
+        port.setDevicePath(portPath);
+        port.Open();
+        view.setReceiverAddress("127.0.0.50");
+        for (int n = 1; n <= MessageCatalogue::kCount; ++n)
+            messages.setText(n, QStringLiteral("M%1").arg(n));
+    }
 
-TEST_P(EmergencyEndToEnd, Run) {
-    NET_TEST_IN_PRIVATE_NETNS();
-    const Case& c = GetParam();
-    qputenv("MTOOLS_SKIP_CHECK", "1");
-    stbtest::ScratchDir dir;
+    QString file(const QString& name) const { return dir + QLatin1Char('/') + name; }
+
+    // The images, the boot image and the stick; false (with a recorded failure) if one is
+    // missing.
+    bool prepare() {
+        stick = file(c.formatImage ? "stick.img" : "stick");
+        QDir().mkpath(file("images"));
+        QDir().mkpath(file("My Images"));
+        for (const char* name : {"a.img", "b.img", "c.img"})
+            if (images.size() < (c.clash ? 3 : 2))
+                images << file(QStringLiteral("images/") + name);
+        for (const QString& path : images)
+            imageBytes.push_back(writeFile(path, 70000));
+        const QString bootImagePath = file("My Images/emergency.ub");
+        bootImage = stbtest::makeBootImage(bootImagePath, writeFile(file("kernel"), 3 << 20));
+        EXPECT_EQ(bootImage.size(), (3 << 20) + 64) << "mkimage (u-boot-tools) made no image";
+        if (bootImage.size() != (3 << 20) + 64)
+            return false;
+        if (c.truncated && !QFile::resize(bootImagePath, bootImage.size() - 1024))
+            return false;
+        // The stick to format: a loop device over an image file (only block devices are
+        // formatted).
+        if (c.formatImage) {
+            if (!stbtest::makeImage(stick, 64 << 20))
+                return false;
+            loop.emplace(stick);
+            if (loop->device().isEmpty())
+                return false;
+            lister.entries = {FakeDriveLister::entryFor(loop->device(), "Loop Stick")};
+        } else {
+            QDir().mkpath(stick + "/kathrein/ufs910");
+            writeFile(stick + "/kathrein/ufs910/c.img", 10);
+        }
+        answerTheDialogs();
+        return true;
+    }
+
+    void run() {
+        EmergencyImageProcedure job({dialogs, view, messages, link.dialogue(), progress, server,
+                                     http, log, [this] { showFormatDialog(); },
+                                     [this]() -> std::optional<usbstick::StickFolder> {
+                                         if (const auto formatted = form3.takeFormattedStick())
+                                             return usbstick::stickForFormatted(*formatted,
+                                                                                library);
+                                         return std::nullopt;
+                                     },
+                                     ListLocalAddresses, {}, [](const QString&) {}, "/media"});
+        std::optional<JobGate::Hold> hold = gate.tryEnter(JobKind::LoadEmergencyImage);
+        job.loadEmergencyImage(*hold);
+        hold.reset();
+        if (c.clash || c.truncated || c.promptFromCr > 51)
+            return; // the job ended before a transfer could open
+        transferEnded = stbtest::spinUntil([&] { return !job.transferOpen(); }, 30000);
+        // The job's last box is posted once the loader has answered.
+        EXPECT_TRUE(stbtest::spinUntil([&] { return dialogs.scriptUsedUp(); }, 3000));
+        stbtest::spinUntil([] { return false; }, 1500);
+    }
+
+    const Case& c;
+    QString dir;
     SessionLogCapture log;
-    stbsim::BootLoaderSimulator sim;
-    QString error;
-    ASSERT_TRUE(sim.start({c.promptFromCr, c.badChecksum, 69}, &error)) << error.toStdString();
     TComPort port;
-    port.setDevicePath(sim.portPath());
-    port.Open();
-    SerialConsoleLink link(port, log, 0);
+    SerialConsoleLink link;
     FakeDialogs dialogs;
     FakeMainView view;
-    view.setReceiverAddress("127.0.0.50");
     MessageCatalogue messages;
     FakeCopyProgress progress;
     CountingServer server;
     FakeFileServer http;
     usbstick::MkfsFormatLibrary library;
     FakeDriveLister lister;
-    usbstick::TForm3 form3(library, lister,
-                           {[&](const QString& t) { dialogs.showMessage(t); },
-                            [&](const QString& t) { return dialogs.confirm(t); },
-                            [](int n) { return QStringLiteral("M%1").arg(n); }});
-    for (int n = 1; n <= MessageCatalogue::kCount; ++n)
-        messages.setText(n, QStringLiteral("M%1").arg(n));
-
-    const QString stick = dir.file(c.formatImage ? "stick.img" : "stick");
-    QStringList images;
-    QDir().mkpath(dir.file("images"));
-    QDir().mkpath(dir.file("My Images"));
-    for (const char* name : {"a.img", "b.img", "c.img"})
-        if (images.size() < (c.clash ? 3 : 2))
-            images << dir.file(QStringLiteral("images/") + name);
-    std::vector<QByteArray> imageBytes;
-    for (const QString& path : images)
-        imageBytes.push_back(writeFile(path, 70000));
-    const QString bootImagePath = dir.file("My Images/emergency.ub");
-    const QByteArray bootImage =
-        stbtest::makeBootImage(bootImagePath, writeFile(dir.file("kernel"), 3 << 20));
-    ASSERT_EQ(bootImage.size(), (3 << 20) + 64) << "mkimage (u-boot-tools) made no image";
-    if (c.truncated) {
-        ASSERT_TRUE(QFile::resize(bootImagePath, bootImage.size() - 1024));
-    }
-    // The stick to format: a loop device over an image file (only block devices are formatted).
-    std::optional<stbtest::LoopDevice> loop;
-    if (c.formatImage) {
-        ASSERT_TRUE(stbtest::makeImage(stick, 64 << 20));
-        loop.emplace(stick);
-        ASSERT_FALSE(loop->device().isEmpty());
-        lister.entries = {FakeDriveLister::entryFor(loop->device(), "Loop Stick")};
-    } else {
-        QDir().mkpath(stick + "/kathrein/ufs910");
-        writeFile(stick + "/kathrein/ufs910/c.img", 10);
-    }
-
-    // Msg16, the format's own question, Msg22, (folder), images, Msg12, emergency.ub, 13/23/14.
-    for (bool ok : c.formatImage ? std::vector{true, true, true} : std::vector{true, true})
-        dialogs.answerConfirm(ok);
-    if (!c.formatImage)
-        dialogs.answerFolder(stick);
-    dialogs.answerOpenFiles(images);
-    dialogs.answerConfirm(true);
-    dialogs.answerOpenFiles({dir.file("My Images/emergency.ub")});
-    for (int i = 0; i < 3; ++i)
-        dialogs.answerConfirm(true);
-
-    EmergencyImageProcedure job({dialogs,
-                                 view,
-                                 messages,
-                                 link.dialogue(),
-                                 progress,
-                                 server,
-                                 http,
-                                 log,
-                                 [&] {
-                                     QTimer::singleShot(0, &form3, [&] {
-                                         if (!c.formatImage)
-                                             return form3.Button2->click();
-                                         form3.ComboBox1->setEditText(loop->device());
-                                         form3.Button1->click();
-                                     });
-                                     form3.ShowUsbFormatDialog("M17", "M18", "Formatieren");
-                                 },
-                                 [&]() -> std::optional<usbstick::StickFolder> {
-                                     if (const auto formatted = form3.takeFormattedStick())
-                                         return usbstick::stickForFormatted(*formatted, library);
-                                     return std::nullopt;
-                                 },
-                                 ListLocalAddresses,
-                                 {},
-                                 [](const QString&) {},
-                                 "/media"});
+    usbstick::TForm3 form3{library, lister,
+                           {[this](const QString& t) { dialogs.showMessage(t); },
+                            [this](const QString& t) { return dialogs.confirm(t); },
+                            [](int n) { return QStringLiteral("M%1").arg(n); }}};
     JobGate gate;
-    std::optional<JobGate::Hold> hold = gate.tryEnter(JobKind::LoadEmergencyImage);
-    job.loadEmergencyImage(*hold);
-    hold.reset();
+    QString stick;
+    QStringList images;
+    std::vector<QByteArray> imageBytes;
+    QByteArray bootImage;
+    std::optional<stbtest::LoopDevice> loop;
+    bool transferEnded = false;
 
-    const QString root = c.formatImage ? loop->device() + "::" : stick;
+private:
+    // Msg16, the format's own question, Msg22, (folder), images, Msg12, emergency.ub, 13/23/14.
+    void answerTheDialogs() {
+        for (bool ok : c.formatImage ? std::vector{true, true, true} : std::vector{true, true})
+            dialogs.answerConfirm(ok);
+        if (!c.formatImage)
+            dialogs.answerFolder(stick);
+        dialogs.answerOpenFiles(images);
+        dialogs.answerConfirm(true);
+        dialogs.answerOpenFiles({file("My Images/emergency.ub")});
+        for (int i = 0; i < 3; ++i)
+            dialogs.answerConfirm(true);
+    }
+
+    void showFormatDialog() {
+        QTimer::singleShot(0, &form3, [this] {
+            if (!c.formatImage)
+                return form3.Button2->click();
+            form3.ComboBox1->setEditText(loop->device());
+            form3.Button1->click();
+        });
+        form3.ShowUsbFormatDialog("M17", "M18", "Formatieren");
+    }
+};
+
+class EmergencyEndToEnd : public ::testing::TestWithParam<Case> {};
+
+TEST_P(EmergencyEndToEnd, Run) {
+    NET_TEST_IN_PRIVATE_NETNS();
+    const Case& c = GetParam();
+    stbtest::ScratchDir dir;
+    stbsim::BootLoaderSimulator sim;
+    QString error;
+    ASSERT_TRUE(sim.start({c.promptFromCr, c.badChecksum, 69}, &error)) << error.toStdString();
+    PcSide pc(c, sim.portPath(), dir.path(), "/nonexistent");
+    ASSERT_TRUE(pc.prepare());
+    pc.run();
+    const SessionLogCapture& log = pc.log;
+    const FakeDialogs& dialogs = pc.dialogs;
+    const QStringList& images = pc.images;
+    const QString& stick = pc.stick;
+
+    const QString root = c.formatImage ? pc.loop->device() + "::" : stick;
     QStringList expected = {"****** copy *.img files to usb stick  ******",
                             "****** drive " + root + " for usb stick selected ******"};
     for (int i = 0; i < 2; ++i) {
@@ -184,7 +228,7 @@ TEST_P(EmergencyEndToEnd, Run) {
         const QString name = QFileInfo(images[i]).fileName();
         EXPECT_EQ(c.formatImage ? onStick(stick, name)
                                 : readAll(stick + "/kathrein/ufs910/" + name),
-                  imageBytes[i]);
+                  pc.imageBytes[i]);
     }
     if (c.clash) {
         EXPECT_EQ(dialogs.transcriptLines().last(),
@@ -194,7 +238,7 @@ TEST_P(EmergencyEndToEnd, Run) {
         EXPECT_EQ(QFileInfo(stick + "/kathrein/ufs910/c.img").size(), 10);
         return;
     }
-    EXPECT_EQ(progress.positions(), (std::vector<int>{1, 2}));
+    EXPECT_EQ(pc.progress.positions(), (std::vector<int>{1, 2}));
     expected << "****** COMMAND: get ip  ******"
              << "****** RESULT: found 127.0.0.1 ******"
              << "****** 127.0.0.1 set for server-ip ******"
@@ -207,7 +251,7 @@ TEST_P(EmergencyEndToEnd, Run) {
         EXPECT_EQ(log.steps(), expected);
         EXPECT_EQ(dialogs.transcriptLines().last(), "error: M32");
         EXPECT_EQ(sim.linesReceived(), QStringList()) << "not a carriage return before the hunt";
-        EXPECT_FALSE(server.real.server().running() || gate.held());
+        EXPECT_FALSE(pc.server.real.server().running() || pc.gate.held());
         return;
     }
     expected << "****** RESULT : emergency.ub is a boot image: \"stbmate test\", 3145792 bytes, "
@@ -220,17 +264,15 @@ TEST_P(EmergencyEndToEnd, Run) {
         EXPECT_EQ(log.steps(), expected);
         EXPECT_EQ(sim.linesReceived().size(), 51);
         EXPECT_EQ(dialogs.transcriptLines().last(), "message: Prompt nicht erkannt !");
-        EXPECT_FALSE(server.real.server().running() || gate.held());
+        EXPECT_FALSE(pc.server.real.server().running() || pc.gate.held());
         return;
     }
     expected << "****** RESULT :found start point STB7100-REF> ******"
              << "****** COMMAND: start file transfer ******";
     EXPECT_EQ(sim.linesReceived().indexOf("set ipaddr 127.0.0.50"), c.promptFromCr);
-    ASSERT_TRUE(stbtest::spinUntil([&] { return !job.transferOpen(); }, 30000));
-    ASSERT_TRUE(stbtest::spinUntil([&] { return dialogs.scriptUsedUp(); }, 3000));
-    stbtest::spinUntil([] { return false; }, 1500); // the end's box is posted
-    EXPECT_EQ(server.stops, 1);
-    EXPECT_FALSE(server.real.server().running());
+    ASSERT_TRUE(pc.transferEnded);
+    EXPECT_EQ(pc.server.stops, 1);
+    EXPECT_FALSE(pc.server.real.server().running());
     EXPECT_EQ(sim.setCommands(), (QStringList{"ipaddr 127.0.0.50", "serverip 127.0.0.1"}));
     if (c.badChecksum) {
         expected << "###### filetransfer failed ! --> EXIT";
@@ -239,7 +281,7 @@ TEST_P(EmergencyEndToEnd, Run) {
     } else {
         expected << "****** RESULT : file transfer complete, stop TFTP server ******"
                  << "****** RESULT : emergency image loaded, bootm a4000000 sent ******";
-        EXPECT_EQ(sim.loadedImage(), bootImage);
+        EXPECT_EQ(sim.loadedImage(), pc.bootImage);
         EXPECT_EQ(sim.bootCount(), 1);
         EXPECT_EQ(sim.linesReceived().count("bootm a4000000"), 1);
         EXPECT_TRUE(dialogs.transcriptLines().last().startsWith("information: "));
@@ -258,5 +300,47 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"ExistingNameStopsTheCopy", false, 1, false, true, false},
                       Case{"TruncatedImageStopsBeforeTheHunt", false, 1, false, false, true}),
     [](const auto& param) { return std::string(param.param.name); });
+
+const char kAsUserMarker[] = "STBMATE_EMERGENCY_AS_USER";
+
+// The whole job as a normal user, as the installed package runs it: the program side holds no
+// capability from its start to its end, and port 69 comes from a copy of the helper that
+// carries cap_net_bind_service.
+TEST(EmergencyAsNormalUser, LoadsTheImageThroughTheHelpersPort) {
+    const Case c{"AsUser", false, 1, false, false, false};
+    if (const char* value = std::getenv(kAsUserMarker)) {
+        const QStringList where = QString::fromLocal8Bit(value).split(QLatin1Char('\n'));
+        ASSERT_EQ(where.size(), 3);
+        EXPECT_NE(::getuid(), 0u);
+        EXPECT_EQ(nettest::OwnStatusField("CapEff"), "0000000000000000");
+        PcSide pc(c, where[0], where[1], where[2].toStdString());
+        ASSERT_TRUE(pc.prepare());
+        pc.run();
+        EXPECT_TRUE(pc.transferEnded);
+        EXPECT_TRUE(pc.log.steps().contains(
+            "****** RESULT : emergency image loaded, bootm a4000000 sent ******"))
+            << pc.log.steps().join('\n').toStdString();
+        EXPECT_TRUE(pc.dialogs.transcriptLines().last().startsWith("information: "));
+        EXPECT_EQ(nettest::OwnStatusField("CapEff"), "0000000000000000");
+        return;
+    }
+    NET_TEST_IN_PRIVATE_NETNS();
+    stbsim::BootLoaderSimulator sim;
+    QString error;
+    ASSERT_TRUE(sim.start({c.promptFromCr, c.badChecksum, 69}, &error)) << error.toStdString();
+    stbtest::ScratchDir scratch;
+    QFile::setPermissions(scratch.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                              QFile::ReadOther | QFile::ExeOther);
+    const QString helper = nettest::CopyPortHelper(QStringLiteral(STBMATE_PORT_HELPER),
+                                                   scratch.file(QStringLiteral("helper")), true);
+    const QString dir = scratch.file(QStringLiteral("pc"));
+    ASSERT_TRUE(QDir().mkdir(dir));
+    ASSERT_TRUE(nettest::GiveToNormalUser(dir) && nettest::GiveToNormalUser(sim.portPath()));
+    ASSERT_FALSE(helper.isEmpty());
+    nettest::RunCurrentTestAsNormalUser(kAsUserMarker, sim.portPath() + QLatin1Char('\n') + dir +
+                                                           QLatin1Char('\n') + helper);
+    EXPECT_EQ(sim.bootCount(), 1);
+    EXPECT_EQ(sim.loadedImage(), readAll(dir + QStringLiteral("/My Images/emergency.ub")));
+}
 
 } // namespace
