@@ -11,9 +11,9 @@
 
 #include <pwd.h>
 #include <signal.h>
-#include <unistd.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <vector>
 

@@ -142,10 +142,10 @@ TEST(PortHelper, NormalUserGetsPort69ThroughTheHelperOnly) {
     QFile::setPermissions(scratch.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                               QFile::ReadOther | QFile::ExeOther);
     const QString built = QStringLiteral(STBMATE_PORT_HELPER);
-    ASSERT_FALSE(nettest::CopyPortHelper(built, scratch.file(QStringLiteral("plain")), false)
-                     .isEmpty());
-    ASSERT_FALSE(nettest::CopyPortHelper(built, scratch.file(QStringLiteral("granted")), true)
-                     .isEmpty());
+    ASSERT_FALSE(
+        nettest::CopyPortHelper(built, scratch.file(QStringLiteral("plain")), false).isEmpty());
+    ASSERT_FALSE(
+        nettest::CopyPortHelper(built, scratch.file(QStringLiteral("granted")), true).isEmpty());
     nettest::RunCurrentTestAsNormalUser(kAsUserMarker, scratch.path());
 }
 

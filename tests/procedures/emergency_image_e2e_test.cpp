@@ -133,15 +133,25 @@ public:
     }
 
     void run() {
-        EmergencyImageProcedure job({dialogs, view, messages, link.dialogue(), progress, server,
-                                     http, log, [this] { showFormatDialog(); },
+        EmergencyImageProcedure job({dialogs,
+                                     view,
+                                     messages,
+                                     link.dialogue(),
+                                     progress,
+                                     server,
+                                     http,
+                                     log,
+                                     [this] { showFormatDialog(); },
                                      [this]() -> std::optional<usbstick::StickFolder> {
                                          if (const auto formatted = form3.takeFormattedStick())
                                              return usbstick::stickForFormatted(*formatted,
                                                                                 library);
                                          return std::nullopt;
                                      },
-                                     ListLocalAddresses, {}, [](const QString&) {}, "/media"});
+                                     ListLocalAddresses,
+                                     {},
+                                     [](const QString&) {},
+                                     "/media"});
         std::optional<JobGate::Hold> hold = gate.tryEnter(JobKind::LoadEmergencyImage);
         job.loadEmergencyImage(*hold);
         hold.reset();
@@ -166,7 +176,8 @@ public:
     FakeFileServer http;
     usbstick::MkfsFormatLibrary library;
     FakeDriveLister lister;
-    usbstick::TForm3 form3{library, lister,
+    usbstick::TForm3 form3{library,
+                           lister,
                            {[this](const QString& t) { dialogs.showMessage(t); },
                             [this](const QString& t) { return dialogs.confirm(t); },
                             [](int n) { return QStringLiteral("M%1").arg(n); }}};
