@@ -28,6 +28,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <optional>
 
 #include <arpa/inet.h>
@@ -106,6 +107,15 @@ public:
     };
 
     bool start(const Receiver& receiver) {
+        if (!startReceiver(receiver))
+            return false;
+        startPc(archive);
+        return true;
+    }
+
+    // The receiver's side: the simulated receiver, the archive to serve and telnetd on port
+    // 23 (so it needs root).
+    bool startReceiver(const Receiver& receiver) {
         QString error;
         stbsim::ReceiverSimulator::Options options;
         options.configFiles = {{QStringLiteral("network.conf"), QByteArray("dhcp=0\n")}};
@@ -172,7 +182,11 @@ public:
             ADD_FAILURE() << "telnetd does not listen";
             return false;
         }
+        return true;
+    }
 
+    // The PC's side, which needs no privilege: the job's parts and the archive it offers.
+    void startPc(const QString& archivePath) {
         for (int n = 1; n <= MessageCatalogue::kCount; ++n)
             messages.setText(n, QStringLiteral("M%1").arg(n));
         // The receiver's wget reaches us from the address we reach it at, the only one our
@@ -184,8 +198,7 @@ public:
         });
         telnet.setSettleDelay(0);
         dialogs.answerConfirm(true);
-        dialogs.answerOpenFiles({archive});
-        return true;
+        dialogs.answerOpenFiles({archivePath});
     }
 
     void run() {
@@ -329,6 +342,39 @@ TEST(FtpInstallEndToEnd, DownloadCutOffHalfwayStopsTheRun) {
     EXPECT_FALSE(rig.telnet.Connected());
     EXPECT_FALSE(rig.http.active());
     EXPECT_FALSE(portAnswers("127.0.0.1", rig.wgetPort()));
+}
+
+const char kAsUserMarker[] = "STBMATE_FTP_INSTALL_AS_USER";
+
+// The whole job as a normal user: the program side runs as nobody and holds no capability
+// from its start to its end. The namespace allows ICMP sockets to every group, as Debian's
+// desktop sets it up, so the probe needs nothing either.
+TEST(FtpInstallAsNormalUser, InstallsTheArchive) {
+    if (const char* archive = std::getenv(kAsUserMarker)) {
+        EXPECT_NE(::getuid(), 0u);
+        EXPECT_EQ(nettest::OwnStatusField("CapEff"), "0000000000000000");
+        Rig rig;
+        rig.startPc(QString::fromLocal8Bit(archive));
+        rig.run();
+        EXPECT_EQ(
+            rig.dialogs.transcriptLines(),
+            QStringList({"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "information: M11"}));
+        EXPECT_EQ(rig.log.steps(), successSteps());
+        EXPECT_EQ(nettest::OwnStatusField("CapEff"), "0000000000000000");
+        return;
+    }
+    NET_TEST_IN_PRIVATE_NETNS(
+        {QStringLiteral("echo 0 2147483647 >/proc/sys/net/ipv4/ping_group_range")});
+    Rig rig;
+    ASSERT_TRUE(rig.startReceiver({77}));
+    QFile::setPermissions(rig.downloads.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                    QFile::ExeOwner | QFile::ReadOther |
+                                                    QFile::ExeOther);
+    nettest::RunCurrentTestAsNormalUser(kAsUserMarker, rig.archive);
+    EXPECT_EQ(rig.fetched(), readAll(rig.archive));
+    EXPECT_TRUE(rig.sim.configFile(QStringLiteral("start.sh"))
+                    .value_or(QByteArray())
+                    .contains("tar xjf /data/proftpd.tar.bz2\n"));
 }
 
 } // namespace
