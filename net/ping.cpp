@@ -1,24 +1,30 @@
 #include "net/ping.h"
 
+#include "core/posix_io.h"
 #include "net/socket_util.h"
 
 #include <QFileInfo>
-#include <QProcess>
-#include <QProcessEnvironment>
+#include <QFile>
 #include <QRegularExpression>
 
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <linux/errqueue.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/ip.h>
 #include <netinet/ip_icmp.h>
 #include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -168,34 +174,82 @@ Outcome pingSocket(std::uint32_t address, std::uint16_t timeoutMs) {
     }
 }
 
+// One run of the ping program: its standard output and how it ended.
+struct ProgramRun {
+    bool started = false;
+    bool inTime = false; // ended before the deadline; else it was killed
+    int status = 0;      // waitpid's status
+    std::string output;
+};
+
+// posix_spawn, a pipe and poll rather than QProcess: the probe runs on a worker thread with no
+// event loop, and the plain calls need none of Qt's machinery there.
+ProgramRun runProgram(std::vector<std::string> argv, int deadlineMs) {
+    ProgramRun run;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return run;
+    UniqueFd output(fds[0]), theirs(fds[1]);
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_adddup2(&actions, theirs.get(), 1);
+    ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args;
+    for (std::string& arg : argv)
+        args.push_back(arg.data());
+    args.push_back(nullptr);
+    // The reply line is parsed, so it must not come in the user's language.
+    char locale[] = "LC_ALL=C";
+    char* envp[] = {locale, nullptr};
+    pid_t pid = -1;
+    run.started = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp) == 0;
+    ::posix_spawn_file_actions_destroy(&actions);
+    theirs.reset();
+    if (!run.started)
+        return run;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
+    for (char block[512];;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd entry{output.get(), POLLIN, 0};
+        if (left.count() <= 0 || pollRetrying(&entry, 1, int(left.count())) <= 0)
+            break;
+        const ssize_t got = readRetrying(output.get(), block, sizeof block);
+        if (got <= 0) {
+            run.inTime = true; // end of output: the program has ended or is about to
+            break;
+        }
+        run.output.append(block, size_t(got));
+    }
+    if (!run.inTime)
+        ::kill(pid, SIGKILL);
+    while (::waitpid(pid, &run.status, 0) < 0 && errno == EINTR) {
+    }
+    return run;
+}
+
 Outcome pingProgram(std::uint32_t address, std::uint16_t timeoutMs, const QString& program) {
     if (program.isEmpty() || !QFileInfo(program).isExecutable())
         return {};
     in_addr in{address};
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &in, text, sizeof text);
-    QProcess ping;
-    // The reply line is parsed, so it must not come in the user's language.
-    QProcessEnvironment environment;
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-    ping.setProcessEnvironment(environment);
     const double seconds = std::max(0.001, timeoutMs / 1000.0);
-    ping.start(program, {QStringLiteral("-n"), QStringLiteral("-c1"), QStringLiteral("-W"),
-                         QString::number(seconds, 'f', 3), QString::fromLatin1(text)});
-    if (!ping.waitForStarted(5000))
+    const ProgramRun run =
+        runProgram({QFile::encodeName(program).toStdString(), "-n", "-c1", "-W",
+                    QString::number(seconds, 'f', 3).toStdString(), text},
+                   timeoutMs + 5000);
+    if (!run.started)
         return {};
-    ping.waitForFinished(timeoutMs + 5000);
-    if (ping.state() != QProcess::NotRunning) {
-        ping.kill();
-        ping.waitForFinished();
+    if (!run.inTime)
         return {true, -1, IcmpRequestTimedOut};
-    }
-    if (ping.exitStatus() != QProcess::NormalExit)
+    if (!WIFEXITED(run.status))
         return {true, -2, IcmpGeneralFailure};
-    switch (ping.exitCode()) {
+    switch (WEXITSTATUS(run.status)) {
     case 0: {
         static const QRegularExpression time(QStringLiteral("time[=<]([0-9.]+) ms"));
-        const auto match = time.match(QString::fromLocal8Bit(ping.readAllStandardOutput()));
+        const auto match = time.match(QString::fromStdString(run.output));
         return {true,
                 match.hasMatch() ? static_cast<std::int32_t>(match.captured(1).toDouble()) : 0,
                 IcmpSuccess};

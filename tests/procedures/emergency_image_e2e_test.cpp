@@ -87,7 +87,6 @@ public:
     PcSide(const Case& c, const QString& portPath, const QString& dir,
            const std::string& helperPath)
         : c(c), dir(dir), link(port, log, 0), server(helperPath) {
-        qputenv("MTOOLS_SKIP_CHECK", "1");
         port.setDevicePath(portPath);
         port.Open();
         view.setReceiverAddress("127.0.0.50");
@@ -219,6 +218,8 @@ class EmergencyEndToEnd : public ::testing::TestWithParam<Case> {};
 TEST_P(EmergencyEndToEnd, Run) {
     NET_TEST_IN_PRIVATE_NETNS();
     const Case& c = GetParam();
+    // Before the loader's thread starts: it reads the environment when it starts its client.
+    qputenv("MTOOLS_SKIP_CHECK", "1");
     stbtest::ScratchDir dir;
     stbsim::BootLoaderSimulator sim;
     QString error;
