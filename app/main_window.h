@@ -1,6 +1,7 @@
 #pragma once
-// TForm1, the main window: every control the other parts read or write, the settings file
-// and the language texts, the clock, and the menu that starts the receiver jobs.
+// TForm1, the main window: its controls, the settings file and the language texts, the clock,
+// and the menu that starts the receiver jobs. The other parts reach the controls only through
+// what the window shows for them (the show... calls and MainView), never as widgets.
 //
 // The port, the network clients and servers and the receiver jobs belong to ReceiverWiring
 // (app/receiver_wiring.h); the handlers here are the window's edge and call into it.
