@@ -5,15 +5,14 @@
 #include "app/main_window.h"
 #include "app/process_starter.h"
 #include "app/qt_dialogs.h"
+#include "app/receiver_wiring.h"
 #include "app/settings_location.h"
 #include "app/small_dialogs.h"
-#include "app/terminal_hint.h"
 #include "log/session_log.h"
 #include "usbstick/format_dialog.h"
 #include "usbstick/format_services.h"
 
 #include <QFileInfo>
-#include <QLabel>
 
 #include <cstdio>
 
@@ -53,17 +52,21 @@ int main(int argc, char** argv) {
     // The port, the network parts and the jobs; the window's handlers call into it.
     ReceiverWiring wiring({dialogs, log, form2, form4, language, form3, *formatLibrary});
     TForm1 form1(dialogs, starter, wiring, language, QFileInfo(where.iniPath).path());
+    // The wiring's parts made and joined to the window, then the window reads its settings;
+    // detached again before the window goes.
+    const WindowAttachment attached(wiring, form1);
     log.WriteLogEntry(QStringLiteral("****** INFO: ") + DescribeSettingsLocation(where) +
                       QStringLiteral(" ******"));
     if (!form1.created())
         return 1; // stbmate.ini is missing: logged and shown, the window never appears
+    // The boxes belong to the window from now on (the missing-file box above had none).
     dialogs.setParent(&form1);
-    form1.StatusPanels[0]->setToolTip(SettingsLocationToolTip(where));
-    AttachFirstLookHint(form1, wiring.comPort());
+    form1.showSettingsLocation(SettingsLocationToolTip(where));
 
     CentreOnDesktop(&form1);
     form1.show();
-    // Everything above goes in reverse: the window (it detaches the wiring) before the
-    // wiring, the wiring before the dialogs, the log and the settings it uses.
+    // Everything above goes in reverse: the attachment (it detaches the wiring) before the
+    // window, the window before the wiring, the wiring before the dialogs, the log and the
+    // settings it uses.
     return app.exec();
 }

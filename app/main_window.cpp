@@ -3,6 +3,7 @@
 
 #include "app/small_dialogs.h"
 #include "app/status_light.h"
+#include "app/terminal_hint.h"
 #include "terminal/terminal_widget.h"
 
 #include <QAction>
@@ -51,18 +52,50 @@ TForm1::TForm1(Dialogs& dialogs, ProcessStarter& starter, ReceiverWiring& wiring
     buildControls();
     buildMenu();
     connectHandlers();
-    // The terminal view on page "Seriell", fed from the port by the wiring.
-    Terminal1 = new TTerminal(TabSheet1);
-    m_serialPageLayout->addWidget(Terminal1);
-    m_wiring.attach(*this, *Terminal1);
-    FormCreate();
+    buildSerialPage();
 }
 
 TForm1::~TForm1() {
-    // Hiding the widgets moves the focus; nothing may reach the wiring once it is detached.
+    // Hiding the widgets moves the focus; no handler may run on a window half torn down.
     ComboBox2->lineEdit()->disconnect(this);
     ComboBox2->disconnect(this);
-    m_wiring.detach();
+}
+
+// The terminal view on page "Seriell", fed from the port by the wiring, and the hint over it.
+void TForm1::buildSerialPage() {
+    Terminal1 = new TTerminal(TabSheet1);
+    m_serialPageLayout->addWidget(Terminal1);
+    Terminal1->setWriter([this](const QByteArray& bytes) { emit consoleTyped(bytes); });
+    m_firstLook = new TTerminalHint(Terminal1->viewport());
+}
+
+void TForm1::showConsoleBytes(const QByteArray& bytes) {
+    Terminal1->enqueueReceived(bytes.constData(), bytes.size());
+    // The receiver's first byte since start takes the hint away for good.
+    if (!bytes.isEmpty() && !m_consoleByteSeen.exchange(true))
+        QMetaObject::invokeMethod(
+            m_firstLook, [hint = m_firstLook] { hint->firstByteArrived(); }, Qt::QueuedConnection);
+}
+
+void TForm1::showPortOpened() {
+    m_firstLook->portOpened();
+}
+
+void TForm1::showPortClosing() {
+    m_firstLook->portClosing();
+}
+
+void TForm1::showPortUnavailable(const QString& devicePath) {
+    m_firstLook->portUnavailable(NoPortHintText(devicePath, m_currentLanguage));
+}
+
+void TForm1::updateFirstLookText() {
+    if (m_settings)
+        m_firstLook->setHintText(FirstLookHintText(*m_settings, m_currentLanguage));
+}
+
+void TForm1::showSettingsLocation(const QString& toolTip) {
+    StatusPanels[0]->setToolTip(toolTip);
 }
 
 void TForm1::buildControls() {
@@ -268,7 +301,11 @@ void TForm1::buildMenu() {
 void TForm1::connectHandlers() {
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     connect(ComboBox1, &QComboBox::editTextChanged, this, &TForm1::ComboBox1Change);
+    // After the language box's handler, so the new language is already current.
+    connect(ComboBox1, &QComboBox::editTextChanged, this, &TForm1::updateFirstLookText);
     connect(ComboBox2, &QComboBox::editTextChanged, this, &TForm1::ComboBox2Change);
+    connect(ComboBox1, &QComboBox::editTextChanged, this, &TForm1::portOrLanguageEdited);
+    connect(ComboBox2, &QComboBox::editTextChanged, this, &TForm1::portOrLanguageEdited);
     connect(ComboBox2, &QComboBox::activated, this, &TForm1::ComboBox2Chosen);
     // Leaving the box without a change (the window closing, a click elsewhere) is no choice.
     connect(ComboBox2->lineEdit(), &QLineEdit::editingFinished, this, [this] {

@@ -1,14 +1,15 @@
 #pragma once
-// TForm1, the main window: every control the other parts read or write, the settings file
-// and the language texts, the clock, and the menu that starts the receiver jobs.
+// TForm1, the main window: its controls, the settings file and the language texts, the clock,
+// and the menu that starts the receiver jobs. The other parts reach the controls only through
+// what the window shows for them (the show... calls and MainView), never as widgets.
 //
 // The port, the network clients and servers and the receiver jobs belong to ReceiverWiring
 // (app/receiver_wiring.h); the handlers here are the window's edge and call into it.
 //
-// Lifetime: constructed once by the program entry after the wiring (the constructor attaches
-// the wiring, then runs FormCreate), lives until the process ends. Shutdown order: the window
-// closes, its destructor detaches the wiring (the parts that feed its widgets go), then the
-// widgets go.
+// Lifetime: constructed once by the program entry after the wiring; WindowAttachment
+// (app/receiver_wiring.h) then attaches the wiring and runs FormCreate. Lives until the
+// process ends. Shutdown order: the window closes, the attachment detaches the wiring (the
+// parts that feed its widgets go), then the window and its widgets go.
 #include "app/ini_file.h"
 #include "app/language.h"
 #include "app/port_select_form.h"
@@ -22,6 +23,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 
 class QAction;
@@ -39,13 +41,14 @@ class QVBoxLayout;
 
 class ProcessStarter;
 class TStatusLight;
+class TTerminalHint;
 
 class TForm1 : public QMainWindow, public MainView {
     Q_OBJECT
 
 public:
     // programDir: the folder that holds stbmate.ini (the program's own folder in the real
-    // program, a scratch folder in tests). Builds the controls and runs FormCreate.
+    // program, a scratch folder in tests). Builds the controls; FormCreate reads the settings.
     // wiring and language: made by the program entry before this window and outliving it.
     // The window fills language from the settings file at each change of the language box;
     // the wiring reads the same texts.
@@ -53,9 +56,18 @@ public:
            LanguageTexts& language, const QString& programDir, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // false when FormCreate stopped because stbmate.ini is missing: the error was logged
-    // and shown, and the program must end without showing this window.
+    // Reads stbmate.ini and fills the window from it; hands the settle delay and the port to
+    // the wiring, which must be attached before. Once.
+    void FormCreate();
+    // false before FormCreate or when it stopped because stbmate.ini is missing: the error
+    // was logged and shown, and the program must end without showing this window.
     bool created() const { return m_created; }
+
+    // The network page keeps the newest kNetworkViewLines lines, at most kNetworkViewChars
+    // characters, and breaks a line longer than kNetworkViewLineChars.
+    static constexpr int kNetworkViewLines = 10000;
+    static constexpr qsizetype kNetworkViewLineChars = 512;
+    static constexpr int kNetworkViewChars = 1000000;
 
     // --- What the other parts build on ------------------------------------------------
     // The settings file; only valid when created().
@@ -80,6 +92,17 @@ public:
     void showStatusMessage(const QString& text, int timeoutMs = 0);
     // The hourglass over the window while a job blocks it without a wait dialog.
     void showWaitCursor(bool waiting);
+    // Where the settings and the log live, told when the pointer rests on the clock.
+    void showSettingsLocation(const QString& toolTip);
+    // What the receiver sent on its console, for the terminal on page "Seriell". Any thread:
+    // the bytes are queued for the UI thread (the port calls it on its I/O thread).
+    void showConsoleBytes(const QByteArray& bytes);
+    // The port's state for the hint laid over the empty terminal (app/terminal_hint.h) until
+    // the receiver's first byte: open, closing, or not usable (devicePath: the port set, empty
+    // when none).
+    void showPortOpened();
+    void showPortClosing();
+    void showPortUnavailable(const QString& devicePath);
 
     // --- MainView ---------------------------------------------------------------------
     QString receiverAddress() const override;
@@ -117,7 +140,18 @@ public:
     void NotfallImageaufspielen1Click();
     void Label3ContextPopup(const QPoint& pos);
 
-    // --- Controls ----------------------------------------------------------------------
+signals:
+    // Keys and terminal replies typed on page "Seriell", for the receiver. UI thread.
+    void consoleTyped(const QByteArray& bytes);
+    // The port box's or the language box's text changed (typed, picked or put back).
+    void portOrLanguageEdited();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // --- Controls (tests and screen readers find them by object name) --------------------
     QGroupBox* GroupBox1 = nullptr;
     TStatusLight* StatusLight1 = nullptr;
     QLabel* Label4 = nullptr;
@@ -133,13 +167,11 @@ public:
     QComboBox* ComboBox1 = nullptr;
     QLabel* Label2 = nullptr;
     QTabWidget* PageControl1 = nullptr;
-    QWidget* TabSheet1 = nullptr;    // "Seriell"
-    QWidget* TabSheet2 = nullptr;    // "Netzwerk"
-    TTerminal* Terminal1 = nullptr;  // on page "Seriell"
-    QPlainTextEdit* Memo1 = nullptr; // on page "Netzwerk"
-    static constexpr int kNetworkViewLines = 10000;
-    static constexpr qsizetype kNetworkViewLineChars = 512;
-    static constexpr int kNetworkViewChars = 1000000;
+    QWidget* TabSheet1 = nullptr;         // "Seriell"
+    QWidget* TabSheet2 = nullptr;         // "Netzwerk"
+    TTerminal* Terminal1 = nullptr;       // on page "Seriell"
+    QPlainTextEdit* Memo1 = nullptr;      // on page "Netzwerk"
+    TTerminalHint* m_firstLook = nullptr; // over Terminal1 until the receiver's first byte
     QLabel* StatusPanels[4] = {};
     QPushButton* Button1 = nullptr; // hidden "Ende"
     QTimer* Timer1 = nullptr;
@@ -154,11 +186,6 @@ public:
     QMenu* Hilfe1 = nullptr;
     QAction* N1 = nullptr; // "?"
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
     // The terminal's keys of section Main: history length and paste pacing.
     void applyTerminalSettings(const MainSettings& main);
     void buildControls();
@@ -166,10 +193,12 @@ private:
     void buildFields(QWidget* central);
     void buildPages(QWidget* central);
     void buildStatusBar();
+    void buildSerialPage();
     void nameForScreenReaders();
     void buildMenu();
     void connectHandlers();
-    void FormCreate();
+    // The hint's Enter-key text in the current language.
+    void updateFirstLookText();
     // Writes Main/key; on a refused write shows the error and returns false.
     bool writeMainSetting(const QString& key, const QString& value);
     void logHeldEnd();
@@ -192,6 +221,7 @@ private:
     QLabel* m_transferStatus = nullptr; // owned by the status bar
     // A close or quit asked for while a job ran: it happens once the job has returned.
     enum class HeldEnd { None, Close, Quit } m_heldEnd = HeldEnd::None;
+    std::atomic<bool> m_consoleByteSeen{false}; // set on the port's I/O thread
 };
 
 // Status bar clock text: "dd.MM.yyyy hh:mm".

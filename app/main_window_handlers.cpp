@@ -90,6 +90,7 @@ void TForm1::FormCreate() {
     ApplyLanguage(m_currentLanguage);
     Timer1->start();
     m_created = true;
+    updateFirstLookText();
 }
 
 void TForm1::applyTerminalSettings(const MainSettings& main) {

@@ -6,10 +6,8 @@
 #include "net/telnet_data_handler.h"
 #include "procedures/address_procedure.h"
 #include "procedures/ftp_install_procedure.h"
-#include "terminal/terminal_widget.h"
 #include "usbstick/format_dialog.h"
 
-#include <QComboBox>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -61,7 +59,7 @@ ReceiverWiring::~ReceiverWiring() {
     detach();
 }
 
-void ReceiverWiring::attach(TForm1& window, TTerminal& terminal) {
+void ReceiverWiring::attach(TForm1& window) {
     // The parts feed one window's widgets; a second window would steal them from the first.
     if (m_window)
         throw std::logic_error("ReceiverWiring: already attached to a window");
@@ -91,7 +89,8 @@ void ReceiverWiring::attach(TForm1& window, TTerminal& terminal) {
     // Opened on the first pass of the message loop, so console lines reach the session log
     // from the start; the program goes on with the port closed if that fails.
     QTimer::singleShot(0, &window, [this] { openPortAtStartup(); });
-    connectTerminal(terminal);
+    connectTerminal(window);
+    connectFirstLook(window);
 
     m_telnet = std::make_unique<TTelnetClient>(m_serialLink->ticker());
     m_telnet->setOnDataAvailable([this](const QString& text) {
@@ -130,10 +129,10 @@ void ReceiverWiring::connectReplug(TForm1& window) {
         });
 }
 
-void ReceiverWiring::connectTerminal(TTerminal& terminal) {
+void ReceiverWiring::connectTerminal(TForm1& window) {
     // Keys and replies go to the port; a write failure shows its error here rather than
     // escaping the key handler. Keys typed while the port is closed are dropped.
-    terminal.setWriter([this](const QByteArray& bytes) {
+    QObject::connect(&window, &TForm1::consoleTyped, m_port.get(), [this](const QByteArray& bytes) {
         if (!m_port->isOpen())
             return;
         try {
@@ -144,24 +143,41 @@ void ReceiverWiring::connectTerminal(TTerminal& terminal) {
     });
     // The consumer runs on the port's dispatcher thread and only queues; detach() withdraws
     // it before the window's widgets go.
-    auto registerConsumer = [this, view = &terminal] {
+    auto registerConsumer = [this, view = &window] {
         if (m_terminalConsumer != 0)
             return;
         m_terminalConsumer = m_port->addConsumer([view](const QByteArray& unread) {
-            view->enqueueReceived(unread.constData(), unread.size());
+            view->showConsoleBytes(unread);
             return unread.size();
         });
     };
     registerConsumer();
     // Withdrawn while the port closes and registered again when it opens (a port change
     // reopens it), so the terminal always follows the port in use.
-    QObject::connect(m_port.get(), &TComPort::closing, &terminal, [this] {
+    QObject::connect(m_port.get(), &TComPort::closing, &window, [this] {
         if (m_terminalConsumer != 0) {
             m_port->removeConsumer(m_terminalConsumer);
             m_terminalConsumer = 0;
         }
     });
-    QObject::connect(m_port.get(), &TComPort::opened, &terminal, registerConsumer);
+    QObject::connect(m_port.get(), &TComPort::opened, &window, registerConsumer);
+}
+
+void ReceiverWiring::connectFirstLook(TForm1& window) {
+    // Shown while the port is open until the receiver's first byte (the window sees that
+    // byte itself). While the port is closed the hint says why: checked after the start-up
+    // open, after every close and after each edit of the port or the language box. Every
+    // connection here goes with the port.
+    TComPort* port = m_port.get();
+    auto whyClosed = [port, &window] {
+        if (!port->isOpen())
+            window.showPortUnavailable(port->devicePath());
+    };
+    QObject::connect(port, &TComPort::opened, &window, &TForm1::showPortOpened);
+    QObject::connect(port, &TComPort::closing, &window, &TForm1::showPortClosing);
+    QObject::connect(port, &TComPort::closed, port, whyClosed, Qt::QueuedConnection);
+    QObject::connect(&window, &TForm1::portOrLanguageEdited, port, whyClosed, Qt::QueuedConnection);
+    QTimer::singleShot(0, port, whyClosed); // after the start-up open, queued before it
 }
 
 void ReceiverWiring::openPortAtStartup() {
@@ -294,4 +310,13 @@ std::optional<usbstick::StickFolder> ReceiverWiring::chooseStick() {
     const std::optional<QString> folder =
         m_dialogs.chooseFolder(QStringLiteral("USB Stick"), RemovableMediaFolder());
     return usbstick::stickAtFolder(folder.value_or(QString()), m_formatDialog.driveLister());
+}
+
+WindowAttachment::WindowAttachment(ReceiverWiring& wiring, TForm1& window) : m_wiring(wiring) {
+    m_wiring.attach(window);
+    window.FormCreate();
+}
+
+WindowAttachment::~WindowAttachment() {
+    m_wiring.detach();
 }

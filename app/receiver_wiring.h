@@ -11,12 +11,13 @@
 // refuseWhileJobRuns() and follows its heldChanged signal. The emergency image job keeps the
 // gate after runJob() returns, until its transfer has ended.
 //
-// Lifetime: made before the window; TForm1's constructor calls attach() before it reads its
-// settings, its destructor calls detach(). The parts exist only between the two, because
-// they feed the window's widgets. Shutdown order in detach(): the emergency job (takes its
-// hooks out of the watcher) and the TFTP server, the HTTP server, the telnet client (it
-// waits on the link's ticker), the terminal's consumer, the console link, the port (its
-// threads joined). UI thread only.
+// Lifetime: made before the window; a WindowAttachment (below) calls attach() before the
+// window reads its settings, which go to the parts (the settle delay, the port), and
+// detach() before the window goes. The parts exist only between the two, because they feed
+// the window's widgets. Shutdown order in detach(): the emergency job (takes its hooks out
+// of the watcher) and the TFTP server, the HTTP server, the telnet client (it waits on the
+// link's ticker), the terminal's consumer, the console link, the port (its threads joined).
+// UI thread only.
 #include "app/language.h"
 #include "core/busy_indicator.h"
 #include "core/copy_progress.h"
@@ -43,7 +44,6 @@ class Dialogs;
 class DialogPortChooser;
 class ReceiverWiring;
 class TForm1;
-class TTerminal;
 namespace usbstick {
 class FormatLibrary;
 class TForm3;
@@ -88,8 +88,8 @@ public:
     ReceiverWiring(const ReceiverWiring&) = delete;
     ReceiverWiring& operator=(const ReceiverWiring&) = delete;
 
-    // Makes the parts and connects them to window and its terminal view. Once.
-    void attach(TForm1& window, TTerminal& terminal);
+    // Makes the parts and connects them to window. Once.
+    void attach(TForm1& window);
     // Tears the parts down in the order above; the window's widgets are still alive.
     void detach();
 
@@ -146,7 +146,10 @@ public:
     THTTPServer& httpServer() { return *m_http; }
 
 private:
-    void connectTerminal(TTerminal& terminal);
+    // The console page: the receiver's bytes to it, its keys to the port.
+    void connectTerminal(TForm1& window);
+    // The hint over the empty console page follows the port.
+    void connectFirstLook(TForm1& window);
     // The port comes back by itself after its device was unplugged and returned.
     void connectReplug(TForm1& window);
     void openPortAtStartup();
@@ -173,4 +176,20 @@ private:
     std::unique_ptr<TTelnetClient> m_telnet;
     std::unique_ptr<THTTPServer> m_http;
     std::unique_ptr<EmergencyImageWiring> m_emergency;
+};
+
+// The main window and the wiring joined, for as long as this object lives. The program entry
+// and the tests that build the whole window join them through it, so a test's window is wired
+// as the program's is. Attaches the wiring, then runs the window's FormCreate (which hands its
+// settings to the parts); the destructor detaches the wiring while the window's widgets still
+// exist: declare it after the window, so it goes first.
+class WindowAttachment {
+public:
+    WindowAttachment(ReceiverWiring& wiring, TForm1& window);
+    ~WindowAttachment();
+    WindowAttachment(const WindowAttachment&) = delete;
+    WindowAttachment& operator=(const WindowAttachment&) = delete;
+
+private:
+    ReceiverWiring& m_wiring;
 };

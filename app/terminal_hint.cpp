@@ -1,19 +1,11 @@
 #include "app/terminal_hint.h"
 
 #include "app/ini_file.h"
-#include "app/main_window.h"
-#include "serial/com_port.h"
-#include "terminal/terminal_widget.h"
 
-#include <QComboBox>
 #include <QEvent>
 #include <QFileInfo>
-#include <QPointer>
-#include <QTimer>
 
 #include <algorithm>
-#include <memory>
-#include <utility>
 
 QString FirstLookHintText(const IniFile& settings, const QString& language) {
     const QString text = settings.ReadString(language, QStringLiteral("Hint1"));
@@ -103,57 +95,4 @@ void TTerminalHint::portClosing() {
 void TTerminalHint::firstByteArrived() {
     m_byteSeen = true;
     hide();
-}
-
-namespace {
-
-// While the port is closed the hint says why; checked after the start-up open and after
-// every close or change of the port box.
-void attachNoPortHint(TForm1& form, TTerminalHint& hint, TComPort& port) {
-    auto update = [&form, &hint, &port] {
-        if (!port.isOpen())
-            hint.portUnavailable(NoPortHintText(port.devicePath(), form.currentLanguage()));
-    };
-    QObject::connect(&port, &TComPort::closed, &hint, update, Qt::QueuedConnection);
-    QObject::connect(form.ComboBox2, &QComboBox::editTextChanged, &hint, update,
-                     Qt::QueuedConnection);
-    QObject::connect(form.ComboBox1, &QComboBox::editTextChanged, &hint, update,
-                     Qt::QueuedConnection);
-    QTimer::singleShot(0, &hint, update); // after the start-up open, queued before it
-}
-
-} // namespace
-
-void AttachFirstLookHint(TForm1& form, TComPort& port) {
-    if (!form.created() || !form.Terminal1)
-        return;
-    auto* hint = new TTerminalHint(form.Terminal1->viewport());
-
-    auto updateText = [&form, hint] {
-        hint->setHintText(FirstLookHintText(form.settings(), form.currentLanguage()));
-    };
-    updateText();
-    // Connected after the window's own handler, so the new language is already current.
-    QObject::connect(form.ComboBox1, &QComboBox::editTextChanged, hint, updateText);
-
-    // The consumer runs on the port's dispatcher thread and only queues. The port is closed
-    // (its thread joined) before the window's widgets go, so no call outlives the hint.
-    auto consumer = std::make_shared<int>(0);
-    *consumer = port.addConsumer([hint, consumer, &port](const QByteArray& unread) {
-        if (!unread.isEmpty())
-            QMetaObject::invokeMethod(
-                hint,
-                [hint, consumer, &port] {
-                    hint->firstByteArrived();
-                    if (*consumer != 0)
-                        port.removeConsumer(std::exchange(*consumer, 0));
-                },
-                Qt::QueuedConnection);
-        return unread.size();
-    });
-    QObject::connect(&port, &TComPort::opened, hint, &TTerminalHint::portOpened);
-    QObject::connect(&port, &TComPort::closing, hint, &TTerminalHint::portClosing);
-    if (port.isOpen())
-        hint->portOpened();
-    attachNoPortHint(form, *hint, port);
 }

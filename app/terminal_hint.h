@@ -4,12 +4,11 @@
 // receiver from a dead cable. A line of text is laid over the terminal until the first byte
 // arrives. It is a child widget on top of the terminal's viewport, never text in the
 // terminal's screen, so nothing is sent and the receiver's first output is not disturbed.
+// The main window owns it; the wiring tells the window the port's state (app/receiver_wiring.h).
 #include <QLabel>
 #include <QString>
 
 class IniFile;
-class TComPort;
-class TForm1;
 
 // The hint in language: the key Hint1 of that section, else a built-in text (German for
 // "Deutsch", English for any other name).
@@ -46,9 +45,3 @@ private:
     bool m_noPort = false;
     QString m_hintText; // the Enter-key hint, shown again once a port opens
 };
-
-// Lays the hint over form's terminal and ties it to port (the wiring's, which feeds that
-// terminal) and the language box. The hint shows while the port is open and no byte has
-// arrived since start; the first byte removes it for good. Call once, after the window was
-// created.
-void AttachFirstLookHint(TForm1& form, TComPort& port);

@@ -192,6 +192,7 @@ int main(int argc, char** argv) {
     usbstick::TForm3 form3(*formatLibrary, *driveLister, {});
     ReceiverWiring wiring({dialogs, log, form2, form4, language, form3, *formatLibrary});
     TForm1 form(dialogs, starter, wiring, language, dir.path());
+    const WindowAttachment attached(wiring, form);
     form.show();
     TTelnetClient& telnet = wiring.telnet();
     // The window as a user has it: shown, painted, on the page the jobs bring forward.

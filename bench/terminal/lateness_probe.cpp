@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
     usbstick::TForm3 form3(*formatLibrary, *driveLister, {});
     ReceiverWiring wiring({dialogs, log, form2, form4, language, form3, *formatLibrary});
     TForm1 form1(dialogs, starter, wiring, language, programDir);
+    const WindowAttachment attached(wiring, form1);
     if (!form1.created())
         return 1;
     dialogs.setParent(&form1);

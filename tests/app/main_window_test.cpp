@@ -1,6 +1,5 @@
 // The main window on Qt's offscreen platform with a scratch stbmate.ini: start-up, language
 // box rules, language switch, port box, address field, refused writes, small commands.
-#include "app/main_window.h"
 #include "app/process_starter.h"
 #include "app/status_light.h"
 #include "app/terminal_hint.h"
@@ -13,6 +12,7 @@
 #include "tests/support/program_services.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
+#include "tests/support/wired_window.h"
 
 #include <QAction>
 #include <QApplication>
@@ -39,6 +39,8 @@
 #include <unistd.h>
 
 namespace {
+
+using stbtest::widget;
 
 class ScriptedStarter : public ProcessStarter {
 public:
@@ -128,27 +130,24 @@ protected:
         // One wiring per window, as the program has: a test may hold two windows at once.
         FakeProgramServices& made = *services.emplace_back(std::make_unique<FakeProgramServices>());
         wirings.push_back(std::make_unique<ReceiverWiring>(made.forWiring(dialogs, log)));
-        return std::make_unique<TForm1>(dialogs, starter, *wirings.back(), made.language,
-                                        dir.path());
+        return std::make_unique<WiredWindow>(dialogs, starter, *wirings.back(), made.language,
+                                             dir.path());
     }
     // The wiring of the window made last.
     ReceiverWiring& lastWiring() { return *wirings.back(); }
+    // The keyed captions in the order of kCaptionKeys: a menu's or a group's title, else the
+    // control's text.
     static QStringList captions(TForm1& f) {
-        return {f.Datei1->title(),
-                f.Beenden1->text(),
-                f.Funktionen1->title(),
-                f.IPAdressesetzenndern1->text(),
-                f.FTPServerinstallieren1->text(),
-                f.NotfallImageaufspielen1->text(),
-                f.Hilfe1->title(),
-                f.Label1->text(),
-                f.Label2->text(),
-                f.Label3->text(),
-                f.Label4->text(),
-                f.Label5->text(),
-                f.Label6->text(),
-                f.GroupBox1->title(),
-                f.Button2->text()};
+        QStringList texts;
+        for (const char* name :
+             {"Datei1", "Beenden1", "Funktionen1", "IPAdressesetzenndern1",
+              "FTPServerinstallieren1", "NotfallImageaufspielen1", "Hilfe1", "Label1", "Label2",
+              "Label3", "Label4", "Label5", "Label6", "GroupBox1", "Button2"}) {
+            const QObject* control = widget<QObject>(f, name);
+            const QVariant title = control->property("title");
+            texts << (title.isValid() ? title : control->property("text")).toString();
+        }
+        return texts;
     }
     static QStringList expected(const char* const* texts) {
         QStringList list;
@@ -177,27 +176,27 @@ TEST_F(MainWindowTest, StartUpReadsSettingsAndAppliesTheLanguage) {
     auto form = makeForm();
     ASSERT_TRUE(form->created());
     EXPECT_TRUE(dialogs.transcript().empty());
-    EXPECT_EQ(items(form->ComboBox1), (QStringList{"Deutsch", "English"}));
-    EXPECT_EQ(form->ComboBox1->currentText(), "Deutsch");
+    EXPECT_EQ(items(widget<QComboBox>(*form, "ComboBox1")), (QStringList{"Deutsch", "English"}));
+    EXPECT_EQ(widget<QComboBox>(*form, "ComboBox1")->currentText(), "Deutsch");
     EXPECT_EQ(form->currentLanguage(), "Deutsch");
-    EXPECT_EQ(form->Edit1->text(), "192.168.0.20");
+    EXPECT_EQ(widget<QLineEdit>(*form, "Edit1")->text(), "192.168.0.20");
     EXPECT_EQ(form->settleDelay(), 16);
     EXPECT_EQ(form->portNumber(), 0) << "a device path names no entry";
     EXPECT_EQ(form->portText(), pty.path());
     EXPECT_EQ(captions(*form), expected(kGerman));
     EXPECT_EQ(form->messages().text(MessageId::PleaseWait), "Deutsch message 7");
-    EXPECT_EQ(form->PageControl1->currentIndex(), 0);
-    EXPECT_EQ(form->PageControl1->tabText(0), "Seriell");
-    EXPECT_EQ(form->PageControl1->tabText(1), "Netzwerk");
+    EXPECT_EQ(widget<QTabWidget>(*form, "PageControl1")->currentIndex(), 0);
+    EXPECT_EQ(widget<QTabWidget>(*form, "PageControl1")->tabText(0), "Seriell");
+    EXPECT_EQ(widget<QTabWidget>(*form, "PageControl1")->tabText(1), "Netzwerk");
 
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d$"))
-                    .match(form->StatusPanels[0]->text())
+                    .match(widget<QLabel>(*form, "StatusPanel0")->text())
                     .hasMatch())
-        << form->StatusPanels[0]->text().toStdString();
-    EXPECT_EQ(form->StatusPanels[1]->text(), "stbmate.exe");
+        << widget<QLabel>(*form, "StatusPanel0")->text().toStdString();
+    EXPECT_EQ(widget<QLabel>(*form, "StatusPanel1")->text(), "stbmate.exe");
     // The test program carries no version record, so the panel holds the prefix alone.
-    EXPECT_EQ(form->StatusPanels[2]->text(), "Version: ");
-    EXPECT_EQ(form->StatusPanels[3]->text(), QString());
+    EXPECT_EQ(widget<QLabel>(*form, "StatusPanel2")->text(), "Version: ");
+    EXPECT_EQ(widget<QLabel>(*form, "StatusPanel3")->text(), QString());
     EXPECT_EQ(logText(), "14:03:27 - ****** start programm ******\r\n");
     // Start-up fills the boxes without storing anything.
     EXPECT_EQ(QFile(iniPath()).size(), qint64(readFile(iniPath()).size()));
@@ -213,8 +212,7 @@ TEST_F(MainWindowTest, FirstLookHintShowsOverTheTerminalUntilTheFirstByte) {
     }
     auto form = makeForm();
     ASSERT_TRUE(form->created());
-    AttachFirstLookHint(*form, lastWiring().comPort());
-    auto* hint = form->Terminal1->viewport()->findChild<TTerminalHint*>();
+    auto* hint = widget<TTerminal>(*form, "Terminal1")->viewport()->findChild<TTerminalHint*>();
     ASSERT_NE(hint, nullptr);
     ASSERT_TRUE(stbtest::spinUntil([&] { return lastWiring().comPort().isOpen(); }));
     ASSERT_TRUE(stbtest::spinUntil([&] { return !hint->isHidden(); }));
@@ -229,14 +227,15 @@ TEST_F(MainWindowTest, FirstLookHintShowsOverTheTerminalUntilTheFirstByte) {
     } texts[] = {{"Plattdeutsch", "Enter drücken"},
                  {"English", "Press Enter to see the receiver's prompt"}};
     for (const auto& t : texts) {
-        form->ComboBox1->setEditText(QString::fromUtf8(t.language));
+        widget<QComboBox>(*form, "ComboBox1")->setEditText(QString::fromUtf8(t.language));
         EXPECT_EQ(hint->text(), QString::fromUtf8(t.text)) << t.language;
     }
 
     // Nothing went to the receiver, and the hint is not part of the terminal's screen.
     char sent[16];
     EXPECT_LT(::read(pty.master(), sent, sizeof sent), 0);
-    for (const terminal::Cell& cell : form->Terminal1->buffer().screenRow(0).cells)
+    for (const terminal::Cell& cell :
+         widget<TTerminal>(*form, "Terminal1")->buffer().screenRow(0).cells)
         ASSERT_EQ(cell.ch, ' ');
 
     ASSERT_TRUE(pty.write("x"));
@@ -252,20 +251,21 @@ TEST_F(MainWindowTest, LanguageBoxListsSectionsWithoutMainInAnyCase) {
     writeIni("[Klingon]\nL2=x\n[main]\nLanguage=Klingon\n[Deutsch]\n[English]\n");
     auto form = makeForm();
     ASSERT_TRUE(form->created());
-    EXPECT_EQ(items(form->ComboBox1), (QStringList{"Klingon", "Deutsch", "English"}));
-    EXPECT_EQ(form->ComboBox1->currentText(), "Klingon");
-    EXPECT_EQ(form->Label2->text(), "x");
+    EXPECT_EQ(items(widget<QComboBox>(*form, "ComboBox1")),
+              (QStringList{"Klingon", "Deutsch", "English"}));
+    EXPECT_EQ(widget<QComboBox>(*form, "ComboBox1")->currentText(), "Klingon");
+    EXPECT_EQ(widget<QLabel>(*form, "Label2")->text(), "x");
     // A language lacking a key shows that caption empty.
-    EXPECT_EQ(form->FTPServerinstallieren1->text(), QString());
+    EXPECT_EQ(widget<QAction>(*form, "FTPServerinstallieren1")->text(), QString());
 }
 
 TEST_F(MainWindowTest, WithoutMainEverySectionIsALanguageAndEveryCaptionIsEmpty) {
     writeIni(languageSection("Deutsch", kGerman) + languageSection("English", kEnglish));
     auto form = makeForm();
     ASSERT_TRUE(form->created());
-    EXPECT_EQ(items(form->ComboBox1), (QStringList{"Deutsch", "English"}));
+    EXPECT_EQ(items(widget<QComboBox>(*form, "ComboBox1")), (QStringList{"Deutsch", "English"}));
     EXPECT_EQ(form->currentLanguage(), QString());
-    EXPECT_EQ(form->ComboBox1->currentText(), QString());
+    EXPECT_EQ(widget<QComboBox>(*form, "ComboBox1")->currentText(), QString());
     EXPECT_EQ(captions(*form), QStringList(15, QString()));
     for (int n = 1; n <= 25; ++n) {
         if (MessageId(n) != MessageId::PleaseWait) {
@@ -281,7 +281,7 @@ TEST_F(MainWindowTest, WithoutMainEverySectionIsALanguageAndEveryCaptionIsEmpty)
     EXPECT_FALSE(form->messages().text(MessageId::InvalidAddress).isEmpty());
     EXPECT_EQ(form->portNumber(), 0);
     EXPECT_EQ(form->settleDelay(), 0);
-    EXPECT_EQ(form->PageControl1->tabText(0), "Seriell");
+    EXPECT_EQ(widget<QTabWidget>(*form, "PageControl1")->tabText(0), "Seriell");
 }
 
 TEST_F(MainWindowTest, NegativeDelayCountsAsZeroAndIsLoggedOnce) {
@@ -297,19 +297,20 @@ TEST_F(MainWindowTest, SwitchingToEnglishStoresItAndChangesEveryKeyedCaption) {
     writeStandardIni();
     auto form = makeForm();
     ASSERT_TRUE(form->created());
-    form->ComboBox1->setCurrentIndex(1); // as when the user picks "English"
+    widget<QComboBox>(*form, "ComboBox1")->setCurrentIndex(1); // as when the user picks "English"
     IniFile ini(iniPath());
     EXPECT_EQ(ini.ReadString("Main", "Language"), "English");
     EXPECT_EQ(form->currentLanguage(), "English");
     EXPECT_EQ(captions(*form), expected(kEnglish));
     EXPECT_EQ(form->messages().text(MessageId::DownloadFailed), "English message 25");
     // Texts without a key stay as they are in every language.
-    EXPECT_EQ(form->PageControl1->tabText(0), "Seriell");
-    EXPECT_EQ(form->PageControl1->tabText(1), "Netzwerk");
-    EXPECT_EQ(form->N1->text(), "?");
-    EXPECT_EQ(form->SatChannelListEditor1->text(), "SatChannelListEditor starten");
+    EXPECT_EQ(widget<QTabWidget>(*form, "PageControl1")->tabText(0), "Seriell");
+    EXPECT_EQ(widget<QTabWidget>(*form, "PageControl1")->tabText(1), "Netzwerk");
+    EXPECT_EQ(widget<QAction>(*form, "N1")->text(), "?");
+    EXPECT_EQ(widget<QAction>(*form, "SatChannelListEditor1")->text(),
+              "SatChannelListEditor starten");
     // Screen readers hear the new captions.
-    EXPECT_EQ(form->Edit1->accessibleName(), "IP address UFS910");
+    EXPECT_EQ(widget<QLineEdit>(*form, "Edit1")->accessibleName(), "IP address UFS910");
     // Nothing else in the file changed.
     EXPECT_EQ(ini.ReadString("Main", "IP"), "192.168.0.20");
     EXPECT_EQ(ini.ReadString("Main", "Delay"), "$10");
@@ -319,23 +320,23 @@ TEST_F(MainWindowTest, TypingInTheLanguageBoxStoresAndAppliesEveryPartialText) {
     writeStandardIni();
     auto form = makeForm();
     ASSERT_TRUE(form->created());
-    form->ComboBox1->lineEdit()->clear();
-    EXPECT_EQ(form->Label1->text(), QString());
+    widget<QComboBox>(*form, "ComboBox1")->lineEdit()->clear();
+    EXPECT_EQ(widget<QLabel>(*form, "Label1")->text(), QString());
     QStringList stored;
-    QObject::connect(form->ComboBox1, &QComboBox::editTextChanged,
+    QObject::connect(widget<QComboBox>(*form, "ComboBox1"), &QComboBox::editTextChanged,
                      [&] { stored << IniFile(iniPath()).ReadString("Main", "Language"); });
-    QTest::keyClicks(form->ComboBox1->lineEdit(), QStringLiteral("Engl"));
+    QTest::keyClicks(widget<QComboBox>(*form, "ComboBox1")->lineEdit(), QStringLiteral("Engl"));
     EXPECT_EQ(stored, (QStringList{"E", "En", "Eng", "Engl"}));
-    EXPECT_EQ(form->Label1->text(), QString());
-    QTest::keyClicks(form->ComboBox1->lineEdit(), QStringLiteral("ish"));
-    EXPECT_EQ(form->Label1->text(), "IP address UFS910");
+    EXPECT_EQ(widget<QLabel>(*form, "Label1")->text(), QString());
+    QTest::keyClicks(widget<QComboBox>(*form, "ComboBox1")->lineEdit(), QStringLiteral("ish"));
+    EXPECT_EQ(widget<QLabel>(*form, "Label1")->text(), "IP address UFS910");
 }
 
 TEST_F(MainWindowTest, PortBoxStoresItsTextAndSetsThePortNumber) {
     writeStandardIni();
     auto form = makeForm();
     ASSERT_TRUE(form->created());
-    form->ComboBox2->setCurrentIndex(2);
+    widget<QComboBox>(*form, "ComboBox2")->setCurrentIndex(2);
     EXPECT_EQ(IniFile(iniPath()).ReadString("Main", "ComPort"), "COM3");
     EXPECT_EQ(form->portNumber(), 3);
     EXPECT_EQ(form->portText(), "COM3");
@@ -344,7 +345,7 @@ TEST_F(MainWindowTest, PortBoxStoresItsTextAndSetsThePortNumber) {
     EXPECT_FALSE(lastWiring().comPort().isOpen());
 
     // A device path names no entry: number 0, the text kept for the port to open.
-    form->ComboBox2->setEditText(QStringLiteral("/dev/ttyUSB0"));
+    widget<QComboBox>(*form, "ComboBox2")->setEditText(QStringLiteral("/dev/ttyUSB0"));
     EXPECT_EQ(IniFile(iniPath()).ReadString("Main", "ComPort"), "/dev/ttyUSB0");
     EXPECT_EQ(form->portNumber(), 0);
     EXPECT_EQ(form->portText(), "/dev/ttyUSB0");
@@ -365,11 +366,11 @@ TEST_F(MainWindowTest, LeavingTheAddressFieldStoresItOwnAddressNever) {
     writeStandardIni();
     auto form = makeForm();
     ASSERT_TRUE(form->created());
-    form->Edit1->setText(QStringLiteral("10.1.1.1"));
-    form->Edit2->setText(QStringLiteral("10.1.1.2"));
+    widget<QLineEdit>(*form, "Edit1")->setText(QStringLiteral("10.1.1.1"));
+    widget<QLineEdit>(*form, "Edit2")->setText(QStringLiteral("10.1.1.2"));
     EXPECT_EQ(IniFile(iniPath()).ReadString("Main", "IP"), "192.168.0.20");
     QFocusEvent out(QEvent::FocusOut);
-    QApplication::sendEvent(form->Edit1, &out);
+    QApplication::sendEvent(widget<QLineEdit>(*form, "Edit1"), &out);
     EXPECT_EQ(IniFile(iniPath()).ReadString("Main", "IP"), "10.1.1.1");
     EXPECT_FALSE(readFile(iniPath()).contains("10.1.1.2"));
 }
@@ -382,12 +383,12 @@ TEST_F(MainWindowTest, RefusedWritesShowTheErrorAndStopTheHandler) {
     ASSERT_TRUE(QDir(dir.path()).removeRecursively());
     const QString message = "In " + iniPath() + " kann nicht geschrieben werden";
 
-    form->ComboBox1->setCurrentIndex(1);
+    widget<QComboBox>(*form, "ComboBox1")->setCurrentIndex(1);
     EXPECT_EQ(dialogs.transcriptLines(), QStringList{"error: " + message});
     EXPECT_EQ(captions(*form), expected(kGerman)) << "texts must not be re-applied";
 
     const int portBefore = form->portNumber();
-    form->ComboBox2->setCurrentIndex(2);
+    widget<QComboBox>(*form, "ComboBox2")->setCurrentIndex(2);
     EXPECT_EQ(form->portNumber(), portBefore) << "the port number must not change";
     EXPECT_EQ(lastWiring().comPort().ComNumber(), 0);
     EXPECT_EQ(lastWiring().comPort().devicePath(), pty.path());
@@ -460,17 +461,17 @@ TEST_F(MainWindowTest, ViewState) {
     writeStandardIni();
     auto form = makeForm();
     MainView& view = *form;
-    EXPECT_FALSE(form->StatusLight1->Lit());
-    EXPECT_FALSE(form->StatusLight2->Lit());
+    EXPECT_FALSE(widget<TStatusLight>(*form, "StatusLight1")->Lit());
+    EXPECT_FALSE(widget<TStatusLight>(*form, "StatusLight2")->Lit());
     view.setSerialLight(true);
     view.setNetworkLight(true);
-    EXPECT_TRUE(form->StatusLight1->Lit());
-    EXPECT_TRUE(form->StatusLight2->Lit());
+    EXPECT_TRUE(widget<TStatusLight>(*form, "StatusLight1")->Lit());
+    EXPECT_TRUE(widget<TStatusLight>(*form, "StatusLight2")->Lit());
     view.setOwnAddress(QStringLiteral("192.168.0.5"));
-    EXPECT_EQ(form->Edit2->text(), "192.168.0.5");
+    EXPECT_EQ(widget<QLineEdit>(*form, "Edit2")->text(), "192.168.0.5");
     EXPECT_EQ(view.receiverAddress(), "192.168.0.20");
     view.showPage(1);
-    EXPECT_EQ(form->PageControl1->currentIndex(), 1);
+    EXPECT_EQ(widget<QTabWidget>(*form, "PageControl1")->currentIndex(), 1);
 
     EXPECT_EQ(view.networkLines(), QStringList{QString()});
     view.appendNetworkText(QStringLiteral("login: "));
@@ -513,7 +514,7 @@ TEST_F(MainWindowTest, TelnetBlocksShowTheirLinesAndKeepTheNewestTenThousand) {
         endless += QString::number(i) + QLatin1Char(' ');
     for (qsizetype at = 0; at < endless.size(); at += 65536)
         ShowTelnetOutput(*form, log, download, endless.mid(at, 65536));
-    const QString shown = form->Memo1->toPlainText();
+    const QString shown = widget<QPlainTextEdit>(*form, "Memo1")->toPlainText();
     EXPECT_LE(shown.size(), TForm1::kNetworkViewChars * 5 / 4 + TForm1::kNetworkViewLines);
     EXPECT_GE(shown.size(), TForm1::kNetworkViewChars);
     const QString tail = shown.right(2000);
@@ -524,46 +525,62 @@ TEST_F(MainWindowTest, TelnetBlocksShowTheirLinesAndKeepTheNewestTenThousand) {
 TEST_F(MainWindowTest, EveryControlHasAnAccessibleNameAndLabelsAreBuddies) {
     writeStandardIni();
     auto form = makeForm();
-    const QList<QWidget*> controls = {form->GroupBox1, form->StatusLight1, form->StatusLight2,
-                                      form->Button2,   form->ComboBox2,    form->Edit1,
-                                      form->Edit2,     form->ComboBox1,    form->PageControl1,
-                                      form->Memo1,     form->Button1,      form->Label1,
-                                      form->Label2,    form->Label3,       form->Label4,
-                                      form->Label5,    form->Label6};
+    const QList<QWidget*> controls = {widget<QGroupBox>(*form, "GroupBox1"),
+                                      widget<TStatusLight>(*form, "StatusLight1"),
+                                      widget<TStatusLight>(*form, "StatusLight2"),
+                                      widget<QPushButton>(*form, "Button2"),
+                                      widget<QComboBox>(*form, "ComboBox2"),
+                                      widget<QLineEdit>(*form, "Edit1"),
+                                      widget<QLineEdit>(*form, "Edit2"),
+                                      widget<QComboBox>(*form, "ComboBox1"),
+                                      widget<QTabWidget>(*form, "PageControl1"),
+                                      widget<QPlainTextEdit>(*form, "Memo1"),
+                                      widget<QPushButton>(*form, "Button1"),
+                                      widget<QLabel>(*form, "Label1"),
+                                      widget<QLabel>(*form, "Label2"),
+                                      widget<QLabel>(*form, "Label3"),
+                                      widget<QLabel>(*form, "Label4"),
+                                      widget<QLabel>(*form, "Label5"),
+                                      widget<QLabel>(*form, "Label6")};
     for (QWidget* w : controls)
         EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
-    EXPECT_EQ(form->Label1->buddy(), form->Edit1);
-    EXPECT_EQ(form->Label2->buddy(), form->ComboBox1);
-    EXPECT_EQ(form->Label3->buddy(), form->ComboBox2);
-    EXPECT_EQ(form->Label4->buddy(), form->StatusLight1);
-    EXPECT_EQ(form->Label5->buddy(), form->StatusLight2);
-    EXPECT_EQ(form->Label6->buddy(), form->Edit2);
-    EXPECT_EQ(form->StatusLight1->accessibleDescription(), "leuchtet nicht");
-    form->StatusLight1->setLit(true);
-    EXPECT_EQ(form->StatusLight1->accessibleDescription(), "leuchtet");
+    EXPECT_EQ(widget<QLabel>(*form, "Label1")->buddy(), widget<QLineEdit>(*form, "Edit1"));
+    EXPECT_EQ(widget<QLabel>(*form, "Label2")->buddy(), widget<QComboBox>(*form, "ComboBox1"));
+    EXPECT_EQ(widget<QLabel>(*form, "Label3")->buddy(), widget<QComboBox>(*form, "ComboBox2"));
+    EXPECT_EQ(widget<QLabel>(*form, "Label4")->buddy(),
+              widget<TStatusLight>(*form, "StatusLight1"));
+    EXPECT_EQ(widget<QLabel>(*form, "Label5")->buddy(),
+              widget<TStatusLight>(*form, "StatusLight2"));
+    EXPECT_EQ(widget<QLabel>(*form, "Label6")->buddy(), widget<QLineEdit>(*form, "Edit2"));
+    EXPECT_EQ(widget<TStatusLight>(*form, "StatusLight1")->accessibleDescription(),
+              "leuchtet nicht");
+    widget<TStatusLight>(*form, "StatusLight1")->setLit(true);
+    EXPECT_EQ(widget<TStatusLight>(*form, "StatusLight1")->accessibleDescription(), "leuchtet");
 }
 
 TEST_F(MainWindowTest, ArrangementFollowsTheLayout) {
     writeStandardIni();
     auto form = makeForm();
     EXPECT_EQ(form->size(), QSize(818, 467));
-    EXPECT_EQ(form->PageControl1->size(), QSize(601, 385));
-    EXPECT_EQ(form->StatusLight1->size(), QSize(17, 17));
-    EXPECT_EQ(form->Edit1->width(), 89);
-    EXPECT_EQ(form->ComboBox2->width(), 89);
+    EXPECT_EQ(widget<QTabWidget>(*form, "PageControl1")->size(), QSize(601, 385));
+    EXPECT_EQ(widget<TStatusLight>(*form, "StatusLight1")->size(), QSize(17, 17));
+    EXPECT_EQ(widget<QLineEdit>(*form, "Edit1")->width(), 89);
+    EXPECT_EQ(widget<QComboBox>(*form, "ComboBox2")->width(), 89);
     // Fields on the left, their captions to the right; the column is left of the pages.
-    EXPECT_LT(form->Edit1->x(), form->Label1->x());
-    EXPECT_LE(form->Label1->geometry().right(), form->PageControl1->x());
-    EXPECT_LT(form->ComboBox2->y(), form->Edit1->y());
-    EXPECT_LT(form->Edit1->y(), form->Edit2->y());
-    EXPECT_LT(form->Edit2->y(), form->ComboBox1->y());
+    EXPECT_LT(widget<QLineEdit>(*form, "Edit1")->x(), widget<QLabel>(*form, "Label1")->x());
+    EXPECT_LE(widget<QLabel>(*form, "Label1")->geometry().right(),
+              widget<QTabWidget>(*form, "PageControl1")->x());
+    EXPECT_LT(widget<QComboBox>(*form, "ComboBox2")->y(), widget<QLineEdit>(*form, "Edit1")->y());
+    EXPECT_LT(widget<QLineEdit>(*form, "Edit1")->y(), widget<QLineEdit>(*form, "Edit2")->y());
+    EXPECT_LT(widget<QLineEdit>(*form, "Edit2")->y(), widget<QComboBox>(*form, "ComboBox1")->y());
     const int widths[4] = {100, 100, 100, 50};
     for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(form->StatusPanels[i]->width(), widths[i]);
-    EXPECT_FALSE(form->Button1->isVisibleTo(form.get()));
-    EXPECT_FALSE(form->SatChannelListEditor1->isVisible());
-    EXPECT_EQ(form->Button2->focusPolicy() & Qt::TabFocus, 0);
-    EXPECT_EQ(form->Memo1->font().family(), "DejaVu Sans Mono");
+        EXPECT_EQ(widget<QLabel>(*form, QStringLiteral("StatusPanel%1").arg(i))->width(),
+                  widths[i]);
+    EXPECT_FALSE(widget<QPushButton>(*form, "Button1")->isVisibleTo(form.get()));
+    EXPECT_FALSE(widget<QAction>(*form, "SatChannelListEditor1")->isVisible());
+    EXPECT_EQ(widget<QPushButton>(*form, "Button2")->focusPolicy() & Qt::TabFocus, 0);
+    EXPECT_EQ(widget<QPlainTextEdit>(*form, "Memo1")->font().family(), "DejaVu Sans Mono");
 }
 
 TEST_F(MainWindowTest, JobsRunThroughTheWiringsOneEntrance) {
@@ -610,10 +627,14 @@ TEST_F(MainWindowTest, ARunningJobLocksTheWindowRefusesTheRestAndHoldsTheClose) 
     drainPty(pty, 50);
     auto* jobStatus = form->findChild<QLabel*>(QStringLiteral("JobStatus"));
     ASSERT_NE(jobStatus, nullptr);
-    const std::vector<QWidget*> controls{form->Button2, form->ComboBox2, form->ComboBox1,
-                                         form->Edit1, form->Edit2};
-    const std::vector<QAction*> commands{form->IPAdressesetzenndern1, form->FTPServerinstallieren1,
-                                         form->NotfallImageaufspielen1, form->N1};
+    const std::vector<QWidget*> controls{
+        widget<QPushButton>(*form, "Button2"), widget<QComboBox>(*form, "ComboBox2"),
+        widget<QComboBox>(*form, "ComboBox1"), widget<QLineEdit>(*form, "Edit1"),
+        widget<QLineEdit>(*form, "Edit2")};
+    const std::vector<QAction*> commands{widget<QAction>(*form, "IPAdressesetzenndern1"),
+                                         widget<QAction>(*form, "FTPServerinstallieren1"),
+                                         widget<QAction>(*form, "NotfallImageaufspielen1"),
+                                         widget<QAction>(*form, "N1")};
     auto lockedState = [&] {
         QString state;
         for (QWidget* w : controls)
@@ -638,14 +659,14 @@ TEST_F(MainWindowTest, ARunningJobLocksTheWindowRefusesTheRestAndHoldsTheClose) 
         form->FTPServerinstallieren1Click();
         form->NotfallImageaufspielen1Click();
         form->Label3ContextPopup(QPoint());
-        form->ComboBox1->setEditText(QStringLiteral("English"));
-        form->ComboBox2->setEditText(QStringLiteral("COM2"));
+        widget<QComboBox>(*form, "ComboBox1")->setEditText(QStringLiteral("English"));
+        widget<QComboBox>(*form, "ComboBox2")->setEditText(QStringLiteral("COM2"));
         boxes = dialogs.transcriptLines();
         EXPECT_EQ(wiring.runningJob(), JobKind::SetAddress);
-        EXPECT_EQ(form->ComboBox1->currentText(), "Deutsch");
-        EXPECT_EQ(form->Button2->text(), "Prüfen");
-        EXPECT_EQ(form->ComboBox2->currentText(), pty.path());
-        QTest::keyClicks(form->Terminal1, QStringLiteral("ls"));
+        EXPECT_EQ(widget<QComboBox>(*form, "ComboBox1")->currentText(), "Deutsch");
+        EXPECT_EQ(widget<QPushButton>(*form, "Button2")->text(), "Prüfen");
+        EXPECT_EQ(widget<QComboBox>(*form, "ComboBox2")->currentText(), pty.path());
+        QTest::keyClicks(widget<TTerminal>(*form, "Terminal1"), QStringLiteral("ls"));
         typedDuringJob = drainPty(pty, 100);
         form->close();
         visibleAfterClose = form->isVisible();
@@ -656,7 +677,7 @@ TEST_F(MainWindowTest, ARunningJobLocksTheWindowRefusesTheRestAndHoldsTheClose) 
     EXPECT_EQ(lockedState(), "111111111");
     EXPECT_EQ(jobStatus->text(), QString());
     EXPECT_TRUE(lastWiring().comPort().isOpen());
-    QTest::keyClicks(form->Terminal1, QStringLiteral("x"));
+    QTest::keyClicks(widget<TTerminal>(*form, "Terminal1"), QStringLiteral("x"));
     EXPECT_EQ(drainPty(pty, 200), "x");
     EXPECT_TRUE(stbtest::spinUntil([&] { return !form->isVisible(); }))
         << "the held close happens once the job has returned";
@@ -674,13 +695,15 @@ TEST_F(MainWindowTest, AJobThatKeepsTheGateAfterItsCommandKeepsTheWindowLocked) 
     std::optional<JobGate::Hold> kept;
     lastWiring().runJob(JobKind::LoadEmergencyImage,
                         [&](JobGate::Hold& hold) { kept = std::move(hold); });
-    EXPECT_FALSE(form->Button2->isEnabled() || form->IPAdressesetzenndern1->isEnabled());
+    EXPECT_FALSE(widget<QPushButton>(*form, "Button2")->isEnabled() ||
+                 widget<QAction>(*form, "IPAdressesetzenndern1")->isEnabled());
     form->Button2Click();
-    QTest::keyClicks(form->Terminal1, QStringLiteral("ls"));
+    QTest::keyClicks(widget<TTerminal>(*form, "Terminal1"), QStringLiteral("ls"));
     EXPECT_EQ(drainPty(pty, 100), QByteArray());
     EXPECT_EQ(dialogs.transcriptLines(), QStringList{"information: Deutsch message 7"});
     kept.reset();
-    EXPECT_TRUE(form->Button2->isEnabled() && form->IPAdressesetzenndern1->isEnabled());
+    EXPECT_TRUE(widget<QPushButton>(*form, "Button2")->isEnabled() &&
+                widget<QAction>(*form, "IPAdressesetzenndern1")->isEnabled());
 }
 
 TEST_F(MainWindowTest, QuitFromTheMenuDuringAJobWaitsForItsEnd) {

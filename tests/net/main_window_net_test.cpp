@@ -1,7 +1,6 @@
 // The network parts as the main window holds them: the check button's network half, telnet
 // output in Memo1 and the session log, the HTTP server, and the hidden "Ende" button. Each
 // test runs in a network namespace of its own, so the real ports 23 and 80 are used.
-#include "app/main_window.h"
 #include "app/process_starter.h"
 #include "app/status_light.h"
 #include "log/session_log.h"
@@ -11,6 +10,7 @@
 #include "tests/support/program_services.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
+#include "tests/support/wired_window.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -32,6 +32,7 @@
 namespace {
 
 using stbtest::spinUntil;
+using stbtest::widget;
 
 class NoStarter : public ProcessStarter {
 public:
@@ -109,21 +110,22 @@ protected:
 
 TEST_F(MainWindowNetTest, CheckButtonLightsTheNetworkLampOnlyWithTelnet) {
     NET_TEST_IN_PRIVATE_NETNS();
-    TForm1 form(m_dialogs, m_starter, m_wiring, m_services.language, m_dir.path());
+    WiredWindow form(m_dialogs, m_starter, m_wiring, m_services.language, m_dir.path());
     ASSERT_TRUE(form.created());
-    form.Edit2->setText(QStringLiteral("typed"));
+    widget<QLineEdit>(form, "Edit2")->setText(QStringLiteral("typed"));
 
     form.Button2Click(); // nothing on port 23 yet
-    EXPECT_FALSE(form.StatusLight2->Lit());
-    EXPECT_EQ(form.PageControl1->currentIndex(), 1);
-    EXPECT_EQ(form.Edit2->text(), QStringLiteral("127.0.0.1"));
+    EXPECT_FALSE(widget<TStatusLight>(form, "StatusLight2")->Lit());
+    EXPECT_EQ(widget<QTabWidget>(form, "PageControl1")->currentIndex(), 1);
+    EXPECT_EQ(widget<QLineEdit>(form, "Edit2")->text(), QStringLiteral("127.0.0.1"));
 
     nettest::PeerProcess telnetd;
     startTelnetd(telnetd);
     form.Button2Click();
-    EXPECT_TRUE(form.StatusLight2->Lit());
+    EXPECT_TRUE(widget<TStatusLight>(form, "StatusLight2")->Lit());
     EXPECT_FALSE(m_wiring.telnet().Connected()) << "the check closes what it opened";
-    EXPECT_FALSE(form.StatusLight1->Lit()) << "nobody answers on the serial side";
+    EXPECT_FALSE(widget<TStatusLight>(form, "StatusLight1")->Lit())
+        << "nobody answers on the serial side";
     EXPECT_TRUE(m_dialogs.transcriptLines().isEmpty())
         << m_dialogs.transcriptLines().join('|').toStdString();
     telnetd.stop();
@@ -131,7 +133,7 @@ TEST_F(MainWindowNetTest, CheckButtonLightsTheNetworkLampOnlyWithTelnet) {
 
 TEST_F(MainWindowNetTest, CheckButtonRunsTheSerialCheckFirstAndSetsBothLights) {
     NET_TEST_IN_PRIVATE_NETNS();
-    TForm1 form(m_dialogs, m_starter, m_wiring, m_services.language, m_dir.path());
+    WiredWindow form(m_dialogs, m_starter, m_wiring, m_services.language, m_dir.path());
     ASSERT_TRUE(form.created());
     LightWatchingBusy& busy = m_busy;
     busy.window = &form;
@@ -153,8 +155,8 @@ TEST_F(MainWindowNetTest, CheckButtonRunsTheSerialCheckFirstAndSetsBothLights) {
                            QStringLiteral("hide"),
                            QStringLiteral("Netzwerk Verbindung wird geprüft serial=1 network=0"),
                            QStringLiteral("hide")}));
-    EXPECT_TRUE(form.StatusLight1->Lit());
-    EXPECT_TRUE(form.StatusLight2->Lit());
+    EXPECT_TRUE(widget<TStatusLight>(form, "StatusLight1")->Lit());
+    EXPECT_TRUE(widget<TStatusLight>(form, "StatusLight2")->Lit());
 
     // Both links gone: both lit lamps go red again.
     echo.setEnabled(false);
@@ -163,30 +165,32 @@ TEST_F(MainWindowNetTest, CheckButtonRunsTheSerialCheckFirstAndSetsBothLights) {
     form.Button2Click();
     EXPECT_EQ(busy.events.value(2),
               QStringLiteral("Netzwerk Verbindung wird geprüft serial=0 network=1"));
-    EXPECT_FALSE(form.StatusLight1->Lit());
-    EXPECT_FALSE(form.StatusLight2->Lit());
+    EXPECT_FALSE(widget<TStatusLight>(form, "StatusLight1")->Lit());
+    EXPECT_FALSE(widget<TStatusLight>(form, "StatusLight2")->Lit());
 }
 
 TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
     NET_TEST_IN_PRIVATE_NETNS();
-    TForm1 form(m_dialogs, m_starter, m_wiring, m_services.language, m_dir.path());
+    WiredWindow form(m_dialogs, m_starter, m_wiring, m_services.language, m_dir.path());
     ASSERT_TRUE(form.created());
     nettest::PeerProcess telnetd;
     startTelnetd(telnetd);
 
     TTelnetClient& telnet = m_wiring.telnet();
     telnet.ResetTelnetClient();
-    telnet.setHost(form.Edit1->text());
+    telnet.setHost(widget<QLineEdit>(form, "Edit1")->text());
     telnet.Connect();
     // Typed only once the shell's prompt is there: typed ahead, the terminal echoes the
     // command before the prompt and the answer lands on the prompt's line.
     ASSERT_TRUE(spinUntil([&] {
-        return form.Memo1->toPlainText().contains(QStringLiteral("hello from box")) &&
+        return widget<QPlainTextEdit>(form, "Memo1")
+                   ->toPlainText()
+                   .contains(QStringLiteral("hello from box")) &&
                form.lastNetworkLine() == QStringLiteral("# ");
-    })) << form.Memo1->toPlainText().toStdString();
+    })) << widget<QPlainTextEdit>(form, "Memo1")->toPlainText().toStdString();
     telnet.SendTelnet(QStringLiteral("echo sum-$((20+22))"));
     ASSERT_TRUE(spinUntil([&] { return form.networkLines().contains(QStringLiteral("sum-42")); }))
-        << form.Memo1->toPlainText().toStdString();
+        << widget<QPlainTextEdit>(form, "Memo1")->toPlainText().toStdString();
     EXPECT_TRUE(logText().contains(QStringLiteral("09:00:00 - hello from box\r\n")));
     EXPECT_TRUE(logText().contains(QStringLiteral("09:00:00 - sum-42\r\n")));
 
@@ -204,7 +208,7 @@ TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
 
 TEST_F(MainWindowNetTest, HttpServerServesTheChosenFileOnAFreePort) {
     NET_TEST_IN_PRIVATE_NETNS();
-    TForm1 form(m_dialogs, m_starter, m_wiring, m_services.language, m_dir.path());
+    WiredWindow form(m_dialogs, m_starter, m_wiring, m_services.language, m_dir.path());
     ASSERT_TRUE(form.created());
     const QString archive = m_dir.file(QStringLiteral("proftpd.tar.bz2"));
     QFile file(archive);

@@ -1,6 +1,5 @@
 // The address command as the user meets it: the real main window, its port opened on the
 // simulated receiver from stbmate.ini, the menu item and the right-click on the port label.
-#include "app/main_window.h"
 #include "app/process_starter.h"
 #include "app/status_light.h"
 #include "log/session_log.h"
@@ -9,6 +8,7 @@
 #include "tests/support/fake_dialogs.h"
 #include "tests/support/program_services.h"
 #include "tests/support/test_support.h"
+#include "tests/support/wired_window.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,6 +25,7 @@
 namespace {
 
 using stbtest::spinUntil;
+using stbtest::widget;
 
 class NoStarter : public ProcessStarter {
 public:
@@ -43,7 +44,8 @@ protected:
                   QFile::encodeName(sim.portPath()) +
                   "\n\n[Deutsch]\nMsg1=Receiver einschalten\nMsg3=Fertig\nMsg7=Bitte warten\n");
         ini.close();
-        form = std::make_unique<TForm1>(dialogs, starter, wiring, services.language, dir.path());
+        form =
+            std::make_unique<WiredWindow>(dialogs, starter, wiring, services.language, dir.path());
         form->show();
         ASSERT_TRUE(spinUntil([&] { return wiring.comPort().isOpen(); }, 5000));
     }
@@ -71,19 +73,19 @@ protected:
 };
 
 TEST_F(AddressWiring, MenuCommandCreatesTheScriptAndPortLabelDeletesIt) {
-    form->IPAdressesetzenndern1->trigger();
+    widget<QAction>(*form, "IPAdressesetzenndern1")->trigger();
 
     EXPECT_EQ(dialogs.transcriptLines(),
               QStringList({QStringLiteral("information: Receiver einschalten"),
                            QStringLiteral("message: Fertig")}));
-    EXPECT_TRUE(form->StatusLight1->Lit());
+    EXPECT_TRUE(widget<TStatusLight>(*form, "StatusLight1")->Lit());
     expectScriptWrittenOnce();
 
     dialogs.clear();
     dialogs.answerConfirm(true);
     QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(2, 2),
-                                 form->Label3->mapToGlobal(QPoint(2, 2)));
-    QApplication::sendEvent(form->Label3, &rightClick);
+                                 widget<QLabel>(*form, "Label3")->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(widget<QLabel>(*form, "Label3"), &rightClick);
     EXPECT_EQ(dialogs.transcriptLines(), QStringList{QStringLiteral("confirm: delet start.sh ?")});
     EXPECT_FALSE(sim.configFile(QStringLiteral("start.sh")).has_value());
 }
@@ -108,7 +110,7 @@ TEST_F(AddressWiring, SecondActionDuringTheJobIsRefusedAndTheCloseWaits) {
     });
     sinceStart.start();
     poke.start();
-    form->IPAdressesetzenndern1->trigger();
+    widget<QAction>(*form, "IPAdressesetzenndern1")->trigger();
     poke.stop();
 
     ASSERT_TRUE(interfered) << "the job ended before 3.8 s";

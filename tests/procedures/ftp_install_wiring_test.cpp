@@ -2,7 +2,6 @@
 // language's texts, the real network check. Inside a namespace of its own the receiver's
 // address answers the echo but nothing listens on the telnet port, so the run must stop
 // after the check with the language's Msg8.
-#include "app/main_window.h"
 #include "app/process_starter.h"
 #include "app/status_light.h"
 #include "log/session_log.h"
@@ -11,6 +10,7 @@
 #include "tests/support/fake_dialogs.h"
 #include "tests/support/program_services.h"
 #include "tests/support/test_support.h"
+#include "tests/support/wired_window.h"
 
 #include <QAction>
 #include <QFile>
@@ -21,6 +21,8 @@
 #include <memory>
 
 namespace {
+
+using stbtest::widget;
 
 class NoStarter : public ProcessStarter {
 public:
@@ -43,7 +45,8 @@ TEST(FtpInstallWiring, MenuItemRunsTheCheckAndStopsWithTheLanguagesMessage) {
     FakeProgramServices services;
     ReceiverWiring wiring{services.forWiring(dialogs, log)};
     NoStarter starter;
-    auto form = std::make_unique<TForm1>(dialogs, starter, wiring, services.language, dir.path());
+    auto form =
+        std::make_unique<WiredWindow>(dialogs, starter, wiring, services.language, dir.path());
     ASSERT_TRUE(form->created());
     form->show();
     // The port is opened on the first pass of the event loop and reports the missing device;
@@ -51,17 +54,17 @@ TEST(FtpInstallWiring, MenuItemRunsTheCheckAndStopsWithTheLanguagesMessage) {
     ASSERT_TRUE(stbtest::spinUntil([&] { return !dialogs.transcript().empty(); }, 5000));
     const qsizetype stepsAtStart = log.steps().size();
     dialogs.clear();
-    form->PageControl1->setCurrentIndex(0);
-    form->StatusLight2->setLit(true);
+    widget<QTabWidget>(*form, "PageControl1")->setCurrentIndex(0);
+    widget<TStatusLight>(*form, "StatusLight2")->setLit(true);
 
-    form->FTPServerinstallieren1->trigger();
+    widget<QAction>(*form, "FTPServerinstallieren1")->trigger();
 
     EXPECT_EQ(dialogs.transcriptLines().join('|').toStdString(), "error: Keine Netzwerkverbindung");
     EXPECT_EQ(log.steps().mid(stepsAtStart),
               QStringList({"****** COMMAND: check network connection ******",
                            "###### no network connection ! --> EXIT"}));
-    EXPECT_FALSE(form->StatusLight2->Lit());
-    EXPECT_EQ(form->PageControl1->currentIndex(), 1);
+    EXPECT_FALSE(widget<TStatusLight>(*form, "StatusLight2")->Lit());
+    EXPECT_EQ(widget<QTabWidget>(*form, "PageControl1")->currentIndex(), 1);
     EXPECT_EQ(form->ownAddress(), QStringLiteral("127.0.0.1"));
     EXPECT_FALSE(wiring.httpServer().active());
     form.reset();

@@ -1,7 +1,6 @@
 // The serial port inside the main window: opened on the first pass of the message loop,
 // console lines in the session log from the start, the port box, the check button's serial
 // light and the error box for failures no command catches.
-#include "app/main_window.h"
 #include "app/process_starter.h"
 #include "app/status_light.h"
 #include "log/session_log.h"
@@ -9,6 +8,7 @@
 #include "tests/support/program_services.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
+#include "tests/support/wired_window.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +29,7 @@
 namespace {
 
 using stbtest::spinUntil;
+using stbtest::widget;
 
 class NoProcesses : public ProcessStarter {
 public:
@@ -50,7 +51,8 @@ protected:
         ini.write("[Main]\nLanguage=Deutsch\nIP=192.168.0.20\nDelay=0\nComPort=" +
                   comPort.toUtf8() + "\n\n[Deutsch]\nL9=Port\n");
         ini.close();
-        return std::make_unique<TForm1>(dialogs, starter, wiring, services.language, dir.path());
+        return std::make_unique<WiredWindow>(dialogs, starter, wiring, services.language,
+                                             dir.path());
     }
     QString logText() const {
         QString text;
@@ -92,12 +94,12 @@ TEST_F(MainWindowSerial, CheckButtonSetsTheSerialLightFromTheCheck) {
     QApplication::processEvents();
     {
         EchoPeer peer(pty);
-        form->Button2->click();
-        EXPECT_TRUE(form->StatusLight1->Lit());
+        widget<QPushButton>(*form, "Button2")->click();
+        EXPECT_TRUE(widget<TStatusLight>(*form, "StatusLight1")->Lit());
     }
-    pty.read(4096, 100);    // whatever the echo left behind
-    form->Button2->click(); // nobody answers now
-    EXPECT_FALSE(form->StatusLight1->Lit());
+    pty.read(4096, 100);                            // whatever the echo left behind
+    widget<QPushButton>(*form, "Button2")->click(); // nobody answers now
+    EXPECT_FALSE(widget<TStatusLight>(*form, "StatusLight1")->Lit());
     EXPECT_TRUE(dialogs.transcript().empty()) << dialogs.transcriptLines().join('\n').toStdString();
 }
 
@@ -108,29 +110,29 @@ TEST_F(MainWindowSerial, PortBoxWithADevicePathMovesThePortThere) {
     QApplication::processEvents();
     ASSERT_TRUE(wiring.comPort().isOpen());
     // Typed: the open port stays until editing ends, then moves there.
-    form->ComboBox2->setEditText(second.path());
+    widget<QComboBox>(*form, "ComboBox2")->setEditText(second.path());
     EXPECT_EQ(wiring.comPort().devicePath(), first.path());
-    emit form->ComboBox2->lineEdit()->editingFinished();
+    emit widget<QComboBox>(*form, "ComboBox2")->lineEdit()->editingFinished();
     EXPECT_TRUE(wiring.comPort().isOpen());
     EXPECT_EQ(wiring.comPort().devicePath(), second.path());
     wiring.consoleDialogue().port().WriteText("ls\r");
     EXPECT_EQ(second.read(3, 2000), QByteArray("ls\r"));
     EXPECT_TRUE(first.read(3, 200).isEmpty());
     // A half-typed name leaves the open port alone.
-    form->ComboBox2->setEditText(QStringLiteral("/dev/ttyUS"));
+    widget<QComboBox>(*form, "ComboBox2")->setEditText(QStringLiteral("/dev/ttyUS"));
     EXPECT_EQ(wiring.comPort().devicePath(), second.path());
     EXPECT_TRUE(dialogs.transcript().empty()) << dialogs.transcriptLines().join('\n').toStdString();
 
     // Ended on a closed port: opened at once; a wrong name is reported with the path.
     wiring.comPort().Close();
-    form->ComboBox2->setEditText(first.path());
+    widget<QComboBox>(*form, "ComboBox2")->setEditText(first.path());
     EXPECT_FALSE(wiring.comPort().isOpen());
-    emit form->ComboBox2->lineEdit()->editingFinished();
+    emit widget<QComboBox>(*form, "ComboBox2")->lineEdit()->editingFinished();
     EXPECT_TRUE(wiring.comPort().isOpen());
     EXPECT_EQ(wiring.comPort().devicePath(), first.path());
     wiring.comPort().Close();
-    form->ComboBox2->setEditText(QStringLiteral("/dev/stbmate-no-such-port"));
-    emit form->ComboBox2->lineEdit()->editingFinished();
+    widget<QComboBox>(*form, "ComboBox2")->setEditText(QStringLiteral("/dev/stbmate-no-such-port"));
+    emit widget<QComboBox>(*form, "ComboBox2")->lineEdit()->editingFinished();
     EXPECT_EQ(dialogs.transcriptLines(),
               QStringList{QStringLiteral(
                   "error: Specified comport doesn't exist: /dev/stbmate-no-such-port")});
@@ -150,7 +152,8 @@ TEST_F(MainWindowSerial, VanishedDeviceIsToldInTheStatusBar) {
     ASSERT_TRUE(spinUntil([&] { return form->statusBar()->currentMessage().contains(path); }));
     spinUntil([] { return false; }, 300);
     EXPECT_TRUE(dialogs.transcript().empty()) << dialogs.transcriptLines().join('\n').toStdString();
-    EXPECT_FALSE(form->StatusLight1->Lit()) << "the serial light goes red with the port";
+    EXPECT_FALSE(widget<TStatusLight>(*form, "StatusLight1")->Lit())
+        << "the serial light goes red with the port";
 }
 
 } // namespace

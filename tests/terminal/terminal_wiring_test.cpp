@@ -1,7 +1,6 @@
 // Terminal1 inside the real main window, with a pseudo-terminal as the receiver's cable: what
 // the receiver prints shows in the terminal, keys and replies reach the receiver, and a port
 // change keeps the terminal attached to the port in use.
-#include "app/main_window.h"
 #include "app/process_starter.h"
 #include "log/session_log.h"
 #include "terminal/terminal_widget.h"
@@ -9,6 +8,7 @@
 #include "tests/support/program_services.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
+#include "tests/support/wired_window.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -23,6 +23,7 @@
 namespace {
 
 using stbtest::spinUntil;
+using stbtest::widget;
 
 class NoStarter : public ProcessStarter {
 public:
@@ -59,9 +60,9 @@ protected:
         ini.write("[Main]\nLanguage=Deutsch\nIP=192.168.0.20\nDelay=0\nComPort=" +
                   QFile::encodeName(pty.path()) + "\n\n[Deutsch]\n");
         ini.close();
-        form = std::make_unique<TForm1>(dialogs, starter, wiring, services.language, dir.path());
+        form =
+            std::make_unique<WiredWindow>(dialogs, starter, wiring, services.language, dir.path());
         form->show();
-        ASSERT_NE(form->Terminal1, nullptr);
         // The port opens on the first pass of the message loop.
         ASSERT_TRUE(spinUntil([&] { return wiring.comPort().isOpen(); }, 5000));
     }
@@ -78,8 +79,8 @@ protected:
 };
 
 TEST_F(TerminalWiring, ReceiverOutputShowsAndRepliesGoBack) {
-    TTerminal* t = form->Terminal1;
-    EXPECT_EQ(form->PageControl1->widget(0)->findChild<TTerminal*>(), t);
+    TTerminal* t = widget<TTerminal>(*form, "Terminal1");
+    EXPECT_EQ(widget<QTabWidget>(*form, "PageControl1")->widget(0)->findChild<TTerminal*>(), t);
     ASSERT_TRUE(pty.write("BusyBox v1.00 built-in shell\r\n/ # \x1b[6n"));
     ASSERT_TRUE(spinUntil([&] { return rowText(*t, 1) == "/ #"; }, 5000));
     EXPECT_EQ(rowText(*t, 0), "BusyBox v1.00 built-in shell");
@@ -95,31 +96,33 @@ TEST_F(TerminalWiring, ReceiverOutputShowsAndRepliesGoBack) {
 TEST_F(TerminalWiring, KeysTypedWhileThePortIsClosedAreDropped) {
     wiring.comPort().Close();
     QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
-    QApplication::sendEvent(form->Terminal1, &letter);
+    QApplication::sendEvent(widget<TTerminal>(*form, "Terminal1"), &letter);
     EXPECT_FALSE(wiring.comPort().isOpen()); // the terminal does not open it
     EXPECT_TRUE(dialogs.transcript().empty());
     wiring.comPort().Open();
     QKeyEvent again(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, QStringLiteral("b"));
-    QApplication::sendEvent(form->Terminal1, &again);
+    QApplication::sendEvent(widget<TTerminal>(*form, "Terminal1"), &again);
     EXPECT_EQ(readWhileSpinning(pty, 2, 1000), QByteArray("b"));
     // Registered again after the reopen: the receiver's output shows once more.
     ASSERT_TRUE(pty.write("reopened"));
-    EXPECT_TRUE(spinUntil([&] { return rowText(*form->Terminal1, 0) == "reopened"; }, 5000));
+    EXPECT_TRUE(spinUntil(
+        [&] { return rowText(*widget<TTerminal>(*form, "Terminal1"), 0) == "reopened"; }, 5000));
 }
 
 TEST_F(TerminalWiring, PortChangeKeepsTheTerminalAttached) {
     PtyPair second;
-    form->ComboBox2->setEditText(second.path());
-    emit form->ComboBox2->lineEdit()->editingFinished();
+    widget<QComboBox>(*form, "ComboBox2")->setEditText(second.path());
+    emit widget<QComboBox>(*form, "ComboBox2")->lineEdit()->editingFinished();
     ASSERT_TRUE(spinUntil([&] { return wiring.comPort().isOpen(); }, 5000));
     ASSERT_EQ(wiring.comPort().devicePath(), second.path());
     ASSERT_TRUE(second.write("after the change\r\n"));
-    ASSERT_TRUE(
-        spinUntil([&] { return rowText(*form->Terminal1, 0) == "after the change"; }, 5000));
+    ASSERT_TRUE(spinUntil(
+        [&] { return rowText(*widget<TTerminal>(*form, "Terminal1"), 0) == "after the change"; },
+        5000));
     // Exactly once: a second registration would have doubled every byte.
     ASSERT_TRUE(second.write("x"));
-    spinUntil([&] { return rowText(*form->Terminal1, 1) == "xx"; }, 600);
-    EXPECT_EQ(rowText(*form->Terminal1, 1), "x");
+    spinUntil([&] { return rowText(*widget<TTerminal>(*form, "Terminal1"), 1) == "xx"; }, 600);
+    EXPECT_EQ(rowText(*widget<TTerminal>(*form, "Terminal1"), 1), "x");
 }
 
 } // namespace
