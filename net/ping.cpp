@@ -1,5 +1,6 @@
 #include "net/ping.h"
 
+#include "core/posix_io.h"
 #include "net/socket_util.h"
 
 #include <QFileInfo>
@@ -135,9 +136,7 @@ Outcome pingSocket(std::uint32_t address, std::uint16_t timeoutMs) {
         return sendFailure(errno);
     for (;;) {
         pollfd entry{fd.get(), POLLIN, 0};
-        const int ready = ::poll(&entry, 1, remainingMs(deadline));
-        if (ready < 0 && errno == EINTR)
-            continue;
+        const int ready = pollRetrying(&entry, 1, remainingMs(deadline));
         if (ready <= 0)
             return {true, -1, IcmpRequestTimedOut};
         if (entry.revents & POLLERR) {
