@@ -391,24 +391,7 @@ void TVT100Emulator::controlSequence(const Command& c) {
 }
 
 bool TVT100Emulator::cursorSequence(const Command& c) {
-    const bool one = c.params.size() <= 1;
     switch (c.final) {
-    case 'A':
-        if (one)
-            m_buffer.cursorUp(param(c, 0, 1));
-        return true;
-    case 'B':
-        if (one)
-            m_buffer.cursorDown(param(c, 0, 1));
-        return true;
-    case 'C':
-        if (one)
-            m_buffer.cursorRight(param(c, 0, 1));
-        return true;
-    case 'D':
-        if (one)
-            m_buffer.cursorLeft(param(c, 0, 1));
-        return true;
     case 'H':
     case 'f':
         if (c.params.size() <= 2)
@@ -434,13 +417,16 @@ bool TVT100Emulator::cursorSequence(const Command& c) {
 }
 
 bool TVT100Emulator::editSequence(const Command& c) {
-    // The edits that take one parameter: a mode (default 0) or a count (default 1).
+    // The cursor moves and edits that take one parameter: a mode (default 0) or a count
+    // (default 1).
     struct Edit {
         char final;
         int fallback;
         void (TTerminalBuffer::*apply)(int);
     };
     static constexpr Edit kEdits[] = {
+        {'A', 1, &TTerminalBuffer::cursorUp},         {'B', 1, &TTerminalBuffer::cursorDown},
+        {'C', 1, &TTerminalBuffer::cursorRight},      {'D', 1, &TTerminalBuffer::cursorLeft},
         {'J', 0, &TTerminalBuffer::eraseDisplay},     {'K', 0, &TTerminalBuffer::eraseLine},
         {'@', 1, &TTerminalBuffer::insertCharacters}, {'L', 1, &TTerminalBuffer::insertLines},
         {'M', 1, &TTerminalBuffer::deleteLines},      {'P', 1, &TTerminalBuffer::deleteCharacters},
