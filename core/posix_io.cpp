@@ -7,23 +7,28 @@ bool writeAll(int fd, const void* data, std::size_t size) {
     const auto* bytes = static_cast<const char*>(data);
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::write(fd, bytes + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        const ssize_t n = retryingEintr([&] { return ::write(fd, bytes + done, size - done); });
+        if (n < 0)
             return false;
-        }
         done += std::size_t(n);
     }
     return true;
 }
 
 ssize_t readRetrying(int fd, void* buffer, std::size_t size) {
-    ssize_t n;
-    do {
-        n = ::read(fd, buffer, size);
-    } while (n < 0 && errno == EINTR);
-    return n;
+    return retryingEintr([&] { return ::read(fd, buffer, size); });
+}
+
+ssize_t preadRetrying(int fd, void* buffer, std::size_t size, off_t offset) {
+    return retryingEintr([&] { return ::pread(fd, buffer, size, offset); });
+}
+
+ssize_t recvRetrying(int fd, void* buffer, std::size_t size, int flags) {
+    return retryingEintr([&] { return ::recv(fd, buffer, size, flags); });
+}
+
+ssize_t sendRetrying(int fd, const void* data, std::size_t size, int flags) {
+    return retryingEintr([&] { return ::send(fd, data, size, flags); });
 }
 
 int pollRetrying(pollfd* fds, nfds_t count, int timeoutMs) {

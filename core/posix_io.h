@@ -2,10 +2,12 @@
 // The few POSIX pieces every folder needs: an owner for a file descriptor and the calls that a
 // signal may interrupt, retried. Plain POSIX and the standard library, so the smallest helper
 // programs can use them too.
+#include <cerrno>
 #include <cstddef>
 #include <utility>
 
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -37,12 +39,28 @@ private:
     int m_fd = -1;
 };
 
+// call() again for as long as a signal interrupts it (it fails with EINTR); any other result,
+// failures included, is returned as it is. For the calls below and the ones used once.
+template <typename Call> auto retryingEintr(Call call) {
+    for (;;) {
+        const auto result = call();
+        if (!(result < 0 && errno == EINTR))
+            return result;
+    }
+}
+
 // Writes all size bytes, retrying after EINTR and short writes. false with errno set when a
 // write fails.
 bool writeAll(int fd, const void* data, std::size_t size);
 
 // read(), retried after EINTR.
 ssize_t readRetrying(int fd, void* buffer, std::size_t size);
+
+// pread(), recv() and send(), retried after EINTR; one call each, so short counts and EAGAIN
+// stay the caller's.
+ssize_t preadRetrying(int fd, void* buffer, std::size_t size, off_t offset);
+ssize_t recvRetrying(int fd, void* buffer, std::size_t size, int flags);
+ssize_t sendRetrying(int fd, const void* data, std::size_t size, int flags);
 
 // poll(), retried after EINTR with the time that is left; timeoutMs < 0 waits without limit.
 int pollRetrying(pollfd* fds, nfds_t count, int timeoutMs);

@@ -11,6 +11,7 @@
 // with the capability, the loader runs it in secure mode and ignores LD_PRELOAD and the like.
 //
 // The protocol (fd number, exit statuses) is in port69_protocol.h.
+#include "core/posix_io.h"
 #include "helper/port69_protocol.h"
 
 #include <cerrno>
@@ -81,11 +82,7 @@ bool passSocket(int channel, int socket) {
     header->cmsg_type = SCM_RIGHTS;
     header->cmsg_len = CMSG_LEN(sizeof(int));
     std::memcpy(CMSG_DATA(header), &socket, sizeof socket);
-    ssize_t sent;
-    do
-        sent = ::sendmsg(channel, &message, MSG_NOSIGNAL);
-    while (sent < 0 && errno == EINTR);
-    return sent == 1;
+    return retryingEintr([&] { return ::sendmsg(channel, &message, MSG_NOSIGNAL); }) == 1;
 }
 
 int bindFailure(int error, const std::string& where) {

@@ -1,5 +1,6 @@
 #include "net/http_server.h"
 
+#include "core/posix_io.h"
 #include "net/net_errors.h"
 #include "net/socket_util.h"
 
@@ -54,22 +55,15 @@ void HttpConnection::waitWritable() {
     // Every wait starts afresh, so only a stretch without any progress ends the answer; a
     // slow but moving download goes on.
     pollfd entry{m_fd, POLLOUT, 0};
-    for (;;) {
-        const int ready = ::poll(&entry, 1, m_stallMs);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0 || (entry.revents & (POLLERR | POLLHUP | POLLNVAL)))
-            throw EConnectionLost("send stalled");
-        return;
-    }
+    const int ready = pollRetrying(&entry, 1, m_stallMs);
+    if (ready <= 0 || (entry.revents & (POLLERR | POLLHUP | POLLNVAL)))
+        throw EConnectionLost("send stalled");
 }
 
 void HttpConnection::sendBytes(const char* data, std::size_t size, int flags) {
     while (size > 0) {
-        const ssize_t sent = ::send(m_fd, data, size, flags | MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t sent = sendRetrying(m_fd, data, size, flags | MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent < 0) {
-            if (errno == EINTR)
-                continue;
             if (errno != EAGAIN && errno != EWOULDBLOCK)
                 throw EConnectionLost("send");
             waitWritable();
@@ -95,10 +89,9 @@ std::int64_t HttpConnection::sendFileBody(int fileFd, std::int64_t size) {
     while (offset < size) {
         const std::size_t chunk =
             static_cast<std::size_t>(std::min<std::int64_t>(size - offset, 1 << 30));
-        const ssize_t sent = ::sendfile(m_fd, fileFd, &offset, chunk);
+        const ssize_t sent =
+            retryingEintr([&] { return ::sendfile(m_fd, fileFd, &offset, chunk); });
         if (sent < 0) {
-            if (errno == EINTR)
-                continue;
             if (errno != EAGAIN && errno != EWOULDBLOCK)
                 throw EConnectionLost("sendfile");
             waitWritable();
@@ -275,9 +268,9 @@ void THTTPServer::Shared::handleConnection(int fd, Clock::time_point accepted) {
         const int left = millisecondsUntil(deadline);
         if (left <= 0 || WaitReadable(fd, left) != 1)
             return; // too slow, or the socket broke: close without an answer
-        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        const ssize_t got = recvRetrying(fd, buffer, sizeof buffer, 0);
         if (got < 0) {
-            if (errno == EINTR || errno == EAGAIN)
+            if (errno == EAGAIN)
                 continue;
             return; // reset by the peer: close quietly
         }

@@ -141,9 +141,7 @@ Outcome pingSocket(std::uint32_t address, std::uint16_t timeoutMs) {
         return sendFailure(errno);
     for (;;) {
         pollfd entry{fd.get(), POLLIN, 0};
-        const int ready = ::poll(&entry, 1, remainingMs(deadline));
-        if (ready < 0 && errno == EINTR)
-            continue;
+        const int ready = pollRetrying(&entry, 1, remainingMs(deadline));
         if (ready <= 0)
             return {true, -1, IcmpRequestTimedOut};
         if (entry.revents & POLLERR) {
@@ -224,8 +222,7 @@ ProgramRun runProgram(std::vector<std::string> argv, int deadlineMs) {
     }
     if (!run.inTime)
         ::kill(pid, SIGKILL);
-    while (::waitpid(pid, &run.status, 0) < 0 && errno == EINTR) {
-    }
+    retryingEintr([&] { return ::waitpid(pid, &run.status, 0); });
     return run;
 }
 

@@ -56,10 +56,8 @@ UniqueFd receiveSocket(int channel) {
         return {};
     port69::FdMessage in;
     msghdr& message = in.message;
-    ssize_t got;
-    do
-        got = ::recvmsg(channel, &message, MSG_CMSG_CLOEXEC);
-    while (got < 0 && errno == EINTR);
+    const ssize_t got =
+        retryingEintr([&] { return ::recvmsg(channel, &message, MSG_CMSG_CLOEXEC); });
     const cmsghdr* header = got == 1 ? CMSG_FIRSTHDR(&message) : nullptr;
     if (!header || header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS ||
         header->cmsg_len != CMSG_LEN(sizeof(int)))
@@ -127,8 +125,7 @@ HelperRun runHelper(const std::string& address, const std::string& helperPath) {
     run.fd = receiveSocket(channel.get());
     if (!run.fd.valid())
         ::kill(pid, SIGKILL); // harmless when it has ended; ends one that hangs
-    while (::waitpid(pid, &run.status, 0) < 0 && errno == EINTR) {
-    }
+    retryingEintr([&] { return ::waitpid(pid, &run.status, 0); });
     run.message = readAll(errors.get());
     while (!run.message.empty() && run.message.back() == '\n')
         run.message.pop_back();

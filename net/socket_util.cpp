@@ -15,12 +15,9 @@ ESocketError::ESocketError(int error)
 
 int SendAll(int fd, const char* data, std::size_t size, int flags) {
     while (size > 0) {
-        const ssize_t sent = ::send(fd, data, size, flags | MSG_NOSIGNAL);
-        if (sent < 0) {
-            if (errno == EINTR)
-                continue;
+        const ssize_t sent = sendRetrying(fd, data, size, flags | MSG_NOSIGNAL);
+        if (sent < 0)
             return errno;
-        }
         data += sent;
         size -= static_cast<std::size_t>(sent);
     }
@@ -29,10 +26,6 @@ int SendAll(int fd, const char* data, std::size_t size, int flags) {
 
 int WaitReadable(int fd, int timeoutMs) {
     pollfd entry{fd, POLLIN, 0};
-    for (;;) {
-        const int ready = ::poll(&entry, 1, timeoutMs);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        return ready < 0 ? -1 : (ready == 0 ? 0 : 1);
-    }
+    const int ready = pollRetrying(&entry, 1, timeoutMs);
+    return ready < 0 ? -1 : (ready == 0 ? 0 : 1);
 }

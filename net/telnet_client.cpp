@@ -1,5 +1,6 @@
 #include "net/telnet_client.h"
 
+#include "core/posix_io.h"
 #include "net/blocking_call.h"
 #include "net/net_errors.h"
 #include "net/socket_util.h"
@@ -54,10 +55,7 @@ int connectWithTimeout(const QString& host, std::uint16_t port, int timeoutMs) {
         if (errno != EINPROGRESS)
             return -1;
         pollfd entry{fd.get(), POLLOUT, 0};
-        int ready;
-        do {
-            ready = ::poll(&entry, 1, timeoutMs);
-        } while (ready < 0 && errno == EINTR);
+        const int ready = pollRetrying(&entry, 1, timeoutMs);
         int error = 0;
         socklen_t length = sizeof error;
         if (ready != 1 || ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 ||
@@ -173,13 +171,10 @@ int TTelnetClient::flushOutgoing() {
         }
         if (chunk.isEmpty())
             return total;
-        const ssize_t sent =
-            ::send(m_fd, chunk.constData(), chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (sent < 0) {
-            if (errno == EINTR)
-                continue;
+        const ssize_t sent = sendRetrying(m_fd, chunk.constData(), std::size_t(chunk.size()),
+                                          MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent < 0)
             return errno == EAGAIN || errno == EWOULDBLOCK ? total : -1;
-        }
         {
             std::lock_guard lock(m_outMutex);
             m_outgoing.remove(0, sent);
@@ -278,7 +273,7 @@ void TTelnetClient::receiveLoop() {
         }
         pollfd fds[2] = {{m_fd, static_cast<short>(POLLIN | (pending ? POLLOUT : 0)), 0},
                          {m_ioWakeFd, POLLIN, 0}};
-        if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR)
+        if (pollRetrying(fds, 2, timeoutMs) < 0)
             break;
         if (m_stop)
             break;
@@ -297,15 +292,14 @@ void TTelnetClient::receiveLoop() {
         QByteArray block;
         bool closed = false;
         for (;;) {
-            const ssize_t got = ::recv(m_fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+            const ssize_t got =
+                recvRetrying(m_fd, buffer.data(), std::size_t(buffer.size()), MSG_DONTWAIT);
             if (got > 0) {
                 block.append(buffer.constData(), got);
                 if (block.size() >= kMaxBlock)
                     break;
                 continue;
             }
-            if (got < 0 && errno == EINTR)
-                continue;
             if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
                 break;
             closed = true; // end of stream or a broken connection

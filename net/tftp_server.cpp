@@ -67,9 +67,7 @@ public:
         std::size_t filled = 0;
         while (filled < wanted) {
             const ssize_t got =
-                ::pread(m_fd, buffer + filled, wanted - filled, off_t(m_at + filled));
-            if (got < 0 && errno == EINTR)
-                continue;
+                preadRetrying(m_fd, buffer + filled, wanted - filled, off_t(m_at + filled));
             if (got < 0) {
                 m_failure = "reading the file: " + errnoText(errno);
                 return -1;
@@ -192,8 +190,8 @@ TTftpServer::Loop::Ready TTftpServer::Loop::wait() {
             std::chrono::ceil<std::chrono::milliseconds>(*m_transfer->deadline - Clock::now());
         waitMs = int(std::clamp<std::int64_t>(left.count(), 0, INT_MAX));
     }
-    if (::poll(polls, 3, waitMs) < 0)
-        return {}; // EINTR; nothing else can fail with valid descriptors
+    if (pollRetrying(polls, 3, waitMs) < 0)
+        return {}; // cannot happen with valid descriptors; the loop simply looks again
     return {(polls[1].revents & POLLIN) != 0, (polls[2].revents & POLLIN) != 0};
 }
 

@@ -6,22 +6,25 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
+namespace {
+
+// What a running and a finished transfer both tell.
+template <typename Report> ImageServer::News transferNews(const Report& report) {
+    ImageServer::News news;
+    news.fileName = QString::fromStdString(report.fileName);
+    news.client = QString::fromStdString(report.client);
+    news.bytesSent = report.bytesSent;
+    news.fileSize = report.fileSize;
+    return news;
+}
+
+} // namespace
+
 TftpImageServer::TftpImageServer(std::uint16_t port, std::string helperPath)
     : m_port(port), m_helperPath(std::move(helperPath)) {
-    m_server.setProgressHandler([this](const TTftpServer::Progress& p) {
-        News news;
-        news.fileName = QString::fromStdString(p.fileName);
-        news.client = QString::fromStdString(p.client);
-        news.bytesSent = p.bytesSent;
-        news.fileSize = p.fileSize;
-        post(news);
-    });
+    m_server.setProgressHandler([this](const TTftpServer::Progress& p) { post(transferNews(p)); });
     m_server.setFinishedHandler([this](const TTftpServer::Finished& f) {
-        News news;
-        news.fileName = QString::fromStdString(f.fileName);
-        news.client = QString::fromStdString(f.client);
-        news.bytesSent = f.bytesSent;
-        news.fileSize = f.fileSize;
+        News news = transferNews(f);
         news.finished = true;
         news.success = f.success;
         news.reason = QString::fromStdString(f.reason);

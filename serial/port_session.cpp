@@ -1,5 +1,6 @@
 #include "serial/port_session.h"
 
+#include "core/posix_io.h"
 #include "serial/port_errors.h"
 
 #include <algorithm>
@@ -236,11 +237,8 @@ void PortSession::ioLoop() {
         }
         pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {ended ? -1 : m_device.fd, 0, 0}};
         fds[1].events = short((wantIn ? POLLIN : 0) | (wantOut ? POLLOUT : 0));
-        const int rc = ::poll(fds, 2, timeoutMs);
-        if (rc < 0) {
+        if (pollRetrying(fds, 2, timeoutMs) < 0) {
             const int err = errno;
-            if (err == EINTR)
-                continue;
             std::lock_guard lock(m_rxMutex);
             endIo(err);
             continue;
@@ -285,15 +283,13 @@ int PortSession::readIntoBuffer() {
         }
         if (region.empty())
             break;
-        const ssize_t n = ::read(m_device.fd, region.data(), region.size());
+        const ssize_t n = readRetrying(m_device.fd, region.data(), region.size());
         if (n > 0) {
             got += n;
             std::lock_guard lock(m_rxMutex);
             m_buffer.commit(n);
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             drained = true;
             break;
@@ -308,13 +304,12 @@ int PortSession::readIntoBuffer() {
 int PortSession::writeQueued() {
     std::lock_guard lock(m_outMutex);
     while (!m_out.isEmpty()) {
-        const ssize_t n = ::write(m_device.fd, m_out.constData(), size_t(m_out.size()));
+        const ssize_t n = retryingEintr(
+            [&] { return ::write(m_device.fd, m_out.constData(), size_t(m_out.size())); });
         if (n > 0) {
             m_out.remove(0, n);
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return -1;
         return n < 0 ? errno : EIO;

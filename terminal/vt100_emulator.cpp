@@ -391,24 +391,7 @@ void TVT100Emulator::controlSequence(const Command& c) {
 }
 
 bool TVT100Emulator::cursorSequence(const Command& c) {
-    const bool one = c.params.size() <= 1;
     switch (c.final) {
-    case 'A':
-        if (one)
-            m_buffer.cursorUp(param(c, 0, 1));
-        return true;
-    case 'B':
-        if (one)
-            m_buffer.cursorDown(param(c, 0, 1));
-        return true;
-    case 'C':
-        if (one)
-            m_buffer.cursorRight(param(c, 0, 1));
-        return true;
-    case 'D':
-        if (one)
-            m_buffer.cursorLeft(param(c, 0, 1));
-        return true;
     case 'H':
     case 'f':
         if (c.params.size() <= 2)
@@ -434,37 +417,30 @@ bool TVT100Emulator::cursorSequence(const Command& c) {
 }
 
 bool TVT100Emulator::editSequence(const Command& c) {
-    if (std::string_view("JK@LMPXg").find(c.final) == std::string_view::npos)
-        return false;
-    if (c.params.size() > 1)
-        return true; // more parameters than the sequence takes: no effect
-    switch (c.final) {
-    case 'J':
-        m_buffer.eraseDisplay(param(c, 0, 0));
-        break;
-    case 'K':
-        m_buffer.eraseLine(param(c, 0, 0));
-        break;
-    case '@':
-        m_buffer.insertCharacters(param(c, 0, 1));
-        break;
-    case 'L':
-        m_buffer.insertLines(param(c, 0, 1));
-        break;
-    case 'M':
-        m_buffer.deleteLines(param(c, 0, 1));
-        break;
-    case 'P':
-        m_buffer.deleteCharacters(param(c, 0, 1));
-        break;
-    case 'X':
-        m_buffer.eraseCharacters(param(c, 0, 1));
-        break;
-    default: // 'g'
-        m_buffer.clearTabStop(param(c, 0, 0));
-        break;
+    // The cursor moves and edits that take one parameter: a mode (default 0) or a count
+    // (default 1).
+    struct Edit {
+        char final;
+        int fallback;
+        void (TTerminalBuffer::*apply)(int);
+    };
+    static constexpr Edit kEdits[] = {
+        {'A', 1, &TTerminalBuffer::cursorUp},         {'B', 1, &TTerminalBuffer::cursorDown},
+        {'C', 1, &TTerminalBuffer::cursorRight},      {'D', 1, &TTerminalBuffer::cursorLeft},
+        {'J', 0, &TTerminalBuffer::eraseDisplay},     {'K', 0, &TTerminalBuffer::eraseLine},
+        {'@', 1, &TTerminalBuffer::insertCharacters}, {'L', 1, &TTerminalBuffer::insertLines},
+        {'M', 1, &TTerminalBuffer::deleteLines},      {'P', 1, &TTerminalBuffer::deleteCharacters},
+        {'X', 1, &TTerminalBuffer::eraseCharacters},  {'g', 0, &TTerminalBuffer::clearTabStop},
+    };
+    for (const Edit& edit : kEdits) {
+        if (edit.final != c.final)
+            continue;
+        // More parameters than the sequence takes: no effect.
+        if (c.params.size() <= 1)
+            (m_buffer.*edit.apply)(param(c, 0, edit.fallback));
+        return true;
     }
-    return true;
+    return false;
 }
 
 bool TVT100Emulator::reportSequence(const Command& c) {
@@ -549,52 +525,34 @@ void TVT100Emulator::setMode(const Command& c, bool on) {
 }
 
 void TVT100Emulator::selectGraphicRendition(const Command& c) {
+    // The parameters that switch an attribute on and off again.
+    struct Switch {
+        int on;
+        int off;
+        Attribute attr;
+    };
+    static constexpr Switch kSwitches[] = {
+        {1, 22, AttrBold},    {4, 24, AttrUnderline}, {5, 25, AttrBlink},
+        {7, 27, AttrReverse}, {8, 28, AttrInvisible},
+    };
     CellTemplate& pen = m_buffer.pen();
     const std::size_t count = c.params.empty() ? 1 : c.params.size();
     for (std::size_t i = 0; i < count; ++i) {
         const int p = param(c, i, 0);
-        switch (p) {
-        case 0:
+        if (p == 0) {
             pen.attr = 0;
             pen.fg = kColourSilver;
             pen.bg = kColourBlack;
-            break;
-        case 1:
-            pen.attr |= AttrBold;
-            break;
-        case 4:
-            pen.attr |= AttrUnderline;
-            break;
-        case 5:
-            pen.attr |= AttrBlink;
-            break;
-        case 7:
-            pen.attr |= AttrReverse;
-            break;
-        case 8:
-            pen.attr |= AttrInvisible;
-            break;
-        case 22:
-            pen.attr &= static_cast<std::uint8_t>(~AttrBold);
-            break;
-        case 24:
-            pen.attr &= static_cast<std::uint8_t>(~AttrUnderline);
-            break;
-        case 25:
-            pen.attr &= static_cast<std::uint8_t>(~AttrBlink);
-            break;
-        case 27:
-            pen.attr &= static_cast<std::uint8_t>(~AttrReverse);
-            break;
-        case 28:
-            pen.attr &= static_cast<std::uint8_t>(~AttrInvisible);
-            break;
-        default:
-            if (p >= 30 && p <= 37)
-                pen.fg = kPalette[p - 30];
-            else if (p >= 40 && p <= 47)
-                pen.bg = kPalette[p - 40];
-            break;
+        } else if (p >= 30 && p <= 37) {
+            pen.fg = kPalette[p - 30];
+        } else if (p >= 40 && p <= 47) {
+            pen.bg = kPalette[p - 40];
+        }
+        for (const Switch& s : kSwitches) {
+            if (p == s.on)
+                pen.attr |= s.attr;
+            else if (p == s.off)
+                pen.attr &= static_cast<std::uint8_t>(~s.attr);
         }
     }
 }

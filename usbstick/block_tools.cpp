@@ -74,11 +74,9 @@ bool readEveryBlock(int fd, int64_t size, int firstPercent, int lastPercent,
         return false;
     for (int64_t offset = 0; offset < size;) {
         const int64_t want = std::min<int64_t>(kChunkBytes, size - offset);
-        const ssize_t got = pread(fd, buffer.get(), size_t(want), offset);
+        const ssize_t got = preadRetrying(fd, buffer.get(), size_t(want), offset);
         if (got <= 0) {
             const int error = got < 0 ? errno : EIO;
-            if (got < 0 && error == EINTR)
-                continue;
             reportText(report, QStringLiteral("Bad block at byte %1: %2")
                                    .arg(offset)
                                    .arg(QString::fromLocal8Bit(strerror(error))));
@@ -103,25 +101,20 @@ QString findTool(const QString& name) {
 
 HeldVolume::HeldVolume(const QString& drive, const std::optional<DriveIdentity>& confirmed,
                        int flags) {
-    m_fd = ::open(QFile::encodeName(drive).constData(), flags | O_CLOEXEC);
-    if (m_fd < 0) {
+    m_fd.reset(::open(QFile::encodeName(drive).constData(), flags | O_CLOEXEC));
+    if (!m_fd.valid()) {
         m_errno = errno;
         m_error = drive + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(m_errno));
         return;
     }
     if (confirmed) {
-        if (const auto why = openDeviceMismatch(drive, *confirmed, m_fd))
+        if (const auto why = openDeviceMismatch(drive, *confirmed, m_fd.get()))
             m_error = *why;
     }
 }
 
-HeldVolume::~HeldVolume() {
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
 QString HeldVolume::toolPath() const {
-    return QStringLiteral("/proc/%1/fd/%2").arg(getpid()).arg(m_fd);
+    return QStringLiteral("/proc/%1/fd/%2").arg(getpid()).arg(m_fd.get());
 }
 
 std::optional<QString> partitionedDiskRefusal(const QString& drive, int fd,

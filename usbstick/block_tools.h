@@ -2,6 +2,7 @@
 // The device work both format services share: the read pass of a full format, running
 // mkfs.fat with its output turned into text reports, reading a FAT volume's boot sectors and
 // naming who holds a device.
+#include "core/posix_io.h"
 #include "usbstick/drive_identity.h"
 #include "usbstick/format_library.h"
 #include "usbstick/volume_probe.h"
@@ -37,18 +38,15 @@ class HeldVolume {
 public:
     HeldVolume(const QString& drive, const std::optional<DriveIdentity>& confirmed,
                int flags = O_RDONLY);
-    ~HeldVolume();
-    HeldVolume(const HeldVolume&) = delete;
-    HeldVolume& operator=(const HeldVolume&) = delete;
 
     bool ok() const { return m_error.isEmpty(); }
     const QString& error() const { return m_error; }
     int openError() const { return m_errno; } // errno of a failed open, else 0
-    int fd() const { return m_fd; }
+    int fd() const { return m_fd.get(); }
     QString toolPath() const;
 
 private:
-    int m_fd = -1;
+    UniqueFd m_fd;
     int m_errno = 0;
     QString m_error;
 };

@@ -45,6 +45,19 @@ QString sizeText(int64_t bytes) {
     return QStringLiteral("%1 GB").arg(double(bytes) / 1e9, 0, 'f', 1);
 }
 
+DriveLookup offeredDrive(DriveEntry entry) {
+    return {DriveClass::Offered, std::move(entry), {}};
+}
+
+DriveLookup forbiddenDrive(QString reason) {
+    return {DriveClass::Forbidden, {}, std::move(reason)};
+}
+
+DriveLookup unlistedDrive(const QString& path, bool exists) {
+    return exists ? forbiddenDrive(path + QStringLiteral(" is not a removable drive"))
+                  : DriveLookup{};
+}
+
 QString driveListEntry(const DriveEntry& entry) {
     QString text = entry.device + QStringLiteral("  Wechseldatentraeger");
     if (!entry.description.isEmpty())
@@ -270,24 +283,14 @@ DriveLookup SysfsDriveLister::lookUp(const QString& path) {
     const QFileInfo info(path);
     // /dev/disk/by-id/... names lead to the same kernel name.
     const QString name = QFileInfo(info.exists() ? info.canonicalFilePath() : path).fileName();
-    DriveLookup result;
     for (const Disk& disk : scan()) {
         if (disk.name != name && !disk.partitions.contains(name))
             continue;
-        if (!disk.refusal.isEmpty()) {
-            result.kind = DriveClass::Forbidden;
-            result.reason = disk.name + QLatin1Char(' ') + disk.refusal;
-            return result;
-        }
-        result.kind = DriveClass::Offered;
-        result.entry = entryFor(disk.name, name);
-        return result;
+        if (!disk.refusal.isEmpty())
+            return forbiddenDrive(disk.name + QLatin1Char(' ') + disk.refusal);
+        return offeredDrive(entryFor(disk.name, name));
     }
-    if (info.exists()) {
-        result.kind = DriveClass::Forbidden;
-        result.reason = path + QStringLiteral(" is not a removable drive");
-    }
-    return result;
+    return unlistedDrive(path, info.exists());
 }
 
 } // namespace usbstick

@@ -33,6 +33,12 @@ struct DriveLookup {
     QString reason;   // Forbidden: why, for the log
 };
 
+// The three answers of DriveLister::lookUp. A path on no listed disk is forbidden when it exists
+// (it is something, only not a removable drive) and unknown when it does not.
+DriveLookup offeredDrive(DriveEntry entry);
+DriveLookup forbiddenDrive(QString reason);
+DriveLookup unlistedDrive(const QString& path, bool exists);
+
 // Each call looks afresh; nothing is kept between calls.
 class DriveLister {
 public:

@@ -1,5 +1,6 @@
 #include "usbstick/mkfs_format_library.h"
 
+#include "core/posix_io.h"
 #include "usbstick/block_tools.h"
 #include "usbstick/volume_probe.h"
 
@@ -21,8 +22,8 @@ namespace usbstick {
 
 namespace {
 
-int openPath(const QString& path, int flags) {
-    return ::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC);
+UniqueFd openPath(const QString& path, int flags) {
+    return UniqueFd(::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC));
 }
 
 bool isBlockDevice(const QString& path) {
@@ -121,11 +122,8 @@ std::optional<QString> MkfsFormatLibrary::claimVolume(const QString& drive) {
         if (umount2(QFile::encodeName(point).constData(), 0) != 0)
             return QStringLiteral("mounted at %1 (%2)").arg(point, errorText(errno));
     }
-    const int fd = openPath(drive, O_WRONLY | O_EXCL);
-    if (fd >= 0) {
-        ::close(fd);
+    if (openPath(drive, O_WRONLY | O_EXCL).valid())
         return std::nullopt;
-    }
     if (errno != EBUSY)
         return std::nullopt; // not a holder: the format reports the real reason
     const QString holders = describeHolders(drive);
@@ -191,12 +189,10 @@ bool MkfsFormatLibrary::makeFileSystem(const FormatRequest& request, const QStri
     uint32_t sectorBytes = 512;
     QStringList args;
     if (blockDevice) {
-        const int fd = openPath(target, O_RDONLY);
+        const UniqueFd fd = openPath(target, O_RDONLY);
         int logical = 0;
-        if (fd >= 0 && ioctl(fd, BLKSSZGET, &logical) == 0 && logical > 0)
+        if (fd.valid() && ioctl(fd.get(), BLKSSZGET, &logical) == 0 && logical > 0)
             sectorBytes = uint32_t(logical);
-        if (fd >= 0)
-            ::close(fd);
         // mkfs.fat's own refusal of a whole disk stays on unless the user chose the whole.
         if (request.confirmed && request.confirmed->wholeDevice)
             args << QStringLiteral("-I");

@@ -189,7 +189,6 @@ DriveLookup UdisksDriveLister::lookUp(const QString& path) {
     const QFileInfo info(path);
     // /dev/disk/by-id/... names lead to the device udisks names.
     const QString device = info.exists() ? info.canonicalFilePath() : QDir::cleanPath(path);
-    DriveLookup result;
     for (const Disk& disk : *disks) {
         std::optional<DriveEntry> match;
         if (disk.whole.device == device)
@@ -199,20 +198,11 @@ DriveLookup UdisksDriveLister::lookUp(const QString& path) {
                 match = volume;
         if (!match)
             continue;
-        if (!disk.refusal.isEmpty()) {
-            result.kind = DriveClass::Forbidden;
-            result.reason = disk.whole.device + QLatin1Char(' ') + disk.refusal;
-        } else {
-            result.kind = DriveClass::Offered;
-            result.entry = *match;
-        }
-        return result;
+        if (!disk.refusal.isEmpty())
+            return forbiddenDrive(disk.whole.device + QLatin1Char(' ') + disk.refusal);
+        return offeredDrive(*match);
     }
-    if (info.exists()) {
-        result.kind = DriveClass::Forbidden;
-        result.reason = path + QStringLiteral(" is not a removable drive");
-    }
-    return result;
+    return unlistedDrive(path, info.exists());
 }
 
 } // namespace usbstick

@@ -111,8 +111,8 @@ VolumeInfo UdisksFormatLibrary::queryVolume(const QString& drive) {
     return info;
 }
 
-int UdisksFormatLibrary::openDevice(const QString& drive, const QString& mode, int flags,
-                                    QString* errorText) {
+UniqueFd UdisksFormatLibrary::openDevice(const QString& drive, const QString& mode, int flags,
+                                         QString* errorText) {
     const QString object = objectOf(drive);
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, object, kBlock, QStringLiteral("OpenDevice"));
@@ -124,9 +124,9 @@ int UdisksFormatLibrary::openDevice(const QString& drive, const QString& mode, i
         if (errorText)
             *errorText =
                 object.isEmpty() ? QStringLiteral("no such device") : reply.error().message();
-        return -1;
+        return {};
     }
-    return ::dup(reply.value().fileDescriptor()); // the reply's copy closes with it
+    return UniqueFd(::dup(reply.value().fileDescriptor())); // the reply's copy closes with it
 }
 
 std::optional<QString> UdisksFormatLibrary::claimVolume(const QString& drive) {
@@ -142,11 +142,8 @@ std::optional<QString> UdisksFormatLibrary::claimVolume(const QString& drive) {
             return QStringLiteral("mounted at %1 (%2)").arg(point, reply.errorMessage());
     }
     QString error;
-    const int fd = openDevice(drive, QStringLiteral("r"), O_EXCL, &error);
-    if (fd >= 0) {
-        ::close(fd);
+    if (openDevice(drive, QStringLiteral("r"), O_EXCL, &error).valid())
         return std::nullopt;
-    }
     if (error.contains(QLatin1String("busy"), Qt::CaseInsensitive))
         return QStringLiteral("busy (%1)").arg(error);
     return std::nullopt; // refused for another reason: the format reports it
@@ -159,30 +156,31 @@ void UdisksFormatLibrary::formatVolume(const FormatRequest& request, const Forma
     };
     // Every descriptor udisks hands out is checked before it is used.
     const auto opened = [&](const QString& mode, int flags, QString* why) {
-        const int fd = openDevice(request.drive, mode, flags, why);
-        if (fd < 0) {
+        UniqueFd fd = openDevice(request.drive, mode, flags, why);
+        if (!fd.valid()) {
             *why = request.drive + QStringLiteral(": ") + *why;
             return fd;
         }
         std::optional<QString> refusal;
         if (request.confirmed)
-            refusal = openDeviceMismatch(request.drive, request.confirmed->identity, fd);
+            refusal = openDeviceMismatch(request.drive, request.confirmed->identity, fd.get());
         if (!refusal)
-            refusal = partitionedDiskRefusal(request.drive, fd, request.confirmed);
+            refusal = partitionedDiskRefusal(request.drive, fd.get(), request.confirmed);
         if (refusal) {
-            ::close(fd);
             *why = *refusal;
-            return -1;
+            return UniqueFd();
         }
         return fd;
     };
     QString error;
     if (!request.quick) {
-        const int readFd = opened(QStringLiteral("r"), O_EXCL | O_DIRECT, &error);
-        if (readFd < 0)
-            return fail(error);
-        const bool read = readEveryBlock(readFd, sizeOfOpenVolume(readFd), 0, 99, report);
-        ::close(readFd);
+        bool read = false;
+        {
+            const UniqueFd readFd = opened(QStringLiteral("r"), O_EXCL | O_DIRECT, &error);
+            if (!readFd.valid())
+                return fail(error);
+            read = readEveryBlock(readFd.get(), sizeOfOpenVolume(readFd.get()), 0, 99, report);
+        } // closed before the device is opened again for writing
         if (!read) {
             reportDone(report, false);
             return;
@@ -191,15 +189,15 @@ void UdisksFormatLibrary::formatVolume(const FormatRequest& request, const Forma
         reportDone(report, false);
         return;
     }
-    const int fd = opened(QStringLiteral("rw"), O_EXCL, &error);
-    if (fd < 0) {
+    UniqueFd fd = opened(QStringLiteral("rw"), O_EXCL, &error);
+    if (!fd.valid()) {
         if (error.contains(QLatin1String("Not authorized"), Qt::CaseInsensitive))
             report(kInsufficientRights, nullptr);
         return fail(error);
     }
     const QString object = objectOf(request.drive);
-    const std::optional<uint32_t> serial = writeFileSystem(fd, object, request, report);
-    ::close(fd); // udev probes the device again on this close
+    const std::optional<uint32_t> serial = writeFileSystem(fd.get(), object, request, report);
+    fd.reset(); // udev probes the device again on this close
     if (!serial) {
         reportDone(report, false);
         return;

@@ -9,6 +9,7 @@
 // udisks learns of the new file system from udev shortly after the device is closed; until
 // then it still reports the old one. The format therefore ends only once udisks reports the
 // volume ID (its UUID) that was just written, or after a bounded wait.
+#include "core/posix_io.h"
 #include "usbstick/format_library.h"
 
 #include <QDBusConnection>
@@ -30,8 +31,8 @@ public:
     bool createFolder(const QString& drive, const QString& relativePath,
                       const std::optional<ConfirmedDrive>& confirmed, QString* why) override;
 
-    // Opens the device through udisks; -1 and errorText set on failure. The caller closes.
-    int openDevice(const QString& drive, const QString& mode, int flags, QString* errorText);
+    // Opens the device through udisks; an invalid fd and errorText set on failure.
+    UniqueFd openDevice(const QString& drive, const QString& mode, int flags, QString* errorText);
 
 private:
     QString objectOf(const QString& drive);

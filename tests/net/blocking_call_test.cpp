@@ -6,25 +6,39 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
 
 namespace {
 
 TEST(RunWithoutUserInput, EventsKeepFlowingWhileTheWorkRunsElsewhere) {
-    int ticks = 0;
+    std::mutex mutex;
+    std::condition_variable ticked;
+    int ticks = 0; // guarded by mutex
     QTimer timer;
     timer.setInterval(10);
-    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        {
+            std::lock_guard lock(mutex);
+            ++ticks;
+        }
+        ticked.notify_all();
+    });
     timer.start();
     Qt::HANDLE workerThread = nullptr;
     int value = 0;
     RunWithoutUserInput([&] {
         workerThread = QThread::currentThreadId();
-        QThread::msleep(200);
+        // The work lasts until the caller's timer has run a few times (at most 10 s).
+        std::unique_lock lock(mutex);
+        ticked.wait_for(lock, std::chrono::seconds(10), [&] { return ticks >= 5; });
         value = 42;
     });
     EXPECT_EQ(value, 42);
     EXPECT_NE(workerThread, QThread::currentThreadId());
+    std::lock_guard lock(mutex);
     EXPECT_GE(ticks, 5) << "the calling thread must keep handling its timers";
 }
 

@@ -307,7 +307,9 @@ TEST_F(TelnetClientTest, ConnectGivesUpInTimeAndKeepsEventsFlowing) {
         ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
         fillers.push_back(fd);
     }
-    std::this_thread::sleep_for(100ms);
+    // The queue is full once the first filler's handshake is done; the others stay unanswered.
+    pollfd first{fillers.front(), POLLOUT, 0};
+    ASSERT_EQ(::poll(&first, 1, 5000), 1);
     m_client.ResetTelnetClient();
     m_client.setPort(port);
     m_client.setConnectTimeoutMs(700);

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QThread>
 
+#include <atomic>
 #include <mutex>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -331,10 +332,17 @@ TEST(ComPort, ReadCharWithNothingUnreadIsBufferEmpty) {
 TEST(ComPort, XoffFromTheFarEndHoldsOutputUntilXon) {
     PtyPair pty;
     TComPort port;
+    std::atomic<bool> markerIn{false};
+    port.addConsumer([&](const QByteArray& b) {
+        markerIn = markerIn || b.contains('m');
+        return b.size();
+    });
     port.setDevicePath(pty.path());
     port.Open();
-    ASSERT_TRUE(pty.write(QByteArray(1, '\x13')));
-    QThread::msleep(100); // let the line discipline see it
+    // The line discipline takes input in order: once the byte after XOFF has come through,
+    // XOFF has been seen.
+    ASSERT_TRUE(pty.write(QByteArray("\x13m")));
+    ASSERT_TRUE(spinUntil([&] { return markerIn.load(); }));
     port.WriteText("held");
     EXPECT_TRUE(pty.read(4, 400).isEmpty());
     ASSERT_TRUE(pty.write(QByteArray(1, '\x11')));
@@ -428,7 +436,9 @@ TEST(ComPort, BurstBeyondTheBufferWhileTheUiThreadIsBlockedArrivesIntact) {
     }
     bool written = false;
     std::thread writer([&] { written = pty.write(burst, 30000); });
-    QThread::msleep(1200); // the UI thread is busy and handles no events
+    // Real time: the UI thread is busy and handles no events for three delivery limits, so the
+    // I/O thread has to go on past the limit more than once while the burst pours in.
+    QThread::msleep(3 * h.port.deliveryLimitMs());
     const bool arrived = h.bothGot(burst, 30000);
     writer.join();
     ASSERT_TRUE(arrived) << "event " << h.eventBytes.size() << " terminal " << h.terminal().size()
@@ -449,6 +459,7 @@ TEST(ComPort, SteadyStreamIsHandedOverInSlices) {
     for (int i = 0; i < 60; ++i)
         lines.append(QByteArray::number(i).rightJustified(113, '.') + "\r\n");
     const QByteArray stream = lines.join();
+    // Real time: a line every 10 ms is the far end's pace that this is about.
     std::thread writer([&] {
         for (const QByteArray& line : lines) {
             pty.write(line);

@@ -10,7 +10,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
 #include <QTimer>
@@ -47,6 +46,16 @@ struct LinkRig {
     SerialConsoleLink link{port, log, 0};
 };
 
+// The rig's port and watcher behind a dialogue whose waits are counted rather than slept (the
+// real wait's length is the tick wait's own test).
+struct CountedWaits {
+    explicit CountedWaits(LinkRig& rig)
+        : console(rig.port), dialogue(console, ticker, rig.link.watcher(), 0) {}
+    FakeTicker ticker;
+    ComPortConsole console;
+    ConsoleDialogue dialogue;
+};
+
 TEST(ConsoleLink, ReceivedLinesReachTheLogAtTheirCarriageReturn) {
     PtyPair pty;
     LinkRig rig;
@@ -81,11 +90,15 @@ TEST(CheckSerialLinkOnPort, EchoingFarEndAnswers) {
     EchoPeer peer(pty);
     LinkRig rig;
     rig.port.setDevicePath(pty.path());
+    CountedWaits waits(rig);
+    // The wait after "echo hello" lasts until the echo is in; the one after Ctrl-C passes.
+    waits.ticker.duringWait = [&](int) {
+        if (waits.ticker.requests.size() == 2)
+            spinUntil([&] { return rig.link.watcher().SeenHello; });
+    };
     FakeBusyIndicator busy;
-    QElapsedTimer t;
-    t.start();
-    EXPECT_TRUE(CheckSerialLink(rig.link.dialogue(), busy));
-    EXPECT_GE(t.elapsed(), 880);
+    EXPECT_TRUE(CheckSerialLink(waits.dialogue, busy));
+    EXPECT_EQ(waits.ticker.requests, (QList<int>{8, 8}));
     EXPECT_FALSE(busy.visible);
     EXPECT_EQ(busy.hideCount, 1);
     EXPECT_TRUE(loggedTexts(rig.scratch).contains(QStringLiteral("echo hello")));
@@ -97,13 +110,11 @@ TEST(CheckSerialLinkOnPort, SilenceIsNoAnswerAfterTwoWaits) {
     rig.port.setDevicePath(pty.path());
     int failures = 0;
     QObject::connect(&rig.port, &TComPort::portFailure, [&] { ++failures; });
+    CountedWaits waits(rig);
+    waits.ticker.duringWait = [](int) { QCoreApplication::processEvents(); };
     FakeBusyIndicator busy;
-    QElapsedTimer t;
-    t.start();
-    EXPECT_FALSE(CheckSerialLink(rig.link.dialogue(), busy));
-    const qint64 ms = t.elapsed();
-    EXPECT_GE(ms, 880);
-    EXPECT_LE(ms, 1100);
+    EXPECT_FALSE(CheckSerialLink(waits.dialogue, busy));
+    EXPECT_EQ(waits.ticker.requests, (QList<int>{8, 8}));
     EXPECT_FALSE(busy.visible);
     EXPECT_EQ(failures, 0);
     EXPECT_EQ(pty.read(12, 1000), QByteArray("\x03"
@@ -119,11 +130,10 @@ TEST(CheckSerialLinkOnPort, BusyPortIsNoAnswerWithoutAnyReport) {
     rig.port.setDevicePath(pty.path());
     int failures = 0;
     QObject::connect(&rig.port, &TComPort::portFailure, [&] { ++failures; });
+    CountedWaits waits(rig);
     FakeBusyIndicator busy;
-    QElapsedTimer t;
-    t.start();
-    EXPECT_FALSE(CheckSerialLink(rig.link.dialogue(), busy));
-    EXPECT_LT(t.elapsed(), 300);
+    EXPECT_FALSE(CheckSerialLink(waits.dialogue, busy));
+    EXPECT_TRUE(waits.ticker.requests.isEmpty()); // the failed open ends the check at once
     EXPECT_FALSE(busy.visible);
     EXPECT_EQ(busy.hideCount, 1);
     EXPECT_EQ(failures, 0);

@@ -13,9 +13,49 @@
 #include <QThread>
 #include <QTimer>
 
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
 namespace {
 
 using stbtest::spinUntil;
+
+// What a consumer took on the port's I/O thread, with a wait for it that handles no events,
+// as the UI thread does while it is busy.
+struct TakenBytes {
+    std::mutex mutex;
+    std::condition_variable grew;
+    QByteArray bytes;
+
+    qsizetype take(const QByteArray& b) {
+        {
+            std::lock_guard lock(mutex);
+            bytes += b;
+        }
+        grew.notify_all();
+        return b.size();
+    }
+    bool waitFor(const QByteArray& expected) {
+        std::unique_lock lock(mutex);
+        return grew.wait_for(lock, std::chrono::seconds(10), [&] { return bytes == expected; });
+    }
+    QByteArray get() {
+        std::lock_guard lock(mutex);
+        return bytes;
+    }
+};
+
+// Looks at done until it holds (at most 10 s) without handling events, as a busy UI thread.
+bool waitWithoutEvents(const std::function<bool()>& done) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < 10000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return done();
+}
 
 // Keeps handling events for ms milliseconds, as a wait inside a handler does.
 void waitHandlingEvents(int ms) {
@@ -77,13 +117,8 @@ TEST(Delivery, TerminalConsumerKeepsReceivingWhileTheUiThreadIsBlocked) {
     PtyPair pty;
     TComPort port;
     port.setDeliveryLimitMs(100);
-    std::mutex m;
-    QByteArray terminal;
-    port.addConsumer([&](const QByteArray& b) {
-        std::lock_guard lock(m);
-        terminal += b;
-        return b.size();
-    });
+    TakenBytes terminal;
+    port.addConsumer([&](const QByteArray& b) { return terminal.take(b); });
     QByteArray watcher;
     port.setOnTriggerAvail([&](TComPort& s, quint16 count) {
         for (int i = 0; i < count; ++i)
@@ -91,14 +126,14 @@ TEST(Delivery, TerminalConsumerKeepsReceivingWhileTheUiThreadIsBlocked) {
     });
     port.setDevicePath(pty.path());
     port.Open();
+    // From here the UI thread handles nothing until the end.
     ASSERT_TRUE(pty.write("first"));
-    QThread::msleep(300); // the UI thread handles nothing
+    ASSERT_TRUE(terminal.waitFor("first"));
+    // Real time: the port gives up waiting for the blocked UI thread only once its delivery
+    // limit has passed, and input after that is what this is about.
+    QThread::msleep(port.deliveryLimitMs() + 20);
     ASSERT_TRUE(pty.write("second"));
-    QThread::msleep(300);
-    {
-        std::lock_guard lock(m);
-        EXPECT_EQ(terminal, QByteArray("firstsecond"));
-    }
+    EXPECT_TRUE(terminal.waitFor("firstsecond"));
     EXPECT_TRUE(watcher.isEmpty());
     ASSERT_TRUE(spinUntil([&] { return watcher.size() >= 11; }));
     EXPECT_EQ(watcher, QByteArray("firstsecond"));
@@ -107,13 +142,8 @@ TEST(Delivery, TerminalConsumerKeepsReceivingWhileTheUiThreadIsBlocked) {
 TEST(Delivery, InputArrivingDuringAHandlerComesAsOneEventInOrder) {
     PtyPair pty;
     TComPort port;
-    std::mutex m;
-    QByteArray terminal;
-    port.addConsumer([&](const QByteArray& b) {
-        std::lock_guard lock(m);
-        terminal += b;
-        return b.size();
-    });
+    TakenBytes terminal;
+    port.addConsumer([&](const QByteArray& b) { return terminal.take(b); });
     QList<int> counts;
     QByteArray seen;
     port.setOnTriggerAvail([&](TComPort& s, quint16 count) {
@@ -121,10 +151,13 @@ TEST(Delivery, InputArrivingDuringAHandlerComesAsOneEventInOrder) {
         for (int i = 0; i < count; ++i)
             seen += s.ReadChar();
         if (counts.size() == 1) {
-            // Three separate reads on the port's side while this handler still runs.
-            for (const char* piece : {"1-", "22-", "333-"}) {
+            // Three separate reads on the port's side while this handler still runs: each
+            // piece is in the port's buffer before the next is written.
+            qsizetype expected = s.unreadCount();
+            for (const QByteArray piece : {"1-", "22-", "333-"}) {
                 pty.write(piece);
-                QThread::msleep(40);
+                expected += piece.size();
+                waitWithoutEvents([&] { return s.unreadCount() >= expected; });
             }
         }
     });
@@ -134,8 +167,7 @@ TEST(Delivery, InputArrivingDuringAHandlerComesAsOneEventInOrder) {
     ASSERT_TRUE(spinUntil([&] { return seen.size() >= 11; }));
     EXPECT_EQ(counts, (QList<int>{2, 9}));
     EXPECT_EQ(seen, QByteArray("ab1-22-333-"));
-    std::lock_guard lock(m);
-    EXPECT_EQ(terminal, QByteArray("ab1-22-333-"));
+    EXPECT_EQ(terminal.get(), QByteArray("ab1-22-333-"));
     EXPECT_EQ(port.unreadCount(), 0); // both consumers took all: the read position moved once
 }
 

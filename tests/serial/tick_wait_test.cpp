@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <vector>
+
 namespace {
 
 using tickwait::expired;
@@ -43,13 +45,28 @@ TEST(TickArithmetic, WaitAcrossTheClockWrapKeepsItsLength) {
     EXPECT_TRUE(expired(start, longExpire, longExpire - kTickPeriod + 1));
 }
 
-// The real clock shifted so that it wraps shortly after the test starts.
-class ShiftedClock : public TickClock {
+// The real clock, optionally shifted so that it wraps shortly after the test starts, keeping
+// every reading: the first is the wait's start, the last the look that ended it, so a test
+// can check the end in the ticker's own ticks rather than against a stopwatch.
+class RecordingClock : public TickClock {
 public:
-    explicit ShiftedClock(quint32 msBeforeWrap) {
+    RecordingClock() = default;
+    explicit RecordingClock(quint32 msBeforeWrap) {
         m_offset = 0u - msBeforeWrap - m_real.milliseconds();
     }
-    quint32 milliseconds() override { return m_real.milliseconds() + m_offset; }
+    quint32 milliseconds() override {
+        readings.push_back(m_real.milliseconds() + m_offset);
+        return readings.back();
+    }
+    // Ticks from the wait's start to the look that ended it, counted across a wrap.
+    quint32 ticksWaited() const {
+        const quint32 start = tickwait::tickOf(readings.front());
+        const quint32 end = tickwait::tickOf(readings.back());
+        return end >= start ? end - start : end + kTickPeriod - start;
+    }
+    quint32 msWaited() const { return readings.back() - readings.front(); }
+
+    std::vector<quint32> readings;
 
 private:
     SteadyTickClock m_real;
@@ -70,34 +87,32 @@ TEST(EventLoopTicker, ZeroAndNegativeReturnAtOnceWithoutHandlingEvents) {
     EXPECT_TRUE(ran);
 }
 
-TEST(EventLoopTicker, EightTicksLastBetween440And495msWhileEventsRun) {
-    EventLoopTicker ticker;
+// These waits are the real ticker on the real clock, so they take real time; their end is
+// checked in ticks, on the clock the ticker itself read.
+TEST(EventLoopTicker, EightTicksEndInTheFirstTickAfterThemWhileEventsRun) {
+    RecordingClock clock;
+    EventLoopTicker ticker(clock);
     int timerRuns = 0;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] { ++timerRuns; });
     timer.start(20);
     for (int round = 0; round < 3; ++round) {
-        QElapsedTimer t;
-        t.start();
+        clock.readings.clear();
         ticker.WaitTicks(8);
-        const qint64 ms = t.elapsed();
-        EXPECT_GE(ms, 440) << "round " << round;
-        EXPECT_LE(ms, 495 + 15) << "round " << round; // scheduling slack on a loaded machine
+        EXPECT_EQ(clock.ticksWaited(), 9u) << "round " << round;
+        EXPECT_GE(clock.msWaited(), 440u) << "round " << round;
     }
     EXPECT_GT(timerRuns, 30);
 }
 
 TEST(EventLoopTicker, WrapDuringAWaitDoesNotStretchIt) {
     // 4 ticks started 100 ms before the millisecond count wraps: the last tick before the
-    // wrap is 29 ms short, so the wait lasts about 190..275 ms, never hours.
-    ShiftedClock clock(100);
+    // wrap is 29 ms short, so the wait ends in the fifth tick after its start, never hours on.
+    RecordingClock clock(100);
     EventLoopTicker ticker(clock);
-    QElapsedTimer t;
-    t.start();
     ticker.WaitTicks(4);
-    EXPECT_GE(t.elapsed(), 150);
-    EXPECT_LT(t.elapsed(), 400);
-    EXPECT_LT(clock.milliseconds(), 1000u); // the clock did wrap during the wait
+    EXPECT_LT(clock.readings.back(), clock.readings.front()); // the clock did wrap
+    EXPECT_EQ(clock.ticksWaited(), 5u);
 }
 
 TEST(EventLoopTicker, QuitRequestEndsTheWaitAtOnceAndStillEndsTheLoop) {
