@@ -1,6 +1,6 @@
 #include "app/command_line.h"
 
-EarlyCommand FindEarlyCommand(const std::vector<std::string>& args) {
+EarlyCommand findEarlyCommand(const std::vector<std::string>& args) {
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--")
@@ -13,7 +13,7 @@ EarlyCommand FindEarlyCommand(const std::vector<std::string>& args) {
     return EarlyCommand::None;
 }
 
-std::string EarlyCommandText(EarlyCommand command, const std::string& version) {
+std::string earlyCommandText(EarlyCommand command, const std::string& version) {
     switch (command) {
     case EarlyCommand::None:
         return {};

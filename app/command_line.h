@@ -9,7 +9,7 @@ enum class EarlyCommand { None, Version, Help };
 
 // The first of --version / --help / -h among args (args[0] is the program); None when there
 // is neither, or when it appears only after "--".
-EarlyCommand FindEarlyCommand(const std::vector<std::string>& args);
+EarlyCommand findEarlyCommand(const std::vector<std::string>& args);
 
 // The text printed for the command, ending in a newline.
-std::string EarlyCommandText(EarlyCommand command, const std::string& version);
+std::string earlyCommandText(EarlyCommand command, const std::string& version);

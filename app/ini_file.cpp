@@ -387,7 +387,7 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
         throw EIniFileException(refusedWriteMessage());
 }
 
-int ParseDelay(const QString& text) {
+int parseDelay(const QString& text) {
     const QString t = text.trimmed();
     int base = 10;
     QString digits = t;

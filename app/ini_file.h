@@ -72,4 +72,4 @@ private:
 // SettleDelay from the text of Main/Delay: "0x10"/"0X10" (longer than two characters) and
 // "$10" are hexadecimal, anything else decimal; a text that is not a whole number that
 // fits an int, or an empty text, gives 0.
-int ParseDelay(const QString& text);
+int parseDelay(const QString& text);

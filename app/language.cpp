@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-LanguageTexts ReadLanguageTexts(const IniFile& ini, const QString& section) {
+LanguageTexts readLanguageTexts(const IniFile& ini, const QString& section) {
     LanguageTexts texts;
     for (size_t i = 0; i < kCaptionKeys.size(); ++i)
         texts.captions[i] = ini.ReadString(section, QString::fromLatin1(kCaptionKeys[i]));
@@ -12,7 +12,7 @@ LanguageTexts ReadLanguageTexts(const IniFile& ini, const QString& section) {
     return texts;
 }
 
-QStringList LanguageNames(const QStringList& sections) {
+QStringList languageNames(const QStringList& sections) {
     QStringList names = sections;
     for (qsizetype i = 0; i < names.size(); ++i) {
         if (names[i].compare(QLatin1String("Main"), Qt::CaseInsensitive) == 0) {
@@ -23,12 +23,12 @@ QStringList LanguageNames(const QStringList& sections) {
     return names;
 }
 
-MainSettings ReadMainSettings(const IniFile& ini) {
+MainSettings readMainSettings(const IniFile& ini) {
     const QString main = QStringLiteral("Main");
     MainSettings s;
     s.language = ini.ReadString(main, QStringLiteral("Language"));
     s.ip = ini.ReadString(main, QStringLiteral("IP"));
-    s.settleDelay = ParseDelay(ini.ReadString(main, QStringLiteral("Delay")));
+    s.settleDelay = parseDelay(ini.ReadString(main, QStringLiteral("Delay")));
     s.comPort = ini.ReadString(main, QStringLiteral("ComPort"));
     const auto number = [&](const char* key, int fallback, int low, int high) {
         bool ok = false;
@@ -41,7 +41,7 @@ MainSettings ReadMainSettings(const IniFile& ini) {
     return s;
 }
 
-int PortNumberForText(const QStringList& entries, const QString& text) {
+int portNumberForText(const QStringList& entries, const QString& text) {
     for (qsizetype i = 0; i < entries.size(); ++i) {
         if (entries[i].compare(text, Qt::CaseInsensitive) == 0)
             return int(i) + 1;

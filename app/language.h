@@ -28,10 +28,10 @@ struct LanguageTexts {
 
 // Every key read with an empty default: an unknown or empty section name gives all-empty
 // texts, a missing key an empty text.
-LanguageTexts ReadLanguageTexts(const IniFile& ini, const QString& section);
+LanguageTexts readLanguageTexts(const IniFile& ini, const QString& section);
 
 // The language box entries: all sections in file order without "Main" (any case).
-QStringList LanguageNames(const QStringList& sections);
+QStringList languageNames(const QStringList& sections);
 
 // The values of section Main the program reads at start-up.
 struct MainSettings {
@@ -45,8 +45,8 @@ struct MainSettings {
     int pasteCharDelayMs = 2;
     int pasteLineDelayMs = 50;
 };
-MainSettings ReadMainSettings(const IniFile& ini);
+MainSettings readMainSettings(const IniFile& ini);
 
 // "COM1".."COM4" (any case) → 1..4 as the port box's entry position + 1; anything else 0.
 // entries: the port box's entries in order.
-int PortNumberForText(const QStringList& entries, const QString& text);
+int portNumberForText(const QStringList& entries, const QString& text);

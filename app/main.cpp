@@ -18,23 +18,23 @@
 
 int main(int argc, char** argv) {
     // Answered before Qt looks for a display, so they work over ssh and in scripts.
-    if (const EarlyCommand early = FindEarlyCommand({argv, argv + argc});
+    if (const EarlyCommand early = findEarlyCommand({argv, argv + argc});
         early != EarlyCommand::None) {
-        std::fputs(EarlyCommandText(early, STBMATE_VERSION).c_str(), stdout);
+        std::fputs(earlyCommandText(early, STBMATE_VERSION).c_str(), stdout);
         return 0;
     }
     TApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("stbmate"));
-    InstallGermanQtTranslations();
+    installGermanQtTranslations();
 
     QtDialogs dialogs;
     app.setErrorDialogs(&dialogs);
     DetachedProcessStarter starter;
     // Settings and log beside the program (portable) or in the user's folders (installed).
-    const SettingsLocation where = DecideSettingsLocation(
-        CurrentSettingsInputs(QCoreApplication::applicationDirPath(), STBMATE_SHARE_FROM_BIN),
+    const SettingsLocation where = decideSettingsLocation(
+        currentSettingsInputs(QCoreApplication::applicationDirPath(), STBMATE_SHARE_FROM_BIN),
         RealFileQueries());
-    ProvideUserSettingsFile(where);
+    provideUserSettingsFile(where);
     SessionLog log(where.logBaseDir);
     // The active language's texts: the window fills them, the jobs and the format dialog read
     // them when they show a box.
@@ -55,15 +55,15 @@ int main(int argc, char** argv) {
     // The wiring's parts made and joined to the window, then the window reads its settings;
     // detached again before the window goes.
     const WindowAttachment attached(wiring, form1);
-    log.WriteLogEntry(QStringLiteral("****** INFO: ") + DescribeSettingsLocation(where) +
+    log.WriteLogEntry(QStringLiteral("****** INFO: ") + describeSettingsLocation(where) +
                       QStringLiteral(" ******"));
     if (!form1.created())
         return 1; // stbmate.ini is missing: logged and shown, the window never appears
     // The boxes belong to the window from now on (the missing-file box above had none).
     dialogs.setParent(&form1);
-    form1.showSettingsLocation(SettingsLocationToolTip(where));
+    form1.showSettingsLocation(settingsLocationToolTip(where));
 
-    CentreOnDesktop(&form1);
+    centreOnDesktop(&form1);
     form1.show();
     // Everything above goes in reverse: the attachment (it detaches the wiring) before the
     // window, the window before the wiring, the wiring before the dialogs, the log and the

@@ -41,7 +41,7 @@ void makeConsolePalette(QWidget* widget, const QColor& text) {
 
 } // namespace
 
-QString ClockText(const QDateTime& now) {
+QString clockText(const QDateTime& now) {
     return now.toString(QStringLiteral("dd.MM.yyyy hh:mm"));
 }
 
@@ -86,12 +86,12 @@ void TForm1::showPortClosing() {
 }
 
 void TForm1::showPortUnavailable(const QString& devicePath) {
-    m_firstLook->portUnavailable(NoPortHintText(devicePath, m_currentLanguage));
+    m_firstLook->portUnavailable(noPortHintText(devicePath, m_currentLanguage));
 }
 
 void TForm1::updateFirstLookText() {
     if (m_settings)
-        m_firstLook->setHintText(FirstLookHintText(*m_settings, m_currentLanguage));
+        m_firstLook->setHintText(firstLookHintText(*m_settings, m_currentLanguage));
 }
 
 void TForm1::showSettingsLocation(const QString& toolTip) {
@@ -101,7 +101,7 @@ void TForm1::showSettingsLocation(const QString& toolTip) {
 void TForm1::buildControls() {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Stbmate"));
-    setFont(WindowFont());
+    setFont(windowFont());
     resize(818, 467);
 
     auto* central = new QWidget(this);

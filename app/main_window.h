@@ -225,4 +225,4 @@ private:
 };
 
 // Status bar clock text: "dd.MM.yyyy hh:mm".
-QString ClockText(const QDateTime& now);
+QString clockText(const QDateTime& now);

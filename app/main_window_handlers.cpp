@@ -56,7 +56,7 @@ void TForm1::FormCreate() {
     PageControl1->setCurrentIndex(0);
 
     m_settings = std::make_unique<IniFile>(settingsPath);
-    const MainSettings main = ReadMainSettings(*m_settings);
+    const MainSettings main = readMainSettings(*m_settings);
     m_currentLanguage = main.language;
     Edit1->setText(main.ip);
     m_settleDelay = main.settleDelay;
@@ -74,12 +74,12 @@ void TForm1::FormCreate() {
     {
         const QSignalBlocker block(ComboBox1);
         ComboBox1->clear();
-        ComboBox1->addItems(LanguageNames(m_settings->ReadSections()));
+        ComboBox1->addItems(languageNames(m_settings->ReadSections()));
         ComboBox1->setEditText(m_currentLanguage);
     }
     {
         const QSignalBlocker block(ComboBox2);
-        m_portNumber = PortNumberForText(portEntries(), main.comPort);
+        m_portNumber = portNumberForText(portEntries(), main.comPort);
         if (m_portNumber > 0)
             ComboBox2->setCurrentIndex(m_portNumber - 1);
         ComboBox2->setEditText(main.comPort);
@@ -103,7 +103,7 @@ void TForm1::applyTerminalSettings(const MainSettings& main) {
 }
 
 void TForm1::ApplyLanguage(const QString& section) {
-    m_language = ReadLanguageTexts(*m_settings, section);
+    m_language = readLanguageTexts(*m_settings, section);
     const LanguageTexts& t = m_language;
     Datei1->setTitle(t.caption(CaptionKey::M1_1));
     Beenden1->setText(t.caption(CaptionKey::M1_2));
@@ -151,7 +151,7 @@ bool TForm1::writeMainSetting(const QString& key, const QString& value) {
 }
 
 void TForm1::Timer1Timer() {
-    StatusPanels[0]->setText(ClockText(QDateTime::currentDateTime()));
+    StatusPanels[0]->setText(clockText(QDateTime::currentDateTime()));
 }
 
 void TForm1::ComboBox1Change() {
@@ -180,7 +180,7 @@ void TForm1::ComboBox2Change() {
     const QString text = ComboBox2->currentText();
     if (!writeMainSetting(QStringLiteral("ComPort"), text))
         return;
-    m_portNumber = PortNumberForText(portEntries(), text);
+    m_portNumber = portNumberForText(portEntries(), text);
     m_wiring.applyPort(text, m_portNumber);
 }
 
@@ -329,7 +329,7 @@ void TForm1::N1Click() {
 }
 
 void TForm1::SatChannelListEditor1Click() {
-    const QString editor = FindChannelListEditor(m_programDir);
+    const QString editor = findChannelListEditor(m_programDir);
     if (editor.isEmpty() || !m_starter.startDetached(editor, {}))
         m_dialogs.showError(QStringLiteral(
             "Es ist ein Fehler aufgetreten. \nSatEditor konnte nicht gestartet werden."));

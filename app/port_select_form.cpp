@@ -45,7 +45,7 @@ QString TPortSelectForm::selectedPort() const {
 }
 
 std::optional<QString> DialogPortChooser::choosePort() {
-    TPortSelectForm form(m_lister ? m_lister() : ListSerialDevices(), m_parent);
+    TPortSelectForm form(m_lister ? m_lister() : listSerialDevices(), m_parent);
     const int result = m_runner ? m_runner(form) : form.exec();
     if (result != QDialog::Accepted || form.selectedPort().isEmpty())
         return std::nullopt;

@@ -4,7 +4,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-QString FindChannelListEditor(const QString& programDir) {
+QString findChannelListEditor(const QString& programDir) {
     const QString name = QStringLiteral("SatChannelListEditor");
     const QFileInfo beside(programDir + QLatin1Char('/') + name);
     if (beside.isFile() && beside.isExecutable())

@@ -14,7 +14,7 @@ public:
 
 // The channel list editor: "SatChannelListEditor" beside the program file, else on PATH.
 // Empty when neither exists.
-QString FindChannelListEditor(const QString& programDir);
+QString findChannelListEditor(const QString& programDir);
 
 // The real starter: QProcess::startDetached.
 class DetachedProcessStarter : public ProcessStarter {

@@ -78,7 +78,7 @@ std::optional<QString> QtDialogs::chooseFolder(const QString& caption, const QSt
     return folder;
 }
 
-bool InstallGermanQtTranslations() {
+bool installGermanQtTranslations() {
     auto* translator = new QTranslator(QCoreApplication::instance());
     if (!translator->load(QStringLiteral("qt_de"),
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {

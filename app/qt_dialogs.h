@@ -28,4 +28,4 @@ private:
 
 // Loads Qt's own German texts so the standard file and input dialogs speak German.
 // Returns false when the translation files are not installed.
-bool InstallGermanQtTranslations();
+bool installGermanQtTranslations();

@@ -41,7 +41,7 @@ EmergencyImageWiring::EmergencyImageWiring(ReceiverWiring& wiring, TForm1& windo
         ListLocalAddresses,
         [&window](bool busy) { window.showWaitCursor(busy); },
         [&window](const QString& text) { window.showTransferStatus(text); },
-        RemovableMediaFolder()};
+        removableMediaFolder()};
     m_procedure = std::make_unique<EmergencyImageProcedure>(std::move(seams));
 }
 
@@ -94,7 +94,7 @@ void ReceiverWiring::attach(TForm1& window) {
 
     m_telnet = std::make_unique<TTelnetClient>(m_serialLink->ticker());
     m_telnet->setOnDataAvailable([this](const QString& text) {
-        ShowTelnetOutput(*m_window, m_log, m_download, text);
+        showTelnetOutput(*m_window, m_log, m_download, text);
         m_telnetLines.received(text);
     });
     // The settings are read after this, so the delay is looked up at each send.
@@ -308,7 +308,7 @@ std::optional<usbstick::StickFolder> ReceiverWiring::chooseStick() {
     if (const auto formatted = m_formatDialog.takeFormattedStick())
         return usbstick::stickForFormatted(*formatted, m_formatLibrary);
     const std::optional<QString> folder =
-        m_dialogs.chooseFolder(QStringLiteral("USB Stick"), RemovableMediaFolder());
+        m_dialogs.chooseFolder(QStringLiteral("USB Stick"), removableMediaFolder());
     return usbstick::stickAtFolder(folder.value_or(QString()), m_formatDialog.driveLister());
 }
 

@@ -33,12 +33,12 @@ bool RealFileQueries::dirWritable(const QString& path) const {
     return QFileInfo(path).isDir() && ::access(QFile::encodeName(path).constData(), W_OK) == 0;
 }
 
-QString ShippedDefaultPath(const QString& programDir, const QString& shareFromBin) {
+QString shippedDefaultPath(const QString& programDir, const QString& shareFromBin) {
     return QDir::cleanPath(programDir + QLatin1Char('/') + shareFromBin + QLatin1Char('/') +
                            kIniName);
 }
 
-SettingsLocation DecideSettingsLocation(const SettingsInputs& in, const FileQueries& files) {
+SettingsLocation decideSettingsLocation(const SettingsInputs& in, const FileQueries& files) {
     SettingsLocation out;
     const QString besideProgram = QDir::cleanPath(in.programDir + QLatin1Char('/') + kIniName);
     if (files.fileExists(besideProgram) && files.dirWritable(in.programDir)) {
@@ -56,7 +56,7 @@ SettingsLocation DecideSettingsLocation(const SettingsInputs& in, const FileQuer
     return out;
 }
 
-bool ProvideUserSettingsFile(const SettingsLocation& location) {
+bool provideUserSettingsFile(const SettingsLocation& location) {
     if (location.mode == SettingsMode::Portable || QFileInfo::exists(location.iniPath))
         return true;
     if (location.shippedDefault.isEmpty() || !QFileInfo(location.shippedDefault).isFile())
@@ -78,24 +78,24 @@ bool ProvideUserSettingsFile(const SettingsLocation& location) {
     return placed || QFileInfo::exists(location.iniPath);
 }
 
-QString DescribeSettingsLocation(const SettingsLocation& location) {
+QString describeSettingsLocation(const SettingsLocation& location) {
     const QString mode = location.mode == SettingsMode::Portable ? QStringLiteral("portable")
                                                                  : QStringLiteral("installed");
     return QStringLiteral("%1 mode, settings file %2, log folder %3Logs")
         .arg(mode, location.iniPath, location.logBaseDir);
 }
 
-SettingsInputs CurrentSettingsInputs(const QString& programDir, const QString& shareFromBin) {
+SettingsInputs currentSettingsInputs(const QString& programDir, const QString& shareFromBin) {
     SettingsInputs in;
     in.programDir = programDir;
     in.xdgConfigHome = qEnvironmentVariable("XDG_CONFIG_HOME");
     in.xdgStateHome = qEnvironmentVariable("XDG_STATE_HOME");
     in.home = qEnvironmentVariable("HOME", QDir::homePath());
-    in.shippedDefault = ShippedDefaultPath(programDir, shareFromBin);
+    in.shippedDefault = shippedDefaultPath(programDir, shareFromBin);
     return in;
 }
 
-QString SettingsLocationToolTip(const SettingsLocation& location) {
+QString settingsLocationToolTip(const SettingsLocation& location) {
     const QString mode = location.mode == SettingsMode::Portable ? QStringLiteral("Portabel")
                                                                  : QStringLiteral("Installiert");
     return QStringLiteral("%1 – Einstellungen: %2").arg(mode, location.iniPath);

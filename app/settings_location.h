@@ -45,23 +45,23 @@ struct SettingsLocation {
 
 // The shipped default for a program in programDir whose data folder lies at the relative
 // path shareFromBin from it ("../share/stbmate" for /usr/bin and /usr/share/stbmate).
-QString ShippedDefaultPath(const QString& programDir, const QString& shareFromBin);
+QString shippedDefaultPath(const QString& programDir, const QString& shareFromBin);
 
 // Decides the mode. An XDG value that is empty or not absolute is ignored, as the base
 // directory rules ask, and the home-relative default is used instead.
-SettingsLocation DecideSettingsLocation(const SettingsInputs& inputs, const FileQueries& files);
+SettingsLocation decideSettingsLocation(const SettingsInputs& inputs, const FileQueries& files);
 
 // Installed mode only: copies the shipped default to iniPath when iniPath does not exist yet.
 // Never overwrites. Returns false when the copy was needed but failed (the caller then meets a
 // missing settings file, which ends the program with its usual box).
-bool ProvideUserSettingsFile(const SettingsLocation& location);
+bool provideUserSettingsFile(const SettingsLocation& location);
 
 // One line for the session log and the status bar's tooltip: mode and settings file.
-QString DescribeSettingsLocation(const SettingsLocation& location);
+QString describeSettingsLocation(const SettingsLocation& location);
 
 // The inputs of this process: its folder, its environment, the default at shareFromBin.
-SettingsInputs CurrentSettingsInputs(const QString& programDir, const QString& shareFromBin);
+SettingsInputs currentSettingsInputs(const QString& programDir, const QString& shareFromBin);
 
 // The status bar's tooltip: the mode and the settings file in use, in German like the
 // window's fixed texts.
-QString SettingsLocationToolTip(const SettingsLocation& location);
+QString settingsLocationToolTip(const SettingsLocation& location);

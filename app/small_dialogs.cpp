@@ -11,13 +11,13 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-QFont WindowFont() {
+QFont windowFont() {
     QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
     font.setPointSize(8);
     return font;
 }
 
-void CentreOnDesktop(QWidget* window) {
+void centreOnDesktop(QWidget* window) {
     QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
@@ -29,7 +29,7 @@ void CentreOnDesktop(QWidget* window) {
 TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Info"));
-    setFont(WindowFont());
+    setFont(windowFont());
     setFixedSize(243, 183);
     setModal(false);
 
@@ -51,7 +51,7 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
     layout->addWidget(Image1, 0, Qt::AlignHCenter);
 
     for (int i = 0; i < kWaitFrameCount; ++i)
-        m_frames[size_t(i)] = QPixmap::fromImage(RenderWaitFrame(i));
+        m_frames[size_t(i)] = QPixmap::fromImage(renderWaitFrame(i));
     Image1->setPixmap(m_frames[0]);
 
     m_timer = new QTimer(this);
@@ -67,7 +67,7 @@ void TForm2::nextFrame() {
 void TForm2::showBusy(const QString& text) {
     Label1->setText(text);
     if (!isVisible())
-        CentreOnDesktop(this);
+        centreOnDesktop(this);
     show();
     raise();
     m_timer->start();
@@ -82,7 +82,7 @@ void TForm2::hideBusy() {
 TForm4::TForm4(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("Form4"));
     setWindowTitle(QStringLiteral("Stbmate status file copy"));
-    setFont(WindowFont());
+    setFont(windowFont());
     setFixedSize(269, 164);
     setModal(false);
 
@@ -104,7 +104,7 @@ void TForm4::startCopy(int total) {
     ProgressBar1->setRange(0, total);
     ProgressBar1->setValue(0);
     if (!isVisible())
-        CentreOnDesktop(this);
+        centreOnDesktop(this);
     show();
     raise();
     QCoreApplication::processEvents();

@@ -16,10 +16,10 @@ class QProgressBar;
 class QTimer;
 
 // The program's window font: the platform's sans at 8 points.
-QFont WindowFont();
+QFont windowFont();
 
 // Moves a top-level window to the middle of the screen it is on.
-void CentreOnDesktop(QWidget* window);
+void centreOnDesktop(QWidget* window);
 
 // "Info" with the caller's text, "bitte warten ...." and the wait animation.
 //

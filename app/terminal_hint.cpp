@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-QString FirstLookHintText(const IniFile& settings, const QString& language) {
+QString firstLookHintText(const IniFile& settings, const QString& language) {
     const QString text = settings.ReadString(language, QStringLiteral("Hint1"));
     if (!text.isEmpty())
         return text;
@@ -17,7 +17,7 @@ QString FirstLookHintText(const IniFile& settings, const QString& language) {
     return QStringLiteral("Press Enter to see the receiver's prompt");
 }
 
-QString NoPortHintText(const QString& devicePath, const QString& language) {
+QString noPortHintText(const QString& devicePath, const QString& language) {
     const bool german = language.compare(QLatin1String("Deutsch"), Qt::CaseInsensitive) == 0;
     if (devicePath.isEmpty())
         return german ? QStringLiteral("Kein serieller Port eingestellt.\nBitte oben im Feld "

@@ -12,12 +12,12 @@ class IniFile;
 
 // The hint in language: the key Hint1 of that section, else a built-in text (German for
 // "Deutsch", English for any other name).
-QString FirstLookHintText(const IniFile& settings, const QString& language);
+QString firstLookHintText(const IniFile& settings, const QString& language);
 
 // What the first look says while no port is open: which port is configured, why it is not
 // open (none set, no such device, or it would not open), and where to choose one. German for
 // "Deutsch", English for any other language.
-QString NoPortHintText(const QString& devicePath, const QString& language);
+QString noPortHintText(const QString& devicePath, const QString& language);
 
 // A label centred over its parent's area that lets every mouse event through.
 // It shows while the port is open and nothing has been received since start; the first

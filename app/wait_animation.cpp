@@ -20,13 +20,13 @@ int normalized(int frame) {
 
 } // namespace
 
-int WaitFrameScreenLines(int frame) {
+int waitFrameScreenLines(int frame) {
     const int f = normalized(frame);
     // Frames 0..6 type one more line each; frames 7..13 take one away each.
     return f < kMaxLines ? f + 1 : kWaitFrameCount - 1 - f;
 }
 
-int WaitFrameBlockX(int frame) {
+int waitFrameBlockX(int frame) {
     const int f = normalized(frame);
     if (f < kMaxLines)
         return -1;
@@ -34,7 +34,7 @@ int WaitFrameBlockX(int frame) {
     return kCableStart + step * (kCableEnd - kCableStart - kBlockWidth) / (kMaxLines - 1);
 }
 
-QImage RenderWaitFrame(int frame) {
+QImage renderWaitFrame(int frame) {
     QImage image(kWaitFrameWidth, kWaitFrameHeight, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
@@ -55,7 +55,7 @@ QImage RenderWaitFrame(int frame) {
     p.drawRect(8, 31, 36, 4);
 
     p.setPen(text);
-    const int lines = WaitFrameScreenLines(frame);
+    const int lines = waitFrameScreenLines(frame);
     for (int i = 0; i < lines; ++i) {
         // Ragged line lengths look like typed text.
         const int length = 10 + ((i * 7 + 3) % 5) * 4;
@@ -86,7 +86,7 @@ QImage RenderWaitFrame(int frame) {
     for (int i = 0; i < 4; ++i)
         p.drawRect(182 + (i % 2) * 3, 15 + (i / 2) * 4, 2, 2);
 
-    const int blockX = WaitFrameBlockX(frame);
+    const int blockX = waitFrameBlockX(frame);
     if (blockX >= 0) {
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(255, 0, 0));

@@ -11,9 +11,9 @@ inline constexpr int kWaitFrameWidth = 192;
 inline constexpr int kWaitFrameHeight = 37;
 
 // Frame index modulo kWaitFrameCount; transparent background.
-QImage RenderWaitFrame(int frame);
+QImage renderWaitFrame(int frame);
 
 // How many text lines the PC's screen shows in a frame, and where the red block is along
 // the cable (-1 = not on the cable). Exposed so the picture's story can be tested.
-int WaitFrameScreenLines(int frame);
-int WaitFrameBlockX(int frame);
+int waitFrameScreenLines(int frame);
+int waitFrameBlockX(int frame);

@@ -13,7 +13,7 @@ public:
 // SettleDelay + a fixed number of ticks. A huge Delay in the settings must not overflow into
 // a negative (= no) wait; WaitTicks caps the result anyway.
 // A negative Delay counts as 0.
-inline int SettleTicks(int settleDelay, int fixedTicks) {
+inline int settleTicks(int settleDelay, int fixedTicks) {
     const long long sum = static_cast<long long>(settleDelay < 0 ? 0 : settleDelay) + fixedTicks;
     return sum > 2147483647LL ? 2147483647 : static_cast<int>(sum);
 }

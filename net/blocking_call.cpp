@@ -8,7 +8,7 @@
 #include <exception>
 #include <thread>
 
-void RunWithoutUserInput(const std::function<void()>& work) {
+void runWithoutUserInput(const std::function<void()>& work) {
     QCoreApplication* application = QCoreApplication::instance();
     if (!application || QThread::currentThread() != application->thread()) {
         work();

@@ -6,4 +6,4 @@
 
 // Runs work and returns when it has finished; an exception thrown by work is rethrown here.
 // Without an application object, or off its main thread, work simply runs on the caller.
-void RunWithoutUserInput(const std::function<void()>& work);
+void runWithoutUserInput(const std::function<void()>& work);

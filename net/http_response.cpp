@@ -1,6 +1,6 @@
 #include "net/http_response.h"
 
-QByteArray ReasonText(int code) {
+QByteArray reasonPhrase(int code) {
     switch (code) {
     case 200:
         return "OK";
@@ -13,7 +13,7 @@ QByteArray ReasonText(int code) {
 
 void HttpResponseInfo::setStatus(int code) {
     statusCode = code;
-    reasonText = ReasonText(code);
+    reasonText = reasonPhrase(code);
 }
 
 void HttpResponseInfo::setHeader(const QByteArray& name, const QByteArray& value) {

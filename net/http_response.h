@@ -31,4 +31,4 @@ struct HttpResponseInfo {
 };
 
 // The reason text for the codes this server produces; empty for any other code.
-QByteArray ReasonText(int code);
+QByteArray reasonPhrase(int code);

@@ -266,7 +266,7 @@ void THTTPServer::Shared::handleConnection(int fd, Clock::time_point accepted) {
     const Clock::time_point deadline = accepted + std::chrono::milliseconds(requestTimeoutMs);
     while (parser.status() == HttpRequestParser::Status::Incomplete) {
         const int left = millisecondsUntil(deadline);
-        if (left <= 0 || WaitReadable(fd, left) != 1)
+        if (left <= 0 || waitReadable(fd, left) != 1)
             return; // too slow, or the socket broke: close without an answer
         const ssize_t got = recvRetrying(fd, buffer, sizeof buffer, 0);
         if (got < 0) {
@@ -317,7 +317,7 @@ void THTTPServer::Shared::handleConnection(int fd, Clock::time_point accepted) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               until - std::chrono::steady_clock::now())
                               .count();
-        if (left <= 0 || WaitReadable(fd, static_cast<int>(left)) != 1)
+        if (left <= 0 || waitReadable(fd, static_cast<int>(left)) != 1)
             return;
         if (::recv(fd, buffer, sizeof buffer, 0) <= 0)
             return;

@@ -35,7 +35,7 @@ QString SubnetPrefix(const QString& text) {
     return dot < 0 ? QString() : text.left(dot);
 }
 
-QString ChooseOwnAddress(MainView& view, const QString& receiver,
+QString chooseOwnAddress(MainView& view, const QString& receiver,
                          const QStringList& localAddresses) {
     const QString prefix = SubnetPrefix(receiver);
     for (const QString& line : localAddresses) {
@@ -53,11 +53,11 @@ bool CheckNetworkLink(NetworkLinkParts& parts) {
     const QString receiver = parts.view.receiverAddress();
     try {
         PingOutcome outcome;
-        RunWithoutUserInput([&] {
+        runWithoutUserInput([&] {
             if (parts.ping)
                 outcome.result = parts.ping(receiver, kEchoTimeoutMs);
             else
-                outcome = ProbeHost(receiver, kEchoTimeoutMs);
+                outcome = probeHost(receiver, kEchoTimeoutMs);
         });
         const std::int32_t rc = outcome.result;
         result = rc != -1 && rc != -2;
@@ -65,7 +65,7 @@ bool CheckNetworkLink(NetworkLinkParts& parts) {
         // no system ping program.
         if (parts.log && rc == -2 && outcome.error == PingErrNoHandle)
             parts.log->WriteLogEntry(QStringLiteral("****** INFO: no ICMP echo could be sent. ") +
-                                     EchoHint() + QStringLiteral(" ******"));
+                                     echoHint() + QStringLiteral(" ******"));
         if (result) {
             try {
                 parts.telnet.ResetTelnetClient();
@@ -89,7 +89,7 @@ bool CheckNetworkLink(NetworkLinkParts& parts) {
     // Shown after the wait dialog has gone, so the box is not hidden behind it.
     if (failed)
         parts.dialogs.showMessage(QStringLiteral("Netzwerkstatus konnte nicht ermittelt werden"));
-    ChooseOwnAddress(parts.view, receiver,
+    chooseOwnAddress(parts.view, receiver,
                      parts.listAddresses ? parts.listAddresses() : QStringList());
     return result;
 }

@@ -23,7 +23,7 @@ QString SubnetPrefix(const QString& text);
 
 // Edit2 := the last address in localAddresses whose SubnetPrefix equals that of receiver;
 // Edit2 keeps its text when none does. Returns SubnetPrefix(receiver).
-QString ChooseOwnAddress(MainView& view, const QString& receiver,
+QString chooseOwnAddress(MainView& view, const QString& receiver,
                          const QStringList& localAddresses);
 
 class SessionLog;

@@ -3,8 +3,8 @@
 #include "core/posix_io.h"
 #include "net/socket_util.h"
 
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <chrono>
@@ -233,10 +233,9 @@ Outcome pingProgram(std::uint32_t address, std::uint16_t timeoutMs, const QStrin
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &in, text, sizeof text);
     const double seconds = std::max(0.001, timeoutMs / 1000.0);
-    const ProgramRun run =
-        runProgram({QFile::encodeName(program).toStdString(), "-n", "-c1", "-W",
-                    QString::number(seconds, 'f', 3).toStdString(), text},
-                   timeoutMs + 5000);
+    const ProgramRun run = runProgram({QFile::encodeName(program).toStdString(), "-n", "-c1", "-W",
+                                       QString::number(seconds, 'f', 3).toStdString(), text},
+                                      timeoutMs + 5000);
     if (!run.started)
         return {};
     if (!run.inTime)
@@ -260,7 +259,7 @@ Outcome pingProgram(std::uint32_t address, std::uint16_t timeoutMs, const QStrin
 
 } // namespace
 
-std::vector<PingMethod> DefaultPingMethods() {
+std::vector<PingMethod> defaultPingMethods() {
     return {PingMethod::PingSocket, PingMethod::PingProgram};
 }
 
@@ -330,7 +329,7 @@ PingOutcome PingAddress(std::uint32_t address, std::uint16_t timeoutMs, const Pi
     return outcome;
 }
 
-PingOutcome ProbeHost(const QString& target, std::uint16_t timeoutMs, const PingWays& ways) {
+PingOutcome probeHost(const QString& target, std::uint16_t timeoutMs, const PingWays& ways) {
     std::uint32_t address = 0;
     const std::int32_t lookup = ResolveHostAddress(target, address);
     if (lookup == 0)
@@ -339,5 +338,5 @@ PingOutcome ProbeHost(const QString& target, std::uint16_t timeoutMs, const Ping
 }
 
 std::int32_t PingHost(const QString& target, std::uint16_t timeoutMs) {
-    return ProbeHost(target, timeoutMs).result;
+    return probeHost(target, timeoutMs).result;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // One ICMP echo with a time-out: does the receiver answer, and how fast. Blocks the caller for
-// up to the time-out plus the name lookup; the UI runs it through RunWithoutUserInput.
+// up to the time-out plus the name lookup; the UI runs it through runWithoutUserInput.
 //
 // Linux has no system echo call, so two ways are tried in order: an unprivileged ICMP "ping"
 // socket (allowed only for the groups in the sysctl net.ipv4.ping_group_range, which Debian
@@ -37,9 +37,9 @@ constexpr std::int32_t LookupNoData = 11004;
 
 // Which ways an echo is sent, in order (the default is both), and where the ping program is.
 enum class PingMethod { PingSocket, PingProgram };
-std::vector<PingMethod> DefaultPingMethods();
+std::vector<PingMethod> defaultPingMethods();
 struct PingWays {
-    std::vector<PingMethod> methods = DefaultPingMethods();
+    std::vector<PingMethod> methods = defaultPingMethods();
     QString program = QStringLiteral("/usr/bin/ping");
 };
 
@@ -53,8 +53,8 @@ struct PingOutcome {
 };
 
 // Looks target up and sends one echo; see PingOutcome.
-PingOutcome ProbeHost(const QString& target, std::uint16_t timeoutMs, const PingWays& ways = {});
-// ProbeHost(...).result with the default ways.
+PingOutcome probeHost(const QString& target, std::uint16_t timeoutMs, const PingWays& ways = {});
+// probeHost(...).result with the default ways.
 std::int32_t PingHost(const QString& target, std::uint16_t timeoutMs);
 
 // Looks target up (a dotted IPv4 text is taken as it is; an empty one means this computer's own

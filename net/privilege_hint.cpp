@@ -2,16 +2,16 @@
 
 #include "net/privileged_port.h"
 
-QString PortHelperHint(const QString& helperPath) {
+QString portHelperHint(const QString& helperPath) {
     return QStringLiteral("Abhilfe: einmal \"%1\" ausführen.")
-        .arg(QString::fromStdString(PortHelperGrantCommand(helperPath.toStdString())));
+        .arg(QString::fromStdString(portHelperGrantCommand(helperPath.toStdString())));
 }
 
-QString PortHelperHintForThisProgram() {
-    return PortHelperHint(QString::fromStdString(PortHelperPath()));
+QString portHelperHintForThisProgram() {
+    return portHelperHint(QString::fromStdString(portHelperPath()));
 }
 
-QString EchoHint() {
+QString echoHint() {
     return QStringLiteral("Abhilfe: das Paket iputils-ping installieren (/usr/bin/ping) oder "
                           "ICMP-Sockets für die eigene Gruppe freigeben "
                           "(sysctl net.ipv4.ping_group_range).");

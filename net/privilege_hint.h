@@ -5,11 +5,11 @@
 #include <QString>
 
 // For a refused port 69: one sentence naming the setcap command for the helper at helperPath.
-QString PortHelperHint(const QString& helperPath);
+QString portHelperHint(const QString& helperPath);
 
-// The same for the helper beside the running program (PortHelperPath()).
-QString PortHelperHintForThisProgram();
+// The same for the helper beside the running program (portHelperPath()).
+QString portHelperHintForThisProgram();
 
 // For an echo that could not be sent at all: the system's ping program, or ICMP sockets for
 // the user's group.
-QString EchoHint();
+QString echoHint();

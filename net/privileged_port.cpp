@@ -150,13 +150,13 @@ PrivilegedUdpPort fromHelper(const std::string& address, const std::string& help
                                                     : std::string("did not end in time"))
                                           : run.message;
     if (code == port69::kExitNotPermitted)
-        why += "; grant it once with: " + PortHelperGrantCommand(helperPath);
+        why += "; grant it once with: " + portHelperGrantCommand(helperPath);
     return {{}, prefix + why};
 }
 
 } // namespace
 
-PrivilegedUdpPort OpenPrivilegedUdpPort(const std::string& address, std::uint16_t port,
+PrivilegedUdpPort openPrivilegedUdpPort(const std::string& address, std::uint16_t port,
                                         const std::string& helperPath) {
     in_addr ip{};
     if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &ip) != 1)
@@ -177,7 +177,7 @@ PrivilegedUdpPort OpenPrivilegedUdpPort(const std::string& address, std::uint16_
     return fromHelper(address, helperPath, ownFailure);
 }
 
-std::string PortHelperPath() {
+std::string portHelperPath() {
     namespace fs = std::filesystem;
     std::error_code error;
     const fs::path program = fs::read_symlink("/proc/self/exe", error);
@@ -187,6 +187,6 @@ std::string PortHelperPath() {
     return (error ? helper.lexically_normal() : real).string();
 }
 
-std::string PortHelperGrantCommand(const std::string& helperPath) {
+std::string portHelperGrantCommand(const std::string& helperPath) {
     return "sudo setcap cap_net_bind_service=+ep " + helperPath;
 }

@@ -21,14 +21,14 @@ struct PrivilegedUdpPort {
 // refused for lack of privilege and port is 69, runs the helper at helperPath (an absolute
 // path) and takes the socket it passes. The helper binds only a dotted address of this
 // machine's interfaces. A helper without its capability gives a reason that names the one
-// command that grants it, PortHelperGrantCommand(helperPath). Blocks for the helper's run,
+// command that grants it, portHelperGrantCommand(helperPath). Blocks for the helper's run,
 // at most a few seconds.
-PrivilegedUdpPort OpenPrivilegedUdpPort(const std::string& address, std::uint16_t port,
+PrivilegedUdpPort openPrivilegedUdpPort(const std::string& address, std::uint16_t port,
                                         const std::string& helperPath);
 
 // The helper beside the running program: <folder of /proc/self/exe>/../libexec/stbmate/
 // stbmate-port69, resolved to its real path so the command names the file it must act on.
-std::string PortHelperPath();
+std::string portHelperPath();
 
 // "sudo setcap cap_net_bind_service=+ep <helperPath>".
-std::string PortHelperGrantCommand(const std::string& helperPath);
+std::string portHelperGrantCommand(const std::string& helperPath);

@@ -13,7 +13,7 @@ ESocketError::ESocketError(int error)
                     .arg(QString::fromLocal8Bit(std::strerror(error)))),
       m_error(error) {}
 
-int SendAll(int fd, const char* data, std::size_t size, int flags) {
+int sendAll(int fd, const char* data, std::size_t size, int flags) {
     while (size > 0) {
         const ssize_t sent = sendRetrying(fd, data, size, flags | MSG_NOSIGNAL);
         if (sent < 0)
@@ -24,7 +24,7 @@ int SendAll(int fd, const char* data, std::size_t size, int flags) {
     return 0;
 }
 
-int WaitReadable(int fd, int timeoutMs) {
+int waitReadable(int fd, int timeoutMs) {
     pollfd entry{fd, POLLIN, 0};
     const int ready = pollRetrying(&entry, 1, timeoutMs);
     return ready < 0 ? -1 : (ready == 0 ? 0 : 1);

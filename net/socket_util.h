@@ -6,8 +6,8 @@
 
 // Writes all bytes (MSG_NOSIGNAL, so a closed peer is EPIPE and not a signal), retrying after
 // EINTR and short writes. Returns 0, or the errno of the failing send.
-int SendAll(int fd, const char* data, std::size_t size, int flags = 0);
+int sendAll(int fd, const char* data, std::size_t size, int flags = 0);
 
 // Waits up to timeoutMs (negative: without limit) for fd to become readable or hung up.
 // Returns 1 readable, 0 timed out, -1 on a poll failure (errno set).
-int WaitReadable(int fd, int timeoutMs);
+int waitReadable(int fd, int timeoutMs);

@@ -103,7 +103,7 @@ void TTelnetClient::Connect() {
     const QString host = m_host;
     const std::uint16_t port = m_port;
     const int timeoutMs = m_connectTimeoutMs;
-    RunWithoutUserInput([&] { fd = connectWithTimeout(host, port, timeoutMs); });
+    runWithoutUserInput([&] { fd = connectWithTimeout(host, port, timeoutMs); });
     if (fd < 0 || m_ioWakeFd < 0) {
         if (fd >= 0)
             ::close(fd);
@@ -199,7 +199,7 @@ void TTelnetClient::writeBytes(const QByteArray& bytes) {
 
 void TTelnetClient::SendTelnet(const QString& line) {
     writeBytes(line.toUtf8() + "\r\n");
-    m_ticker.WaitTicks(SettleTicks(m_settleDelay ? m_settleDelay() : 0, kSendTicks));
+    m_ticker.WaitTicks(settleTicks(m_settleDelay ? m_settleDelay() : 0, kSendTicks));
 }
 
 void TTelnetClient::SendTelnetChar(char c) {

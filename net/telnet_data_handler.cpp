@@ -1,6 +1,6 @@
 #include "net/telnet_data_handler.h"
 
-void ShowTelnetOutput(MainView& view, SessionLog& log, DownloadWatch& download,
+void showTelnetOutput(MainView& view, SessionLog& log, DownloadWatch& download,
                       const QString& text) {
     if (view.networkLineCount() == 0)
         view.appendNetworkLine(QString());

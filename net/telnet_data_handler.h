@@ -12,5 +12,5 @@
 // block is dropped); text after the last CR stays on the last line for the next block to go on
 // filling. Every piece between CRs is written to the session log, empty ones too. An empty text
 // only makes sure the view has a line. Never throws.
-void ShowTelnetOutput(MainView& view, SessionLog& log, DownloadWatch& download,
+void showTelnetOutput(MainView& view, SessionLog& log, DownloadWatch& download,
                       const QString& text);

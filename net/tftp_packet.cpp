@@ -52,7 +52,7 @@ std::optional<std::uint64_t> number(const std::string& text, std::uint64_t low,
 
 } // namespace
 
-std::optional<Opcode> PeekOpcode(ByteView datagram) {
+std::optional<Opcode> peekOpcode(ByteView datagram) {
     if (datagram.size() < 2)
         return std::nullopt;
     const std::uint16_t code = getU16(datagram, 0);
@@ -61,8 +61,8 @@ std::optional<Opcode> PeekOpcode(ByteView datagram) {
     return Opcode(code);
 }
 
-ParseStatus ParseRequest(ByteView datagram, Request& out) {
-    const auto opcode = PeekOpcode(datagram);
+ParseStatus parseRequest(ByteView datagram, Request& out) {
+    const auto opcode = peekOpcode(datagram);
     if (!opcode || (*opcode != Opcode::Rrq && *opcode != Opcode::Wrq))
         return ParseStatus::Malformed;
     std::size_t at = 2;
@@ -90,14 +90,14 @@ ParseStatus ParseRequest(ByteView datagram, Request& out) {
     return ParseStatus::Ok;
 }
 
-std::optional<std::uint16_t> ParseAck(ByteView datagram) {
-    if (datagram.size() < 4 || PeekOpcode(datagram) != Opcode::Ack)
+std::optional<std::uint16_t> parseAck(ByteView datagram) {
+    if (datagram.size() < 4 || peekOpcode(datagram) != Opcode::Ack)
         return std::nullopt;
     return getU16(datagram, 2);
 }
 
-std::optional<std::pair<std::uint16_t, std::string>> ParseError(ByteView datagram) {
-    if (datagram.size() < 4 || PeekOpcode(datagram) != Opcode::Error)
+std::optional<std::pair<std::uint16_t, std::string>> parseError(ByteView datagram) {
+    if (datagram.size() < 4 || peekOpcode(datagram) != Opcode::Error)
         return std::nullopt;
     std::size_t at = 4;
     std::string message;
@@ -106,7 +106,7 @@ std::optional<std::pair<std::uint16_t, std::string>> ParseError(ByteView datagra
     return std::make_pair(getU16(datagram, 2), message);
 }
 
-Bytes MakeData(std::uint16_t block, ByteView payload) {
+Bytes makeData(std::uint16_t block, ByteView payload) {
     Bytes out;
     out.reserve(4 + payload.size());
     putU16(out, std::uint16_t(Opcode::Data));
@@ -115,14 +115,14 @@ Bytes MakeData(std::uint16_t block, ByteView payload) {
     return out;
 }
 
-Bytes MakeAck(std::uint16_t block) {
+Bytes makeAck(std::uint16_t block) {
     Bytes out;
     putU16(out, std::uint16_t(Opcode::Ack));
     putU16(out, block);
     return out;
 }
 
-Bytes MakeError(ErrorCode code, const std::string& message) {
+Bytes makeError(ErrorCode code, const std::string& message) {
     Bytes out;
     putU16(out, std::uint16_t(Opcode::Error));
     putU16(out, std::uint16_t(code));
@@ -130,7 +130,7 @@ Bytes MakeError(ErrorCode code, const std::string& message) {
     return out;
 }
 
-Bytes MakeOack(const std::vector<std::pair<std::string, std::string>>& options) {
+Bytes makeOack(const std::vector<std::pair<std::string, std::string>>& options) {
     Bytes out;
     putU16(out, std::uint16_t(Opcode::Oack));
     for (const auto& [name, value] : options) {
@@ -140,7 +140,7 @@ Bytes MakeOack(const std::vector<std::pair<std::string, std::string>>& options) 
     return out;
 }
 
-Bytes MakeRequest(const Request& request) {
+Bytes makeRequest(const Request& request) {
     Bytes out;
     putU16(out, std::uint16_t(request.opcode));
     putString(out, request.fileName);
@@ -152,7 +152,7 @@ Bytes MakeRequest(const Request& request) {
     return out;
 }
 
-Negotiated Negotiate(const Request& request, std::uint64_t fileSize, const Limits& limits) {
+Negotiated negotiate(const Request& request, std::uint64_t fileSize, const Limits& limits) {
     Negotiated result;
     bool seenBlock = false, seenSize = false, seenTimeout = false, seenWindow = false;
     for (const auto& [rawName, value] : request.options) {

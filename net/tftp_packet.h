@@ -46,20 +46,20 @@ enum class ParseStatus {
 };
 
 // Parses an RRQ or WRQ. Mode and option names compare case-insensitively (RFC 1350, 2347).
-ParseStatus ParseRequest(ByteView datagram, Request& out);
+ParseStatus parseRequest(ByteView datagram, Request& out);
 
 // The opcode of any datagram of at least two bytes.
-std::optional<Opcode> PeekOpcode(ByteView datagram);
+std::optional<Opcode> peekOpcode(ByteView datagram);
 // The block number of an ACK; nullopt for anything that is not a well-formed ACK.
-std::optional<std::uint16_t> ParseAck(ByteView datagram);
+std::optional<std::uint16_t> parseAck(ByteView datagram);
 // The error code and message of an ERROR packet; nullopt when malformed.
-std::optional<std::pair<std::uint16_t, std::string>> ParseError(ByteView datagram);
+std::optional<std::pair<std::uint16_t, std::string>> parseError(ByteView datagram);
 
-Bytes MakeData(std::uint16_t block, ByteView payload);
-Bytes MakeAck(std::uint16_t block);
-Bytes MakeError(ErrorCode code, const std::string& message);
-Bytes MakeOack(const std::vector<std::pair<std::string, std::string>>& options);
-Bytes MakeRequest(const Request& request);
+Bytes makeData(std::uint16_t block, ByteView payload);
+Bytes makeAck(std::uint16_t block);
+Bytes makeError(ErrorCode code, const std::string& message);
+Bytes makeOack(const std::vector<std::pair<std::string, std::string>>& options);
+Bytes makeRequest(const Request& request);
 
 // What the server is willing to grant. The defaults bound what one datagram from a client can
 // bring back: one window of at most 4 × 1468 bytes, where RFC 2348 and 7440 would allow 64 ×
@@ -86,6 +86,6 @@ struct Negotiated {
 // a timeout above the limit is dropped; invalid values drop that option (the client then
 // uses the default), unknown options are ignored. tsize is answered with fileSize, except in
 // netascii mode where the size on the wire is not the file's size.
-Negotiated Negotiate(const Request& request, std::uint64_t fileSize, const Limits& limits);
+Negotiated negotiate(const Request& request, std::uint64_t fileSize, const Limits& limits);
 
 } // namespace tftp

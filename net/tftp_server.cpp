@@ -225,7 +225,7 @@ void TTftpServer::Loop::takeRequests() {
 void TTftpServer::Loop::onRequest(tftp::ByteView datagram, const sockaddr_in& from,
                                   std::uint32_t localIp) {
     tftp::Request request;
-    if (tftp::ParseRequest(datagram, request) != tftp::ParseStatus::Ok)
+    if (tftp::parseRequest(datagram, request) != tftp::ParseStatus::Ok)
         return; // junk, ERROR, ACK, unknown modes: nothing to answer, nothing to report
     const std::uint32_t address = from.sin_addr.s_addr;
     if (address != m_server.m_peerIp)
@@ -272,7 +272,7 @@ void TTftpServer::Loop::startTransfer(const tftp::Request& request, const sockad
     t.fileName = request.fileName;
     t.began = t.lastReport = Clock::now();
     t.machine = std::make_unique<tftp::TftpTransfer>(
-        tftp::Negotiate(request, m_server.m_size, m_settings.limits), std::move(source), m_config);
+        tftp::negotiate(request, m_server.m_size, m_settings.limits), std::move(source), m_config);
     apply(t.machine->start(t.began));
 }
 
@@ -294,7 +294,7 @@ void TTftpServer::Loop::serviceTransfer(bool readable) {
             break;
         }
         if (from.sin_addr.s_addr == t.peer.sin_addr.s_addr &&
-            tftp::PeekOpcode(datagram) != tftp::Opcode::Error)
+            tftp::peekOpcode(datagram) != tftp::Opcode::Error)
             sendErrorRateLimited(t.socket.get(), from, ErrorCode::UnknownTransferId,
                                  "Unknown transfer ID");
     }
@@ -345,7 +345,7 @@ void TTftpServer::Loop::sendErrorRateLimited(int fd, const sockaddr_in& to, Erro
     if (m_lastError && now - *m_lastError < m_settings.errorInterval)
         return;
     m_lastError = now;
-    sendTo(fd, to, tftp::MakeError(code, text));
+    sendTo(fd, to, tftp::makeError(code, text));
 }
 
 TTftpServer::~TTftpServer() {

@@ -46,7 +46,7 @@ TftpTransfer::TftpTransfer(const Negotiated& negotiated, std::unique_ptr<ByteSou
 TftpTransfer::Step TftpTransfer::start(Clock::time_point now) {
     if (!m_negotiated.oack.empty()) {
         m_awaitingOackAck = true;
-        m_oack = MakeOack(m_negotiated.oack);
+        m_oack = makeOack(m_negotiated.oack);
         m_deadline = now + m_timeout;
         return Step{{m_oack}, m_deadline};
     }
@@ -82,7 +82,7 @@ void TftpTransfer::readAhead() {
 
 TftpTransfer::Step TftpTransfer::sendWindow(Clock::time_point now) {
     if (m_readFailed || !fillWindow(m_negotiated.windowSize))
-        return fail(m_source->failure(), MakeError(ErrorCode::NotDefined, "Read error"));
+        return fail(m_source->failure(), makeError(ErrorCode::NotDefined, "Read error"));
     Step step;
     for (std::size_t i = 0; i < m_window.size() && i < m_negotiated.windowSize; ++i)
         step.send.push_back(m_window[i].datagram);
@@ -107,12 +107,12 @@ TftpTransfer::Step TftpTransfer::feed(ByteView datagram, Clock::time_point now) 
     if (m_state != State::Running)
         return {};
     const Step unchanged{{}, m_deadline};
-    const auto opcode = PeekOpcode(datagram);
+    const auto opcode = peekOpcode(datagram);
     if (!opcode)
         return unchanged; // noise: the timer still covers us
     switch (*opcode) {
     case Opcode::Error: {
-        const auto error = ParseError(datagram);
+        const auto error = parseError(datagram);
         return fail("the client ended the transfer" +
                     (error && !error->second.empty() ? ": " + error->second : std::string()));
     }
@@ -123,9 +123,9 @@ TftpTransfer::Step TftpTransfer::feed(ByteView datagram, Clock::time_point now) 
     case Opcode::Data:
     case Opcode::Oack:
         return fail("the client sent an unexpected packet",
-                    MakeError(ErrorCode::IllegalOperation, "Illegal TFTP operation"));
+                    makeError(ErrorCode::IllegalOperation, "Illegal TFTP operation"));
     }
-    const auto wire = ParseAck(datagram);
+    const auto wire = parseAck(datagram);
     if (!wire)
         return unchanged;
     if (m_awaitingOackAck) {

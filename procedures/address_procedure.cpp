@@ -10,7 +10,7 @@ constexpr int kSendWait = 8;
 
 } // namespace
 
-bool ListingNamesFile(const QStringList& listingLines, const QString& name) {
+bool listingNamesFile(const QStringList& listingLines, const QString& name) {
     // The watcher drops the escape byte of a colour code but keeps "[1;32m" and the like.
     static const QRegularExpression colourCode(QStringLiteral("\\[[0-9;]*m"));
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
@@ -38,12 +38,12 @@ std::optional<QString> AddressProcedure::takeAddress() {
 }
 
 void AddressProcedure::waitOnce() {
-    m_s.console.WaitTicks(SettleTicks(m_s.console.settleDelay(), kSendWait));
+    m_s.console.WaitTicks(settleTicks(m_s.console.settleDelay(), kSendWait));
 }
 
 std::optional<ScriptAnswer> AddressProcedure::askStartScript() {
     LineTap tap(m_s.console.watcher());
-    send(IfconfigQuery(QStringLiteral("start.sh")).toUtf8() + QByteArrayLiteral("\r"));
+    send(ifconfigQuery(QStringLiteral("start.sh")).toUtf8() + QByteArrayLiteral("\r"));
     return readBack(tap, [this] { waitOnce(); });
 }
 
@@ -63,7 +63,7 @@ bool AddressProcedure::writeAndLeaveVi() {
 std::optional<QString> AddressProcedure::confirmWritten(const QString& address,
                                                         const QString& resultEntry) {
     const std::optional<ScriptAnswer> after = askStartScript();
-    if (!after || !HoldsOnlyAddress(*after, address)) {
+    if (!after || !holdsOnlyAddress(*after, address)) {
         fail(QStringLiteral("start.sh does not hold the new ip address ! --> EXIT"));
         return std::nullopt;
     }
@@ -79,7 +79,7 @@ bool AddressProcedure::listStartScript() {
     // The flag alone also fires on names that merely contain "start.sh" (old_start.sh.bak);
     // editing a script that is not there would leave a start.sh holding only the ifconfig
     // line, and the receiver would boot without its network driver and its own start-up.
-    return watcher.SeenStartScript && ListingNamesFile(tap.lines(), QStringLiteral("start.sh"));
+    return watcher.SeenStartScript && listingNamesFile(tap.lines(), QStringLiteral("start.sh"));
 }
 
 void AddressProcedure::setAddress() {
@@ -144,7 +144,7 @@ std::optional<QString> AddressProcedure::EditStartScript(const QString& address)
         return std::nullopt;
     }
     send(QByteArrayLiteral("vi start.sh\r"));
-    for (const QByteArray& keys : IfconfigEditKeys(*before, ifconfigLine(address)))
+    for (const QByteArray& keys : ifconfigEditKeys(*before, ifconfigLine(address)))
         send(keys);
     if (!writeAndLeaveVi())
         return std::nullopt;

@@ -27,7 +27,7 @@
 // True when name stands as a whole file name in an ls listing (columns separated by blanks,
 // possibly wrapped in colour codes whose escape byte the watcher has already dropped).
 // "old_start.sh.bak" does not name "start.sh".
-bool ListingNamesFile(const QStringList& listingLines, const QString& name);
+bool listingNamesFile(const QStringList& listingLines, const QString& name);
 
 class AddressProcedure {
 public:

@@ -41,7 +41,7 @@ Refusal refusalFor(const bootimage::Check& check) {
 
 } // namespace
 
-std::optional<CheckedEmergencyImage> CheckEmergencyImage(const QString& path, Dialogs& dialogs,
+std::optional<CheckedEmergencyImage> checkEmergencyImage(const QString& path, Dialogs& dialogs,
                                                          const MessageCatalogue& messages,
                                                          SessionLog& log) {
     log.WriteLogEntry(QStringLiteral("****** COMMAND: check emergency.ub ******"));

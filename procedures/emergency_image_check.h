@@ -21,6 +21,6 @@ struct CheckedEmergencyImage {
 
 // nullopt: the job must stop; the reason was logged and shown, or the user declined to go on
 // with an image not built for the receiver (logged).
-std::optional<CheckedEmergencyImage> CheckEmergencyImage(const QString& path, Dialogs& dialogs,
+std::optional<CheckedEmergencyImage> checkEmergencyImage(const QString& path, Dialogs& dialogs,
                                                          const MessageCatalogue& messages,
                                                          SessionLog& log);

@@ -25,7 +25,7 @@ const QString kUserCanceled = QStringLiteral("user canceled ! --> EXIT");
 
 } // namespace
 
-QString RemovableMediaFolder() {
+QString removableMediaFolder() {
     const QString user = qEnvironmentVariable("USER");
     if (!user.isEmpty()) {
         for (const QString& base : {QStringLiteral("/media/"), QStringLiteral("/run/media/")})
@@ -48,7 +48,7 @@ EmergencyImageProcedure::~EmergencyImageProcedure() {
 }
 
 void EmergencyImageProcedure::wait(int fixedTicks) {
-    m_s.console.WaitTicks(SettleTicks(m_s.console.settleDelay(), fixedTicks));
+    m_s.console.WaitTicks(settleTicks(m_s.console.settleDelay(), fixedTicks));
 }
 
 void EmergencyImageProcedure::loadEmergencyImage(JobGate::Hold& hold) {
@@ -101,7 +101,7 @@ std::optional<EmergencyImageProcedure::ChosenImage> EmergencyImageProcedure::cho
         return std::nullopt;
     const QString path = file->absoluteFilePath();
     std::optional<CheckedEmergencyImage> checked =
-        CheckEmergencyImage(path, m_s.dialogs, m_s.messages, m_s.log);
+        checkEmergencyImage(path, m_s.dialogs, m_s.messages, m_s.log);
     if (!checked)
         return std::nullopt;
     // The size read is the one served and the one the loader must report: all three agree.
@@ -209,7 +209,7 @@ bool EmergencyImageProcedure::chooseOwnAddress() {
     const QStringList local = m_s.listAddresses();
     for (const QString& line : local)
         m_steps.step(QStringLiteral("RESULT: found ") + line);
-    const QString receiverNet = ChooseOwnAddress(view, *receiver, local);
+    const QString receiverNet = ::chooseOwnAddress(view, *receiver, local);
     const QString own = view.ownAddress().trimmed();
     // A text left in Edit2 from before is no address of this PC now: the server could not
     // bind it and the loader would ask a host that is not us.

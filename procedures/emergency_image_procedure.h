@@ -43,7 +43,7 @@
 
 // The folder removable media are mounted under for this user (/media/$USER or
 // /run/media/$USER, whichever exists), else /media.
-QString RemovableMediaFolder();
+QString removableMediaFolder();
 
 class EmergencyImageProcedure {
 public:

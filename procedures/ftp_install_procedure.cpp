@@ -19,16 +19,16 @@ const QString kStartScript = QStringLiteral("/config/start.sh");
 // The archives first, then every file (a name without a dot as well, so "*", not "*.*").
 const QString kArchiveFilter = QStringLiteral("(*.bz2);;Alle Dateien (*)");
 
-QString UrlPathFor(const QString& path) {
+QString urlPathFor(const QString& path) {
     QString absolute = path;
     if (!absolute.startsWith(QLatin1Char('/')))
         absolute.prepend(QLatin1Char('/'));
     return QString::fromLatin1(QUrl::toPercentEncoding(absolute, QByteArrayLiteral("/")));
 }
 
-QString WgetCommandLine(const QString& ownAddress, std::uint16_t port, const QString& servePath) {
+QString wgetCommandLine(const QString& ownAddress, std::uint16_t port, const QString& servePath) {
     return QStringLiteral("wget -P /data/ http://%1:%2").arg(ownAddress).arg(port) +
-           UrlPathFor(servePath);
+           urlPathFor(servePath);
 }
 
 void FtpInstallProcedure::installFtpServer() {
@@ -155,7 +155,7 @@ bool FtpInstallProcedure::findAddressLine() {
     // The lines go in below the ifconfig line of the script the address job writes. Without
     // one, vi would make a start.sh of only these lines and the receiver would boot without
     // its network driver and its own start-up.
-    const std::optional<ScriptAnswer> before = ask(IfconfigQuery(kStartScript));
+    const std::optional<ScriptAnswer> before = ask(ifconfigQuery(kStartScript));
     if (before &&
         std::any_of(before->lines.cbegin(), before->lines.cend(), [](const NumberedLine& line) {
             return line.text.contains(QLatin1String("ifconfig"));
@@ -169,7 +169,7 @@ bool FtpInstallProcedure::fetchArchive(const QString& own, std::uint16_t port,
                                        const QString& servePath) {
     m_s.telnet.SendTelnet(QStringLiteral("cd /data"));
     m_steps.step(QStringLiteral("COMMAND: download proftpd.tar.bz2 by using wget"));
-    m_s.telnet.SendTelnet(WgetCommandLine(own, port, servePath));
+    m_s.telnet.SendTelnet(wgetCommandLine(own, port, servePath));
     // The marker is the download tool's last progress line; it can only be seen while
     // events are handled, that is during this wait.
     wait(kDownloadWait);
@@ -190,7 +190,7 @@ bool FtpInstallProcedure::addStartLines() {
     wait(kSendWait);
     telnet.SendTelnetChar('i');
     wait(kSendWait);
-    for (const QString& line : FtpStartLines())
+    for (const QString& line : ftpStartLines())
         telnet.SendTelnet(line);
     telnet.SendTelnetChar('\x1B');
     // vi tells the Escape key from the start of a cursor-key sequence only by the pause after
@@ -199,8 +199,8 @@ bool FtpInstallProcedure::addStartLines() {
     wait(kSendWait);
     telnet.SendTelnet(QStringLiteral(":wq"));
     telnet.SendTelnet(QStringLiteral("chmod 777 /config/*"));
-    const std::optional<ScriptAnswer> after = ask(FtpLinesQuery(kStartScript));
-    if (after && FtpLinesFollowIfconfig(*after))
+    const std::optional<ScriptAnswer> after = ask(ftpLinesQuery(kStartScript));
+    if (after && ftpLinesFollowIfconfig(*after))
         return true;
     if (!after) {
         // No answer: vi may still be open (it could not write). Leave it unsaved.

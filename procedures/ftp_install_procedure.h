@@ -38,10 +38,10 @@ extern const QString kArchiveFilter;
 // folder holding blanks, quotes or shell characters reaches the receiver's wget as one safe
 // word. The HTTP server hands out the chosen file whatever path is asked for, so the encoded
 // path fetches the same file.
-QString UrlPathFor(const QString& path);
+QString urlPathFor(const QString& path);
 
 // The receiver's download command for the archive at servePath on ownAddress:port.
-QString WgetCommandLine(const QString& ownAddress, std::uint16_t port, const QString& servePath);
+QString wgetCommandLine(const QString& ownAddress, std::uint16_t port, const QString& servePath);
 
 class FtpInstallProcedure {
 public:
@@ -96,7 +96,7 @@ private:
     // Sends a query closed by the end marker and reads the answer from the session's lines;
     // nullopt when the marker did not come within a few waits. Telnet failures propagate.
     std::optional<ScriptAnswer> ask(const QString& query);
-    void wait(int fixedTicks) { m_s.ticker.WaitTicks(SettleTicks(m_s.settleDelay, fixedTicks)); }
+    void wait(int fixedTicks) { m_s.ticker.WaitTicks(settleTicks(m_s.settleDelay, fixedTicks)); }
 
     Seams m_s;
     JobSteps m_steps;

@@ -53,7 +53,7 @@ QString TftpImageServer::start(const Serve& serve) {
     // The program carries no privilege: where it may not bind port 69 itself, the small
     // helper binds it and hands the socket over.
     PrivilegedUdpPort port =
-        OpenPrivilegedUdpPort(serve.bindAddress.toStdString(), m_port, m_helperPath);
+        openPrivilegedUdpPort(serve.bindAddress.toStdString(), m_port, m_helperPath);
     if (!port.fd.valid())
         return QString::fromStdString(port.reason);
     return QString::fromStdString(m_server.start(served, std::move(port.fd)));

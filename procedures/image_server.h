@@ -54,7 +54,7 @@ class TftpImageServer : public ImageServer {
 public:
     // helperPath: the port helper asked for the port where this program may not bind it.
     explicit TftpImageServer(std::uint16_t port = TTftpServer::kDefaultPort,
-                             std::string helperPath = PortHelperPath());
+                             std::string helperPath = portHelperPath());
     ~TftpImageServer() override;
 
     QString start(const Serve& serve) override;

@@ -30,7 +30,7 @@ std::optional<ScriptAnswer> readBack(const LineTap& tap, const std::function<voi
     std::optional<ScriptAnswer> answer;
     waitFor(
         [&] {
-            answer = ParseScriptAnswer(tap.lines());
+            answer = parseScriptAnswer(tap.lines());
             return answer.has_value();
         },
         waitOnce);
@@ -59,7 +59,7 @@ bool JobSteps::failWithMessage(const QString& entry, const QString& message) {
 }
 
 std::optional<QString> JobSteps::checkedAddress(const QString& text, const QString& field) {
-    return CheckedAddressOrReport(text, field, m_log, m_dialogs, m_messages);
+    return checkedAddressOrReport(text, field, m_log, m_dialogs, m_messages);
 }
 
 std::optional<QFileInfo> JobSteps::chooseFile(const QString& name, const QString& filter,

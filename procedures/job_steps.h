@@ -47,8 +47,8 @@ private:
 // kExtraWaits times.
 bool waitFor(const std::function<bool()>& seen, const std::function<void()>& waitOnce);
 
-// The start script's answer among the lines tap collects after a query was sent (IfconfigQuery,
-// FtpLinesQuery), waiting as waitFor does; nullopt when the end marker never came.
+// The start script's answer among the lines tap collects after a query was sent (ifconfigQuery,
+// ftpLinesQuery), waiting as waitFor does; nullopt when the end marker never came.
 std::optional<ScriptAnswer> readBack(const LineTap& tap, const std::function<void()>& waitOnce);
 
 class JobSteps {

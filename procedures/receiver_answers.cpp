@@ -23,7 +23,7 @@ bool isEth0Line(const NumberedLine& line) {
 
 const QString kAnswerEnd = QStringLiteral("STBMATE-END");
 
-std::optional<QString> CheckedAddress(const QString& text) {
+std::optional<QString> plainAddress(const QString& text) {
     const QString address = text.trimmed();
     const QStringList parts = address.split(QLatin1Char('.'));
     if (parts.size() != 4)
@@ -43,15 +43,15 @@ std::optional<QString> CheckedAddress(const QString& text) {
     return address;
 }
 
-QString IfconfigQuery(const QString& script) {
+QString ifconfigQuery(const QString& script) {
     return QStringLiteral("grep -n ifconfig %1; grep -c '' %1; ").arg(script) + echoEnd();
 }
 
-QString FtpLinesQuery(const QString& script) {
+QString ftpLinesQuery(const QString& script) {
     return QStringLiteral("grep -n -e ifconfig -e ramdisk -e proftpd %1; ").arg(script) + echoEnd();
 }
 
-std::optional<ScriptAnswer> ParseScriptAnswer(const QStringList& received) {
+std::optional<ScriptAnswer> parseScriptAnswer(const QStringList& received) {
     static const QRegularExpression numbered(QStringLiteral("^(\\d+):(.*)$"));
     static const QRegularExpression count(QStringLiteral("^\\d+$"));
     ScriptAnswer answer;
@@ -68,7 +68,7 @@ std::optional<ScriptAnswer> ParseScriptAnswer(const QStringList& received) {
     return std::nullopt;
 }
 
-QList<QByteArray> IfconfigEditKeys(const ScriptAnswer& before, const QByteArray& newLine) {
+QList<QByteArray> ifconfigEditKeys(const ScriptAnswer& before, const QByteArray& newLine) {
     const QByteArray escape(1, '\x1B');
     QList<int> eth0;
     for (const NumberedLine& line : before.lines) {
@@ -92,7 +92,7 @@ QList<QByteArray> IfconfigEditKeys(const ScriptAnswer& before, const QByteArray&
     return keys;
 }
 
-bool HoldsOnlyAddress(const ScriptAnswer& after, const QString& address) {
+bool holdsOnlyAddress(const ScriptAnswer& after, const QString& address) {
     int eth0Lines = 0;
     bool carriesAddress = false;
     for (const NumberedLine& line : after.lines) {
@@ -104,13 +104,13 @@ bool HoldsOnlyAddress(const ScriptAnswer& after, const QString& address) {
     return eth0Lines == 1 && carriesAddress;
 }
 
-QStringList FtpStartLines() {
+QStringList ftpStartLines() {
     return {QStringLiteral("cd /ramdisk"), QStringLiteral("tar xjf /data/proftpd.tar.bz2"),
             QStringLiteral("/ramdisk/proftpd/proftpd -c /ramdisk/proftpd/proftpd.conf")};
 }
 
-bool FtpLinesFollowIfconfig(const ScriptAnswer& after) {
-    const QStringList wanted = FtpStartLines();
+bool ftpLinesFollowIfconfig(const ScriptAnswer& after) {
+    const QStringList wanted = ftpStartLines();
     const QList<NumberedLine>& lines = after.lines;
     for (qsizetype i = 0; i + 3 < lines.size(); ++i) {
         if (!lines[i].text.contains(QLatin1String("ifconfig")))
@@ -126,10 +126,10 @@ bool FtpLinesFollowIfconfig(const ScriptAnswer& after) {
     return false;
 }
 
-std::optional<QString> CheckedAddressOrReport(const QString& text, const QString& field,
+std::optional<QString> checkedAddressOrReport(const QString& text, const QString& field,
                                               SessionLog& log, Dialogs& dialogs,
                                               const MessageCatalogue& messages) {
-    if (std::optional<QString> address = CheckedAddress(text))
+    if (std::optional<QString> address = plainAddress(text))
         return address;
     log.WriteLogError(
         QStringLiteral("%1 \"%2\" is not a valid ip address ! --> EXIT").arg(field, text));

@@ -3,7 +3,7 @@
 void ConsoleDialogue::SendConsole(const QByteArray& text) {
     m_watcher.RxLine.clear();
     m_port.WriteText(text);
-    m_ticker.WaitTicks(SettleTicks(m_settleDelay, 8));
+    m_ticker.WaitTicks(settleTicks(m_settleDelay, 8));
 }
 
 bool CheckSerialLink(ConsoleDialogue& console, BusyIndicator& busy) {

@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-void FeedConsoleWatcher(TComPort& port, ResponseWatcher& watcher, quint16 count) {
+void feedConsoleWatcher(TComPort& port, ResponseWatcher& watcher, quint16 count) {
     // Letting the event loop run costs a poll of every descriptor it watches, several
     // microseconds, which at the console's line rate was most of the program's CPU. Feeding
     // a byte costs far less, so the loop gets its turn after the first byte (anything
@@ -36,7 +36,7 @@ SerialConsoleLink::SerialConsoleLink(TComPort& port, SessionLog& log, int settle
     : m_port(port), m_console(port), m_dialogue(m_console, m_ticker, m_watcher, settleDelay) {
     m_watcher.setLineCompleted([&log](const QString& line) { log.WriteLogEntry(line); });
     m_port.setOnTriggerAvail(
-        [this](TComPort& sender, quint16 count) { FeedConsoleWatcher(sender, m_watcher, count); });
+        [this](TComPort& sender, quint16 count) { feedConsoleWatcher(sender, m_watcher, count); });
 }
 
 SerialConsoleLink::~SerialConsoleLink() {

@@ -22,11 +22,11 @@ private:
 // pending events run between the bytes (after the first, then at least every half
 // millisecond) so the window stays alive during long bursts. A port failure from the read
 // leaves at once and propagates.
-void FeedConsoleWatcher(TComPort& port, ResponseWatcher& watcher, quint16 count);
+void feedConsoleWatcher(TComPort& port, ResponseWatcher& watcher, quint16 count);
 
 class SerialConsoleLink {
 public:
-    // Installs FeedConsoleWatcher as the port's OnTriggerAvail handler and logs every
+    // Installs feedConsoleWatcher as the port's OnTriggerAvail handler and logs every
     // completed console line to log. The port and the log must outlive this object.
     SerialConsoleLink(TComPort& port, SessionLog& log, int settleDelay);
     ~SerialConsoleLink(); // uninstalls the handler

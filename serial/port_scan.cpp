@@ -37,7 +37,7 @@ int numberOf(const QString& name) {
 
 } // namespace
 
-QList<SerialDeviceEntry> ListSerialDevices(const QString& devRoot, const QString& sysRoot) {
+QList<SerialDeviceEntry> listSerialDevices(const QString& devRoot, const QString& sysRoot) {
     QList<SerialDeviceEntry> builtIn;
     QList<SerialDeviceEntry> usb;
     const QDir dev(devRoot);

@@ -14,5 +14,5 @@ struct SerialDeviceEntry {
 // devRoot and sysRoot exist for tests ("/dev" and "/sys/class/tty" normally). Order: built-in
 // ports by number, then USB adapters by name and number.
 QList<SerialDeviceEntry>
-ListSerialDevices(const QString& devRoot = QStringLiteral("/dev"),
+listSerialDevices(const QString& devRoot = QStringLiteral("/dev"),
                   const QString& sysRoot = QStringLiteral("/sys/class/tty"));

@@ -207,7 +207,7 @@ TEST_F(IniFileTest, KillDuringABurstOfWritesLeavesACompleteFile) {
     }
 }
 
-TEST(ParseDelay, AcceptsDecimalAndBothHexFormsAndNothingElse) {
+TEST(parseDelay, AcceptsDecimalAndBothHexFormsAndNothingElse) {
     struct Case {
         const char* text;
         int value;
@@ -237,7 +237,7 @@ TEST(ParseDelay, AcceptsDecimalAndBothHexFormsAndNothingElse) {
         {"٣", 0},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ParseDelay(QString::fromUtf8(c.text)), c.value) << "text: " << c.text;
+        EXPECT_EQ(parseDelay(QString::fromUtf8(c.text)), c.value) << "text: " << c.text;
 }
 
 } // namespace

@@ -17,32 +17,32 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     f.write(bytes);
 }
 
-TEST(LanguageNames, DropsMainInAnyCaseAndKeepsFileOrder) {
-    EXPECT_EQ(LanguageNames({"Main", "Deutsch", "English"}), (QStringList{"Deutsch", "English"}));
-    EXPECT_EQ(LanguageNames({"Deutsch", "main", "English"}), (QStringList{"Deutsch", "English"}));
-    EXPECT_EQ(LanguageNames({"Deutsch", "English"}), (QStringList{"Deutsch", "English"}));
-    EXPECT_EQ(LanguageNames({"MAIN"}), QStringList());
-    EXPECT_EQ(LanguageNames({"Mainly", "Main2"}), (QStringList{"Mainly", "Main2"}));
+TEST(languageNames, DropsMainInAnyCaseAndKeepsFileOrder) {
+    EXPECT_EQ(languageNames({"Main", "Deutsch", "English"}), (QStringList{"Deutsch", "English"}));
+    EXPECT_EQ(languageNames({"Deutsch", "main", "English"}), (QStringList{"Deutsch", "English"}));
+    EXPECT_EQ(languageNames({"Deutsch", "English"}), (QStringList{"Deutsch", "English"}));
+    EXPECT_EQ(languageNames({"MAIN"}), QStringList());
+    EXPECT_EQ(languageNames({"Mainly", "Main2"}), (QStringList{"Mainly", "Main2"}));
 }
 
-TEST(PortNumberForText, EntryPositionPlusOneElseZero) {
+TEST(portNumberForText, EntryPositionPlusOneElseZero) {
     const QStringList entries{"COM1", "COM2", "COM3", "COM4"};
-    EXPECT_EQ(PortNumberForText(entries, "COM1"), 1);
-    EXPECT_EQ(PortNumberForText(entries, "COM3"), 3);
-    EXPECT_EQ(PortNumberForText(entries, "com4"), 4);
-    EXPECT_EQ(PortNumberForText(entries, "COM5"), 0);
-    EXPECT_EQ(PortNumberForText(entries, ""), 0);
-    EXPECT_EQ(PortNumberForText(entries, "/dev/ttyUSB0"), 0);
+    EXPECT_EQ(portNumberForText(entries, "COM1"), 1);
+    EXPECT_EQ(portNumberForText(entries, "COM3"), 3);
+    EXPECT_EQ(portNumberForText(entries, "com4"), 4);
+    EXPECT_EQ(portNumberForText(entries, "COM5"), 0);
+    EXPECT_EQ(portNumberForText(entries, ""), 0);
+    EXPECT_EQ(portNumberForText(entries, "/dev/ttyUSB0"), 0);
 }
 
-TEST(ReadLanguageTexts, MissingKeysAndUnknownSectionsGiveEmptyTexts) {
+TEST(readLanguageTexts, MissingKeysAndUnknownSectionsGiveEmptyTexts) {
     stbtest::ScratchDir dir;
     const QString path = dir.file(QStringLiteral("stbmate.ini"));
     const int beyond = MessageCatalogue::kCount + 1;
     writeFile(path, "[Deutsch]\nM1_1=Datei\nL8=Prüfen\nL9=Formatieren\nMsg6=Adresse fehlt\nMsg" +
                         QByteArray::number(beyond) + "=zu viel\n");
     IniFile ini(path);
-    const LanguageTexts de = ReadLanguageTexts(ini, QStringLiteral("deutsch"));
+    const LanguageTexts de = readLanguageTexts(ini, QStringLiteral("deutsch"));
     EXPECT_EQ(de.caption(CaptionKey::M1_1), "Datei");
     EXPECT_EQ(de.caption(CaptionKey::L8), QString::fromUtf8("Prüfen"));
     EXPECT_EQ(de.caption(CaptionKey::M2_3), QString());
@@ -53,14 +53,14 @@ TEST(ReadLanguageTexts, MissingKeysAndUnknownSectionsGiveEmptyTexts) {
     // A key the file is too old to have: its built-in text.
     EXPECT_EQ(de.messages.text(MessageId::SetAddressFirst),
               MessageCatalogue::builtInText(MessageId::SetAddressFirst));
-    const LanguageTexts none = ReadLanguageTexts(ini, QStringLiteral("Klingon"));
+    const LanguageTexts none = readLanguageTexts(ini, QStringLiteral("Klingon"));
     for (const QString& caption : none.captions)
         EXPECT_TRUE(caption.isEmpty());
     EXPECT_EQ(none.messages.text(MessageId::NoReceiverAddress), QString());
     EXPECT_EQ(none.formatButton, QString());
 }
 
-TEST(ReadMainSettings, TerminalKeysTakeDefaultsAndBounds) {
+TEST(readMainSettings, TerminalKeysTakeDefaultsAndBounds) {
     struct Case {
         const char* value;
         int history, charDelay;
@@ -74,7 +74,7 @@ TEST(ReadMainSettings, TerminalKeysTakeDefaultsAndBounds) {
         writeFile(path, c.value
                             ? "[Main]\nHistoryLines=" + value + "\nPasteCharDelay=" + value + "\n"
                             : QByteArray("[Main]\n"));
-        const MainSettings main = ReadMainSettings(IniFile(path));
+        const MainSettings main = readMainSettings(IniFile(path));
         EXPECT_EQ(main.historyLines, c.history) << (c.value ? c.value : "missing");
         EXPECT_EQ(main.pasteCharDelayMs, c.charDelay) << (c.value ? c.value : "missing");
         EXPECT_EQ(main.pasteLineDelayMs, 50);
@@ -84,7 +84,7 @@ TEST(ReadMainSettings, TerminalKeysTakeDefaultsAndBounds) {
 TEST(ShippedSettingsFile, HasMainAndTwoCompleteLanguages) {
     IniFile ini(stbtest::sourceDir() + QStringLiteral("/app/stbmate.ini"));
     EXPECT_EQ(ini.ReadSections(), (QStringList{"Main", "Deutsch", "English"}));
-    const MainSettings main = ReadMainSettings(ini);
+    const MainSettings main = readMainSettings(ini);
     EXPECT_EQ(main.language, "Deutsch");
     EXPECT_EQ(main.ip, QString());
     EXPECT_EQ(main.settleDelay, 0);
@@ -123,7 +123,7 @@ TEST(ShippedSettingsFile, HasMainAndTwoCompleteLanguages) {
                   MessageCatalogue::builtInText(MessageId(n)));
 
     // The German captions are the window's built-in ones.
-    const LanguageTexts de = ReadLanguageTexts(ini, QStringLiteral("Deutsch"));
+    const LanguageTexts de = readLanguageTexts(ini, QStringLiteral("Deutsch"));
     const char* builtIn[] = {"Datei",
                              "Beenden",
                              "Funktionen",

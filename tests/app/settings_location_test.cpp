@@ -32,7 +32,7 @@ struct Case {
     const char* logBaseDir;
 };
 
-TEST(DecideSettingsLocation, PortableOnlyWithAWritableFolderHoldingTheIni) {
+TEST(decideSettingsLocation, PortableOnlyWithAWritableFolderHoldingTheIni) {
     const Case cases[] = {
         {"build tree", true, true, "", "", SettingsMode::Portable, "/opt/sm/stbmate.ini",
          "/opt/sm/"},
@@ -58,8 +58,8 @@ TEST(DecideSettingsLocation, PortableOnlyWithAWritableFolderHoldingTheIni) {
         in.xdgConfigHome = QString::fromUtf8(c.xdgConfig);
         in.xdgStateHome = QString::fromUtf8(c.xdgState);
         in.home = "/home/u";
-        in.shippedDefault = ShippedDefaultPath(in.programDir, "../share/stbmate");
-        const SettingsLocation out = DecideSettingsLocation(in, files);
+        in.shippedDefault = shippedDefaultPath(in.programDir, "../share/stbmate");
+        const SettingsLocation out = decideSettingsLocation(in, files);
         EXPECT_EQ(out.mode, c.mode) << c.name;
         EXPECT_EQ(out.iniPath, QString::fromUtf8(c.iniPath)) << c.name;
         EXPECT_EQ(out.logBaseDir, QString::fromUtf8(c.logBaseDir)) << c.name;
@@ -75,7 +75,7 @@ QByteArray readAll(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
-TEST(ProvideUserSettingsFile, CopiesTheDefaultOnceAndNeverOverwrites) {
+TEST(provideUserSettingsFile, CopiesTheDefaultOnceAndNeverOverwrites) {
     stbtest::ScratchDir dir;
     QDir().mkpath(dir.file("share/stbmate"));
     const QString shipped = dir.file("share/stbmate/stbmate.ini");
@@ -89,7 +89,7 @@ TEST(ProvideUserSettingsFile, CopiesTheDefaultOnceAndNeverOverwrites) {
     where.mode = SettingsMode::Installed;
     where.iniPath = dir.file("home/.config/stbmate/stbmate.ini");
     where.shippedDefault = shipped;
-    ASSERT_TRUE(ProvideUserSettingsFile(where));
+    ASSERT_TRUE(provideUserSettingsFile(where));
     EXPECT_EQ(readAll(where.iniPath), QByteArray("[Main]\nLanguage=English\n"));
     EXPECT_TRUE(QFile::permissions(where.iniPath) & QFile::WriteOwner)
         << "the user's copy must be writable although the shipped file is not";
@@ -102,17 +102,17 @@ TEST(ProvideUserSettingsFile, CopiesTheDefaultOnceAndNeverOverwrites) {
     ASSERT_TRUE(user.open(QIODevice::WriteOnly | QIODevice::Truncate));
     user.write("[Main]\nLanguage=Deutsch\n");
     user.close();
-    ASSERT_TRUE(ProvideUserSettingsFile(where));
+    ASSERT_TRUE(provideUserSettingsFile(where));
     EXPECT_EQ(readAll(where.iniPath), QByteArray("[Main]\nLanguage=Deutsch\n"));
 
     // Neither the user's file nor the default: nothing is made, the caller meets a missing file.
     where.iniPath = dir.file("other/stbmate/stbmate.ini");
     where.shippedDefault = dir.file("nowhere/stbmate.ini");
-    EXPECT_FALSE(ProvideUserSettingsFile(where));
+    EXPECT_FALSE(provideUserSettingsFile(where));
     EXPECT_FALSE(QFile::exists(where.iniPath));
 }
 
-TEST(FindEarlyCommand, AnswersVersionAndHelpAndLeavesTheRestToQt) {
+TEST(findEarlyCommand, AnswersVersionAndHelpAndLeavesTheRestToQt) {
     const struct {
         std::vector<std::string> args;
         EarlyCommand expected;
@@ -126,8 +126,8 @@ TEST(FindEarlyCommand, AnswersVersionAndHelpAndLeavesTheRestToQt) {
         {{"stbmate", "--versions"}, EarlyCommand::None},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(FindEarlyCommand(c.args), c.expected) << c.args.back();
-    EXPECT_EQ(EarlyCommandText(EarlyCommand::Version, "1.0.0.56"), "stbmate 1.0.0.56\n");
+        EXPECT_EQ(findEarlyCommand(c.args), c.expected) << c.args.back();
+    EXPECT_EQ(earlyCommandText(EarlyCommand::Version, "1.0.0.56"), "stbmate 1.0.0.56\n");
 }
 
 } // namespace

@@ -58,25 +58,25 @@ TEST(WaitAnimation, TypesLinesThenSendsTheBlockAlongTheCable) {
     std::vector<int> lines;
     std::vector<int> blocks;
     for (int f = 0; f < kWaitFrameCount; ++f) {
-        lines.push_back(WaitFrameScreenLines(f));
-        blocks.push_back(WaitFrameBlockX(f));
+        lines.push_back(waitFrameScreenLines(f));
+        blocks.push_back(waitFrameBlockX(f));
     }
     EXPECT_EQ(lines, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 6, 5, 4, 3, 2, 1, 0}));
     for (int f = 0; f < 7; ++f)
         EXPECT_EQ(blocks[size_t(f)], -1);
     for (int f = 8; f < kWaitFrameCount; ++f)
         EXPECT_GT(blocks[size_t(f)], blocks[size_t(f - 1)]) << "the block must travel right";
-    EXPECT_EQ(WaitFrameScreenLines(kWaitFrameCount), lines[0]); // the cycle repeats
+    EXPECT_EQ(waitFrameScreenLines(kWaitFrameCount), lines[0]); // the cycle repeats
 
-    const QImage first = RenderWaitFrame(0);
+    const QImage first = renderWaitFrame(0);
     EXPECT_EQ(first.size(), QSize(kWaitFrameWidth, kWaitFrameHeight));
     EXPECT_EQ(first.pixelColor(0, 0).alpha(), 0) << "background must be transparent";
     // The red block is where the frame says, and nowhere on the cable before it starts.
-    const QImage moving = RenderWaitFrame(10);
-    EXPECT_EQ(moving.pixelColor(WaitFrameBlockX(10) + 2, 27), QColor(255, 0, 0));
-    EXPECT_NE(first.pixelColor(WaitFrameBlockX(10) + 2, 27), QColor(255, 0, 0));
+    const QImage moving = renderWaitFrame(10);
+    EXPECT_EQ(moving.pixelColor(waitFrameBlockX(10) + 2, 27), QColor(255, 0, 0));
+    EXPECT_NE(first.pixelColor(waitFrameBlockX(10) + 2, 27), QColor(255, 0, 0));
     for (int f = 1; f < kWaitFrameCount; ++f)
-        EXPECT_NE(RenderWaitFrame(f), RenderWaitFrame(f - 1)) << f;
+        EXPECT_NE(renderWaitFrame(f), renderWaitFrame(f - 1)) << f;
 
     // All frames side by side on the dialog's grey, for people to look at.
     QImage sheet(kWaitFrameWidth * 2 + 4, (kWaitFrameHeight + 4) * 7, QImage::Format_RGB32);
@@ -85,7 +85,7 @@ TEST(WaitAnimation, TypesLinesThenSendsTheBlockAlongTheCable) {
         QPainter p(&sheet);
         for (int f = 0; f < kWaitFrameCount; ++f)
             p.drawImage((f / 7) * (kWaitFrameWidth + 4), (f % 7) * (kWaitFrameHeight + 4),
-                        RenderWaitFrame(f));
+                        renderWaitFrame(f));
     }
     QDir().mkpath(QStringLiteral(STBMATE_SCREENSHOT_DIR));
     EXPECT_TRUE(sheet.save(QStringLiteral(STBMATE_SCREENSHOT_DIR "/wait-animation.png")));
@@ -231,7 +231,7 @@ TEST(QtDialogs, BoxesHaveGermanTitlesAndButtons) {
 namespace {
 
 TEST(QtDialogs, StandardDialogsSpeakGerman) {
-    ASSERT_TRUE(InstallGermanQtTranslations()) << "package qt6-translations-l10n is needed";
+    ASSERT_TRUE(installGermanQtTranslations()) << "package qt6-translations-l10n is needed";
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Abbrechen");
     EXPECT_EQ(QCoreApplication::translate("QFileDialog", "File &name:"), "Datei&name:");
 }

@@ -13,7 +13,7 @@
 
 namespace {
 
-TEST(RunWithoutUserInput, EventsKeepFlowingWhileTheWorkRunsElsewhere) {
+TEST(runWithoutUserInput, EventsKeepFlowingWhileTheWorkRunsElsewhere) {
     std::mutex mutex;
     std::condition_variable ticked;
     int ticks = 0; // guarded by mutex
@@ -29,7 +29,7 @@ TEST(RunWithoutUserInput, EventsKeepFlowingWhileTheWorkRunsElsewhere) {
     timer.start();
     Qt::HANDLE workerThread = nullptr;
     int value = 0;
-    RunWithoutUserInput([&] {
+    runWithoutUserInput([&] {
         workerThread = QThread::currentThreadId();
         // The work lasts until the caller's timer has run a few times (at most 10 s).
         std::unique_lock lock(mutex);
@@ -42,13 +42,13 @@ TEST(RunWithoutUserInput, EventsKeepFlowingWhileTheWorkRunsElsewhere) {
     EXPECT_GE(ticks, 5) << "the calling thread must keep handling its timers";
 }
 
-TEST(RunWithoutUserInput, QuickWorkAndExceptions) {
+TEST(runWithoutUserInput, QuickWorkAndExceptions) {
     // Work that ends before the wait begins must not leave the caller waiting.
     bool ran = false;
-    RunWithoutUserInput([&] { ran = true; });
+    runWithoutUserInput([&] { ran = true; });
     EXPECT_TRUE(ran);
     try {
-        RunWithoutUserInput([] { throw std::runtime_error("Verbindung abgelehnt"); });
+        runWithoutUserInput([] { throw std::runtime_error("Verbindung abgelehnt"); });
         FAIL() << "the exception must reach the caller";
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Verbindung abgelehnt");

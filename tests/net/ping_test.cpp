@@ -41,7 +41,7 @@ class PingTest : public ::testing::Test {
 protected:
     // One probe with the ways set so far; keeps its error code for the checks.
     std::int32_t ping(const QString& target, std::uint16_t timeoutMs) {
-        const PingOutcome outcome = ProbeHost(target, timeoutMs, ways);
+        const PingOutcome outcome = probeHost(target, timeoutMs, ways);
         lastError = outcome.error;
         return outcome.result;
     }

@@ -103,14 +103,14 @@ void checkAsNormalUser(const std::string& dir) {
     EXPECT_EQ(error, EACCES);
 
     const std::string plain = dir + "/plain/stbmate-port69";
-    const PrivilegedUdpPort refused = OpenPrivilegedUdpPort("127.0.0.1", 69, plain);
+    const PrivilegedUdpPort refused = openPrivilegedUdpPort("127.0.0.1", 69, plain);
     EXPECT_FALSE(refused.fd.valid());
     EXPECT_NE(refused.reason.find("sudo setcap cap_net_bind_service=+ep " + plain),
               std::string::npos)
         << refused.reason;
 
     const PrivilegedUdpPort port =
-        OpenPrivilegedUdpPort("127.0.0.1", 69, dir + "/granted/stbmate-port69");
+        openPrivilegedUdpPort("127.0.0.1", 69, dir + "/granted/stbmate-port69");
     ASSERT_TRUE(port.fd.valid()) << port.reason;
     EXPECT_EQ(port.reason, "");
     UniqueFd sender(::socket(AF_INET, SOCK_DGRAM, 0));
@@ -133,7 +133,7 @@ TEST(PortHelper, NormalUserGetsPort69ThroughTheHelperOnly) {
     }
     NET_TEST_IN_PRIVATE_NETNS();
     // Root binds the port itself and never reaches for the helper.
-    PrivilegedUdpPort asRoot = OpenPrivilegedUdpPort("127.0.0.1", 69, "/nonexistent");
+    PrivilegedUdpPort asRoot = openPrivilegedUdpPort("127.0.0.1", 69, "/nonexistent");
     EXPECT_TRUE(asRoot.fd.valid()) << asRoot.reason;
     EXPECT_EQ(asRoot.reason, "");
     asRoot.fd.reset();

@@ -137,7 +137,7 @@ class TelnetClientTest : public ::testing::Test {
 protected:
     void SetUp() override {
         m_client.setOnDataAvailable(
-            [this](const QString& text) { ShowTelnetOutput(m_view, m_log, m_download, text); });
+            [this](const QString& text) { showTelnetOutput(m_view, m_log, m_download, text); });
         m_client.setHost(QStringLiteral("127.0.0.1"));
     }
     void TearDown() override { m_client.Disconnect(); }
@@ -441,7 +441,7 @@ TEST(TelnetRealServers, BusyboxTelnetdShellDialogue) {
     TTelnetClient client(ticker);
     FakeMainView view;
     client.setOnDataAvailable(
-        [&](const QString& text) { ShowTelnetOutput(view, log, download, text); });
+        [&](const QString& text) { showTelnetOutput(view, log, download, text); });
     runShellDialogue(client, view, scratch.path());
     telnetd.stop();
 }
@@ -460,7 +460,7 @@ TEST(TelnetRealServers, InetutilsTelnetdShellDialogue) {
     TTelnetClient client(ticker);
     FakeMainView view;
     client.setOnDataAvailable(
-        [&](const QString& text) { ShowTelnetOutput(view, log, download, text); });
+        [&](const QString& text) { showTelnetOutput(view, log, download, text); });
     // Accept the dialogue's connection on a helper thread and start telnetd on it.
     pid_t pid = -1;
     std::thread acceptor([&] {

@@ -137,9 +137,9 @@ protected:
 };
 
 TEST_F(TelnetDataHandlerTest, SplitsLinesAtCarriageReturnsAcrossBlocks) {
-    ShowTelnetOutput(m_view, m_log, m_download, QStringLiteral("login: "));
-    ShowTelnetOutput(m_view, m_log, m_download, QStringLiteral("root\r\n# ls\r\nbin\r"));
-    ShowTelnetOutput(m_view, m_log, m_download, QStringLiteral("\nx\ny\r\r# "));
+    showTelnetOutput(m_view, m_log, m_download, QStringLiteral("login: "));
+    showTelnetOutput(m_view, m_log, m_download, QStringLiteral("root\r\n# ls\r\nbin\r"));
+    showTelnetOutput(m_view, m_log, m_download, QStringLiteral("\nx\ny\r\r# "));
     EXPECT_EQ(m_view.networkLines(),
               (QStringList{QStringLiteral("login: root"), QStringLiteral("# ls"),
                            QStringLiteral("bin"), QString(), QStringLiteral("x"),
@@ -175,9 +175,9 @@ TEST(TelnetLineStream, CompletesLinesAcrossBlocks) {
 }
 
 TEST_F(TelnetDataHandlerTest, EmptyBlockOnlyGivesTheViewItsFirstLine) {
-    ShowTelnetOutput(m_view, m_log, m_download, QString());
+    showTelnetOutput(m_view, m_log, m_download, QString());
     EXPECT_EQ(m_view.networkLines(), QStringList{QString()});
-    ShowTelnetOutput(m_view, m_log, m_download, QString());
+    showTelnetOutput(m_view, m_log, m_download, QString());
     EXPECT_EQ(m_view.networkLines(), QStringList{QString()});
     EXPECT_TRUE(logged().isEmpty());
 }

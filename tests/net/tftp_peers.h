@@ -44,7 +44,7 @@ struct Probe {
     }
     void request(int port, const std::string& name, tftp::Opcode opcode = tftp::Opcode::Rrq,
                  std::vector<std::pair<std::string, std::string>> options = {}) {
-        send(port, tftp::MakeRequest({opcode, name, tftp::Mode::Octet, std::move(options)}));
+        send(port, tftp::makeRequest({opcode, name, tftp::Mode::Octet, std::move(options)}));
     }
     // Datagrams arriving until ms pass without one; the last one is kept.
     std::vector<tftp::Bytes> receive(int ms) {

@@ -200,7 +200,7 @@ TEST(TftpServer, AnswersNobodyButThePeerAskingForTheName) {
     peer.request(port, "new.bin", tftp::Opcode::Wrq);
     const auto replies = peer.receive(300);
     ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(tftp::ParseError(replies[0])->first, std::uint16_t(tftp::ErrorCode::AccessViolation));
+    EXPECT_EQ(tftp::parseError(replies[0])->first, std::uint16_t(tftp::ErrorCode::AccessViolation));
     const auto refused = rig.refusedSoFar();
     ASSERT_EQ(refused.size(), 2u); // once per address
     EXPECT_EQ(refused[0].client, "127.0.0.2");
@@ -228,23 +228,23 @@ TEST(TftpServer, HostileDatagramsCostNothingBeyondOneErrorASecond) {
         }
     });
     Probe client, stranger, otherHost("127.0.0.2");
-    client.send(port, tftp::MakeError(tftp::ErrorCode::UnknownTransferId, "spoofed"));
+    client.send(port, tftp::makeError(tftp::ErrorCode::UnknownTransferId, "spoofed"));
     EXPECT_TRUE(client.receive(200).empty());
     client.request(port, "emergency.ub");
     ASSERT_EQ(client.receive(200).size(), 1u); // DATA 1
     const int transferPort = ntohs(client.from.sin_port);
-    stranger.send(transferPort, tftp::MakeError(tftp::ErrorCode::UnknownTransferId, "x"));
-    otherHost.send(transferPort, tftp::MakeAck(1));
+    stranger.send(transferPort, tftp::makeError(tftp::ErrorCode::UnknownTransferId, "x"));
+    otherHost.send(transferPort, tftp::makeAck(1));
     EXPECT_TRUE(stranger.receive(200).empty());
     EXPECT_TRUE(otherHost.receive(0).empty());
     for (int i = 0; i < 10; ++i)
-        stranger.send(transferPort, tftp::MakeAck(1));
+        stranger.send(transferPort, tftp::makeAck(1));
     const auto errors = stranger.receive(300);
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(tftp::ParseError(errors[0])->first,
+    EXPECT_EQ(tftp::parseError(errors[0])->first,
               std::uint16_t(tftp::ErrorCode::UnknownTransferId));
     // The client's own ERROR ends its transfer, unanswered; then a real client is served.
-    client.send(transferPort, tftp::MakeError(tftp::ErrorCode::NotDefined, "bye"));
+    client.send(transferPort, tftp::makeError(tftp::ErrorCode::NotDefined, "bye"));
     EXPECT_TRUE(client.receive(300).empty());
     const QString local = rig.scratch.file(QStringLiteral("got.bin"));
     const Outcome outcome = runClient(getCommand(Client::Busybox, port, "emergency.ub", local),
@@ -272,7 +272,7 @@ TEST(TftpServer, OneTransferPerAddressAndASilentClientIsDroppedSoon) {
     // DATA 1 (no OACK: the long timeout is not granted) and two retransmissions, then silence.
     const auto got = first.receive(300);
     ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(tftp::PeekOpcode(got[0]), tftp::Opcode::Data);
+    EXPECT_EQ(tftp::peekOpcode(got[0]), tftp::Opcode::Data);
     EXPECT_TRUE(second.receive(0).empty());
     ASSERT_TRUE(stbtest::spinUntil([&] { return rig.server.activeTransfers() == 0; }, 2000));
     EXPECT_EQ(rig.finishedSoFar().at(0).reason, "the client stopped answering");

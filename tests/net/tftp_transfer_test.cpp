@@ -33,7 +33,7 @@ const Clock::time_point t0{};
 std::vector<int> blocks(const TftpTransfer::Step& step) {
     std::vector<int> out;
     for (const ByteView d : step.send) {
-        EXPECT_EQ(PeekOpcode(d), Opcode::Data);
+        EXPECT_EQ(peekOpcode(d), Opcode::Data);
         out.push_back((d[2] << 8) | d[3]);
     }
     return out;
@@ -89,11 +89,11 @@ TEST(TftpPacket, RequestParsingAndNegotiation) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Bytes wire = MakeRequest({Opcode::Rrq, "emergency.ub", c.mode, c.asked});
+        const Bytes wire = makeRequest({Opcode::Rrq, "emergency.ub", c.mode, c.asked});
         Request parsed;
-        ASSERT_EQ(ParseRequest(wire, parsed), ParseStatus::Ok);
+        ASSERT_EQ(parseRequest(wire, parsed), ParseStatus::Ok);
         EXPECT_EQ(parsed.fileName, "emergency.ub");
-        const Negotiated n = Negotiate(parsed, 70000, Limits{});
+        const Negotiated n = negotiate(parsed, 70000, Limits{});
         EXPECT_EQ(n.oack, c.granted);
         EXPECT_EQ(n.blockSize, c.blockSize);
         EXPECT_EQ(n.windowSize, c.window);
@@ -102,10 +102,10 @@ TEST(TftpPacket, RequestParsingAndNegotiation) {
     const std::uint8_t unterminated[] = {0, 1, 'f', 0, 'o', 'c'};
     const std::uint8_t ack[] = {0, 4, 0, 7};
     Request request;
-    EXPECT_EQ(ParseRequest(badMode, request), ParseStatus::UnknownMode);
-    EXPECT_EQ(ParseRequest(unterminated, request), ParseStatus::Malformed);
-    EXPECT_EQ(ParseRequest(ack, request), ParseStatus::Malformed);
-    EXPECT_EQ(ParseAck(ack), 7);
+    EXPECT_EQ(parseRequest(badMode, request), ParseStatus::UnknownMode);
+    EXPECT_EQ(parseRequest(unterminated, request), ParseStatus::Malformed);
+    EXPECT_EQ(parseRequest(ack, request), ParseStatus::Malformed);
+    EXPECT_EQ(parseAck(ack), 7);
 }
 
 TEST(TftpTransfer, DuplicateAckNeverResends) {
@@ -113,13 +113,13 @@ TEST(TftpTransfer, DuplicateAckNeverResends) {
     EXPECT_EQ(blocks(t.start(t0)), std::vector<int>{1});
     // Block 1 resent on time-out; both copies get acknowledged.
     EXPECT_EQ(blocks(t.onTimeout(t0)), std::vector<int>{1});
-    EXPECT_EQ(blocks(t.feed(MakeAck(1), t0)), std::vector<int>{2});
-    EXPECT_TRUE(t.feed(MakeAck(1), t0).send.empty());
-    EXPECT_TRUE(t.feed(MakeAck(9), t0).send.empty()); // never sent
-    EXPECT_EQ(blocks(t.feed(MakeAck(2), t0)), std::vector<int>{3});
-    EXPECT_EQ(blocks(t.feed(MakeAck(3), t0)), std::vector<int>{4});
+    EXPECT_EQ(blocks(t.feed(makeAck(1), t0)), std::vector<int>{2});
+    EXPECT_TRUE(t.feed(makeAck(1), t0).send.empty());
+    EXPECT_TRUE(t.feed(makeAck(9), t0).send.empty()); // never sent
+    EXPECT_EQ(blocks(t.feed(makeAck(2), t0)), std::vector<int>{3});
+    EXPECT_EQ(blocks(t.feed(makeAck(3), t0)), std::vector<int>{4});
     EXPECT_EQ(t.state(), TftpTransfer::State::Running);
-    const auto last = t.feed(MakeAck(4), t0);
+    const auto last = t.feed(makeAck(4), t0);
     EXPECT_TRUE(last.send.empty());
     EXPECT_FALSE(last.deadline);
     EXPECT_EQ(t.state(), TftpTransfer::State::Done);
@@ -129,10 +129,10 @@ TEST(TftpTransfer, DuplicateAckNeverResends) {
 TEST(TftpTransfer, WindowResumesAfterTheLastBlockTheClientHas) {
     TftpTransfer t = makeTransfer(5 * 8, 8, 3); // 5 full blocks and an empty last one
     EXPECT_EQ(blocks(t.start(t0)), (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(blocks(t.feed(MakeAck(1), t0)), (std::vector<int>{2, 3, 4})); // 2 was lost
-    EXPECT_EQ(blocks(t.feed(MakeAck(4), t0)), (std::vector<int>{5, 6}));
-    EXPECT_TRUE(t.feed(MakeAck(3), t0).send.empty());
-    t.feed(MakeAck(6), t0);
+    EXPECT_EQ(blocks(t.feed(makeAck(1), t0)), (std::vector<int>{2, 3, 4})); // 2 was lost
+    EXPECT_EQ(blocks(t.feed(makeAck(4), t0)), (std::vector<int>{5, 6}));
+    EXPECT_TRUE(t.feed(makeAck(3), t0).send.empty());
+    t.feed(makeAck(6), t0);
     EXPECT_EQ(t.state(), TftpTransfer::State::Done);
     EXPECT_EQ(t.bytesAcknowledged(), 40u);
 }
@@ -145,10 +145,10 @@ TEST(TftpTransfer, OneAckNeverBringsBackMoreThanOneWindow) {
     // repeated and unsent ones bring nothing.
     for (int ack = 1; ack <= 21; ++ack) {
         t.readAhead();
-        const std::vector<int> sent = blocks(t.feed(MakeAck(std::uint16_t(ack)), t0));
+        const std::vector<int> sent = blocks(t.feed(makeAck(std::uint16_t(ack)), t0));
         EXPECT_EQ(sent, (std::vector<int>{ack + 1, ack + 2, ack + 3, ack + 4}));
-        EXPECT_TRUE(t.feed(MakeAck(std::uint16_t(ack)), t0).send.empty());
-        EXPECT_TRUE(t.feed(MakeAck(std::uint16_t(ack + 9)), t0).send.empty());
+        EXPECT_TRUE(t.feed(makeAck(std::uint16_t(ack)), t0).send.empty());
+        EXPECT_TRUE(t.feed(makeAck(std::uint16_t(ack + 9)), t0).send.empty());
     }
     EXPECT_EQ(t.bytesAcknowledged(), 21u * 8);
 }
@@ -157,12 +157,12 @@ TEST(TftpTransfer, BlockNumbersWrapToZero) {
     TftpTransfer t = makeTransfer(65537 * 8 + 1, 8, 1);
     t.start(t0);
     for (int block = 1; block < 65535; ++block)
-        ASSERT_EQ(t.feed(MakeAck(std::uint16_t(block)), t0).send.size(), 1u);
-    EXPECT_EQ(blocks(t.feed(MakeAck(65535), t0)), std::vector<int>{0});
-    EXPECT_TRUE(t.feed(MakeAck(65535), t0).send.empty());
-    EXPECT_EQ(blocks(t.feed(MakeAck(0), t0)), std::vector<int>{1});
-    EXPECT_EQ(blocks(t.feed(MakeAck(1), t0)), std::vector<int>{2});
-    t.feed(MakeAck(2), t0);
+        ASSERT_EQ(t.feed(makeAck(std::uint16_t(block)), t0).send.size(), 1u);
+    EXPECT_EQ(blocks(t.feed(makeAck(65535), t0)), std::vector<int>{0});
+    EXPECT_TRUE(t.feed(makeAck(65535), t0).send.empty());
+    EXPECT_EQ(blocks(t.feed(makeAck(0), t0)), std::vector<int>{1});
+    EXPECT_EQ(blocks(t.feed(makeAck(1), t0)), std::vector<int>{2});
+    t.feed(makeAck(2), t0);
     EXPECT_EQ(t.state(), TftpTransfer::State::Done);
     EXPECT_EQ(t.bytesAcknowledged(), 65537u * 8 + 1);
 }
@@ -173,23 +173,23 @@ TEST(TftpTransfer, Endings) {
     n.oack = {{"tsize", "3"}};
     TftpTransfer withOack(n, std::make_unique<MemorySource>("abc"),
                           {std::chrono::milliseconds(100), 1});
-    EXPECT_EQ(PeekOpcode(withOack.start(t0).send.at(0)), Opcode::Oack);
+    EXPECT_EQ(peekOpcode(withOack.start(t0).send.at(0)), Opcode::Oack);
     const auto again = withOack.onTimeout(t0 + std::chrono::milliseconds(100));
-    EXPECT_EQ(PeekOpcode(again.send.at(0)), Opcode::Oack);
+    EXPECT_EQ(peekOpcode(again.send.at(0)), Opcode::Oack);
     EXPECT_EQ(again.deadline, t0 + std::chrono::milliseconds(200));
     EXPECT_TRUE(withOack.onTimeout(t0).send.empty()); // retries spent: the client is gone
     EXPECT_EQ(withOack.state(), TftpTransfer::State::Failed);
 
     TftpTransfer aborted = makeTransfer(100, 8, 1);
     aborted.start(t0);
-    EXPECT_TRUE(aborted.feed(MakeError(ErrorCode::DiskFull, "full"), t0).send.empty());
+    EXPECT_TRUE(aborted.feed(makeError(ErrorCode::DiskFull, "full"), t0).send.empty());
     EXPECT_EQ(aborted.state(), TftpTransfer::State::Failed);
     EXPECT_NE(aborted.failure().find("full"), std::string::npos);
 
     TftpTransfer confused = makeTransfer(100, 8, 1);
     confused.start(t0);
-    const auto answer = confused.feed(MakeData(1, {}), t0);
-    EXPECT_EQ(ParseError(answer.send.at(0))->first, std::uint16_t(ErrorCode::IllegalOperation));
+    const auto answer = confused.feed(makeData(1, {}), t0);
+    EXPECT_EQ(parseError(answer.send.at(0))->first, std::uint16_t(ErrorCode::IllegalOperation));
     EXPECT_EQ(confused.state(), TftpTransfer::State::Failed);
 }
 

@@ -354,7 +354,7 @@ TEST_F(AddressProcedureTest, HiddenDeleteCommand) {
     EXPECT_TRUE(log.steps().isEmpty()) << log.steps().join(u'\n').toStdString();
 }
 
-TEST(ListingNamesFile, WholeNamesOnly) {
+TEST(listingNamesFile, WholeNamesOnly) {
     const QString name = QStringLiteral("start.sh");
     const std::map<QString, bool> cases = {
         {QStringLiteral("start.sh"), true},
@@ -369,9 +369,9 @@ TEST(ListingNamesFile, WholeNamesOnly) {
         {QStringLiteral("/config # "), false},
     };
     for (const auto& [line, expected] : cases)
-        EXPECT_EQ(ListingNamesFile({QStringLiteral("ls"), line}, name), expected)
+        EXPECT_EQ(listingNamesFile({QStringLiteral("ls"), line}, name), expected)
             << line.toStdString();
-    EXPECT_FALSE(ListingNamesFile({}, name));
+    EXPECT_FALSE(listingNamesFile({}, name));
 }
 
 } // namespace

@@ -193,7 +193,7 @@ public:
         // server answers.
         view.setReceiverAddress(QStringLiteral("127.0.0.1"));
         telnet.setOnDataAvailable([this](const QString& text) {
-            ShowTelnetOutput(view, log, download, text);
+            showTelnetOutput(view, log, download, text);
             telnetLines.received(text);
         });
         telnet.setSettleDelay(0);

@@ -148,7 +148,7 @@ public:
     }
     // A block of telnet output, as the wiring hands it to the window and to the job's lines.
     void receive(const QString& text) {
-        ShowTelnetOutput(view, *currentLog, download, text);
+        showTelnetOutput(view, *currentLog, download, text);
         telnetLines.received(text);
     }
     void resetAnswers() {
@@ -215,8 +215,8 @@ public:
     int settleDelay = 0;
     QString grepBefore;
     QString grepAfter;
-    static inline const QString kBeforeQuery = IfconfigQuery(QStringLiteral("/config/start.sh"));
-    static inline const QString kAfterQuery = FtpLinesQuery(QStringLiteral("/config/start.sh"));
+    static inline const QString kBeforeQuery = ifconfigQuery(QStringLiteral("/config/start.sh"));
+    static inline const QString kAfterQuery = ftpLinesQuery(QStringLiteral("/config/start.sh"));
 };
 
 TEST_F(FtpInstallTest, SuccessfulRunSendsEveryKeyAndWaitInOrder) {
@@ -587,20 +587,20 @@ TEST_F(FtpInstallTest, SecondRunAfterAFailureStartsAfresh) {
 
 TEST(FtpInstallUrl, PathReachesWgetAsOneSafeWord) {
     const QString own = QStringLiteral("192.168.0.10");
-    EXPECT_EQ(WgetCommandLine(own, 40080, QStringLiteral("/home/u/Downloads/proftpd.tar.bz2")),
+    EXPECT_EQ(wgetCommandLine(own, 40080, QStringLiteral("/home/u/Downloads/proftpd.tar.bz2")),
               QStringLiteral(
                   "wget -P /data/ http://192.168.0.10:40080/home/u/Downloads/proftpd.tar.bz2"));
     // A blank would split the command; shell characters would run on the receiver.
-    EXPECT_EQ(UrlPathFor(QStringLiteral("/home/u/My Files/proftpd.tar.bz2")),
+    EXPECT_EQ(urlPathFor(QStringLiteral("/home/u/My Files/proftpd.tar.bz2")),
               QStringLiteral("/home/u/My%20Files/proftpd.tar.bz2"));
-    EXPECT_EQ(UrlPathFor(QStringLiteral("/tmp/a;reboot;$(rm x)`y`'\"/proftpd.tar.bz2")),
+    EXPECT_EQ(urlPathFor(QStringLiteral("/tmp/a;reboot;$(rm x)`y`'\"/proftpd.tar.bz2")),
               QStringLiteral("/tmp/a%3Breboot%3B%24%28rm%20x%29%60y%60%27%22/proftpd.tar.bz2"));
-    EXPECT_EQ(UrlPathFor(QStringLiteral("/home/jürgen/proftpd.tar.bz2")),
+    EXPECT_EQ(urlPathFor(QStringLiteral("/home/jürgen/proftpd.tar.bz2")),
               QStringLiteral("/home/j%C3%BCrgen/proftpd.tar.bz2"));
-    EXPECT_EQ(UrlPathFor(QStringLiteral("/a-b_c.d~e/100%/proftpd.tar.bz2")),
+    EXPECT_EQ(urlPathFor(QStringLiteral("/a-b_c.d~e/100%/proftpd.tar.bz2")),
               QStringLiteral("/a-b_c.d~e/100%25/proftpd.tar.bz2"));
     // The file name is always the archive's, so wget stores it under that name.
-    const QString line = WgetCommandLine(own, 40080, QStringLiteral("/x y/proftpd.tar.bz2"));
+    const QString line = wgetCommandLine(own, 40080, QStringLiteral("/x y/proftpd.tar.bz2"));
     EXPECT_TRUE(line.endsWith(QStringLiteral("/proftpd.tar.bz2")));
     EXPECT_EQ(line.count(QLatin1Char(' ')), 3);
 }

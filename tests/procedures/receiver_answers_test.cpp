@@ -7,7 +7,7 @@
 
 namespace {
 
-TEST(CheckedAddress, OnlyDottedIpv4) {
+TEST(plainAddress, OnlyDottedIpv4) {
     const struct {
         const char* text;
         const char* address; // nullptr: refused
@@ -33,7 +33,7 @@ TEST(CheckedAddress, OnlyDottedIpv4) {
         {"１.2.3.4", nullptr},
     };
     for (const auto& c : cases) {
-        const std::optional<QString> got = CheckedAddress(QString::fromUtf8(c.text));
+        const std::optional<QString> got = plainAddress(QString::fromUtf8(c.text));
         if (c.address)
             EXPECT_EQ(got, QString::fromLatin1(c.address)) << c.text;
         else
@@ -41,10 +41,10 @@ TEST(CheckedAddress, OnlyDottedIpv4) {
     }
 }
 
-TEST(ParseScriptAnswer, EndsOnlyAtTheMarkerOfEchoNotOfTheEchoedCommand) {
-    const QString command = QStringLiteral("/config # ") + IfconfigQuery("start.sh");
-    EXPECT_FALSE(ParseScriptAnswer({command, QStringLiteral("2:ifconfig eth0 1.2.3.4")}));
-    const std::optional<ScriptAnswer> answer = ParseScriptAnswer(
+TEST(parseScriptAnswer, EndsOnlyAtTheMarkerOfEchoNotOfTheEchoedCommand) {
+    const QString command = QStringLiteral("/config # ") + ifconfigQuery("start.sh");
+    EXPECT_FALSE(parseScriptAnswer({command, QStringLiteral("2:ifconfig eth0 1.2.3.4")}));
+    const std::optional<ScriptAnswer> answer = parseScriptAnswer(
         {command, QStringLiteral("2:ifconfig eth0 1.2.3.4"), QStringLiteral("17:  ifconfig lo up "),
          QStringLiteral("61"), kAnswerEnd, QStringLiteral("/config # ")});
     ASSERT_TRUE(answer);
@@ -54,7 +54,7 @@ TEST(ParseScriptAnswer, EndsOnlyAtTheMarkerOfEchoNotOfTheEchoedCommand) {
     EXPECT_FALSE(command.contains(kAnswerEnd));
 }
 
-TEST(IfconfigEditKeys, ShortPathOnlyWhereItIsRight) {
+TEST(ifconfigEditKeys, ShortPathOnlyWhereItIsRight) {
     const QByteArray line = "ifconfig eth0 1.2.3.4\r";
     const QByteArray esc = "\x1b";
     const struct {
@@ -76,28 +76,28 @@ TEST(IfconfigEditKeys, ShortPathOnlyWhereItIsRight) {
          {"5G", "i", line, esc, "151G", "dd", "6G", "dd"}},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(IfconfigEditKeys(c.before, line), c.keys) << c.name;
+        EXPECT_EQ(ifconfigEditKeys(c.before, line), c.keys) << c.name;
 }
 
 TEST(ScriptChecks, WrittenOnlyWithTheWantedLines) {
     const QString a = QStringLiteral("1.2.3.4");
-    EXPECT_TRUE(HoldsOnlyAddress({{{2, "ifconfig eth0 1.2.3.4"}, {3, "ifconfig lo up"}}, 4}, a));
+    EXPECT_TRUE(holdsOnlyAddress({{{2, "ifconfig eth0 1.2.3.4"}, {3, "ifconfig lo up"}}, 4}, a));
     EXPECT_FALSE(
-        HoldsOnlyAddress({{{2, "ifconfig eth0 1.2.3.4"}, {9, "ifconfig eth0 1.2.3.4"}}, 9}, a));
-    EXPECT_FALSE(HoldsOnlyAddress({{{2, "ifconfig eth0 1.2.3.45"}}, 4}, a));
-    EXPECT_FALSE(HoldsOnlyAddress({{}, 4}, a));
+        holdsOnlyAddress({{{2, "ifconfig eth0 1.2.3.4"}, {9, "ifconfig eth0 1.2.3.4"}}, 9}, a));
+    EXPECT_FALSE(holdsOnlyAddress({{{2, "ifconfig eth0 1.2.3.45"}}, 4}, a));
+    EXPECT_FALSE(holdsOnlyAddress({{}, 4}, a));
 
-    const QStringList ftp = FtpStartLines();
+    const QStringList ftp = ftpStartLines();
     const ScriptAnswer good{{{2, "ifconfig eth0 1.2.3.4"}, {3, ftp[0]}, {4, ftp[1]}, {5, ftp[2]}},
                             -1};
-    EXPECT_TRUE(FtpLinesFollowIfconfig(good));
+    EXPECT_TRUE(ftpLinesFollowIfconfig(good));
     ScriptAnswer gap = good;
     gap.lines[1].number = 4;
-    EXPECT_FALSE(FtpLinesFollowIfconfig(gap));
+    EXPECT_FALSE(ftpLinesFollowIfconfig(gap));
     const ScriptAnswer above{{{1, ftp[0]}, {2, ftp[1]}, {3, ftp[2]}, {4, "ifconfig eth0 1.2.3.4"}},
                              -1};
-    EXPECT_FALSE(FtpLinesFollowIfconfig(above));
-    EXPECT_FALSE(FtpLinesFollowIfconfig({{{2, "ifconfig eth0 1.2.3.4"}, {3, ftp[0]}}, -1}));
+    EXPECT_FALSE(ftpLinesFollowIfconfig(above));
+    EXPECT_FALSE(ftpLinesFollowIfconfig({{{2, "ifconfig eth0 1.2.3.4"}, {3, ftp[0]}}, -1}));
 }
 
 } // namespace

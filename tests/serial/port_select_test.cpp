@@ -55,7 +55,7 @@ TEST(PortScan, OffersRealUartsAndUsbAdaptersInNaturalOrder) {
     ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
     plain.close();
 
-    const auto list = ListSerialDevices(t.dev, t.sys);
+    const auto list = listSerialDevices(t.dev, t.sys);
     EXPECT_EQ(portTexts(list), (QStringList{"COM1", "COM11", t.dev + "/ttyACM0", t.dev + "/ttyUSB2",
                                             t.dev + "/ttyUSB10"}));
     ASSERT_FALSE(list.isEmpty());
@@ -64,7 +64,7 @@ TEST(PortScan, OffersRealUartsAndUsbAdaptersInNaturalOrder) {
 
 TEST(PortScan, EmptyTreeOffersNothing) {
     FakeDeviceTree t;
-    EXPECT_TRUE(ListSerialDevices(t.dev, t.sys).isEmpty());
+    EXPECT_TRUE(listSerialDevices(t.dev, t.sys).isEmpty());
 }
 
 QList<SerialDeviceEntry> twoPorts() {

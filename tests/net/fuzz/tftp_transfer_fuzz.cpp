@@ -57,15 +57,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
 
     Request request;
-    if (ParseRequest(record(), request) != ParseStatus::Ok)
+    if (parseRequest(record(), request) != ParseStatus::Ok)
         return 0;
     Request again;
-    require(ParseRequest(MakeRequest(request), again) == ParseStatus::Ok);
+    require(parseRequest(makeRequest(request), again) == ParseStatus::Ok);
     require(again.fileName == request.fileName && again.mode == request.mode &&
             again.options == request.options);
 
     const Limits limits;
-    const Negotiated n = Negotiate(request, fileSize, limits);
+    const Negotiated n = negotiate(request, fileSize, limits);
     require(n.blockSize >= 8 && n.blockSize <= limits.maxBlockSize);
     require(n.windowSize >= 1 && n.windowSize <= limits.maxWindowSize);
     require(!n.timeoutSeconds ||
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(!fromError || step.send.empty());
         require(step.send.size() <= n.windowSize);
         for (const ByteView d : step.send)
-            require(PeekOpcode(d) != Opcode::Data || d.size() <= 4 + n.blockSize);
+            require(peekOpcode(d) != Opcode::Data || d.size() <= 4 + n.blockSize);
         const std::uint64_t wireSize = request.mode == Mode::Octet ? fileSize : 2 * fileSize;
         require(t.bytesAcknowledged() <= wireSize);
         if (t.state() == TftpTransfer::State::Done && request.mode == Mode::Octet)
@@ -100,9 +100,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             now += std::chrono::milliseconds(100);
             check(t.onTimeout(now), wasRunning, false);
         } else {
-            ParseAck(datagram);
-            ParseError(datagram);
-            check(t.feed(datagram, now), wasRunning, PeekOpcode(datagram) == Opcode::Error);
+            parseAck(datagram);
+            parseError(datagram);
+            check(t.feed(datagram, now), wasRunning, peekOpcode(datagram) == Opcode::Error);
         }
     }
     return 0;
