@@ -77,6 +77,17 @@ void TVT100Emulator::applyCharset() {
     m_buffer.pen().charset = m_g[m_shiftedOut ? 1 : 0];
 }
 
+// SO (out) and SI: between the two designated sets in ANSI mode; the VT52 mode has only the
+// graphics set and ASCII.
+void TVT100Emulator::shiftOut(bool out) {
+    if (m_ansi) {
+        m_shiftedOut = out;
+        applyCharset();
+    } else {
+        m_buffer.pen().charset = out ? CharsetLineDrawing : CharsetUsAscii;
+    }
+}
+
 // ---- receive path ----------------------------------------------------------------------
 
 void TVT100Emulator::feed(const std::uint8_t* data, std::size_t size) {
@@ -192,20 +203,8 @@ void TVT100Emulator::control(std::uint8_t byte) {
         m_buffer.carriageReturn();
         break;
     case 14:
-        if (m_ansi) {
-            m_shiftedOut = true;
-            applyCharset();
-        } else {
-            m_buffer.pen().charset = CharsetLineDrawing;
-        }
-        break;
     case 15:
-        if (m_ansi) {
-            m_shiftedOut = false;
-            applyCharset();
-        } else {
-            m_buffer.pen().charset = CharsetUsAscii;
-        }
+        shiftOut(byte == 14);
         break;
     default:
         break;

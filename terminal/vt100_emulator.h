@@ -83,6 +83,7 @@ private:
     void designate(int which, std::uint8_t final);
     void upperHalf(std::uint8_t byte);
     void applyCharset();
+    void shiftOut(bool out);
     void saveCursor();
     void restoreCursor();
     void send(std::string_view bytes);
