@@ -137,9 +137,10 @@ bool replaceAtomically(const QString& target, const QByteArray& bytes) {
     const QFileInfo info(target);
     const QByteArray dir = QFile::encodeName(info.absolutePath());
     QByteArray tmpl = dir + "/." + QFile::encodeName(info.fileName()) + ".XXXXXX";
-    const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd file(::mkostemp(tmpl.data(), O_CLOEXEC));
+    if (!file.valid())
         return false;
+    const int fd = file.get();
     bool ok = writeAll(fd, bytes);
     struct stat old {};
     const QByteArray targetName = QFile::encodeName(target);
@@ -156,7 +157,9 @@ bool replaceAtomically(const QString& target, const QByteArray& bytes) {
     }
     if (ok)
         ok = ::fsync(fd) == 0;
-    if (::close(fd) != 0)
+    // Closed by hand because its result counts: some file systems report a failed write
+    // only here, and a file that did not reach the disk must not replace the old one.
+    if (::close(file.release()) != 0)
         ok = false;
     if (ok)
         ok = ::rename(tmpl.constData(), targetName.constData()) == 0;
@@ -165,11 +168,9 @@ bool replaceAtomically(const QString& target, const QByteArray& bytes) {
         return false;
     }
     // The rename is durable only once the folder itself is on disk.
-    const int dirFd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
+    const UniqueFd folder(::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.valid())
+        ::fsync(folder.get());
     return true;
 }
 

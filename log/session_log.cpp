@@ -97,13 +97,7 @@ SessionLog::SessionLog(const QString& baseDir, Clock clock)
     : m_baseDir(baseDir), m_clock(std::move(clock)) {
     if (!m_baseDir.endsWith(QLatin1Char('/')))
         m_baseDir += QLatin1Char('/');
-    m_watchFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-}
-
-SessionLog::~SessionLog() {
-    closeHeldFile();
-    if (m_watchFd >= 0)
-        ::close(m_watchFd);
+    m_watchFd.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
 }
 
 QString SessionLog::folder() const {
@@ -142,21 +136,21 @@ void SessionLog::localNow(QDate& date, QTime& time) {
 }
 
 bool SessionLog::heldFileIsAt(const QByteArray& path) {
-    if (m_fd < 0 || path != m_heldPath)
+    if (!m_fd.valid() || path != m_heldPath)
         return false;
     if (m_watching) {
         // Nothing reported since the last entry: the file and its folder are where they were.
         char events[4096];
-        const ssize_t n = ::read(m_watchFd, events, sizeof events);
+        const ssize_t n = ::read(m_watchFd.get(), events, sizeof events);
         if (n < 0 && errno == EAGAIN)
             return true;
-        while (::read(m_watchFd, events, sizeof events) > 0) {
+        while (::read(m_watchFd.get(), events, sizeof events) > 0) {
         }
         // Something changed (perhaps only the file's times): look the path up once more.
     }
     struct stat named {};
     struct stat held {};
-    return ::stat(path.constData(), &named) == 0 && ::fstat(m_fd, &held) == 0 &&
+    return ::stat(path.constData(), &named) == 0 && ::fstat(m_fd.get(), &held) == 0 &&
            named.st_dev == held.st_dev && named.st_ino == held.st_ino;
 }
 
@@ -165,13 +159,13 @@ void SessionLog::watchHeldFile(const QByteArray& path) {
     // its folder are what move the path away from the held file. Watching the folders above
     // would cost a watch per level; a user renames the log's own folder, not the ones above.
     m_watching = false;
-    if (m_watchFd < 0)
+    if (!m_watchFd.valid())
         return;
     const int slash = path.lastIndexOf('/');
     const QByteArray folder = slash > 0 ? path.left(slash) : QByteArray("/");
-    m_watching = ::inotify_add_watch(m_watchFd, path.constData(),
+    m_watching = ::inotify_add_watch(m_watchFd.get(), path.constData(),
                                      IN_ATTRIB | IN_MOVE_SELF | IN_DELETE_SELF) >= 0 &&
-                 ::inotify_add_watch(m_watchFd, folder.constData(),
+                 ::inotify_add_watch(m_watchFd.get(), folder.constData(),
                                      IN_ATTRIB | IN_MOVE_SELF | IN_DELETE_SELF) >= 0;
 }
 
@@ -180,28 +174,25 @@ void SessionLog::appendToDayFile(const QString& fileName, const QByteArray& byte
     const QByteArray path = QFile::encodeName(folder + fileName);
     if (!heldFileIsAt(path)) {
         closeHeldFile();
-        m_fd = openForAppend(folder, fileName);
-        if (m_fd < 0)
+        m_fd.reset(openForAppend(folder, fileName));
+        if (!m_fd.valid())
             return; // lost, silently; the next entry tries again
         m_heldPath = path;
         watchHeldFile(path);
     }
     // The write hands the line to the kernel before we return, so a crash of the program
     // loses nothing already logged; a failed write is silent like every other failure.
-    if (!writeAll(m_fd, bytes))
+    if (!writeAll(m_fd.get(), bytes))
         closeHeldFile();
 }
 
 void SessionLog::closeHeldFile() {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    m_fd.reset();
     m_heldPath.clear();
-    if (m_watchFd >= 0 && m_watching) {
+    if (m_watchFd.valid() && m_watching) {
         // Closing the watch descriptor is the one call that drops every watch and every
         // queued event at once; the next file gets a fresh one.
-        ::close(m_watchFd);
-        m_watchFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        m_watchFd.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
     }
     m_watching = false;
 }

@@ -8,6 +8,8 @@
 // holds, so a file that was deleted, renamed or replaced meanwhile is made again exactly as
 // when every entry opened it afresh. Every failure is silent because logging must never
 // stop the work it records.
+#include "core/posix_io.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -22,7 +24,6 @@ public:
     // baseDir: the folder "Logs/" is made in (chosen at start-up with the settings), with or
     // without a trailing separator. clock: the local time of each entry; empty = the system clock.
     explicit SessionLog(const QString& baseDir, Clock clock = {});
-    ~SessionLog();
     SessionLog(const SessionLog&) = delete;
     SessionLog& operator=(const SessionLog&) = delete;
 
@@ -46,11 +47,11 @@ private:
     QString m_baseDir; // ends in a separator
     Clock m_clock;
     QString m_nameTemplate = QStringLiteral("$Y-$M-$D");
-    int m_fd = -1;         // the day's file while it is held open, else -1
+    UniqueFd m_fd;         // the day's file while it is held open
     QByteArray m_heldPath; // the path m_fd was opened by
     // Told by the kernel when the held file or its folder is unlinked or renamed, so the
-    // path need not be looked up for every entry; -1 when watching is not possible.
-    int m_watchFd = -1;
+    // path need not be looked up for every entry; invalid when watching is not possible.
+    UniqueFd m_watchFd;
     bool m_watching = false; // the held file and its folder are watched
     // The local time of the last whole second asked for: the zone rules are looked up once a
     // second instead of for every entry.

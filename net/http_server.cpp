@@ -128,7 +128,7 @@ std::int64_t SendFileResponse(HttpConnection& connection, HttpResponseInfo& resp
 
 struct THTTPServer::Shared {
     struct Connection {
-        int fd = -1;
+        UniqueFd fd;
         in_addr_t peer = 0;
         Clock::time_point accepted;
         std::thread thread;
@@ -194,9 +194,9 @@ void THTTPServer::Shared::listen(const std::shared_ptr<Shared>& self) {
         for (;;) {
             sockaddr_in from{};
             socklen_t fromLength = sizeof from;
-            const int fd = ::accept4(listenFd.get(), reinterpret_cast<sockaddr*>(&from),
-                                     &fromLength, SOCK_CLOEXEC | SOCK_NONBLOCK);
-            if (fd < 0) {
+            UniqueFd fd(::accept4(listenFd.get(), reinterpret_cast<sockaddr*>(&from), &fromLength,
+                                  SOCK_CLOEXEC | SOCK_NONBLOCK));
+            if (!fd.valid()) {
                 // Out of descriptors: the connection stays queued and poll would report it
                 // again at once; give the running downloads a moment to finish instead of
                 // spinning.
@@ -206,12 +206,10 @@ void THTTPServer::Shared::listen(const std::shared_ptr<Shared>& self) {
             }
             std::lock_guard lock(mutex);
             const in_addr_t peer = from.sin_addr.s_addr;
-            if (stopping || !admit(peer)) {
-                ::close(fd);
-                continue;
-            }
+            if (stopping || !admit(peer))
+                continue; // closed unseen: no other thread knows its number
             auto entry = std::make_shared<Connection>();
-            entry->fd = fd;
+            entry->fd = std::move(fd);
             entry->peer = peer;
             entry->accepted = Clock::now();
             try {
@@ -219,7 +217,7 @@ void THTTPServer::Shared::listen(const std::shared_ptr<Shared>& self) {
                 connections.push_back(entry);
                 ++perPeer[peer];
             } catch (const std::system_error&) {
-                ::close(fd);
+                entry->fd.reset();
             }
         }
     }
@@ -242,15 +240,14 @@ void THTTPServer::Shared::serve(const std::shared_ptr<Connection>& entry) {
     Clock::time_point accepted;
     {
         std::lock_guard lock(mutex);
-        fd = entry->fd;
+        fd = entry->fd.get();
         accepted = entry->accepted;
     }
     handleConnection(fd, accepted);
     {
         // Closing under the lock keeps StopAndRelease from shutting down a reused number.
         std::lock_guard lock(mutex);
-        ::close(fd);
-        entry->fd = -1;
+        entry->fd.reset();
         entry->done = true;
         if (--perPeer[entry->peer] <= 0)
             perPeer.erase(entry->peer);
@@ -466,8 +463,8 @@ void THTTPServer::StopAndRelease() {
         shared->stopping = true;
         m_refusedBeforeStop += std::exchange(shared->refusedNew, {});
         for (auto& connection : shared->connections) {
-            if (!connection->done && connection->fd >= 0)
-                ::shutdown(connection->fd, SHUT_RDWR);
+            if (!connection->done && connection->fd.valid())
+                ::shutdown(connection->fd.get(), SHUT_RDWR);
         }
     }
     const std::uint64_t one = 1;

@@ -41,48 +41,46 @@ bool resolve(const QString& host, in_addr* address) {
     return true;
 }
 
-// Returns the connected socket, or -1 for any failure the user can only read as "no answer".
-int connectWithTimeout(const QString& host, std::uint16_t port, int timeoutMs) {
+// Returns the connected socket, or none for any failure the user can only read as "no answer".
+UniqueFd connectWithTimeout(const QString& host, std::uint16_t port, int timeoutMs) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     if (!resolve(host, &address.sin_addr))
-        return -1;
+        return {};
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.valid())
-        return -1;
+        return {};
     if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         if (errno != EINPROGRESS)
-            return -1;
+            return {};
         pollfd entry{fd.get(), POLLOUT, 0};
         const int ready = pollRetrying(&entry, 1, timeoutMs);
         int error = 0;
         socklen_t length = sizeof error;
         if (ready != 1 || ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 ||
             error != 0)
-            return -1;
+            return {};
     }
-    return fd.release(); // stays non-blocking: the I/O thread never waits inside a socket call
+    return fd; // stays non-blocking: the I/O thread never waits inside a socket call
 }
 
 } // namespace
 
 TTelnetClient::TTelnetClient(Ticker& ticker, QObject* parent) : QObject(parent), m_ticker(ticker) {
-    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    m_ioWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_wakeFd >= 0) {
-        m_wakeNotifier = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
+    m_wakeFd.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    m_ioWakeFd.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (m_wakeFd.valid()) {
+        m_wakeNotifier = new QSocketNotifier(m_wakeFd.get(), QSocketNotifier::Read, this);
         connect(m_wakeNotifier, &QSocketNotifier::activated, this, &TTelnetClient::runHandOffs);
     }
 }
 
 TTelnetClient::~TTelnetClient() {
     Disconnect();
+    // Here rather than with the QObject's children: a notifier must go before the members
+    // close the descriptor it watches.
     delete m_wakeNotifier;
-    if (m_wakeFd >= 0)
-        ::close(m_wakeFd);
-    if (m_ioWakeFd >= 0)
-        ::close(m_ioWakeFd);
 }
 
 void TTelnetClient::ResetTelnetClient() {
@@ -99,22 +97,19 @@ void TTelnetClient::Connect() {
     // two receive threads never read one client.
     Disconnect();
 
-    int fd = -1;
+    UniqueFd fd;
     const QString host = m_host;
     const std::uint16_t port = m_port;
     const int timeoutMs = m_connectTimeoutMs;
     runWithoutUserInput([&] { fd = connectWithTimeout(host, port, timeoutMs); });
-    if (fd < 0 || m_ioWakeFd < 0) {
-        if (fd >= 0)
-            ::close(fd);
+    if (!fd.valid() || !m_ioWakeFd.valid())
         throw ETelnetClientConnectError(kNoAnswer);
-    }
     {
         std::lock_guard lock(m_outMutex);
         m_outgoing.clear();
     }
 
-    m_fd = fd;
+    m_fd = std::move(fd);
     m_stop = false;
     m_open = true;
     try {
@@ -136,10 +131,9 @@ void TTelnetClient::Disconnect() {
     if (m_receiver.joinable())
         m_receiver.join();
     m_parser.reset(); // only now: the I/O thread used it until the join
-    if (m_fd >= 0) {
+    if (m_fd.valid()) {
         flushOutgoing(); // a last "exit" still goes out if the socket takes it at once
-        ::close(m_fd);
-        m_fd = -1;
+        m_fd.reset();
     }
     std::lock_guard lock(m_outMutex);
     m_outgoing.clear();
@@ -147,7 +141,7 @@ void TTelnetClient::Disconnect() {
 
 void TTelnetClient::wakeIo() {
     const std::uint64_t one = 1;
-    [[maybe_unused]] const auto woke = ::write(m_ioWakeFd, &one, sizeof one);
+    [[maybe_unused]] const auto woke = ::write(m_ioWakeFd.get(), &one, sizeof one);
 }
 
 bool TTelnetClient::enqueue(const QByteArray& bytes) {
@@ -171,7 +165,7 @@ int TTelnetClient::flushOutgoing() {
         }
         if (chunk.isEmpty())
             return total;
-        const ssize_t sent = sendRetrying(m_fd, chunk.constData(), std::size_t(chunk.size()),
+        const ssize_t sent = sendRetrying(m_fd.get(), chunk.constData(), std::size_t(chunk.size()),
                                           MSG_DONTWAIT | MSG_NOSIGNAL);
         if (sent < 0)
             return errno == EAGAIN || errno == EWOULDBLOCK ? total : -1;
@@ -186,7 +180,7 @@ int TTelnetClient::flushOutgoing() {
 }
 
 void TTelnetClient::writeBytes(const QByteArray& bytes) {
-    if (!m_open || m_fd < 0)
+    if (!m_open || !m_fd.valid())
         throw EConnClosedGracefully(kClosed);
     if (!enqueue(bytes)) {
         // The receiver has not taken a whole queue of our output: the session is as good as
@@ -211,19 +205,19 @@ void TTelnetClient::SendTelnetChar(char c) {
 
 bool TTelnetClient::handOver(const QString& text) {
     std::unique_lock lock(m_handOffMutex);
-    if (m_stop || m_wakeFd < 0)
+    if (m_stop || !m_wakeFd.valid())
         return false;
     m_handOffs.push_back(text);
     const std::uint64_t ticket = ++m_handOffsQueued;
     const std::uint64_t one = 1;
-    [[maybe_unused]] const auto woke = ::write(m_wakeFd, &one, sizeof one);
+    [[maybe_unused]] const auto woke = ::write(m_wakeFd.get(), &one, sizeof one);
     m_handOffDone.wait(lock, [&] { return m_stop.load() || m_handOffsRun >= ticket; });
     return !m_stop;
 }
 
 void TTelnetClient::runHandOffs() {
     std::uint64_t count = 0;
-    [[maybe_unused]] const auto drained = ::read(m_wakeFd, &count, sizeof count);
+    [[maybe_unused]] const auto drained = ::read(m_wakeFd.get(), &count, sizeof count);
     for (;;) {
         QString text;
         {
@@ -271,15 +265,15 @@ void TTelnetClient::receiveLoop() {
                 break;
             timeoutMs = static_cast<int>(kSendStallMs - waited);
         }
-        pollfd fds[2] = {{m_fd, static_cast<short>(POLLIN | (pending ? POLLOUT : 0)), 0},
-                         {m_ioWakeFd, POLLIN, 0}};
+        pollfd fds[2] = {{m_fd.get(), static_cast<short>(POLLIN | (pending ? POLLOUT : 0)), 0},
+                         {m_ioWakeFd.get(), POLLIN, 0}};
         if (pollRetrying(fds, 2, timeoutMs) < 0)
             break;
         if (m_stop)
             break;
         if (fds[1].revents & POLLIN) {
             std::uint64_t count = 0;
-            [[maybe_unused]] const auto drained = ::read(m_ioWakeFd, &count, sizeof count);
+            [[maybe_unused]] const auto drained = ::read(m_ioWakeFd.get(), &count, sizeof count);
         }
         const int sent = flushOutgoing();
         if (sent < 0)
@@ -293,7 +287,7 @@ void TTelnetClient::receiveLoop() {
         bool closed = false;
         for (;;) {
             const ssize_t got =
-                recvRetrying(m_fd, buffer.data(), std::size_t(buffer.size()), MSG_DONTWAIT);
+                recvRetrying(m_fd.get(), buffer.data(), std::size_t(buffer.size()), MSG_DONTWAIT);
             if (got > 0) {
                 block.append(buffer.constData(), got);
                 if (block.size() >= kMaxBlock)
@@ -321,5 +315,5 @@ void TTelnetClient::receiveLoop() {
     // receiver learns of it at once rather than at the next reset.
     m_open = false;
     if (!m_stop)
-        ::shutdown(m_fd, SHUT_RDWR);
+        ::shutdown(m_fd.get(), SHUT_RDWR);
 }

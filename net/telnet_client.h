@@ -17,6 +17,7 @@
 // flag → wake the I/O thread and any hand-off wait → join the I/O thread → one last write of
 // what is still queued, without waiting → close the socket. A handed-off block that has not
 // run yet still runs later on the UI thread, as long as the client exists.
+#include "core/posix_io.h"
 #include "core/telnet_link.h"
 #include "core/ticker.h"
 #include "net/telnet_option_parser.h"
@@ -96,19 +97,19 @@ private:
     int m_connectTimeoutMs = kDefaultConnectTimeoutMs;
 
     TelnetOptionParser m_parser; // used by the receive thread while a session is open
-    int m_fd = -1;               // owned by the UI thread; closed only after the join
+    UniqueFd m_fd;               // owned by the UI thread; closed only after the join
     std::thread m_receiver;
     std::atomic<bool> m_open{false};
     std::atomic<bool> m_stop{false};
     std::mutex m_outMutex;
     QByteArray m_outgoing; // guarded by m_outMutex; only the I/O thread takes from its front
-    int m_ioWakeFd = -1;   // eventfd: UI thread → I/O thread (output queued, stop)
+    UniqueFd m_ioWakeFd;   // eventfd: UI thread → I/O thread (output queued, stop)
 
     std::mutex m_handOffMutex;
     std::condition_variable m_handOffDone;
     std::deque<QString> m_handOffs;     // guarded by m_handOffMutex
     std::uint64_t m_handOffsQueued = 0; // guarded by m_handOffMutex
     std::uint64_t m_handOffsRun = 0;    // guarded by m_handOffMutex
-    int m_wakeFd = -1;                  // eventfd: receive thread → UI thread
+    UniqueFd m_wakeFd;                  // eventfd: receive thread → UI thread
     QSocketNotifier* m_wakeNotifier = nullptr;
 };

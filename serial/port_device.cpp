@@ -1,5 +1,6 @@
 #include "serial/port_device.h"
 
+#include "core/posix_io.h"
 #include "serial/port_errors.h"
 
 #include <cerrno>
@@ -8,15 +9,6 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
-
-namespace {
-
-int closeKeepingErrno(int fd, int err) {
-    ::close(fd);
-    return err;
-}
-
-} // namespace
 
 void throwOpenError(int err, const QString& path) {
     switch (err) {
@@ -49,17 +41,19 @@ OpenedDevice openSerialDevice(const QString& path) {
     OpenedDevice dev;
     dev.path = path;
     const QByteArray native = path.toLocal8Bit();
-    const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    // Each failure below closes the device as the exception leaves, after errno was read.
+    UniqueFd device(::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!device.valid())
         throwOpenError(errno, path);
+    const int fd = device.get();
 
     // flock first: root passes TIOCEXCL, but never another flock on the same device.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-        throwOpenError(closeKeepingErrno(fd, errno), path);
+        throwOpenError(errno, path);
     if (::tcgetattr(fd, &dev.original) != 0)
-        throwOpenError(closeKeepingErrno(fd, errno), path);
+        throwOpenError(errno, path);
     if (::ioctl(fd, TIOCEXCL) != 0)
-        throwOpenError(closeKeepingErrno(fd, errno), path);
+        throwOpenError(errno, path);
 
     termios tio = dev.original;
     ::cfmakeraw(&tio);
@@ -76,7 +70,7 @@ OpenedDevice openSerialDevice(const QString& path) {
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
         const int err = errno;
         ::ioctl(fd, TIOCNXCL);
-        throwOpenError(closeKeepingErrno(fd, err), path);
+        throwOpenError(err, path);
     }
 
     int lines = TIOCM_DTR | TIOCM_RTS;
@@ -87,18 +81,18 @@ OpenedDevice openSerialDevice(const QString& path) {
         const int err = errno;
         ::tcsetattr(fd, TCSANOW, &dev.original);
         ::ioctl(fd, TIOCNXCL);
-        throwOpenError(closeKeepingErrno(fd, err), path);
+        throwOpenError(err, path);
     }
-    dev.fd = fd;
+    dev.fd = std::move(device);
     return dev;
 }
 
 void closeSerialDevice(OpenedDevice& device) {
-    if (device.fd < 0)
+    if (!device.fd.valid())
         return;
-    ::tcflush(device.fd, TCIOFLUSH);
-    ::tcsetattr(device.fd, TCSANOW, &device.original);
-    ::ioctl(device.fd, TIOCNXCL);
-    ::close(device.fd); // also releases the flock
-    device.fd = -1;
+    const int fd = device.fd.get();
+    ::tcflush(fd, TCIOFLUSH);
+    ::tcsetattr(fd, TCSANOW, &device.original);
+    ::ioctl(fd, TIOCNXCL);
+    device.fd.reset(); // also releases the flock
 }

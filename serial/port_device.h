@@ -1,12 +1,14 @@
 #pragma once
 // The termios side of the port: open a device exclusively with the console's line settings,
 // and give it back as it was found. No threads here; the port session drives the fd.
+#include "core/posix_io.h"
+
 #include <QString>
 
 #include <termios.h>
 
 struct OpenedDevice {
-    int fd = -1;
+    UniqueFd fd;
     termios original{}; // restored at close
     QString path;
     bool hasModemLines = false; // false on pseudo-terminals (TIOCMBIS → ENOTTY)

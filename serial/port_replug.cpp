@@ -34,14 +34,14 @@ void TPortReplug::startWatching(const QString& path) {
         QStringLiteral("****** INFO: serial port %1 is gone, waiting for it to come back ******")
             .arg(path));
     emit lost(path);
-    m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    m_inotify.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
     const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-    if (m_inotify >= 0 && ::inotify_add_watch(m_inotify, folder.constData(),
-                                              IN_CREATE | IN_MOVED_TO | IN_ATTRIB) >= 0) {
-        m_notifier = new QSocketNotifier(m_inotify, QSocketNotifier::Read, this);
+    if (m_inotify.valid() && ::inotify_add_watch(m_inotify.get(), folder.constData(),
+                                                 IN_CREATE | IN_MOVED_TO | IN_ATTRIB) >= 0) {
+        m_notifier = new QSocketNotifier(m_inotify.get(), QSocketNotifier::Read, this);
         connect(m_notifier, &QSocketNotifier::activated, this, [this] {
             char events[4096];
-            while (::read(m_inotify, events, sizeof events) > 0) {
+            while (::read(m_inotify.get(), events, sizeof events) > 0) {
             }
             tryReopen();
         });
@@ -56,9 +56,7 @@ void TPortReplug::stopWatching() {
         m_notifier->deleteLater();
         m_notifier = nullptr;
     }
-    if (m_inotify >= 0)
-        ::close(m_inotify);
-    m_inotify = -1;
+    m_inotify.reset(); // after the notifier is switched off, so it never watches a closed number
     m_path.clear();
 }
 

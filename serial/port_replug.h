@@ -13,6 +13,8 @@
 //
 // UI thread only. Shutdown: the destructor closes the inotify descriptor; the port must
 // outlive this object.
+#include "core/posix_io.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -42,6 +44,6 @@ private:
     SessionLog& m_log;
     QString m_path; // empty while not watching
     QTimer m_poll;
-    int m_inotify = -1;
+    UniqueFd m_inotify;
     QSocketNotifier* m_notifier = nullptr; // child
 };

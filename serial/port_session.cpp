@@ -66,8 +66,8 @@ PortSession::~PortSession() {
 
 void PortSession::start(Hooks hooks) {
     m_hooks = std::move(hooks);
-    m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_wakeFd < 0) {
+    m_wakeFd.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!m_wakeFd.valid()) {
         const int err = errno;
         throw EInOutError(err, QStringLiteral("Cannot start the serial port: %1")
                                    .arg(QString::fromLocal8Bit(std::strerror(err))));
@@ -93,18 +93,15 @@ void PortSession::stop() {
     if (m_io.joinable())
         m_io.join();
     closeSerialDevice(m_device);
-    if (m_wakeFd >= 0) {
-        ::close(m_wakeFd);
-        m_wakeFd = -1;
-    }
+    m_wakeFd.reset(); // only after the join: the I/O thread waits on it until then
     std::lock_guard lock(m_outMutex);
     m_out.clear();
 }
 
 void PortSession::wakeIo() {
-    if (m_wakeFd >= 0) {
+    if (m_wakeFd.valid()) {
         const quint64 one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd.get(), &one, sizeof one);
     }
 }
 
@@ -235,7 +232,7 @@ void PortSession::ioLoop() {
             const int left = msUntil(m_pauseUntil, now);
             timeoutMs = timeoutMs < 0 ? left : std::min(timeoutMs, left);
         }
-        pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {ended ? -1 : m_device.fd, 0, 0}};
+        pollfd fds[2] = {{m_wakeFd.get(), POLLIN, 0}, {ended ? -1 : m_device.fd.get(), 0, 0}};
         fds[1].events = short((wantIn ? POLLIN : 0) | (wantOut ? POLLOUT : 0));
         if (pollRetrying(fds, 2, timeoutMs) < 0) {
             const int err = errno;
@@ -245,7 +242,7 @@ void PortSession::ioLoop() {
         }
         if (fds[0].revents & POLLIN) {
             quint64 drained = 0;
-            [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &drained, sizeof drained);
+            [[maybe_unused]] const ssize_t n = ::read(m_wakeFd.get(), &drained, sizeof drained);
         }
         const short rev = fds[1].revents;
         if (ended || rev == 0)
@@ -283,7 +280,7 @@ int PortSession::readIntoBuffer() {
         }
         if (region.empty())
             break;
-        const ssize_t n = readRetrying(m_device.fd, region.data(), region.size());
+        const ssize_t n = readRetrying(m_device.fd.get(), region.data(), region.size());
         if (n > 0) {
             got += n;
             std::lock_guard lock(m_rxMutex);
@@ -305,7 +302,7 @@ int PortSession::writeQueued() {
     std::lock_guard lock(m_outMutex);
     while (!m_out.isEmpty()) {
         const ssize_t n = retryingEintr(
-            [&] { return ::write(m_device.fd, m_out.constData(), size_t(m_out.size())); });
+            [&] { return ::write(m_device.fd.get(), m_out.constData(), size_t(m_out.size())); });
         if (n > 0) {
             m_out.remove(0, n);
             continue;

@@ -14,6 +14,7 @@
 // eventfd → join it → close the device (flush, restore termios, release exclusivity) →
 // close the eventfd. The object itself may outlive stop() while a data-available handler
 // still holds it.
+#include "core/posix_io.h"
 #include "serial/port_device.h"
 #include "serial/receive_buffer.h"
 
@@ -128,7 +129,7 @@ private:
     std::shared_ptr<ConsumerRegistry> m_registry;
     const std::chrono::milliseconds m_deliveryLimit;
     Hooks m_hooks;
-    int m_wakeFd = -1;
+    UniqueFd m_wakeFd;
     std::thread m_io;
     std::atomic<bool> m_stopping{false};
     bool m_stopped = false; // owning thread only

@@ -8,18 +8,24 @@
 #include "tests/support/test_support.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
 const QString kScreenshotDir = QStringLiteral(STBMATE_SCREENSHOT_DIR);
+// Just below the menu bar's first titles, in window coordinates: an open menu covers it.
+const QRect kBelowMenuTitles(10, 24, 60, 40);
 
 // Copies the built program into folder, so that its own folder is the scratch folder.
 void installProgram(const QString& folder) {
@@ -45,12 +51,41 @@ QStringList visibleWindows(const XvfbServer& x, const QString& title) {
     return out.isEmpty() ? QStringList() : out.split(QLatin1Char('\n'));
 }
 
-QImage grab(const XvfbServer& x, const QString& windowId, const QString& png) {
-    QDir().mkpath(kScreenshotDir);
-    int code = -1;
-    RunTool(QStringLiteral(STBMATE_X_WINDOW_GRAB), {windowId, png}, x.environment(), 15000, &code);
-    EXPECT_EQ(code, 0) << "grabbing " << png.toStdString();
-    return QImage(png);
+// More colours than an empty X screen has (black, or the root's black-and-white weave): a
+// program has drawn there.
+bool painted(const QImage& shot) {
+    QSet<QRgb> colours;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) {
+            colours.insert(shot.pixel(x, y));
+            if (colours.size() > 2)
+                return true;
+        }
+    return false;
+}
+
+// Photographs the window (id "0": the whole screen) until a photo is painted, shows what
+// ready() looks for and equals the one before: the program has drawn it and stopped. Mapped
+// is not enough, the first paint follows the map. Returns the last photo, which is also left
+// in png; a test failure naming what when nothing settles within timeoutMs.
+QImage grabSettled(const XvfbServer& x, const QString& windowId, const QString& png,
+                   const char* what, const std::function<bool(const QImage&)>& ready = {},
+                   int timeoutMs = 20000) {
+    QDir().mkpath(QFileInfo(png).absolutePath());
+    QImage last;
+    QElapsedTimer clock;
+    clock.start();
+    do { // each photo starts a program of its own, which paces the loop
+        int code = -1;
+        RunTool(QStringLiteral(STBMATE_X_WINDOW_GRAB), {windowId, png}, x.environment(), 15000,
+                &code);
+        QImage shot = code == 0 ? QImage(png) : QImage();
+        if (!shot.isNull() && shot == last && painted(shot) && (!ready || ready(shot)))
+            return shot;
+        last = std::move(shot);
+    } while (clock.elapsed() < timeoutMs);
+    ADD_FAILURE() << what << " did not settle on the screen within " << timeoutMs << " ms";
+    return last;
 }
 
 // The window's place on the screen (there is no window manager, so it stays where the
@@ -68,18 +103,30 @@ QPoint windowPosition(const XvfbServer& x, const QString& windowId) {
     return pos;
 }
 
+// True when the photo of the whole screen differs, just below the menu titles, from the photo
+// of the window (at windowAt on the screen) taken with every menu closed.
+bool menuCovers(const QImage& screen, QPoint windowAt, const QImage& window) {
+    return screen.copy(kBelowMenuTitles.translated(windowAt)) != window.copy(kBelowMenuTitles);
+}
+
 // Opens the menu whose title lies at titleX in the menu bar and photographs the whole screen:
-// an open menu is a window of its own. The menu is closed again afterwards.
-QImage grabOpenMenu(const XvfbServer& x, const QString& windowId, int titleX, const QString& png) {
+// an open menu is a window of its own. The menu is closed again afterwards. window: the
+// window's photo with every menu closed, at windowAt on the screen; scratchPng: where the
+// photos taken while the menu closes go.
+QImage grabOpenMenu(const XvfbServer& x, const QString& windowId, int titleX, const QString& png,
+                    QPoint windowAt, const QImage& window, const QString& scratchPng) {
     int code = -1;
     RunTool(QStringLiteral("xdotool"),
             {"mousemove", "--window", windowId, QString::number(titleX), "8", "click", "1"},
             x.environment(), 10000, &code);
     EXPECT_EQ(code, 0);
-    QThread::msleep(500);
-    const QImage shot = grab(x, QStringLiteral("0"), png);
+    const QImage shot =
+        grabSettled(x, QStringLiteral("0"), png, "the open menu",
+                    [&](const QImage& screen) { return menuCovers(screen, windowAt, window); });
     RunTool(QStringLiteral("xdotool"), {"key", "Escape"}, x.environment(), 10000);
-    QThread::msleep(200);
+    grabSettled(x, windowId, scratchPng, "the window with its menu closed", [&](const QImage& now) {
+        return now.copy(kBelowMenuTitles) == window.copy(kBelowMenuTitles);
+    });
     return shot;
 }
 
@@ -132,8 +179,8 @@ TEST_F(ProgramOnDisplay, WithoutSettingsFileShowsTheBoxAndEndsWithNoWindow) {
     ASSERT_EQ(boxes.size(), 1) << "the error box must appear";
     EXPECT_TRUE(visibleWindows(x, QStringLiteral("Stbmate")).isEmpty())
         << "the main window must never be shown";
-    QThread::msleep(300); // let the box paint before it is photographed
-    const QImage box = grab(x, boxes[0], kScreenshotDir + "/stbmate-missing-ini.png");
+    const QImage box =
+        grabSettled(x, boxes[0], kScreenshotDir + "/stbmate-missing-ini.png", "the error box");
     EXPECT_FALSE(box.isNull());
 
     const QRegularExpression logPattern(QStringLiteral(
@@ -176,18 +223,19 @@ TEST_F(ProgramOnDisplay, MainWindowScreenshotsInBothLanguages) {
         startProgram();
         const QStringList windows = waitForWindows(x, QStringLiteral("Stbmate"), 20000);
         ASSERT_EQ(windows.size(), 1) << languages[i].toStdString();
-        QThread::msleep(700); // first paint and the first clock tick
+        // The clock shows from the start: no tick to wait for.
         const QString name = kScreenshotDir + "/stbmate-" + languages[i].toLower();
-        shots[i] = grab(x, windows[0], name + ".png");
+        shots[i] = grabSettled(x, windows[0], name + ".png", "the main window");
         // The menu items' captions are only seen with their menus open.
         const QPoint at = windowPosition(x, windows[0]);
         ASSERT_GE(at.x(), 0);
-        const QImage menus[2] = {grabOpenMenu(x, windows[0], 20, name + "-menu1.png"),
-                                 grabOpenMenu(x, windows[0], 65, name + "-menu2.png")};
+        const QString scratch = dir.file(QStringLiteral("menu-closed.png"));
+        const QImage menus[2] = {
+            grabOpenMenu(x, windows[0], 20, name + "-menu1.png", at, shots[i], scratch),
+            grabOpenMenu(x, windows[0], 65, name + "-menu2.png", at, shots[i], scratch)};
         for (const QImage& menu : menus) {
             // Below its title the open menu covers what the window shows there.
-            const QRect below(10, 24, 60, 40);
-            EXPECT_NE(menu.copy(below.translated(at)), shots[i].copy(below))
+            EXPECT_TRUE(menuCovers(menu, at, shots[i]))
                 << "no open menu in the screenshot of " << languages[i].toStdString();
         }
         program.terminate();
