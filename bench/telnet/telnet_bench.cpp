@@ -5,15 +5,10 @@
 // For flood and lines the same stream also goes to busybox telnet (output to /dev/null), run
 // right after, as the reference. Prints CPU seconds, the event loop's lateness (a 10 ms timer:
 // p99 and worst), the longest UI call into the client (storm) and the resident memory growth.
-#include "app/main_window.h"
-#include "app/process_starter.h"
+#include "app/program_parts.h"
 #include "app/qt_dialogs.h"
-#include "app/receiver_wiring.h"
-#include "app/small_dialogs.h"
 #include "log/session_log.h"
 #include "net/net_errors.h"
-#include "usbstick/format_dialog.h"
-#include "usbstick/format_services.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -183,18 +178,10 @@ int main(int argc, char** argv) {
     ini.close();
     SessionLog log(dir.path());
     QtDialogs dialogs;
-    DetachedProcessStarter starter;
-    LanguageTexts language;
-    TForm2 form2;
-    TForm4 form4;
-    const std::unique_ptr<usbstick::FormatLibrary> formatLibrary = usbstick::chooseFormatLibrary();
-    const std::unique_ptr<usbstick::DriveLister> driveLister = usbstick::chooseDriveLister();
-    usbstick::TForm3 form3(*formatLibrary, *driveLister, {});
-    ReceiverWiring wiring({dialogs, log, form2, form4, language, form3, *formatLibrary});
-    TForm1 form(dialogs, starter, wiring, language, dir.path());
-    const WindowAttachment attached(wiring, form);
+    ProgramParts parts(dialogs, log, dir.path());
+    TForm1& form = parts.window();
     form.show();
-    TTelnetClient& telnet = wiring.telnet();
+    TTelnetClient& telnet = parts.wiring().telnet();
     // The window as a user has it: shown, painted, on the page the jobs bring forward.
     form.showPage(1);
     QElapsedTimer settle;

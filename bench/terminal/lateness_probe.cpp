@@ -7,13 +7,9 @@
 // Runs until its standard input ends, then prints one line per timeout: the monotonic time of
 // the timeout in nanoseconds and its delay past the due time in microseconds.
 #include "app/application.h"
-#include "app/main_window.h"
-#include "app/process_starter.h"
+#include "app/program_parts.h"
 #include "app/qt_dialogs.h"
-#include "app/small_dialogs.h"
 #include "log/session_log.h"
-#include "usbstick/format_dialog.h"
-#include "usbstick/format_services.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -36,17 +32,9 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("stbmate"));
     QtDialogs dialogs;
     app.setErrorDialogs(&dialogs);
-    DetachedProcessStarter starter;
     SessionLog log(programDir);
-    LanguageTexts language;
-    TForm2 form2;
-    TForm4 form4;
-    const std::unique_ptr<usbstick::FormatLibrary> formatLibrary = usbstick::chooseFormatLibrary();
-    const std::unique_ptr<usbstick::DriveLister> driveLister = usbstick::chooseDriveLister();
-    usbstick::TForm3 form3(*formatLibrary, *driveLister, {});
-    ReceiverWiring wiring({dialogs, log, form2, form4, language, form3, *formatLibrary});
-    TForm1 form1(dialogs, starter, wiring, language, programDir);
-    const WindowAttachment attached(wiring, form1);
+    ProgramParts parts(dialogs, log, programDir);
+    TForm1& form1 = parts.window();
     if (!form1.created())
         return 1;
     dialogs.setParent(&form1);
