@@ -52,7 +52,6 @@ public:
     // Sends raw bytes (the content text); nothing for a HEAD request.
     void sendContent(const QByteArray& bytes);
 
-    bool headOnly() const { return m_headOnly; }
     int fd() const { return m_fd; }
 
 private:

@@ -58,7 +58,6 @@ public:
     // receive thread ends at its first block.
     void setOnDataAvailable(DataHandler handler) { m_handler = std::move(handler); }
     void setHost(const QString& host) override { m_host = host; }
-    QString host() const { return m_host; }
     void setPort(std::uint16_t port) { m_port = port; }
     std::uint16_t port() const { return m_port; }
     // SettleDelay, added to every wait: a fixed number, or read at each send (the settings

@@ -51,12 +51,7 @@ public:
 // Any other operating-system failure; code is minus the errno value.
 class EInOutError : public EPortException {
 public:
-    EInOutError(int errnoValue, const QString& message)
-        : EPortException(-errnoValue, message), m_errno(errnoValue) {}
-    int errnoValue() const { return m_errno; }
-
-private:
-    int m_errno;
+    EInOutError(int errnoValue, const QString& message) : EPortException(-errnoValue, message) {}
 };
 
 // A single write larger than the free room in the output ring.
