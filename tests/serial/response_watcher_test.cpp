@@ -48,7 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
         // The log loses whole escape sequences (a title, the clipboard, a screen erase) and
         // keeps TAB; RxLine keeps every printable byte, as the jobs' tests expect.
         LineCase{"EscapeSequencesAndLineFeedDropped",
-                 QByteArray("ab\x1b[2Jc\x1b]52;c;eA==\x07" "d\x1b]0;t\x1b\\\r\n"),
+                 QByteArray("ab\x1b[2Jc\x1b]52;c;eA==\x07"
+                            "d\x1b]0;t\x1b\\\r\n"),
                  {"abcd"},
                  ""},
         LineCase{"RxLineKeepsTheSequencesPrintableBytes", QByteArray("x\x1b[6ny"), {}, "x[6ny"},
