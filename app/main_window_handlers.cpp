@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 
 #include "app/file_version.h"
+#include "app/port_box.h"
 #include "app/process_starter.h"
 #include "app/status_light.h"
 #include "terminal/terminal_widget.h"
@@ -11,6 +12,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -35,6 +37,7 @@ namespace {
 
 const QString kSettingsFileName = QStringLiteral("stbmate.ini");
 const QString kMain = QStringLiteral("Main");
+constexpr int kComEntries = 4; // COM1..COM4; the devices found follow them
 
 } // namespace
 
@@ -86,6 +89,10 @@ void TForm1::FormCreate() {
     }
     m_chosenPortText = main.comPort;
     m_wiring.applyPort(main.comPort, m_portNumber);
+    refreshPortEntries();
+    ComboBox2->setBeforePopup([this] { refreshPortEntries(); });
+    connect(&m_wiring.portList(), &TSerialPortList::changed, this, &TForm1::refreshPortEntries);
+    m_wiring.portList().follow();
 
     ApplyLanguage(m_currentLanguage);
     Timer1->start();
@@ -95,6 +102,13 @@ void TForm1::FormCreate() {
 
 void TForm1::applyTerminalSettings(const MainSettings& main) {
     Terminal1->setHistoryLines(main.historyLines);
+    {
+        const QSignalBlocker block(Terminal1); // the size read is no change to store
+        Terminal1->setFontPointSize(main.fontSize);
+    }
+    connect(Terminal1, &TTerminal::fontPointSizeChanged, this, [this](int points) {
+        writeMainSetting(QStringLiteral("FontSize"), QString::number(points));
+    });
     Terminal1->setPasteTiming({main.pasteCharDelayMs, main.pasteLineDelayMs});
     // The paste question is a confirmation box like the jobs' own; the file dialog is Qt's.
     Terminal1->setPrompts({[this](const QString& question) { return m_dialogs.confirm(question); },
@@ -136,6 +150,7 @@ void TForm1::ApplyLanguage(const QString& section) {
     follow(Edit2, Label6);
     if (!Button2->text().isEmpty())
         Button2->setAccessibleName(Button2->text());
+    applyWindowTexts();
     if (!GroupBox1->title().isEmpty())
         GroupBox1->setAccessibleName(GroupBox1->title());
 }
@@ -162,7 +177,12 @@ void TForm1::ComboBox1Change() {
         ComboBox1->setEditText(m_currentLanguage);
         return;
     }
-    m_currentLanguage = ComboBox1->currentText();
+    // Only a language the settings file has: a half-typed name would blank every caption and,
+    // stored, the next start as well.
+    const int entry = ComboBox1->findText(ComboBox1->currentText(), Qt::MatchFixedString);
+    if (entry < 0)
+        return;
+    m_currentLanguage = ComboBox1->itemText(entry);
     if (!writeMainSetting(QStringLiteral("Language"), m_currentLanguage))
         return;
     ApplyLanguage(m_currentLanguage);
@@ -199,9 +219,34 @@ QString TForm1::portText() const {
 
 QStringList TForm1::portEntries() const {
     QStringList items;
-    for (int i = 0; i < ComboBox2->count(); ++i)
+    for (int i = 0; i < std::min(kComEntries, ComboBox2->count()); ++i)
         items << ComboBox2->itemText(i);
     return items;
+}
+
+void TForm1::refreshPortEntries() {
+    const QStringList devices = m_wiring.portList().ports();
+    QStringList shown;
+    for (int i = kComEntries; i < ComboBox2->count(); ++i)
+        shown << ComboBox2->itemText(i);
+    if (shown == devices)
+        return;
+    // Changing the list is no edit of the user's: the text and the stored port stay.
+    const QSignalBlocker block(ComboBox2);
+    const QString text = ComboBox2->currentText();
+    while (ComboBox2->count() > kComEntries)
+        ComboBox2->removeItem(kComEntries);
+    ComboBox2->addItems(devices);
+    for (int i = kComEntries; i < ComboBox2->count(); ++i)
+        ComboBox2->setItemData(i, ComboBox2->itemText(i), Qt::ToolTipRole);
+    ComboBox2->setEditText(text);
+}
+
+void TForm1::offerPortList() {
+    if (!isVisible())
+        return;
+    ComboBox2->setFocus();
+    ComboBox2->showPopup();
 }
 
 void TForm1::Edit1Exit() {
@@ -317,6 +362,35 @@ void TForm1::NotfallImageaufspielen1Click() {
 void TForm1::Label3ContextPopup(const QPoint& pos) {
     Q_UNUSED(pos);
     m_wiring.deleteStartScript();
+}
+
+void TForm1::applyWindowTexts() {
+    const LanguageTexts& t = m_language;
+    LogFolder1->setText(t.text(WindowText::LogFolder));
+    TerminalTexts terminal;
+    terminal.copy = t.text(WindowText::TermCopy);
+    terminal.paste = t.text(WindowText::TermPaste);
+    terminal.selectAll = t.text(WindowText::TermSelectAll);
+    terminal.find = t.text(WindowText::TermFind);
+    terminal.save = t.text(WindowText::TermSave);
+    terminal.saveTitle = t.text(WindowText::TermSaveTitle);
+    terminal.saveFilter = t.text(WindowText::TermSaveFilter);
+    terminal.cannotWrite = t.text(WindowText::TermCannotWrite);
+    terminal.pasteQuestion = t.text(WindowText::TermPasteQuestion);
+    terminal.findField = t.text(WindowText::FindField);
+    terminal.findOlder = t.text(WindowText::FindOlder);
+    terminal.findNewer = t.text(WindowText::FindNewer);
+    terminal.findClose = t.text(WindowText::FindClose);
+    terminal.notFound = t.text(WindowText::FindNotFound);
+    Terminal1->setTexts(terminal);
+}
+
+void TForm1::openLogFolder() {
+    const QString folder = m_log.folder();
+    QDir().mkpath(folder); // before the first entry of a day it may not exist yet
+    // xdg-open hands the folder to whatever file manager the desktop has.
+    if (!m_starter.startDetached(QStringLiteral("xdg-open"), {folder}))
+        m_dialogs.showInformation(folder);
 }
 
 void TForm1::N1Click() {
