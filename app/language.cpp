@@ -62,12 +62,11 @@ int portNumberForText(const QStringList& entries, const QString& text) {
 
 QString windowTextKey(WindowText id) {
     static const char* const keys[] = {
-        "PortNoneSet",     "PortNotOpen",       "PortMissing",   "PortNoPermission",
-        "PortRefused",     "PortChoose",        "PortLost",      "PortBack",
-        "LogFolder",       "TermCopy",          "TermPaste",     "TermSelectAll",
-        "TermFind",        "TermSave",          "TermSaveTitle", "TermSaveFilter",
-        "TermCannotWrite", "TermPasteQuestion", "FindField",     "FindOlder",
-        "FindNewer",       "FindClose",         "FindNotFound"};
+        "PortNoneSet",  "PortNotOpen",   "PortMissing",    "PortNoPermission", "PortRefused",
+        "PortChoose",   "PortLost",      "PortBack",       "LogFolder",        "AboutAuthor",
+        "AboutPurpose", "TermCopy",      "TermPaste",      "TermSelectAll",    "TermFind",
+        "TermSave",     "TermSaveTitle", "TermSaveFilter", "TermCannotWrite",  "TermPasteQuestion",
+        "FindField",    "FindOlder",     "FindNewer",      "FindClose",        "FindNotFound"};
     static_assert(std::size(keys) == size_t(WindowText::Count));
     return QString::fromLatin1(keys[size_t(id)]);
 }
@@ -85,6 +84,12 @@ QString builtInTerminalText(WindowText id, bool german) {
          "%1 disconnected – waiting for the device …"},
         {WindowText::PortBack, "%1 wieder verbunden", "%1 connected again"},
         {WindowText::LogFolder, "Log-Ordner öffnen", "Open log folder"},
+        {WindowText::AboutAuthor, "Autor: stbmate developers", "Author: stbmate developers"},
+        {WindowText::AboutPurpose,
+         "Einrichtung und Notfallhilfe für den Satellitenreceiver über die serielle Konsole und "
+         "das Netzwerk.",
+         "Set-up and rescue help for the satellite receiver over the serial console and the "
+         "network."},
         {WindowText::TermCopy, "Kopieren", "Copy"},
         {WindowText::TermPaste, "Einfügen", "Paste"},
         {WindowText::TermSelectAll, "Alles markieren", "Select all"},

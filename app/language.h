@@ -31,6 +31,8 @@ enum class WindowText {
     PortLost,         // status bar: %1 the device unplugged, waited for
     PortBack,         // status bar: %1 the device open again
     LogFolder,        // the Hilfe entry that opens the log folder
+    AboutAuthor,      // the About box's author line
+    AboutPurpose,     // the About box's last line
     // The terminal's context menu, paste question, save dialog and find bar.
     TermCopy,
     TermPaste,

@@ -222,6 +222,7 @@ void TForm1::arrangeInLayouts(QWidget* central) {
         fields->addWidget(label, r++, 1);
     }
     ComboBox2->view()->setTextElideMode(Qt::ElideNone);
+    connect(ComboBox2, &QComboBox::editTextChanged, ComboBox2, &QWidget::setToolTip);
     ComboBox2->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     auto* left = new QVBoxLayout;
     left->setContentsMargins(0, 0, 0, 0);

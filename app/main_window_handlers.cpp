@@ -8,6 +8,7 @@
 #include "app/status_light.h"
 #include "terminal/terminal_widget.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -237,8 +238,12 @@ void TForm1::refreshPortEntries() {
     while (ComboBox2->count() > kComEntries)
         ComboBox2->removeItem(kComEntries);
     ComboBox2->addItems(devices);
-    for (int i = kComEntries; i < ComboBox2->count(); ++i)
-        ComboBox2->setItemData(i, ComboBox2->itemText(i), Qt::ToolTipRole);
+    // The field shows a by-id path by its end; its list shows every path whole.
+    int widest = 0;
+    for (int i = 0; i < ComboBox2->count(); ++i)
+        widest =
+            std::max(widest, ComboBox2->fontMetrics().horizontalAdvance(ComboBox2->itemText(i)));
+    ComboBox2->view()->setMinimumWidth(widest + 24);
     ComboBox2->setEditText(text);
 }
 
@@ -396,10 +401,9 @@ void TForm1::openLogFolder() {
 void TForm1::N1Click() {
     const QString version = FileVersionText(QCoreApplication::applicationFilePath());
     // The author as the package names the upstream (dist/copyright).
-    m_dialogs.showMessage(QStringLiteral("stbmate\nVersion %1\nAutor: stbmate developers\n\n"
-                                         "Einrichtung und Notfallhilfe für den Satellitenreceiver "
-                                         "über die serielle Konsole und das Netzwerk.")
-                              .arg(version));
+    m_dialogs.showMessage(QStringLiteral("stbmate\nVersion %1\n%2\n\n%3")
+                              .arg(version, m_language.text(WindowText::AboutAuthor),
+                                   m_language.text(WindowText::AboutPurpose)));
 }
 
 void TForm1::SatChannelListEditor1Click() {

@@ -188,9 +188,9 @@ void ReceiverWiring::openPortAtStartup() {
         return;
     try {
         m_port->Open();
-    } catch (const EPortException&) {
+    } catch (const EPortException& e) {
         // Said in the window's language, with the way out: the list of the PC's ports.
-        m_dialogs.showError(noPortHintText(m_port->devicePath(), m_language));
+        m_dialogs.showError(noPortHintText(m_port->devicePath(), m_language, e.message()));
         m_window->offerPortList();
     }
 }
@@ -289,7 +289,8 @@ void ReceiverWiring::applyPort(const QString& text, int portNumber, PortChoice c
             m_port->Open();
     } catch (const EPortException& e) {
         // The reopen on the new port failed: it stays closed, the name is already stored.
-        m_dialogs.showError(e.message());
+        // Said in the window's language; a port this user may not open names the group.
+        m_dialogs.showError(noPortHintText(m_port->devicePath(), m_language, e.message()));
     }
 }
 

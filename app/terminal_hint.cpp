@@ -21,7 +21,8 @@ QString firstLookHintText(const IniFile& settings, const QString& language) {
     return QStringLiteral("Press Enter to see the receiver's prompt");
 }
 
-QString noPortHintText(const QString& devicePath, const LanguageTexts& texts) {
+QString noPortHintText(const QString& devicePath, const LanguageTexts& texts,
+                       const QString& detail) {
     const QString choose = texts.text(WindowText::PortChoose);
     if (devicePath.isEmpty())
         return texts.text(WindowText::PortNoneSet) + QLatin1Char('\n') + choose;
@@ -30,8 +31,10 @@ QString noPortHintText(const QString& devicePath, const LanguageTexts& texts) {
                               : ::access(native.constData(), R_OK | W_OK) != 0 && errno == EACCES
                                   ? WindowText::PortNoPermission
                                   : WindowText::PortRefused;
-    return texts.text(WindowText::PortNotOpen).arg(devicePath, texts.text(reason)) +
-           QLatin1Char('\n') + choose;
+    QString why = texts.text(reason);
+    if (reason == WindowText::PortRefused && !detail.isEmpty())
+        why += QStringLiteral(" (%1)").arg(detail);
+    return texts.text(WindowText::PortNotOpen).arg(devicePath, why) + QLatin1Char('\n') + choose;
 }
 
 TTerminalHint::TTerminalHint(QWidget* overWidget) : QLabel(overWidget) {

@@ -17,8 +17,10 @@ QString firstLookHintText(const IniFile& settings, const QString& language);
 
 // What the first look says while no port is open: which port is configured, why it is not
 // open (none set, no such device, not allowed to this user, or it would not open), and where
-// to choose one, in the window's language.
-QString noPortHintText(const QString& devicePath, const LanguageTexts& texts);
+// to choose one, in the window's language. detail: the system's own words for a failure that
+// is none of the named ones ("Device already open"), added in brackets.
+QString noPortHintText(const QString& devicePath, const LanguageTexts& texts,
+                       const QString& detail = QString());
 
 // A label centred over its parent's area that lets every mouse event through.
 // It shows while the port is open and nothing has been received since start; the first

@@ -221,6 +221,8 @@ TEST_F(DesktopWindowTest, EnglishThroughoutFindBarAccessibleLogFolderOpens) {
     EXPECT_EQ(logFolder->text(), "Open log folder");
     logFolder->trigger();
     EXPECT_EQ(starter.started, QStringList{"xdg-open " + log.folder()});
+    form->N1Click();
+    EXPECT_TRUE(dialogs.transcriptLines().last().contains("\nAuthor: stbmate developers\n"));
 }
 
 } // namespace
