@@ -69,6 +69,8 @@ public:
     static constexpr int kNetworkViewLines = 10000;
     static constexpr qsizetype kNetworkViewLineChars = 512;
     static constexpr int kNetworkViewChars = 1000000;
+    // The port box's first entries, COM1..COM4; the PC's serial devices follow them.
+    static constexpr int kComEntries = 4;
 
     // --- What the other parts build on ------------------------------------------------
     // The settings file; only valid when created().

@@ -8,12 +8,10 @@
 #include "app/status_light.h"
 #include "terminal/terminal_widget.h"
 
-#include <QAbstractItemView>
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -38,7 +36,6 @@ namespace {
 
 const QString kSettingsFileName = QStringLiteral("stbmate.ini");
 const QString kMain = QStringLiteral("Main");
-constexpr int kComEntries = 4; // COM1..COM4; the devices found follow them
 
 } // namespace
 
@@ -225,35 +222,6 @@ QStringList TForm1::portEntries() const {
     return items;
 }
 
-void TForm1::refreshPortEntries() {
-    const QStringList devices = m_wiring.portList().ports();
-    QStringList shown;
-    for (int i = kComEntries; i < ComboBox2->count(); ++i)
-        shown << ComboBox2->itemText(i);
-    if (shown == devices)
-        return;
-    // Changing the list is no edit of the user's: the text and the stored port stay.
-    const QSignalBlocker block(ComboBox2);
-    const QString text = ComboBox2->currentText();
-    while (ComboBox2->count() > kComEntries)
-        ComboBox2->removeItem(kComEntries);
-    ComboBox2->addItems(devices);
-    // The field shows a by-id path by its end; its list shows every path whole.
-    int widest = 0;
-    for (int i = 0; i < ComboBox2->count(); ++i)
-        widest =
-            std::max(widest, ComboBox2->fontMetrics().horizontalAdvance(ComboBox2->itemText(i)));
-    ComboBox2->view()->setMinimumWidth(widest + 24);
-    ComboBox2->setEditText(text);
-}
-
-void TForm1::offerPortList() {
-    if (!isVisible())
-        return;
-    ComboBox2->setFocus();
-    ComboBox2->showPopup();
-}
-
 void TForm1::Edit1Exit() {
     if (!m_settings)
         return;
@@ -367,35 +335,6 @@ void TForm1::NotfallImageaufspielen1Click() {
 void TForm1::Label3ContextPopup(const QPoint& pos) {
     Q_UNUSED(pos);
     m_wiring.deleteStartScript();
-}
-
-void TForm1::applyWindowTexts() {
-    const LanguageTexts& t = m_language;
-    LogFolder1->setText(t.text(WindowText::LogFolder));
-    TerminalTexts terminal;
-    terminal.copy = t.text(WindowText::TermCopy);
-    terminal.paste = t.text(WindowText::TermPaste);
-    terminal.selectAll = t.text(WindowText::TermSelectAll);
-    terminal.find = t.text(WindowText::TermFind);
-    terminal.save = t.text(WindowText::TermSave);
-    terminal.saveTitle = t.text(WindowText::TermSaveTitle);
-    terminal.saveFilter = t.text(WindowText::TermSaveFilter);
-    terminal.cannotWrite = t.text(WindowText::TermCannotWrite);
-    terminal.pasteQuestion = t.text(WindowText::TermPasteQuestion);
-    terminal.findField = t.text(WindowText::FindField);
-    terminal.findOlder = t.text(WindowText::FindOlder);
-    terminal.findNewer = t.text(WindowText::FindNewer);
-    terminal.findClose = t.text(WindowText::FindClose);
-    terminal.notFound = t.text(WindowText::FindNotFound);
-    Terminal1->setTexts(terminal);
-}
-
-void TForm1::openLogFolder() {
-    const QString folder = m_log.folder();
-    QDir().mkpath(folder); // before the first entry of a day it may not exist yet
-    // xdg-open hands the folder to whatever file manager the desktop has.
-    if (!m_starter.startDetached(QStringLiteral("xdg-open"), {folder}))
-        m_dialogs.showInformation(folder);
 }
 
 void TForm1::N1Click() {
