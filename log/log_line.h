@@ -6,6 +6,6 @@
 #include <QString>
 #include <QStringView>
 
-// line without escape sequences (CSI, OSC, DCS and the like, 7-bit and 8-bit forms, up to
-// their end or the line's end) and without control characters other than TAB.
+// line without escape sequences (CSI, OSC, DCS and the like, up to their end or the line's
+// end) and without control characters other than TAB.
 QString cleanLogLine(QStringView line);

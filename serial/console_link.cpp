@@ -1,7 +1,5 @@
 #include "serial/console_link.h"
 
-#include "log/log_line.h"
-
 #include <QCoreApplication>
 
 #include <chrono>
@@ -36,8 +34,7 @@ void feedConsoleWatcher(TComPort& port, ResponseWatcher& watcher, quint16 count)
 
 SerialConsoleLink::SerialConsoleLink(TComPort& port, SessionLog& log, int settleDelay)
     : m_port(port), m_console(port), m_dialogue(m_console, m_ticker, m_watcher, settleDelay) {
-    m_watcher.setLineCompleted(
-        [&log](const QString& line) { log.WriteLogEntry(cleanLogLine(line)); });
+    m_watcher.setLineCompleted([&log](const QString& line) { log.WriteLogEntry(line); });
     m_port.setOnTriggerAvail(
         [this](TComPort& sender, quint16 count) { feedConsoleWatcher(sender, m_watcher, count); });
 }

@@ -14,6 +14,8 @@
 namespace {
 
 constexpr int kComEntries = 4; // ttyS0..ttyS3 are COM1..COM4 already
+constexpr std::uint32_t kWatchMask =
+    IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_ATTRIB;
 
 bool isCharDevice(const QString& path) {
     struct stat st {};
@@ -70,16 +72,15 @@ QStringList TSerialPortList::ports() const {
 
 void TSerialPortList::follow() {
     m_last = ports();
-    const std::uint32_t mask = IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_ATTRIB;
-    m_devWatch.watch(m_devDir, mask);
+    m_devWatch.watch(m_devDir, kWatchMask);
     // The by-id links follow their device a moment later; udev makes the folder itself with
     // the first adapter, so it is watched again whenever the device folder changes.
-    m_byIdWatch.watch(m_byIdDir, mask);
+    m_byIdWatch.watch(m_byIdDir, kWatchMask);
 }
 
 void TSerialPortList::lookAgain() {
     if (!m_byIdWatch.watching())
-        m_byIdWatch.watch(m_byIdDir, IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM);
+        m_byIdWatch.watch(m_byIdDir, kWatchMask);
     QStringList now = ports();
     if (now == m_last)
         return;
