@@ -19,7 +19,7 @@
 // only between its start and the end of the transfer, and is stopped on every way out before
 // the job's last box shows.
 //
-// Everything runs on the UI thread. The object lives as long as the window that owns it; the
+// Everything runs on the UI thread. The object lives as long as the wiring that owns it; the
 // seams it refers to must outlive it. The destructor takes its hooks out of the watcher.
 #include "core/copy_progress.h"
 #include "core/dialogs.h"

@@ -25,7 +25,7 @@ public:
     // The hooks in force, so a caller can chain onto one for a while and put it back.
     const Hooks& hooks() const { return m_hooks; }
     // Single-hook setters, so the emergency-image job can connect its two hooks without
-    // disturbing the line logging that the main window installed.
+    // disturbing the line logging that the console link installed.
     void setLineCompleted(std::function<void(const QString&)> hook) {
         m_hooks.lineCompleted = std::move(hook);
     }
