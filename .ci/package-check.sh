@@ -49,6 +49,14 @@ test -x /usr/bin/stbmate
 helper=/usr/libexec/stbmate/stbmate-port69
 test -x "$helper"
 
+echo "== help for a package user: the manual page and the README"
+test -s /usr/share/doc/stbmate/README.md
+if command -v man >/dev/null; then
+  man -P cat stbmate | grep -q 'dialout' || { echo "man stbmate does not show the page" >&2; exit 1; }
+else
+  zcat /usr/share/man/man1/stbmate.1.gz | grep -q '^\.TH STBMATE 1'
+fi
+
 echo "== capabilities: the port helper has exactly one, the program none"
 getcap "$helper"
 [ "$(getcap "$helper" | awk '{print $2}')" = "cap_net_bind_service=ep" ] \

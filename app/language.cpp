@@ -1,6 +1,7 @@
 #include "app/language.h"
 
 #include <algorithm>
+#include <iterator>
 
 LanguageTexts readLanguageTexts(const IniFile& ini, const QString& section) {
     LanguageTexts texts;
@@ -9,6 +10,13 @@ LanguageTexts readLanguageTexts(const IniFile& ini, const QString& section) {
     for (int n = 1; n <= MessageCatalogue::kCount; ++n)
         texts.messages.setText(n, ini.ReadString(section, QStringLiteral("Msg%1").arg(n)));
     texts.formatButton = ini.ReadString(section, QStringLiteral("L9"));
+    const bool german = section.compare(QLatin1String("Deutsch"), Qt::CaseInsensitive) == 0;
+    for (size_t i = 0; i < texts.windowTexts.size(); ++i) {
+        const auto id = WindowText(i);
+        texts.windowTexts[i] = ini.ReadString(section, windowTextKey(id));
+        if (texts.windowTexts[i].isEmpty())
+            texts.windowTexts[i] = builtInWindowText(id, german);
+    }
     return texts;
 }
 
@@ -38,6 +46,7 @@ MainSettings readMainSettings(const IniFile& ini) {
     s.historyLines = number("HistoryLines", s.historyLines, 24, 100000);
     s.pasteCharDelayMs = number("PasteCharDelay", s.pasteCharDelayMs, 0, 1000);
     s.pasteLineDelayMs = number("PasteLineDelay", s.pasteLineDelayMs, 0, 10000);
+    s.fontSize = number("FontSize", s.fontSize, 6, 28);
     return s;
 }
 
@@ -47,4 +56,91 @@ int portNumberForText(const QStringList& entries, const QString& text) {
             return int(i) + 1;
     }
     return 0;
+}
+
+// ---- Texts the window adds beyond the numbered keys -------------------------------------
+
+QString windowTextKey(WindowText id) {
+    static const char* const keys[] = {
+        "PortNoneSet",  "PortNotOpen",   "PortMissing",    "PortNoPermission", "PortRefused",
+        "PortChoose",   "PortLost",      "PortBack",       "LogFolder",        "AboutAuthor",
+        "AboutPurpose", "TermCopy",      "TermPaste",      "TermSelectAll",    "TermFind",
+        "TermSave",     "TermSaveTitle", "TermSaveFilter", "TermCannotWrite",  "TermPasteQuestion",
+        "FindField",    "FindOlder",     "FindNewer",      "FindClose",        "FindNotFound"};
+    static_assert(std::size(keys) == size_t(WindowText::Count));
+    return QString::fromLatin1(keys[size_t(id)]);
+}
+
+namespace {
+
+QString builtInTerminalText(WindowText id, bool german) {
+    struct Pair {
+        WindowText id;
+        const char* de;
+        const char* en;
+    };
+    static const Pair texts[] = {
+        {WindowText::PortLost, "%1 getrennt – warte auf das Gerät …",
+         "%1 disconnected – waiting for the device …"},
+        {WindowText::PortBack, "%1 wieder verbunden", "%1 connected again"},
+        {WindowText::LogFolder, "Log-Ordner öffnen", "Open log folder"},
+        {WindowText::AboutAuthor, "Autor: stbmate developers", "Author: stbmate developers"},
+        {WindowText::AboutPurpose,
+         "Einrichtung und Notfallhilfe für den Satellitenreceiver über die serielle Konsole und "
+         "das Netzwerk.",
+         "Set-up and rescue help for the satellite receiver over the serial console and the "
+         "network."},
+        {WindowText::TermCopy, "Kopieren", "Copy"},
+        {WindowText::TermPaste, "Einfügen", "Paste"},
+        {WindowText::TermSelectAll, "Alles markieren", "Select all"},
+        {WindowText::TermFind, "Suchen …", "Find …"},
+        {WindowText::TermSave, "In Datei speichern …", "Save to file …"},
+        {WindowText::TermSaveTitle, "In Datei speichern", "Save to file"},
+        {WindowText::TermSaveFilter, "Text (*.txt);;Alle Dateien (*)",
+         "Text (*.txt);;All files (*)"},
+        {WindowText::TermCannotWrite, "In %1 kann nicht geschrieben werden", "Cannot write to %1"},
+        {WindowText::TermPasteQuestion, "%1 Zeilen an den Receiver senden?",
+         "Send %1 lines to the receiver?"},
+        {WindowText::FindField, "Suchen", "Find"},
+        {WindowText::FindOlder, "Vorheriger Treffer", "Previous match"},
+        {WindowText::FindNewer, "Nächster Treffer", "Next match"},
+        {WindowText::FindClose, "Schließen", "Close"},
+        {WindowText::FindNotFound, "nicht gefunden", "not found"},
+    };
+    for (const Pair& p : texts)
+        if (p.id == id)
+            return QString::fromUtf8(german ? p.de : p.en);
+    return QString();
+}
+
+} // namespace
+
+QString builtInWindowText(WindowText id, bool german) {
+    switch (id) {
+    case WindowText::PortNoneSet:
+        return german ? QStringLiteral("Kein serieller Port eingestellt.")
+                      : QStringLiteral("No serial port is set.");
+    case WindowText::PortNotOpen:
+        return german ? QStringLiteral("Port %1 ist nicht geöffnet: %2.")
+                      : QStringLiteral("Port %1 is not open: %2.");
+    case WindowText::PortMissing:
+        return german ? QStringLiteral("das Gerät gibt es nicht")
+                      : QStringLiteral("there is no such device");
+    case WindowText::PortNoPermission:
+        return german ? QStringLiteral("Sie dürfen ihn nicht benutzen. Bitte den Benutzer in die "
+                                       "Gruppe dialout aufnehmen (sudo adduser $USER dialout) "
+                                       "und neu anmelden")
+                      : QStringLiteral("you may not use it. Please add your user to the group "
+                                       "dialout (sudo adduser $USER dialout) and log in again");
+    case WindowText::PortRefused:
+        return german ? QStringLiteral("er lässt sich nicht öffnen")
+                      : QStringLiteral("it cannot be opened");
+    case WindowText::PortChoose:
+        return german ? QStringLiteral("Bitte links im Feld „Port“ einen der angeschlossenen "
+                                       "Ports wählen oder einen Gerätepfad eingeben.")
+                      : QStringLiteral("Please choose one of the connected ports in the \"Port\" "
+                                       "box on the left, or type a device path.");
+    default:
+        return builtInTerminalText(id, german);
+    }
 }

@@ -1,14 +1,18 @@
 // TForm1's controls: their arrangement, captions, fonts and accessible names, and the menu.
 #include "app/main_window.h"
 
+#include "app/port_box.h"
 #include "app/small_dialogs.h"
 #include "app/status_light.h"
 #include "app/terminal_hint.h"
 #include "terminal/terminal_widget.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -78,6 +82,9 @@ void TForm1::showConsoleBytes(const QByteArray& bytes) {
 }
 
 void TForm1::showPortOpened() {
+    // Each open has its own first byte: after a replug or a port change the hint goes as
+    // soon as the receiver's output arrives on the port open now.
+    m_consoleByteSeen = false;
     m_firstLook->portOpened();
 }
 
@@ -86,7 +93,7 @@ void TForm1::showPortClosing() {
 }
 
 void TForm1::showPortUnavailable(const QString& devicePath) {
-    m_firstLook->portUnavailable(noPortHintText(devicePath, m_currentLanguage));
+    m_firstLook->portUnavailable(noPortHintText(devicePath, m_language));
 }
 
 void TForm1::updateFirstLookText() {
@@ -111,6 +118,7 @@ void TForm1::buildControls() {
     buildFields(central);
     buildPages(central);
     buildStatusBar();
+    arrangeInLayouts(central);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -154,7 +162,7 @@ void TForm1::buildFields(QWidget* central) {
         label->setBuddy(field);
     };
 
-    ComboBox2 = new QComboBox(central);
+    ComboBox2 = new TPortBox(central);
     ComboBox2->setObjectName(QStringLiteral("ComboBox2"));
     ComboBox2->setEditable(true);
     ComboBox2->setInsertPolicy(QComboBox::NoInsert);
@@ -192,6 +200,41 @@ void TForm1::buildFields(QWidget* central) {
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(8, 240, 75, 25);
     Button1->hide();
+}
+
+// The window grows: the left column keeps its width, the pages take the rest. At the first
+// size the column is as wide as the controls need and the pages fill what is left.
+void TForm1::arrangeInLayouts(QWidget* central) {
+    GroupBox1->setFixedSize(GroupBox1->size());
+    // An address in full, and a port path readable at least by its end (its list shows it whole).
+    const int fieldWidth =
+        std::max(89, fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.255")) + 14);
+    auto* fields = new QGridLayout;
+    fields->setContentsMargins(0, 0, 0, 0);
+    fields->setHorizontalSpacing(6);
+    fields->setVerticalSpacing(9);
+    const std::pair<QWidget*, QLabel*> rows[] = {
+        {ComboBox2, Label3}, {Edit1, Label1}, {Edit2, Label6}, {ComboBox1, Label2}};
+    int r = 0;
+    for (const auto& [field, label] : rows) {
+        field->setFixedWidth(fieldWidth);
+        fields->addWidget(field, r, 0);
+        fields->addWidget(label, r++, 1);
+    }
+    ComboBox2->view()->setTextElideMode(Qt::ElideNone);
+    connect(ComboBox2, &QComboBox::editTextChanged, ComboBox2, &QWidget::setToolTip);
+    ComboBox2->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    auto* left = new QVBoxLayout;
+    left->setContentsMargins(0, 0, 0, 0);
+    left->addWidget(GroupBox1);
+    left->addSpacing(8);
+    left->addLayout(fields);
+    left->addStretch(1);
+    auto* outer = new QHBoxLayout(central);
+    outer->setContentsMargins(8, 4, 8, 4);
+    outer->setSpacing(8);
+    outer->addLayout(left);
+    outer->addWidget(PageControl1, 1);
 }
 
 void TForm1::buildPages(QWidget* central) {
@@ -296,6 +339,8 @@ void TForm1::buildMenu() {
     Hilfe1->setObjectName(QStringLiteral("Hilfe1"));
     N1 = Hilfe1->addAction(QStringLiteral("?"));
     N1->setObjectName(QStringLiteral("N1"));
+    LogFolder1 = Hilfe1->addAction(QStringLiteral("Log-Ordner öffnen"));
+    LogFolder1->setObjectName(QStringLiteral("LogFolder1"));
 }
 
 void TForm1::connectHandlers() {
@@ -323,5 +368,6 @@ void TForm1::connectHandlers() {
             &TForm1::NotfallImageaufspielen1Click);
     connect(SatChannelListEditor1, &QAction::triggered, this, &TForm1::SatChannelListEditor1Click);
     connect(N1, &QAction::triggered, this, &TForm1::N1Click);
+    connect(LogFolder1, &QAction::triggered, this, &TForm1::openLogFolder);
     connect(Label3, &QLabel::customContextMenuRequested, this, &TForm1::Label3ContextPopup);
 }

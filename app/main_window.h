@@ -40,6 +40,7 @@ class QTimer;
 class QVBoxLayout;
 
 class ProcessStarter;
+class TPortBox;
 class TStatusLight;
 class TTerminalHint;
 
@@ -68,6 +69,8 @@ public:
     static constexpr int kNetworkViewLines = 10000;
     static constexpr qsizetype kNetworkViewLineChars = 512;
     static constexpr int kNetworkViewChars = 1000000;
+    // The port box's first entries, COM1..COM4; the PC's serial devices follow them.
+    static constexpr int kComEntries = 4;
 
     // --- What the other parts build on ------------------------------------------------
     // The settings file; only valid when created().
@@ -140,6 +143,13 @@ public:
     void NotfallImageaufspielen1Click();
     void Label3ContextPopup(const QPoint& pos);
 
+    // The port box's list after COM1-COM4: the serial devices the PC has now. Its text stays.
+    void refreshPortEntries();
+    // The stored port did not open at start: the port box's list opens for a choice.
+    void offerPortList();
+    // Hilfe: the session log's folder in the desktop's file manager.
+    void openLogFolder();
+
 signals:
     // Keys and terminal replies typed on page "Seriell", for the receiver. UI thread.
     void consoleTyped(const QByteArray& bytes);
@@ -158,7 +168,7 @@ private:
     TStatusLight* StatusLight2 = nullptr;
     QLabel* Label5 = nullptr;
     QPushButton* Button2 = nullptr;
-    QComboBox* ComboBox2 = nullptr;
+    TPortBox* ComboBox2 = nullptr;
     QLabel* Label3 = nullptr;
     QLineEdit* Edit1 = nullptr;
     QLabel* Label1 = nullptr;
@@ -185,6 +195,7 @@ private:
     QAction* SatChannelListEditor1 = nullptr; // hidden
     QMenu* Hilfe1 = nullptr;
     QAction* N1 = nullptr; // "?"
+    QAction* LogFolder1 = nullptr;
 
     // The terminal's keys of section Main: history length and paste pacing.
     void applyTerminalSettings(const MainSettings& main);
@@ -193,9 +204,12 @@ private:
     void buildFields(QWidget* central);
     void buildPages(QWidget* central);
     void buildStatusBar();
+    void arrangeInLayouts(QWidget* central);
     void buildSerialPage();
     void nameForScreenReaders();
     void buildMenu();
+    // The texts of the language section beyond the specified keys: the terminal's, Hilfe's.
+    void applyWindowTexts();
     void connectHandlers();
     // The hint's Enter-key text in the current language.
     void updateFirstLookText();

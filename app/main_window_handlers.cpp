@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 
 #include "app/file_version.h"
+#include "app/port_box.h"
 #include "app/process_starter.h"
 #include "app/status_light.h"
 #include "terminal/terminal_widget.h"
@@ -86,6 +87,10 @@ void TForm1::FormCreate() {
     }
     m_chosenPortText = main.comPort;
     m_wiring.applyPort(main.comPort, m_portNumber);
+    refreshPortEntries();
+    ComboBox2->setBeforePopup([this] { refreshPortEntries(); });
+    connect(&m_wiring.portList(), &TSerialPortList::changed, this, &TForm1::refreshPortEntries);
+    m_wiring.portList().follow();
 
     ApplyLanguage(m_currentLanguage);
     Timer1->start();
@@ -95,6 +100,13 @@ void TForm1::FormCreate() {
 
 void TForm1::applyTerminalSettings(const MainSettings& main) {
     Terminal1->setHistoryLines(main.historyLines);
+    {
+        const QSignalBlocker block(Terminal1); // the size read is no change to store
+        Terminal1->setFontPointSize(main.fontSize);
+    }
+    connect(Terminal1, &TTerminal::fontPointSizeChanged, this, [this](int points) {
+        writeMainSetting(QStringLiteral("FontSize"), QString::number(points));
+    });
     Terminal1->setPasteTiming({main.pasteCharDelayMs, main.pasteLineDelayMs});
     // The paste question is a confirmation box like the jobs' own; the file dialog is Qt's.
     Terminal1->setPrompts({[this](const QString& question) { return m_dialogs.confirm(question); },
@@ -136,6 +148,7 @@ void TForm1::ApplyLanguage(const QString& section) {
     follow(Edit2, Label6);
     if (!Button2->text().isEmpty())
         Button2->setAccessibleName(Button2->text());
+    applyWindowTexts();
     if (!GroupBox1->title().isEmpty())
         GroupBox1->setAccessibleName(GroupBox1->title());
 }
@@ -162,7 +175,12 @@ void TForm1::ComboBox1Change() {
         ComboBox1->setEditText(m_currentLanguage);
         return;
     }
-    m_currentLanguage = ComboBox1->currentText();
+    // Only a language the settings file has: a half-typed name would blank every caption and,
+    // stored, the next start as well.
+    const int entry = ComboBox1->findText(ComboBox1->currentText(), Qt::MatchFixedString);
+    if (entry < 0)
+        return;
+    m_currentLanguage = ComboBox1->itemText(entry);
     if (!writeMainSetting(QStringLiteral("Language"), m_currentLanguage))
         return;
     ApplyLanguage(m_currentLanguage);
@@ -199,7 +217,7 @@ QString TForm1::portText() const {
 
 QStringList TForm1::portEntries() const {
     QStringList items;
-    for (int i = 0; i < ComboBox2->count(); ++i)
+    for (int i = 0; i < std::min(kComEntries, ComboBox2->count()); ++i)
         items << ComboBox2->itemText(i);
     return items;
 }
@@ -322,10 +340,9 @@ void TForm1::Label3ContextPopup(const QPoint& pos) {
 void TForm1::N1Click() {
     const QString version = FileVersionText(QCoreApplication::applicationFilePath());
     // The author as the package names the upstream (dist/copyright).
-    m_dialogs.showMessage(QStringLiteral("stbmate\nVersion %1\nAutor: stbmate developers\n\n"
-                                         "Einrichtung und Notfallhilfe für den Satellitenreceiver "
-                                         "über die serielle Konsole und das Netzwerk.")
-                              .arg(version));
+    m_dialogs.showMessage(QStringLiteral("stbmate\nVersion %1\n%2\n\n%3")
+                              .arg(version, m_language.text(WindowText::AboutAuthor),
+                                   m_language.text(WindowText::AboutPurpose)));
 }
 
 void TForm1::SatChannelListEditor1Click() {

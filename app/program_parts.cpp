@@ -12,6 +12,6 @@ ProgramParts::ProgramParts(QtDialogs& dialogs, SessionLog& log, const QString& p
                [this](int n) { return m_language.messages.text(MessageId(n)); },
                [&log](const QString& text) { log.WriteLogEntry(text); },
                [&log](const QString& text) { log.WriteLogError(text); }}),
-      m_wiring({dialogs, log, m_form2, m_form4, m_language, m_form3, *m_formatLibrary}),
+      m_wiring({dialogs, log, m_form2, m_form4, m_language, m_form3, *m_formatLibrary, m_portList}),
       m_window(dialogs, m_starter, m_wiring, m_language, programDir),
       m_attached(m_wiring, m_window) {}

@@ -39,6 +39,7 @@ private:
     const std::unique_ptr<usbstick::FormatLibrary> m_formatLibrary;
     const std::unique_ptr<usbstick::DriveLister> m_driveLister;
     usbstick::TForm3 m_form3;
+    TSerialPortList m_portList;
     // The port, the network parts and the jobs; the window's handlers call into it.
     ReceiverWiring m_wiring;
     TForm1 m_window;

@@ -2,6 +2,7 @@
 
 #include "app/main_window.h"
 #include "app/port_select_form.h"
+#include "app/terminal_hint.h"
 #include "net/network_check.h"
 #include "net/telnet_data_handler.h"
 #include "procedures/address_procedure.h"
@@ -53,7 +54,8 @@ EmergencyImageWiring::~EmergencyImageWiring() {
 ReceiverWiring::ReceiverWiring(const WiringServices& services)
     : m_dialogs(services.dialogs), m_log(services.log), m_busy(services.busy),
       m_copyProgress(services.copyProgress), m_language(services.language),
-      m_formatDialog(services.formatDialog), m_formatLibrary(services.formatLibrary) {}
+      m_formatDialog(services.formatDialog), m_formatLibrary(services.formatLibrary),
+      m_portList(services.portList) {}
 
 ReceiverWiring::~ReceiverWiring() {
     detach();
@@ -120,12 +122,13 @@ void ReceiverWiring::detach() {
 
 void ReceiverWiring::connectReplug(TForm1& window) {
     m_replug = std::make_unique<TPortReplug>(*m_port, m_log);
-    QObject::connect(m_replug.get(), &TPortReplug::lost, &window, [&window](const QString& path) {
-        window.showStatusMessage(QStringLiteral("%1 getrennt – warte auf das Gerät …").arg(path));
-    });
+    QObject::connect(m_replug.get(), &TPortReplug::lost, &window,
+                     [this, &window](const QString& path) {
+                         window.showStatusMessage(m_language.text(WindowText::PortLost).arg(path));
+                     });
     QObject::connect(
-        m_replug.get(), &TPortReplug::reopened, &window, [&window](const QString& path) {
-            window.showStatusMessage(QStringLiteral("%1 wieder verbunden").arg(path), 10000);
+        m_replug.get(), &TPortReplug::reopened, &window, [this, &window](const QString& path) {
+            window.showStatusMessage(m_language.text(WindowText::PortBack).arg(path), 10000);
         });
 }
 
@@ -186,7 +189,9 @@ void ReceiverWiring::openPortAtStartup() {
     try {
         m_port->Open();
     } catch (const EPortException& e) {
-        m_dialogs.showError(e.message());
+        // Said in the window's language, with the way out: the list of the PC's ports.
+        m_dialogs.showError(noPortHintText(m_port->devicePath(), m_language, e.message()));
+        m_window->offerPortList();
     }
 }
 
@@ -284,7 +289,8 @@ void ReceiverWiring::applyPort(const QString& text, int portNumber, PortChoice c
             m_port->Open();
     } catch (const EPortException& e) {
         // The reopen on the new port failed: it stays closed, the name is already stored.
-        m_dialogs.showError(e.message());
+        // Said in the window's language; a port this user may not open names the group.
+        m_dialogs.showError(noPortHintText(m_port->devicePath(), m_language, e.message()));
     }
 }
 

@@ -31,6 +31,7 @@
 #include "procedures/image_server.h"
 #include "serial/com_port.h"
 #include "serial/console_link.h"
+#include "serial/port_list.h"
 #include "serial/port_replug.h"
 #include "usbstick/stick_folder.h"
 
@@ -79,6 +80,8 @@ struct WiringServices {
     const LanguageTexts& language;
     usbstick::TForm3& formatDialog;
     usbstick::FormatLibrary& formatLibrary;
+    // The serial devices the port box offers.
+    TSerialPortList& portList;
 };
 
 class ReceiverWiring {
@@ -138,6 +141,7 @@ public:
 
     Dialogs& dialogs() { return m_dialogs; }
     SessionLog& log() { return m_log; }
+    TSerialPortList& portList() { return m_portList; }
     CopyProgress& copyProgress() { return m_copyProgress; }
     const MessageCatalogue& messages() const { return m_language.messages; }
     TComPort& comPort() { return *m_port; }
@@ -161,6 +165,7 @@ private:
     const LanguageTexts& m_language;
     usbstick::TForm3& m_formatDialog;
     usbstick::FormatLibrary& m_formatLibrary;
+    TSerialPortList& m_portList;
     TForm1* m_window = nullptr;
     DownloadWatch m_download;
     LineStream m_telnetLines; // the telnet output the FTP job reads its answers from

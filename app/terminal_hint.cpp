@@ -1,11 +1,15 @@
 #include "app/terminal_hint.h"
 
 #include "app/ini_file.h"
+#include "app/language.h"
 
 #include <QEvent>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
+#include <unistd.h>
 
 QString firstLookHintText(const IniFile& settings, const QString& language) {
     const QString text = settings.ReadString(language, QStringLiteral("Hint1"));
@@ -17,23 +21,20 @@ QString firstLookHintText(const IniFile& settings, const QString& language) {
     return QStringLiteral("Press Enter to see the receiver's prompt");
 }
 
-QString noPortHintText(const QString& devicePath, const QString& language) {
-    const bool german = language.compare(QLatin1String("Deutsch"), Qt::CaseInsensitive) == 0;
+QString noPortHintText(const QString& devicePath, const LanguageTexts& texts,
+                       const QString& detail) {
+    const QString choose = texts.text(WindowText::PortChoose);
     if (devicePath.isEmpty())
-        return german ? QStringLiteral("Kein serieller Port eingestellt.\nBitte oben im Feld "
-                                       "„Port“ einen Port wählen oder einen Gerätepfad eingeben.")
-                      : QStringLiteral("No serial port is set.\nChoose a port in the \"Port\" "
-                                       "box above, or type a device path.");
-    const bool exists = QFileInfo::exists(devicePath);
-    if (german)
-        return QStringLiteral("Port %1 ist nicht geöffnet: %2.\nBitte oben im Feld „Port“ "
-                              "einen anderen Port wählen oder das Gerät anschließen.")
-            .arg(devicePath, exists ? QStringLiteral("er lässt sich nicht öffnen")
-                                    : QStringLiteral("das Gerät gibt es nicht"));
-    return QStringLiteral("Port %1 is not open: %2.\nChoose another port in the \"Port\" box "
-                          "above, or plug the device in.")
-        .arg(devicePath, exists ? QStringLiteral("it cannot be opened")
-                                : QStringLiteral("there is no such device"));
+        return texts.text(WindowText::PortNoneSet) + QLatin1Char('\n') + choose;
+    const QByteArray native = QFile::encodeName(devicePath);
+    const WindowText reason = !QFileInfo::exists(devicePath) ? WindowText::PortMissing
+                              : ::access(native.constData(), R_OK | W_OK) != 0 && errno == EACCES
+                                  ? WindowText::PortNoPermission
+                                  : WindowText::PortRefused;
+    QString why = texts.text(reason);
+    if (reason == WindowText::PortRefused && !detail.isEmpty())
+        why += QStringLiteral(" (%1)").arg(detail);
+    return texts.text(WindowText::PortNotOpen).arg(devicePath, why) + QLatin1Char('\n') + choose;
 }
 
 TTerminalHint::TTerminalHint(QWidget* overWidget) : QLabel(overWidget) {
@@ -73,6 +74,7 @@ void TTerminalHint::setHintText(const QString& text) {
 
 void TTerminalHint::portOpened() {
     m_noPort = false;
+    m_byteSeen = false;
     setText(m_hintText);
     setAccessibleName(m_hintText);
     placeCentred();
@@ -93,6 +95,8 @@ void TTerminalHint::portClosing() {
 }
 
 void TTerminalHint::firstByteArrived() {
+    if (m_noPort)
+        return; // a byte of the port closed meanwhile
     m_byteSeen = true;
     hide();
 }

@@ -9,15 +9,18 @@
 #include <QString>
 
 class IniFile;
+struct LanguageTexts;
 
 // The hint in language: the key Hint1 of that section, else a built-in text (German for
 // "Deutsch", English for any other name).
 QString firstLookHintText(const IniFile& settings, const QString& language);
 
 // What the first look says while no port is open: which port is configured, why it is not
-// open (none set, no such device, or it would not open), and where to choose one. German for
-// "Deutsch", English for any other language.
-QString noPortHintText(const QString& devicePath, const QString& language);
+// open (none set, no such device, not allowed to this user, or it would not open), and where
+// to choose one, in the window's language. detail: the system's own words for a failure that
+// is none of the named ones ("Device already open"), added in brackets.
+QString noPortHintText(const QString& devicePath, const LanguageTexts& texts,
+                       const QString& detail = QString());
 
 // A label centred over its parent's area that lets every mouse event through.
 // It shows while the port is open and nothing has been received since start; the first
@@ -28,11 +31,12 @@ public:
     explicit TTerminalHint(QWidget* overWidget);
 
     void setHintText(const QString& text);
+    // The port (re)opened: the hint shows until the first byte of this open arrives.
     void portOpened();
     // No usable port: the hint explains that instead, until the port opens.
     void portUnavailable(const QString& text);
     void portClosing();
-    // UI thread; later calls do nothing.
+    // UI thread; later calls until the next open do nothing.
     void firstByteArrived();
     bool byteSeen() const { return m_byteSeen; }
 

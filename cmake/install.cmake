@@ -20,6 +20,14 @@ execute_process(COMMAND gzip -9n -c ${_dist}/changelog OUTPUT_FILE ${_changelog}
                 COMMAND_ERROR_IS_FATAL ANY)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_dist}/changelog)
 install(FILES ${_dist}/copyright ${_changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The manual page, compressed the same way.
+set(_manpage ${CMAKE_BINARY_DIR}/stbmate.1.gz)
+execute_process(COMMAND gzip -9n -c ${_dist}/stbmate.1 OUTPUT_FILE ${_manpage}
+                COMMAND_ERROR_IS_FATAL ANY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_dist}/stbmate.1)
+install(FILES ${_manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME stbmate)

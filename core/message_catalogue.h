@@ -44,11 +44,14 @@ enum class MessageId {
     // What the image says it is: %1 name, %2 bytes, %3 architecture, %4 type, %5 compression.
     BootImageSummary,
     BootImageNotForReceiver, // asked, "Abbrechen" the default, after the summary
+    // The hidden delete command's result, read back with ls.
+    StartScriptDeleted,
+    StartScriptNotDeleted,
 };
 
 class MessageCatalogue {
 public:
-    static constexpr int kCount = 36;
+    static constexpr int kCount = 38;
     // The keys every settings file has had; the later ones may be missing from an older file.
     static constexpr int kFirstLaterKey = 26;
     // Procedures fetch a text at the moment they show it, so a language change takes effect
@@ -78,6 +81,11 @@ public:
         if (id == MessageId::StartScriptNotChanged)
             return QStringLiteral("/config/start.sh konnte nicht wie vorgesehen geändert werden. "
                                   "Bitte das Skript auf dem Receiver prüfen.");
+        if (id == MessageId::StartScriptDeleted)
+            return QStringLiteral("/config/start.sh wurde gelöscht.");
+        if (id == MessageId::StartScriptNotDeleted)
+            return QStringLiteral("/config/start.sh ist nach dem Löschen noch vorhanden. Bitte "
+                                  "das Skript auf dem Receiver prüfen.");
         return bootImageText(id);
     }
     // n: the number in the settings file's key "Msg<n>", 1..kCount; any other n is ignored.

@@ -1,5 +1,7 @@
 #include "net/telnet_data_handler.h"
 
+#include "log/log_line.h"
+
 void showTelnetOutput(MainView& view, SessionLog& log, DownloadWatch& download,
                       const QString& text) {
     if (view.networkLineCount() == 0)
@@ -20,7 +22,7 @@ void showTelnetOutput(MainView& view, SessionLog& log, DownloadWatch& download,
     while (start < length) {
         const QStringView piece = QStringView(text).mid(start, stop - start);
         shown += piece;
-        log.WriteLogEntry(piece.toString());
+        log.WriteLogEntry(cleanLogLine(piece));
         if (stop < length)
             shown += QLatin1Char('\n');
         start = stop + 1;

@@ -172,10 +172,25 @@ std::optional<QString> AddressProcedure::CreateStartScript(const QString& addres
 }
 
 void AddressProcedure::deleteStartScript() {
-    if (!m_s.dialogs.confirm(QStringLiteral("delet start.sh ?")))
+    if (!m_s.dialogs.confirmDefaultCancel(QStringLiteral("delet start.sh ?")))
         return;
     m_s.view.showPage(0);
+    ResponseWatcher& watcher = m_s.console.watcher();
+    watcher.SeenConfigPrompt = false;
     send(kCtrlC);
     send(QByteArrayLiteral("cd /config\r"));
+    // Without the prompt the shell may be anywhere, and rm would take another folder's file.
+    if (!watcher.SeenConfigPrompt) {
+        fail(QStringLiteral("\"/config #\" was expected at prompt but not found ! --> EXIT"));
+        return;
+    }
+    m_steps.step(QStringLiteral("COMMAND: delete start.sh"));
     send(QByteArrayLiteral("rm start.sh\r"));
+    if (listStartScript()) {
+        m_steps.fail(QStringLiteral("start.sh is still there ! --> EXIT"),
+                     MessageId::StartScriptNotDeleted);
+        return;
+    }
+    m_steps.step(QStringLiteral("RESULT: start.sh deleted"));
+    m_s.dialogs.showMessage(m_s.messages.text(MessageId::StartScriptDeleted));
 }

@@ -65,9 +65,10 @@ public:
     // like EditStartScript.
     std::optional<QString> CreateStartScript(const QString& address);
 
-    // The hidden delete command on the port label: after "OK" in the confirmation it sends
-    // Ctrl-C, "cd /config", "rm start.sh"; "Abbrechen" sends nothing. Logs nothing, checks
-    // nothing, shows no result. Port failures propagate as above.
+    // The hidden delete command on the port label: after "OK" in the confirmation (whose
+    // default is "Abbrechen") it sends Ctrl-C and "cd /config"; only once the "/config #"
+    // prompt showed it sends "rm start.sh", then lists the folder and reports whether the
+    // script is gone. "Abbrechen" sends nothing. Port failures propagate as above.
     void deleteStartScript();
 
 private:

@@ -5,10 +5,8 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSocketNotifier>
 
 #include <sys/inotify.h>
-#include <unistd.h>
 
 namespace {
 constexpr int kPollMs = 500;
@@ -21,6 +19,7 @@ TPortReplug::TPortReplug(TComPort& port, SessionLog& log, QObject* parent)
     connect(&m_port, &TComPort::deviceLost, this, &TPortReplug::startWatching);
     // Opened by anyone (a write, the port box): nothing left to wait for.
     connect(&m_port, &TComPort::opened, this, &TPortReplug::stopWatching);
+    connect(&m_watch, &TDeviceWatch::changed, this, &TPortReplug::tryReopen);
 }
 
 TPortReplug::~TPortReplug() {
@@ -34,29 +33,13 @@ void TPortReplug::startWatching(const QString& path) {
         QStringLiteral("****** INFO: serial port %1 is gone, waiting for it to come back ******")
             .arg(path));
     emit lost(path);
-    m_inotify.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-    if (m_inotify.valid() && ::inotify_add_watch(m_inotify.get(), folder.constData(),
-                                                 IN_CREATE | IN_MOVED_TO | IN_ATTRIB) >= 0) {
-        m_notifier = new QSocketNotifier(m_inotify.get(), QSocketNotifier::Read, this);
-        connect(m_notifier, &QSocketNotifier::activated, this, [this] {
-            char events[4096];
-            while (::read(m_inotify.get(), events, sizeof events) > 0) {
-            }
-            tryReopen();
-        });
-    }
+    m_watch.watch(QFileInfo(path).absolutePath(), IN_CREATE | IN_MOVED_TO | IN_ATTRIB);
     m_poll.start();
 }
 
 void TPortReplug::stopWatching() {
     m_poll.stop();
-    if (m_notifier) { // may be inside its own signal: deleted once that returns
-        m_notifier->setEnabled(false);
-        m_notifier->deleteLater();
-        m_notifier = nullptr;
-    }
-    m_inotify.reset(); // after the notifier is switched off, so it never watches a closed number
+    m_watch.stop();
     m_path.clear();
 }
 

@@ -13,13 +13,12 @@
 //
 // UI thread only. Shutdown: the destructor closes the inotify descriptor; the port must
 // outlive this object.
-#include "core/posix_io.h"
+#include "serial/device_watch.h"
 
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
-class QSocketNotifier;
 class SessionLog;
 class TComPort;
 
@@ -44,6 +43,5 @@ private:
     SessionLog& m_log;
     QString m_path; // empty while not watching
     QTimer m_poll;
-    UniqueFd m_inotify;
-    QSocketNotifier* m_notifier = nullptr; // child
+    TDeviceWatch m_watch;
 };

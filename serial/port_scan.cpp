@@ -19,8 +19,10 @@ bool usableCharDevice(const QString& path) {
            ::access(native.constData(), R_OK | W_OK) == 0;
 }
 
+} // namespace
+
 // sysfs reports type 0 (no UART) for the placeholder ports the 8250 driver always creates.
-bool hasUart(const QString& sysRoot, const QString& name) {
+bool hasRealUart(const QString& sysRoot, const QString& name) {
     QFile type(sysRoot + QLatin1Char('/') + name + QStringLiteral("/type"));
     if (!type.open(QIODevice::ReadOnly))
         return false;
@@ -28,6 +30,8 @@ bool hasUart(const QString& sysRoot, const QString& name) {
     const int value = type.readAll().trimmed().toInt(&ok);
     return ok && value != 0;
 }
+
+namespace {
 
 int numberOf(const QString& name) {
     static const QRegularExpression digits(QStringLiteral("([0-9]+)$"));
@@ -48,7 +52,7 @@ QList<SerialDeviceEntry> listSerialDevices(const QString& devRoot, const QString
         const QString path = dev.filePath(name);
         if (name.startsWith(QLatin1String("ttyS"))) {
             const int n = numberOf(name);
-            if (n + 1 > TComPort::kMaxComNumber || !hasUart(sysRoot, name) ||
+            if (n + 1 > TComPort::kMaxComNumber || !hasRealUart(sysRoot, name) ||
                 !usableCharDevice(path))
                 continue;
             builtIn.append({QStringLiteral("COM%1").arg(n + 1),

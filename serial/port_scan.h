@@ -16,3 +16,7 @@ struct SerialDeviceEntry {
 QList<SerialDeviceEntry>
 listSerialDevices(const QString& devRoot = QStringLiteral("/dev"),
                   const QString& sysRoot = QStringLiteral("/sys/class/tty"));
+
+// Whether the built-in port name (ttyS3) has a UART behind it, from sysRoot's type entry
+// (the same type the serial driver reports for the device), without opening it.
+bool hasRealUart(const QString& sysRoot, const QString& name);

@@ -14,23 +14,17 @@ TFindBar::TFindBar(QWidget* parent)
     setFrameShape(QFrame::StyledPanel);
     setAutoFillBackground(true);
     m_edit->setObjectName(QStringLiteral("FindText"));
-    m_edit->setAccessibleName(QStringLiteral("Suchen"));
-    m_edit->setPlaceholderText(QStringLiteral("Suchen"));
     m_edit->installEventFilter(this);
-    auto button = [this](const QString& name, const QString& glyph, const QString& tip) {
+    auto button = [this](const QString& name, const QString& glyph) {
         auto* b = new QToolButton(this);
         b->setObjectName(name);
         b->setText(glyph);
-        b->setToolTip(tip);
-        b->setAccessibleName(tip);
         return b;
     };
-    QToolButton* older = button(QStringLiteral("FindOlder"), QStringLiteral("▲"),
-                                QStringLiteral("Vorheriger Treffer"));
-    QToolButton* newer = button(QStringLiteral("FindNewer"), QStringLiteral("▼"),
-                                QStringLiteral("Nächster Treffer"));
-    QToolButton* close =
-        button(QStringLiteral("FindClose"), QStringLiteral("✕"), QStringLiteral("Schließen"));
+    QToolButton* older = button(QStringLiteral("FindOlder"), QStringLiteral("▲"));
+    QToolButton* newer = button(QStringLiteral("FindNewer"), QStringLiteral("▼"));
+    QToolButton* close = button(QStringLiteral("FindClose"), QStringLiteral("✕"));
+    setTexts(TerminalTexts());
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 2, 4, 2);
     for (QWidget* w : std::initializer_list<QWidget*>{m_edit, m_status, older, newer, close})
@@ -48,7 +42,24 @@ QString TFindBar::text() const {
 }
 
 void TFindBar::setFound(bool found) {
-    m_status->setText(found ? QString() : QStringLiteral("nicht gefunden"));
+    m_status->setText(found ? QString() : m_notFound);
+}
+
+void TFindBar::setTexts(const TerminalTexts& texts) {
+    setAccessibleName(texts.findField);
+    m_edit->setAccessibleName(texts.findField);
+    m_edit->setPlaceholderText(texts.findField);
+    const std::pair<const char*, QString> tips[] = {{"FindOlder", texts.findOlder},
+                                                    {"FindNewer", texts.findNewer},
+                                                    {"FindClose", texts.findClose}};
+    for (const auto& [name, tip] : tips) {
+        auto* b = findChild<QToolButton*>(QString::fromLatin1(name));
+        b->setToolTip(tip);
+        b->setAccessibleName(tip);
+    }
+    if (!m_status->text().isEmpty())
+        m_status->setText(texts.notFound);
+    m_notFound = texts.notFound;
 }
 
 void TFindBar::open() {

@@ -4,6 +4,7 @@
 // Enter searches older (up the history, where a search usually goes), Shift+Enter newer,
 // Esc closes.
 #include "terminal/history_text.h"
+#include "terminal/terminal_texts.h"
 
 #include <QFrame>
 
@@ -18,6 +19,7 @@ public:
     QString text() const;
     void setFound(bool found); // shows "nicht gefunden" when false
     void open();               // show, focus and select the text
+    void setTexts(const TerminalTexts& texts);
 
 signals:
     void findRequested(const QString& text, terminal::SearchDirection direction);
@@ -29,4 +31,5 @@ protected:
 private:
     QLineEdit* m_edit;
     QLabel* m_status;
+    QString m_notFound;
 };

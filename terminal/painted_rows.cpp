@@ -10,8 +10,15 @@ PaintedRows::PaintedRows(int rows)
 bool PaintedRows::matches(const Entry& entry, const Row& row, const RowLook& look) const {
     if (!entry.known || !(entry.look == look) || entry.content.lineAttribute != row.lineAttribute)
         return false;
-    const auto end = static_cast<std::size_t>(std::clamp(look.columns, 0, kWideColumns));
+    const auto end = static_cast<std::size_t>(std::max(look.columns, 0));
+    if (end > row.cells.size() || end > entry.content.cells.size())
+        return false;
     return std::equal(row.cells.begin(), row.cells.begin() + end, entry.content.cells.begin());
+}
+
+void PaintedRows::setRows(int rows) {
+    m_entries.assign(static_cast<std::size_t>(rows), Entry{});
+    m_layout.assign(static_cast<std::size_t>(rows), nullptr);
 }
 
 RedrawPlan PaintedRows::plan(const std::vector<const Row*>& shown,

@@ -24,9 +24,9 @@ struct RowLook {
     bool blinkOn = true; // only for rows holding blinking cells (else always true)
     bool reverseScreen = false;
     int columns = kNarrowColumns;
-    int offsetX = 0;                   // horizontal scroll
-    std::bitset<kWideColumns> found;   // cells of search matches
-    std::bitset<kWideColumns> current; // cells of the match the find bar stands on
+    int offsetX = 0;                  // horizontal scroll
+    std::bitset<kMaxColumns> found;   // cells of search matches
+    std::bitset<kMaxColumns> current; // cells of the match the find bar stands on
     bool operator==(const RowLook&) const = default;
 };
 
@@ -49,6 +49,8 @@ public:
     // Row r was painted in part or by someone else: its pixels are unknown.
     void forget(int r);
     void forgetAll();
+    // The screen got rows rows: every row's pixels are unknown.
+    void setRows(int rows);
 
 private:
     struct Entry {

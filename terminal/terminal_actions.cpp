@@ -55,7 +55,7 @@ bool TTerminal::paste(const QString& text) {
     const int lines = PastePacer::lineCount(normalised);
     if (lines > 1) {
         const QString question =
-            QStringLiteral("%1 Zeilen an den Receiver senden?\n\n%2")
+            (m_texts.pasteQuestion + QStringLiteral("\n\n%2"))
                 .arg(lines)
                 .arg(QString::fromLatin1(bytes.substr(0, 200)).replace(QLatin1Char('\r'), ' '));
         const bool yes = m_prompts.confirm
@@ -98,7 +98,7 @@ bool TTerminal::saveTo(const QString& path, QString* error) const {
     const QByteArray text = plainText().toUtf8();
     if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
         return true;
-    *error = QStringLiteral("In %1 kann nicht geschrieben werden").arg(path);
+    *error = m_texts.cannotWrite.arg(path);
     return false;
 }
 
@@ -106,8 +106,7 @@ void TTerminal::saveWithDialog() {
     const QString path =
         m_prompts.saveFileName
             ? m_prompts.saveFileName()
-            : QFileDialog::getSaveFileName(this, QStringLiteral("In Datei speichern"), QString(),
-                                           QStringLiteral("Text (*.txt);;Alle Dateien (*)"));
+            : QFileDialog::getSaveFileName(this, m_texts.saveTitle, QString(), m_texts.saveFilter);
     if (path.isEmpty())
         return;
     QString error;
@@ -129,18 +128,18 @@ void TTerminal::selectAll() {
 
 void TTerminal::fillContextMenu(QMenu& menu) {
     const QString selection = selectedText();
-    QAction* copy = menu.addAction(QStringLiteral("Kopieren"), this,
+    QAction* copy = menu.addAction(m_texts.copy, this,
                                    [selection] { QApplication::clipboard()->setText(selection); });
     copy->setEnabled(!selection.isEmpty());
-    QAction* insert = menu.addAction(QStringLiteral("Einfügen"), this,
-                                     [this] { pasteFrom(QClipboard::Clipboard); });
+    QAction* insert =
+        menu.addAction(m_texts.paste, this, [this] { pasteFrom(QClipboard::Clipboard); });
     insert->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+V")));
     insert->setEnabled(m_keysAccepted && !QApplication::clipboard()->text().isEmpty());
-    menu.addAction(QStringLiteral("Alles markieren"), this, &TTerminal::selectAll);
+    menu.addAction(m_texts.selectAll, this, &TTerminal::selectAll);
     menu.addSeparator();
-    menu.addAction(QStringLiteral("Suchen …"), this, &TTerminal::showFindBar)
+    menu.addAction(m_texts.find, this, &TTerminal::showFindBar)
         ->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+F")));
-    menu.addAction(QStringLiteral("In Datei speichern …"), this, &TTerminal::saveWithDialog);
+    menu.addAction(m_texts.save, this, &TTerminal::saveWithDialog);
 }
 
 void TTerminal::contextMenuEvent(QContextMenuEvent* event) {
@@ -153,7 +152,10 @@ void TTerminal::contextMenuEvent(QContextMenuEvent* event) {
 
 void TTerminal::showFindBar() {
     if (!m_findBar) {
-        m_findBar = new TFindBar(this);
+        // On the viewport: screen readers see a scroll area's viewport and scroll bars only,
+        // so a bar beside them would not be in the accessibility tree.
+        m_findBar = new TFindBar(viewport());
+        m_findBar->setTexts(m_texts);
         connect(m_findBar, &TFindBar::findRequested, this,
                 [this](const QString& text, SearchDirection direction) {
                     m_findBar->setFound(find(text, direction));
@@ -184,7 +186,7 @@ bool TTerminal::find(const QString& text, SearchDirection direction) {
     const int lastLine = m_buffer.rows() - 1;
     const int line = m_match ? m_match->line : lastLine;
     // Below the last line's end: backward finds the newest match, forward wraps to the oldest.
-    const int column = m_match ? m_match->column : kWideColumns;
+    const int column = m_match ? m_match->column : kMaxColumns;
     m_match = findText(m_buffer, m_findText, line, column, direction);
     if (m_match)
         showMatch(*m_match);
@@ -204,4 +206,10 @@ void TTerminal::showMatch(const TextMatch& match) {
     const int back = std::clamp(m_buffer.rows() / 2 - match.line, 0, m_buffer.historyCount());
     bar->setValue(bar->maximum() - back);
     repaintChangedRows();
+}
+
+void TTerminal::setTexts(const TerminalTexts& texts) {
+    m_texts = texts;
+    if (m_findBar)
+        m_findBar->setTexts(texts);
 }

@@ -16,34 +16,46 @@ TTerminalBuffer::TTerminalBuffer(int totalLines) {
 }
 
 void TTerminalBuffer::setTotalLines(int totalLines) {
-    m_total = std::clamp(totalLines, kScreenRows, kMaxTotalLines);
+    m_requestedTotal = std::clamp(totalLines, kScreenRows, kMaxTotalLines);
+    m_total = std::max(m_requestedTotal, m_rows);
     reset();
 }
 
 Row* TTerminalBuffer::freshRow() {
-    Row& row = m_storage.emplace_back();
-    row.cells.fill(m_blank);
-    return &row;
+    Row* row = nullptr;
+    if (!m_spare.empty()) {
+        row = m_spare.back();
+        m_spare.pop_back();
+    } else {
+        row = &m_storage.emplace_back();
+    }
+    row->cells.assign(static_cast<std::size_t>(m_capacity), m_blank);
+    row->lineAttribute = LineAttribute::Normal;
+    row->dirty = true;
+    return row;
 }
 
 void TTerminalBuffer::reset() {
     // A reset gives back what a long history took; the rows come again as output scrolls.
     m_storage.clear();
     m_storage.shrink_to_fit();
+    m_spare.clear();
     m_ring.assign(static_cast<std::size_t>(m_total), nullptr);
-    for (int r = 0; r < kScreenRows; ++r)
+    m_screen.assign(static_cast<std::size_t>(m_rows), nullptr);
+    for (int r = 0; r < m_rows; ++r)
         m_ring[static_cast<std::size_t>(r)] = freshRow();
     m_first = 0;
     m_historyCount = 0;
     ++m_scrollCount; // the view must forget any history offset
     syncScreen();
-    m_columns = kNarrowColumns;
+    m_wideMode = false;
+    m_columns = m_normalColumns;
     m_row = m_col = 0;
     m_pendingWrap = false;
     m_top = 0;
-    m_bottom = kScreenRows - 1;
+    m_bottom = m_rows - 1;
     m_tabs.reset();
-    for (int c = 8; c < kWideColumns; c += 8)
+    for (int c = 8; c < kMaxColumns; c += 8)
         m_tabs.set(static_cast<std::size_t>(c));
     m_pen = CellTemplate{};
     insertMode = false;
@@ -53,7 +65,7 @@ void TTerminalBuffer::reset() {
 }
 
 void TTerminalBuffer::syncScreen() {
-    for (int r = 0; r < kScreenRows; ++r)
+    for (int r = 0; r < m_rows; ++r)
         m_screen[static_cast<std::size_t>(r)] = ringRow(m_first + r);
 }
 
@@ -74,10 +86,11 @@ void TTerminalBuffer::clearDamage() {
 void TTerminalBuffer::setColumns(int columns) {
     if (columns != kNarrowColumns && columns != kWideColumns)
         return;
-    m_columns = columns;
+    m_wideMode = columns == kWideColumns;
+    m_columns = m_wideMode ? kWideColumns : m_normalColumns;
     eraseDisplay(2);
     m_top = 0;
-    m_bottom = kScreenRows - 1;
+    m_bottom = m_rows - 1;
     m_row = m_col = 0;
     m_pendingWrap = false;
 }
@@ -86,9 +99,9 @@ void TTerminalBuffer::setColumns(int columns) {
 
 void TTerminalBuffer::moveCursor(int row, int column) {
     m_pendingWrap = false;
-    row = std::clamp(row, 0, kScreenRows); // before the origin offset: no overflow
+    row = std::clamp(row, 0, m_rows); // before the origin offset: no overflow
     int minRow = 0;
-    int maxRow = kScreenRows - 1;
+    int maxRow = m_rows - 1;
     if (originMode) {
         row += m_top;
         minRow = m_top;
@@ -106,8 +119,8 @@ void TTerminalBuffer::cursorUp(int n) {
 
 void TTerminalBuffer::cursorDown(int n) {
     m_pendingWrap = false;
-    const int limit = m_row <= m_bottom ? m_bottom : kScreenRows - 1;
-    m_row = std::min(limit, m_row + std::min(atLeastOne(n), kScreenRows));
+    const int limit = m_row <= m_bottom ? m_bottom : m_rows - 1;
+    m_row = std::min(limit, m_row + std::min(atLeastOne(n), m_rows));
 }
 
 void TTerminalBuffer::cursorLeft(int n) {
@@ -117,7 +130,7 @@ void TTerminalBuffer::cursorLeft(int n) {
 
 void TTerminalBuffer::cursorRight(int n) {
     m_pendingWrap = false;
-    m_col = std::min(m_columns - 1, m_col + std::min(atLeastOne(n), kWideColumns));
+    m_col = std::min(m_columns - 1, m_col + std::min(atLeastOne(n), kMaxColumns));
 }
 
 void TTerminalBuffer::carriageReturn() {
@@ -143,7 +156,7 @@ void TTerminalBuffer::lineFeed(bool newLine) {
     m_pendingWrap = false;
     if (m_row == m_bottom)
         scrollUp(m_top, m_bottom, 1);
-    else if (m_row < kScreenRows - 1)
+    else if (m_row < m_rows - 1)
         ++m_row;
     if (newLine)
         m_col = 0;
@@ -162,21 +175,21 @@ void TTerminalBuffer::reverseIndex() {
 void TTerminalBuffer::scrollUp(int top, int bottom, int n) {
     const int height = bottom - top + 1;
     n = std::min(n, height);
-    if (top == 0 && bottom == kScreenRows - 1) {
+    if (top == 0 && bottom == m_rows - 1) {
         // Whole screen: the top rows become history, the ring slot past the bottom (the
         // oldest history line once the ring is full) becomes the new bottom row.
         for (int i = 0; i < n; ++i) {
             m_first = (m_first + 1) % m_total;
-            Row*& slot = m_ring[ringIndex(m_first + kScreenRows - 1)];
+            Row*& slot = m_ring[ringIndex(m_first + m_rows - 1)];
             if (!slot)
                 slot = freshRow();
             Row* fresh = slot;
-            std::memmove(&m_screen[0], &m_screen[1], sizeof(Row*) * (kScreenRows - 1));
-            m_screen[kScreenRows - 1] = fresh;
-            clearCells(*fresh, 0, kWideColumns);
+            std::memmove(&m_screen[0], &m_screen[1], sizeof(Row*) * (m_rows - 1));
+            m_screen[m_rows - 1] = fresh;
+            clearCells(*fresh, 0, m_capacity);
             fresh->lineAttribute = LineAttribute::Normal;
         }
-        m_historyCount = std::min(m_total - kScreenRows, m_historyCount + n);
+        m_historyCount = std::min(m_total - m_rows, m_historyCount + n);
         ++m_scrollCount;
         markAllDirty();
         return;
@@ -187,7 +200,7 @@ void TTerminalBuffer::scrollUp(int top, int bottom, int n) {
         for (int r = top; r < bottom; ++r)
             m_ring[ringIndex(m_first + r)] = ringRow(m_first + r + 1);
         m_ring[ringIndex(m_first + bottom)] = gone;
-        clearCells(*gone, 0, kWideColumns);
+        clearCells(*gone, 0, m_capacity);
         gone->lineAttribute = LineAttribute::Normal;
     }
     syncScreen();
@@ -202,7 +215,7 @@ void TTerminalBuffer::scrollDown(int top, int bottom, int n) {
         for (int r = bottom; r > top; --r)
             m_ring[ringIndex(m_first + r)] = ringRow(m_first + r - 1);
         m_ring[ringIndex(m_first + top)] = gone;
-        clearCells(*gone, 0, kWideColumns);
+        clearCells(*gone, 0, m_capacity);
         gone->lineAttribute = LineAttribute::Normal;
     }
     syncScreen();
@@ -288,18 +301,18 @@ void TTerminalBuffer::clearCells(Row& row, int from, int to) {
 void TTerminalBuffer::eraseDisplay(int mode) {
     switch (mode) {
     case 0:
-        clearCells(cursorLine(), m_col, kWideColumns);
-        for (int r = m_row + 1; r < kScreenRows; ++r)
-            clearCells(*m_screen[static_cast<std::size_t>(r)], 0, kWideColumns);
+        clearCells(cursorLine(), m_col, m_capacity);
+        for (int r = m_row + 1; r < m_rows; ++r)
+            clearCells(*m_screen[static_cast<std::size_t>(r)], 0, m_capacity);
         break;
     case 1:
         for (int r = 0; r < m_row; ++r)
-            clearCells(*m_screen[static_cast<std::size_t>(r)], 0, kWideColumns);
+            clearCells(*m_screen[static_cast<std::size_t>(r)], 0, m_capacity);
         clearCells(cursorLine(), 0, m_col + 1);
         break;
     case 2:
         for (Row* row : m_screen) {
-            clearCells(*row, 0, kWideColumns);
+            clearCells(*row, 0, m_capacity);
             row->lineAttribute = LineAttribute::Normal;
         }
         break;
@@ -312,13 +325,13 @@ void TTerminalBuffer::eraseDisplay(int mode) {
 void TTerminalBuffer::eraseLine(int mode) {
     switch (mode) {
     case 0:
-        clearCells(cursorLine(), m_col, kWideColumns);
+        clearCells(cursorLine(), m_col, m_capacity);
         break;
     case 1:
         clearCells(cursorLine(), 0, m_col + 1);
         break;
     case 2:
-        clearCells(cursorLine(), 0, kWideColumns);
+        clearCells(cursorLine(), 0, m_capacity);
         break;
     default:
         return;
@@ -369,7 +382,7 @@ void TTerminalBuffer::deleteLines(int n) {
         for (int r = m_row; r < m_bottom; ++r)
             m_ring[ringIndex(m_first + r)] = ringRow(m_first + r + 1);
         m_ring[ringIndex(m_first + m_bottom)] = gone;
-        clearCells(*gone, 0, kWideColumns);
+        clearCells(*gone, 0, m_capacity);
         gone->lineAttribute = LineAttribute::Normal;
     }
     syncScreen();
@@ -383,7 +396,7 @@ void TTerminalBuffer::fillWith(std::uint8_t ch) {
     Cell cell;
     cell.ch = ch;
     for (Row* row : m_screen) {
-        row->cells.fill(cell);
+        std::fill(row->cells.begin(), row->cells.end(), cell);
         row->lineAttribute = LineAttribute::Normal;
         row->dirty = true;
     }
@@ -405,8 +418,8 @@ void TTerminalBuffer::clearTabStop(int mode) {
 void TTerminalBuffer::setScrollRegion(int top, int bottom) {
     if (top > bottom)
         std::swap(top, bottom);
-    top = std::clamp(top, 0, kScreenRows - 1);
-    bottom = std::clamp(bottom, 0, kScreenRows - 1);
+    top = std::clamp(top, 0, m_rows - 1);
+    bottom = std::clamp(bottom, 0, m_rows - 1);
     if (bottom - top < 1)
         return;
     m_top = top;

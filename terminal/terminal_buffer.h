@@ -1,7 +1,8 @@
 #pragma once
-// The terminal's screen: 24 visible rows of 80 or 132 cells plus the lines scrolled off the
-// top, 200 lines in all unless the owner asks for more. Plain C++ on purpose: the console can
-// deliver 115200 baud for minutes and the emulator must keep up without a GUI thread stall.
+// The terminal's screen: 24 visible rows of 80 or 132 cells, more when the view that shows it
+// grows, plus the lines scrolled off the top, 200 lines in all unless the owner asks for more.
+// Plain C++ on purpose: the console can deliver 115200 baud for minutes and the emulator must keep
+// up without a GUI thread stall.
 //
 // Rows live in a ring of row pointers, so scrolling the whole screen moves pointers, never
 // cells; once the ring is full the row that drops out of the oldest history is reused as the
@@ -63,9 +64,14 @@ constexpr int kWideColumns = 132;
 constexpr int kTotalLines = 200; // the default, visible rows included
 constexpr int kMaxTotalLines = 100000;
 constexpr int kHistoryLines = kTotalLines - kScreenRows;
+// What a grown view may ask for; the screen never gets smaller than kScreenRows by
+// kNarrowColumns, the size the receiver's programs assume.
+constexpr int kMaxRows = 250;
+constexpr int kMaxColumns = 500;
 
 struct Row {
-    std::array<Cell, kWideColumns> cells;
+    // At least columns() cells; every row of one buffer has the same number.
+    std::vector<Cell> cells;
     LineAttribute lineAttribute = LineAttribute::Normal;
     bool dirty = true;
 };
@@ -89,11 +95,18 @@ public:
     int totalLines() const { return m_total; }
 
     // ---- geometry --------------------------------------------------------------------
-    int rows() const { return kScreenRows; }
+    int rows() const { return m_rows; }
     int columns() const { return m_columns; }
     // 80 or 132 (anything else is ignored). Clears the screen, homes the cursor and resets
     // the scrolling region, as the hardware terminal does when its line length changes.
+    // 80 stands for the normal width, which is wider when the view has grown.
     void setColumns(int columns);
+    // The size the view has room for, clamped to kScreenRows..kMaxRows and
+    // kNarrowColumns..kMaxColumns. Rows added at the top come back from the history, rows
+    // taken away at the top go into it, so the cursor line stays where it is on screen
+    // relative to the text; the scrolling region becomes the whole screen. The width takes
+    // effect unless 132-column mode is set.
+    void resize(int rows, int columns);
 
     // ---- cursor (0-based; row is a screen row) ---------------------------------------
     int cursorRow() const { return m_row; }
@@ -137,7 +150,7 @@ public:
     void setTabStop();
     void clearTabStop(int mode); // 0 at cursor, 3 all
     bool isTabStop(int column) const {
-        return column >= 0 && column < kWideColumns && m_tabs[column];
+        return column >= 0 && column < kMaxColumns && m_tabs[column];
     }
     // 0-based inclusive rows; reversed pairs are swapped, clamped to the screen; fewer than
     // two lines is ignored. The cursor does not move.
@@ -182,12 +195,20 @@ private:
     std::size_t ringIndex(int i) const { return static_cast<std::size_t>(i % m_total); }
     Row* ringRow(int i) const { return m_ring[ringIndex(i)]; }
     Row* freshRow(); // a blank row for a ring slot not yet used
+    void relayout(int rows, int pulledFromHistory, int pushedToHistory);
+    void widenRows(int capacity);
 
     int m_total = kTotalLines;
     std::deque<Row> m_storage; // grows at the back only, so row pointers stay valid
     std::vector<Row*> m_ring;  // m_total slots; null until the history first reaches one
-    std::array<Row*, kScreenRows> m_screen{};
-    int m_first = 0; // ring index of screen row 0
+    std::vector<Row*> m_spare; // rows a resize took out of the ring, for freshRow()
+    std::vector<Row*> m_screen;
+    int m_rows = kScreenRows;
+    int m_requestedTotal = kTotalLines;
+    int m_normalColumns = kNarrowColumns; // what the view has room for
+    int m_capacity = kWideColumns;        // cells per row
+    bool m_wideMode = false;              // 132-column mode
+    int m_first = 0;                      // ring index of screen row 0
     int m_historyCount = 0;
     std::uint64_t m_scrollCount = 0;
 
@@ -197,7 +218,7 @@ private:
     bool m_pendingWrap = false;
     int m_top = 0;
     int m_bottom = kScreenRows - 1;
-    std::bitset<kWideColumns> m_tabs;
+    std::bitset<kMaxColumns> m_tabs;
     CellTemplate m_pen;
     Cell m_blank;
 };

@@ -93,8 +93,8 @@ private:
 
 } // namespace
 
-QFont TTerminal::terminalFont(bool bold) {
-    QFont font(QStringLiteral("DejaVu Sans Mono"), 8);
+QFont TTerminal::terminalFont(bool bold, int pointSize) {
+    QFont font(QStringLiteral("DejaVu Sans Mono"), pointSize);
     font.setStyleHint(QFont::Monospace);
     font.setFixedPitch(true);
     font.setKerning(false);

@@ -177,7 +177,7 @@ void TTerminal::updateScrollBar(bool followCursor) {
 
 void TTerminal::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
-    updateScrollBar(false);
+    fitScreen();
 }
 
 int TTerminal::scrollBackLines() const {
@@ -208,7 +208,7 @@ bool TTerminal::focusNextPrevChild(bool) {
 }
 
 void TTerminal::keyPressEvent(QKeyEvent* event) {
-    if (handleOwnShortcut(*event) || !m_keysAccepted)
+    if (handleOwnShortcut(*event) || handleViewKey(*event) || !m_keysAccepted)
         return;
     const TerminalKey key = translateKey(event->key(), event->modifiers(), event->isAutoRepeat());
     if (key.keyCode == 0 && event->text().isEmpty())
@@ -240,6 +240,7 @@ void TTerminal::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return;
     m_selecting = true;
+    m_dragged = false;
     m_selectionStart = m_selectionEnd = cellAt(event->position().toPoint());
     viewport()->update();
 }
@@ -248,6 +249,7 @@ void TTerminal::mouseMoveEvent(QMouseEvent* event) {
     if (!m_selecting)
         return;
     m_selectionEnd = cellAt(event->position().toPoint());
+    m_dragged = m_dragged || m_selectionEnd != m_selectionStart;
     viewport()->update();
 }
 
@@ -256,6 +258,12 @@ void TTerminal::mouseReleaseEvent(QMouseEvent* event) {
         return;
     m_selecting = false;
     m_selectionEnd = cellAt(event->position().toPoint());
+    // A click is no selection: it would leave one highlighted cell and empty the clipboard.
+    if (!m_dragged && m_selectionEnd == m_selectionStart) {
+        m_selectionStart = m_selectionEnd = QPoint(-1, 0);
+        viewport()->update();
+        return;
+    }
     const QString text = selectedText();
     if (!text.isEmpty()) {
         QApplication::clipboard()->setText(text);

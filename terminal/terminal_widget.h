@@ -14,6 +14,7 @@
 #include "terminal/paste_pacer.h"
 #include "terminal/receive_queue.h"
 #include "terminal/terminal_buffer.h"
+#include "terminal/terminal_texts.h"
 #include "terminal/vt100_emulator.h"
 
 #include <QAbstractScrollArea>
@@ -71,6 +72,18 @@ public:
     // a blank screen and history.
     void setHistoryLines(int lines);
 
+    // ---- size and font (terminal_view.cpp) --------------------------------------------------
+    // The screen has as many rows and columns as the widget has room for, never fewer than
+    // 24 by 80; the first size the window gets is that.
+    static constexpr int kMinFontSize = 6;
+    static constexpr int kMaxFontSize = 28;
+    static constexpr int kDefaultFontSize = 8;
+    // Point size of the terminal's font, clamped to kMinFontSize..kMaxFontSize.
+    void setFontPointSize(int points);
+    int fontPointSize() const { return m_fontPointSize; }
+    // Scrolls the view back into the history by lines (negative: towards the live screen).
+    void scrollHistory(int lines);
+
     // ---- paste, find, save (terminal_actions.cpp) ------------------------------------------
     // The questions the terminal asks the user. Unset members use plain Qt boxes.
     struct Prompts {
@@ -90,6 +103,8 @@ public:
     bool saveTo(const QString& path, QString* error) const;
     // Kopieren, Einfügen, Alles markieren, In Datei speichern, Suchen.
     void fillContextMenu(QMenu& menu);
+    // The words of the menu, the questions and the find bar; German until set.
+    void setTexts(const TerminalTexts& texts);
     void selectAll();
 
     // The find bar (Ctrl+Shift+F): searching moves the view to the match and highlights
@@ -119,6 +134,10 @@ public:
     bool blinkPhaseOn() const { return m_blinkOn; }
 
     QSize sizeHint() const override;
+
+signals:
+    // Ctrl+plus, Ctrl+minus or Ctrl+0 changed the font size.
+    void fontPointSizeChanged(int points);
 
 public slots:
     // UI thread: decode everything queued so far.
@@ -155,11 +174,15 @@ private:
     void markMatches(terminal::RowLook& look, int lineIndex) const;
     // Keys the terminal keeps for itself (paste, find); true when key was one.
     bool handleOwnShortcut(const QKeyEvent& key);
+    // The desktop's keys: copy, font size, history scrolling; true when key was one.
+    bool handleViewKey(const QKeyEvent& key);
+    // Rows and columns to what the viewport holds.
+    void fitScreen();
     void pasteFrom(int clipboardMode); // QClipboard::Mode
     void sendDuePaste();
     void showMatch(const terminal::TextMatch& match);
     void saveWithDialog();
-    static QFont terminalFont(bool bold);
+    static QFont terminalFont(bool bold, int pointSize = kDefaultFontSize);
 
     terminal::TTerminalBuffer m_buffer;
     terminal::TVT100Emulator m_emulator{m_buffer};
@@ -178,6 +201,7 @@ private:
     std::uint64_t m_redrawCount = 0;
     std::uint64_t m_paintCount = 0;
 
+    int m_fontPointSize = kDefaultFontSize;
     QFont m_font;
     QFont m_boldFont;
     terminal::GlyphCache m_glyphs;
@@ -187,6 +211,7 @@ private:
     int m_ascent = 12;
 
     Prompts m_prompts;
+    TerminalTexts m_texts;
     terminal::PasteTiming m_pasteTiming;
     terminal::PastePacer m_paste;
     QTimer m_pasteTimer;
@@ -195,6 +220,7 @@ private:
     std::optional<terminal::TextMatch> m_match;
 
     bool m_selecting = false;
+    bool m_dragged = false; // the pointer left the cell it was pressed on
     QPoint m_selectionStart{-1, 0};
     QPoint m_selectionEnd{-1, 0};
 };

@@ -1,5 +1,6 @@
 // The session log: file per day beside the program, exact line format, CR LF, nothing ever
 // truncated, silent when the folder cannot be made.
+#include "log/log_line.h"
 #include "log/session_log.h"
 #include "tests/support/test_support.h"
 
@@ -184,3 +185,25 @@ TEST(ExpandLogTemplate, EveryTokenHasItsFixedWidth) {
 }
 
 } // namespace
+
+// Lines from the console and telnet reach the log without sequences a terminal replaying it
+// would act on, and without control characters other than TAB.
+TEST(CleanLogLine, DropsEscapeSequencesAndControlsKeepsTab) {
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"plain\ttext", "plain\ttext"},
+        {"\x1b[1;32mgreen\x1b[0m /config #", "green /config #"},
+        {"\x1b]0;title\x07prompt", "prompt"},
+        {"\x1b]52;c;c2VjcmV0\x1b\\after", "after"},
+        {"\x1b[2J\x1b[Hhome", "home"},
+        {"\x1b(Bset\x1b"
+         "7x",
+         "setx"},
+        {"bell\x07 back\x08space\x7f", "bell backspace"},
+        {"\x1b]0;never ended", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(cleanLogLine(QString::fromLatin1(c.in)), QString::fromLatin1(c.out)) << c.in;
+}

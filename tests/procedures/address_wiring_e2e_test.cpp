@@ -86,7 +86,7 @@ TEST_F(AddressWiring, MenuCommandCreatesTheScriptAndPortLabelDeletesIt) {
     QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(2, 2),
                                  widget<QLabel>(*form, "Label3")->mapToGlobal(QPoint(2, 2)));
     QApplication::sendEvent(widget<QLabel>(*form, "Label3"), &rightClick);
-    EXPECT_EQ(dialogs.transcriptLines(), QStringList{QStringLiteral("confirm: delet start.sh ?")});
+    EXPECT_EQ(dialogs.transcriptLines().first(), QStringLiteral("caution: delet start.sh ?"));
     EXPECT_FALSE(sim.configFile(QStringLiteral("start.sh")).has_value());
 }
 

@@ -7,6 +7,7 @@
 #include "tests/support/fake_copy_progress.h"
 #include "tests/support/fake_drive_lister.h"
 #include "tests/support/fake_format_library.h"
+#include "tests/support/test_support.h"
 #include "usbstick/format_dialog.h"
 
 struct FakeProgramServices {
@@ -14,7 +15,8 @@ struct FakeProgramServices {
         return forWiring(dialogs, log, busy);
     }
     WiringServices forWiring(Dialogs& dialogs, SessionLog& log, BusyIndicator& waitDialog) {
-        return {dialogs, log, waitDialog, copyProgress, language, formatDialog, formatLibrary};
+        return {dialogs,  log,          waitDialog,    copyProgress,
+                language, formatDialog, formatLibrary, portList};
     }
 
     FakeBusyIndicator busy;
@@ -23,4 +25,9 @@ struct FakeProgramServices {
     FakeFormatLibrary formatLibrary;
     FakeDriveLister driveLister;
     usbstick::TForm3 formatDialog{formatLibrary, driveLister, {}};
+    // An empty device tree unless a test puts devices into it.
+    stbtest::ScratchDir devices;
+    TSerialPortList portList{devices.file(QStringLiteral("dev")),
+                             devices.file(QStringLiteral("by-id")),
+                             devices.file(QStringLiteral("sys"))};
 };

@@ -143,3 +143,37 @@ TEST(Damage, OnlyTouchedRowsAreDirty) {
 }
 
 } // namespace
+
+namespace {
+
+// The view's size changes: the cursor's text stays in sight, lines pushed off the top go to
+// the history and come back when the screen grows again; the width follows unless 132-column
+// mode is set, and never drops below 24 x 80.
+TEST(Resize, ShrinkPushesToHistoryGrowPullsBackWidthFollows) {
+    Term t;
+    for (int i = 0; i < 30; ++i)
+        t << "line " << std::to_string(i) << "\r\n";
+    t << "prompt";
+    ASSERT_EQ(t.buffer.historyCount(), 7);
+    t.buffer.resize(40, 100);
+    EXPECT_EQ(t.buffer.rows(), 40);
+    EXPECT_EQ(t.buffer.columns(), 100);
+    EXPECT_EQ(t.buffer.historyCount(), 0);
+    EXPECT_EQ(t.row(0), "line 0");
+    EXPECT_EQ(t.buffer.cursorRow(), 30);
+    t << "\r" << std::string(99, 'x') << "yz"; // wraps at the new width
+    EXPECT_EQ(t.row(31), "z");
+    t.buffer.resize(10, 20); // clamped to 24 x 80
+    EXPECT_EQ(t.buffer.rows(), 24);
+    EXPECT_EQ(t.buffer.columns(), 80);
+    EXPECT_EQ(t.buffer.cursorRow(), 23);
+    EXPECT_EQ(t.row(-1), "line 7");
+    EXPECT_EQ(t.buffer.historyCount(), 8);
+    t << "\x1b[?3h"; // 132 columns stay 132 whatever the view
+    t.buffer.resize(30, 200);
+    EXPECT_EQ(t.buffer.columns(), 132);
+    t << "\x1b[?3l";
+    EXPECT_EQ(t.buffer.columns(), 200);
+}
+
+} // namespace
