@@ -123,6 +123,10 @@ void ReceiverWiring::connectReplug(TForm1& window) {
     QObject::connect(m_replug.get(), &TPortReplug::lost, &window, [&window](const QString& path) {
         window.showStatusMessage(QStringLiteral("%1 getrennt – warte auf das Gerät …").arg(path));
     });
+    QObject::connect(m_replug.get(), &TPortReplug::gone, &window, [&window](const QString& path) {
+        window.showStatusMessage(
+            QStringLiteral("%1 getrennt – bitte den Port neu wählen").arg(path));
+    });
     QObject::connect(
         m_replug.get(), &TPortReplug::reopened, &window, [&window](const QString& path) {
             window.showStatusMessage(QStringLiteral("%1 wieder verbunden").arg(path), 10000);
