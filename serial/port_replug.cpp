@@ -20,7 +20,10 @@ TPortReplug::TPortReplug(TComPort& port, SessionLog& log, QObject* parent)
     connect(&m_poll, &QTimer::timeout, this, &TPortReplug::tryReopen);
     connect(&m_port, &TComPort::deviceLost, this, &TPortReplug::startWatching);
     // Opened by anyone (a write, the port box): nothing left to wait for.
-    connect(&m_port, &TComPort::opened, this, &TPortReplug::stopWatching);
+    connect(&m_port, &TComPort::opened, this, [this] {
+        m_toldLoss = false;
+        stopWatching();
+    });
 }
 
 TPortReplug::~TPortReplug() {
@@ -33,6 +36,7 @@ void TPortReplug::startWatching(const QString& path) {
 
 void TPortReplug::watchFor(const QString& path, const DeviceIdentity& identity) {
     stopWatching();
+    m_toldLoss = true;
     if (!identity.recognisable()) {
         m_log.WriteLogEntry(
             QStringLiteral("****** INFO: serial port %1 is gone; it is not opened again by "

@@ -36,6 +36,8 @@ public:
     ~TPortReplug() override;
 
     bool watching() const { return !m_path.isEmpty(); }
+    // The last loss was told through lost() or gone() and the port has not opened since.
+    bool toldLoss() const { return m_toldLoss; }
 
 signals:
     void lost(const QString& path); // and waiting for it to come back
@@ -52,6 +54,7 @@ private:
     SessionLog& m_log;
     QString m_path;            // empty while not watching
     DeviceIdentity m_identity; // of the device that went away
+    bool m_toldLoss = false;
     QTimer m_poll;
     UniqueFd m_inotify;
     QSocketNotifier* m_notifier = nullptr; // child
