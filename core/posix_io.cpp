@@ -54,12 +54,14 @@ WakeFd::WakeFd() : m_fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 void WakeFd::signal() const {
     const std::uint64_t one = 1;
-    if (valid())
+    if (valid()) {
         [[maybe_unused]] const ssize_t n = ::write(m_fd.get(), &one, sizeof one);
+    }
 }
 
 void WakeFd::drain() const {
     std::uint64_t count = 0;
-    if (valid())
+    if (valid()) {
         [[maybe_unused]] const ssize_t n = ::read(m_fd.get(), &count, sizeof count);
+    }
 }

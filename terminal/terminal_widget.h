@@ -81,11 +81,14 @@ public:
     void setPrompts(Prompts prompts) { m_prompts = std::move(prompts); }
     void setPasteTiming(terminal::PasteTiming timing) { m_pasteTiming = timing; }
     // Sends text as typed (Latin-1; other characters dropped; CR LF and LF as CR), paced.
-    // Text of more than one line is confirmed first, naming its line count. False when
-    // nothing goes out: keys refused, empty text, or the user said no.
+    // Text with a line end or a control character is confirmed first, naming its line count
+    // and showing those characters; control characters other than TAB and the line end are
+    // never sent (see paste_text.h). False when nothing goes out: keys refused, empty text,
+    // or the user said no.
     bool paste(const QString& text);
     bool pasteInProgress() const { return m_paste.active(); }
-    // The history and screen as plain text, and that text written to path.
+    // The history and screen as plain text, and that text written to path: through a
+    // temporary file renamed over it, and refused when path is a link another user owns.
     QString plainText() const;
     bool saveTo(const QString& path, QString* error) const;
     // Kopieren, Einfügen, Alles markieren, In Datei speichern, Suchen.
