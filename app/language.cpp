@@ -9,6 +9,9 @@ LanguageTexts readLanguageTexts(const IniFile& ini, const QString& section) {
     for (int n = 1; n <= MessageCatalogue::kCount; ++n)
         texts.messages.setText(n, ini.ReadString(section, QStringLiteral("Msg%1").arg(n)));
     texts.formatButton = ini.ReadString(section, QStringLiteral("L9"));
+    // A key an older file lacks falls back to a text in the language the user chose.
+    if (section.compare(QLatin1String("English"), Qt::CaseInsensitive) == 0)
+        texts.messages.setBuiltInLanguage(BuiltInLanguage::English);
     return texts;
 }
 
