@@ -6,7 +6,6 @@
 #include <QMetaObject>
 #include <QSocketNotifier>
 
-
 struct TComPort::Invocation {
     std::shared_ptr<PortSession> session;
     quint64 deliveryId;
