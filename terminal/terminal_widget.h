@@ -61,7 +61,8 @@ public:
     // closed port.
     void setWriter(Writer writer) { m_writer = std::move(writer); }
     // While false, typed keys are dropped before they reach the emulator; its replies to the
-    // receiver's queries still go out, so a program asking for the screen size gets it.
+    // receiver's queries still reach the writer, which decides whether they go out (the
+    // program drops them while a job holds the receiver).
     // Paste obeys the same switch: none starts while keys are refused, and one in progress
     // stops where it is when they become refused (a job has taken the receiver).
     void setKeysAccepted(bool accepted);
