@@ -9,9 +9,13 @@
 
 #include <QFileInfo>
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    // A peer that hangs up on one of our sockets must fail that write with EPIPE, not end the
+    // program: sendfile() and the pty writes have no per-call way to say so.
+    ::signal(SIGPIPE, SIG_IGN);
     // Answered before Qt looks for a display, so they work over ssh and in scripts.
     if (const EarlyCommand early = findEarlyCommand({argv, argv + argc});
         early != EarlyCommand::None) {

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <list>
 #include <map>
 #include <mutex>
@@ -384,11 +383,6 @@ int THTTPServer::connectionCount() const {
 void THTTPServer::Activate() {
     if (m_shared)
         return;
-    // sendfile() has no MSG_NOSIGNAL: a client that hangs up in the middle of a download
-    // would raise SIGPIPE, whose default action ends the whole program. With the signal
-    // ignored the write fails with EPIPE and only that connection ends.
-    static std::once_flag ignoreBrokenPipe;
-    std::call_once(ignoreBrokenPipe, [] { ::signal(SIGPIPE, SIG_IGN); });
     auto shared = std::make_shared<Shared>();
     shared->requestTimeoutMs = m_requestTimeoutMs;
     shared->sendStallMs = m_sendStallMs;

@@ -13,6 +13,10 @@
 // Threads: a listener thread and one thread per accepted connection, none of them the UI
 // thread. The request handler runs on the connection thread.
 //
+// The process must ignore SIGPIPE (the program's entry does, once for all): sendfile() has no
+// MSG_NOSIGNAL, and a client hanging up in the middle of a download would otherwise end the
+// whole program instead of failing that connection's write with EPIPE.
+//
 // Shutdown order (StopAndRelease, also run by the destructor): stop flag → wake the listener and
 // close the listening socket → shut down every open connection (which wakes its thread out of
 // any read or sendfile) → wait up to 5 s for the connection threads → join them → join the

@@ -85,6 +85,10 @@ struct HelperRun {
     std::string failure; // the helper could not be run at all
 };
 
+std::string portTakenAdvice(const std::string& address) {
+    return "Port 69 auf " + address + " ist belegt: ein anderer TFTP-Server läuft auf diesem PC.";
+}
+
 HelperRun runHelper(const std::string& address, const std::string& helperPath) {
     HelperRun run;
     int pair[2];
@@ -135,23 +139,32 @@ HelperRun runHelper(const std::string& address, const std::string& helperPath) {
 PrivilegedUdpPort fromHelper(const std::string& address, const std::string& helperPath,
                              const std::string& ownFailure) {
     const std::string prefix = ownFailure + "; port helper " + helperPath + ": ";
+    const std::string notRunnable = "Das Hilfsprogramm für Port 69 (" + helperPath +
+                                    ") fehlt oder darf von diesem Benutzer nicht gestartet "
+                                    "werden (Mitglied der Gruppe dialout?).";
     if (helperPath.empty() || helperPath.front() != '/')
-        return {{}, prefix + "not an absolute path"};
+        return {{}, prefix + "not an absolute path", notRunnable};
     HelperRun run = runHelper(address, helperPath);
     if (!run.failure.empty())
-        return {{}, prefix + run.failure};
+        return {{}, prefix + run.failure, notRunnable};
     const bool exited = WIFEXITED(run.status);
     const int code = exited ? WEXITSTATUS(run.status) : -1;
     in_addr ip{};
     ::inet_pton(AF_INET, address.c_str(), &ip);
     if (code == port69::kExitPassed && run.fd.valid() && boundTo(run.fd.get(), ip, port69::kPort))
-        return {std::move(run.fd), {}};
+        return {std::move(run.fd), {}, {}};
     std::string why = run.message.empty() ? (exited ? "ended with status " + std::to_string(code)
                                                     : std::string("did not end in time"))
                                           : run.message;
-    if (code == port69::kExitNotPermitted)
+    std::string advice;
+    if (code == port69::kExitNotPermitted) {
         why += "; grant it once with: " + portHelperGrantCommand(helperPath);
-    return {{}, prefix + why};
+        advice = "Dem Hilfsprogramm für Port 69 fehlt seine Berechtigung. Einmal ausführen: " +
+                 portHelperGrantCommand(helperPath);
+    } else if (code == port69::kExitAddressInUse) {
+        advice = portTakenAdvice(address);
+    }
+    return {{}, prefix + why, advice};
 }
 
 } // namespace
@@ -160,20 +173,26 @@ PrivilegedUdpPort openPrivilegedUdpPort(const std::string& address, std::uint16_
                                         const std::string& helperPath) {
     in_addr ip{};
     if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &ip) != 1)
-        return {{}, "bind address " + address + " is not an IPv4 address"};
+        return {{}, "bind address " + address + " is not an IPv4 address", {}};
     UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!fd.valid())
-        return {{}, "socket: " + errnoText(errno)};
+        return {{}, "socket: " + errnoText(errno), {}};
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(port);
     local.sin_addr = ip;
     if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0)
-        return {std::move(fd), {}};
+        return {std::move(fd), {}, {}};
     const int error = errno;
     const std::string ownFailure = "bind " + endpoint(address, port) + ": " + errnoText(error);
+    if (error == EADDRNOTAVAIL)
+        return {{},
+                ownFailure,
+                "Die Adresse " + address + " gehört zu keiner Netzwerkkarte dieses PCs."};
+    if (error == EADDRINUSE)
+        return {{}, ownFailure, portTakenAdvice(address)};
     if (error != EACCES || port != port69::kPort)
-        return {{}, ownFailure};
+        return {{}, ownFailure, {}};
     return fromHelper(address, helperPath, ownFailure);
 }
 

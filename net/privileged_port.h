@@ -14,6 +14,10 @@
 struct PrivilegedUdpPort {
     UniqueFd fd;        // a UDP socket bound to the address and port; invalid on failure
     std::string reason; // empty on success; else one line for the log
+    // For the user, where the failure has a cause they can mend: the address is not this PC's,
+    // the port is taken, the helper is missing or not theirs to run, or lacks its capability
+    // (with the one command that grants it). Empty otherwise.
+    std::string advice;
 };
 
 // Binds a UDP socket to address (dotted IPv4; empty = all addresses) and port. Binds itself

@@ -61,8 +61,8 @@ public:
     QString host() const { return m_host; }
     void setPort(std::uint16_t port) { m_port = port; }
     std::uint16_t port() const { return m_port; }
-    // SettleDelay, added to every wait: a fixed number, or read at each send (the main window
-    // reads its settings after creating the client).
+    // SettleDelay, added to every wait: a fixed number, or read at each send (the settings
+    // are read after the client is made).
     void setSettleDelay(int ticks) {
         m_settleDelay = [ticks] { return ticks; };
     }

@@ -116,6 +116,9 @@ struct Transfer {
     sockaddr_in peer{};
     std::string fileName;
     Clock::time_point began;
+    // The last time the client's ACKs moved the transfer on (its start until the first).
+    Clock::time_point lastProgress;
+    std::uint64_t ackedAtProgress = 0;
     std::unique_ptr<tftp::TftpTransfer> machine;
     std::optional<Clock::time_point> deadline;
     Clock::time_point lastReport;
@@ -242,9 +245,9 @@ void TTftpServer::Loop::onRequest(tftp::ByteView datagram, const sockaddr_in& fr
                                        quoted(m_server.m_serve.name) + " is served");
     if (m_transfer) {
         // The client's own retry of the request: its transfer is already answering.
-        if (samePeer(m_transfer->peer, from))
-            return;
-        if (Clock::now() - m_transfer->began < m_settings.replaceAfter)
+        const Transfer& t = *m_transfer;
+        if (!tftp::replacesTransfer(samePeer(t.peer, from), Clock::now() - t.lastProgress,
+                                    t.machine->retransmitTimeout()))
             return;
         finish(false, "the client asked again from " + peerText(from));
     }
@@ -270,7 +273,7 @@ void TTftpServer::Loop::startTransfer(const tftp::Request& request, const sockad
     t.socket = std::move(socket);
     t.peer = from;
     t.fileName = request.fileName;
-    t.began = t.lastReport = Clock::now();
+    t.began = t.lastReport = t.lastProgress = Clock::now();
     t.machine = std::make_unique<tftp::TftpTransfer>(
         tftp::negotiate(request, m_server.m_size, m_settings.limits), std::move(source), m_config);
     apply(t.machine->start(t.began));
@@ -291,6 +294,10 @@ void TTftpServer::Loop::serviceTransfer(bool readable) {
         const tftp::ByteView datagram{m_buffer.data(), std::size_t(got)};
         if (samePeer(from, t.peer)) {
             apply(t.machine->feed(datagram, now));
+            if (t.machine->bytesAcknowledged() != t.ackedAtProgress) {
+                t.ackedAtProgress = t.machine->bytesAcknowledged();
+                t.lastProgress = now;
+            }
             break;
         }
         if (from.sin_addr.s_addr == t.peer.sin_addr.s_addr &&

@@ -27,11 +27,12 @@
 //
 // One transfer at a time per client address, so with one peer at most one transfer at all. A
 // request repeated from the same port is the client's own retry and is ignored (its transfer
-// is already answering it). A request from a new port replaces the running transfer — the
-// client gave up on it (a boot loader restarting its fetch after a timeout gets served at once,
-// not after the old transfer times out) — unless that transfer began less than
-// Settings::replaceAfter ago: then it is ignored, so a flood of requests from the peer's address
-// costs at most one socket and one report per replaceAfter. A transfer whose client falls
+// is already answering it). A request from a new port replaces the running transfer only when
+// that transfer has had no ACK progress for its retransmit timeout (tftp::replacesTransfer):
+// then the client gave up on it, and a boot loader restarting its fetch is served at once, not
+// after the old transfer times out. A healthy transfer is never cancelled by such a request,
+// which anyone on the LAN can forge, and a flood of them costs at most one socket and one
+// report per retransmit timeout. A transfer whose client falls
 // silent ends after maxRetries retransmissions: retries × timeout, the timeout at most
 // limits.maxTimeoutSeconds.
 //
@@ -78,8 +79,6 @@ public:
         std::chrono::milliseconds progressInterval{200};
         // ERROR 2 and 5 replies to the peer go out at most this often.
         std::chrono::milliseconds errorInterval{1000};
-        // A request from a new port replaces a running transfer only once it is this old.
-        std::chrono::milliseconds replaceAfter{1000};
     };
 
     struct Progress {

@@ -54,6 +54,15 @@ private:
     bool m_end = false;
 };
 
+// Whether a read request from the running transfer's client address replaces that transfer.
+// From the same port it is the client's own retry of its request: never. From another port
+// only once the transfer has made no progress for its retransmit timeout, so the client has
+// given up on it; a transfer that is moving on is never cancelled by one forged datagram.
+inline bool replacesTransfer(bool samePort, std::chrono::steady_clock::duration sinceProgress,
+                             std::chrono::milliseconds retransmitTimeout) {
+    return !samePort && sinceProgress >= retransmitTimeout;
+}
+
 class TftpTransfer {
 public:
     using Clock = std::chrono::steady_clock;
@@ -92,6 +101,8 @@ public:
     const std::string& failure() const { return m_failure; }
     // Payload bytes the client has acknowledged.
     std::uint64_t bytesAcknowledged() const { return m_bytesAcked; }
+    // The wait for an ACK before a retransmission: the client's timeout option or the config's.
+    std::chrono::milliseconds retransmitTimeout() const { return m_timeout; }
 
 private:
     struct Block {

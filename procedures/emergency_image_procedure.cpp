@@ -14,13 +14,10 @@
 namespace {
 
 const QString kImageName = QStringLiteral("emergency.ub");
-const QString kPrompt = QStringLiteral("STB7100-REF>");
 const QString kSelectDrive = QStringLiteral("select drive");
 // "*" is every file, whatever its name.
 const QString kImageFilter = QStringLiteral("Imagedateien (*.img);;Alle Dateien (*)");
 const QString kBootImageFilter = QStringLiteral("(*.ub);;Alle Dateien (*)");
-constexpr int kHuntTries = 51;
-constexpr int kHuntWait = 5;
 const QString kUserCanceled = QStringLiteral("user canceled ! --> EXIT");
 
 } // namespace
@@ -45,6 +42,7 @@ EmergencyImageProcedure::EmergencyImageProcedure(Seams seams)
 EmergencyImageProcedure::~EmergencyImageProcedure() {
     m_s.server.setNewsHandler({});
     endTransfer(QStringLiteral("program closing"));
+    m_loaderLines.reset();
 }
 
 void EmergencyImageProcedure::wait(int fixedTicks) {
@@ -56,17 +54,17 @@ void EmergencyImageProcedure::loadEmergencyImage(JobGate::Hold& hold) {
     // port failure's box comes from the caller, after this has run.
     struct CommandScope {
         EmergencyImageProcedure& job;
-        const JobGate::Hold& callersHold; // still holds unless a transfer was opened
         ~CommandScope() {
             job.m_inCommand = false;
-            if (job.m_transferOpen)
+            if (job.transferOpen())
                 return;
-            // A transfer that ended during the command has stopped the server already.
-            if (callersHold.holds())
-                job.m_s.server.stop();
+            // Stopping again is harmless; a port failure on the last send must not leave port
+            // 69 open.
+            job.m_s.server.stop();
+            job.m_loaderLines.reset();
             job.m_hold.release();
         }
-    } scope{*this, hold};
+    } scope{*this};
     m_inCommand = true;
     m_s.view.showPage(0);
 
@@ -128,38 +126,12 @@ bool EmergencyImageProcedure::startServer(const ChosenImage& image) {
         m_s.server.start({image.path, image.checked.servedSize, m_receiver, m_own});
     if (!reason.isEmpty()) {
         m_steps.fail(QStringLiteral("could not start TFTP-Server !"));
-        return m_steps.failWithMessage(QStringLiteral("TFTP-Server: ") + reason,
-                                       QStringLiteral("could not start TFTP-Server !"));
+        return m_steps.failWithMessage(
+            QStringLiteral("TFTP-Server: ") + QString(reason).replace(QLatin1Char('\n'), u' '),
+            QStringLiteral("could not start TFTP-Server !\n\n") + reason);
     }
     m_steps.step(QStringLiteral("RESULT : TFTP server was successfully started"));
     return true;
-}
-
-void EmergencyImageProcedure::huntAndFetch(JobGate::Hold& hold) {
-    m_steps.step(QStringLiteral("COMMAND :trying to find start point STB7100-REF>"));
-    if (!huntPrompt()) {
-        m_s.server.stop();
-        m_steps.failWithMessage(QStringLiteral("start point STB7100-REF> not found ! --> EXIT"),
-                                QStringLiteral("Prompt nicht erkannt !"));
-        return;
-    }
-    m_steps.step(QStringLiteral("RESULT :found start point STB7100-REF>"));
-
-    ConsoleDialogue& console = m_s.console;
-    wait(20);
-    console.SendConsole(QStringLiteral("set ipaddr %1\r").arg(m_receiver).toLatin1());
-    wait(20);
-    console.SendConsole(QStringLiteral("set serverip %1\r").arg(m_own).toLatin1());
-    wait(10);
-    m_steps.step(QStringLiteral("COMMAND: start file transfer"));
-    // Open before sending: a fast loader may report before the send's own wait is over.
-    openTransfer(hold);
-    try {
-        console.SendConsole(QByteArrayLiteral("tftp a4000000 emergency.ub\r"));
-    } catch (...) {
-        closeTransfer();
-        throw;
-    }
 }
 
 bool EmergencyImageProcedure::copyImages() {
@@ -232,105 +204,6 @@ bool EmergencyImageProcedure::chooseOwnAddress() {
     return true;
 }
 
-bool EmergencyImageProcedure::huntPrompt() {
-    struct Cursor {
-        const std::function<void(bool)>& set;
-        explicit Cursor(const std::function<void(bool)>& s) : set(s) {
-            if (set)
-                set(true);
-        }
-        ~Cursor() {
-            if (set)
-                set(false);
-        }
-    } cursor(m_s.setBusyCursor);
-    ResponseWatcher& watcher = m_s.console.watcher();
-    for (int attempt = 0; attempt < kHuntTries; ++attempt) {
-        watcher.RxLine.clear();
-        // Straight to the port: a settle wait per try would stretch the hunt for nothing.
-        m_s.console.port().WriteText(QByteArrayLiteral("\r"));
-        m_s.console.WaitTicks(kHuntWait);
-        if (watcher.RxLine.contains(kPrompt))
-            return true;
-    }
-    return false;
-}
-
-void EmergencyImageProcedure::openTransfer(JobGate::Hold& hold) {
-    // The job goes on after its menu command has returned: it keeps the gate until the
-    // receiver has booted the image or the transfer has ended some other way.
-    m_hold = std::move(hold);
-    m_transferOpen = true;
-    ResponseWatcher& watcher = m_s.console.watcher();
-    watcher.setFinishImageTransfer([this] { FinishImageTransfer(); });
-    watcher.setAbortImageTransfer([this] { AbortImageTransfer(); });
-    m_silence.start(m_s.silenceLimit);
-    m_s.showStatus(QStringLiteral("emergency.ub: warte auf den Receiver"));
-}
-
-void EmergencyImageProcedure::closeTransfer() {
-    m_transferOpen = false;
-    m_silence.stop();
-    ResponseWatcher& watcher = m_s.console.watcher();
-    watcher.setFinishImageTransfer({});
-    watcher.setAbortImageTransfer({});
-}
-
-void EmergencyImageProcedure::FinishImageTransfer() {
-    // The hook runs inside the watcher, which keeps reading while this waits: only the first
-    // report of a transfer may boot it.
-    if (!m_transferOpen)
-        return;
-    closeTransfer();
-    m_s.log.WriteLogEntry(
-        QStringLiteral("****** RESULT : file transfer complete, stop TFTP server ******"));
-    m_s.server.stop();
-    // Nothing else may reach the loader between the transfer's end and bootm.
-    JobGate::Hold hold = std::move(m_hold);
-    try {
-        wait(20);
-        m_s.console.SendConsole(QByteArrayLiteral("bootm a4000000\r"));
-    } catch (const std::exception& e) {
-        const QString why = QString::fromUtf8(e.what());
-        m_s.log.WriteLogError(QStringLiteral("bootm a4000000 could not be sent: ") + why);
-        later([this, why] { m_s.dialogs.showError(why); });
-        return;
-    }
-    m_s.log.WriteLogEntry(
-        QStringLiteral("****** RESULT : emergency image loaded, bootm a4000000 sent ******"));
-    m_s.showStatus(QStringLiteral("emergency.ub übertragen, Receiver startet"));
-    later([this] {
-        m_s.dialogs.showInformation(
-            QStringLiteral("Das Notfall-Image wurde übertragen und mit bootm a4000000 gestartet."));
-    });
-}
-
-void EmergencyImageProcedure::AbortImageTransfer() {
-    if (!m_transferOpen)
-        return;
-    closeTransfer();
-    m_s.log.WriteLogError(QStringLiteral("filetransfer failed ! --> EXIT"));
-    m_s.server.stop();
-    m_hold.release();
-    m_s.showStatus(QStringLiteral("emergency.ub: Übertragung fehlgeschlagen"));
-    later([this] {
-        m_s.dialogs.showError(QStringLiteral(
-            "Die Übertragung des Notfall-Images ist fehlgeschlagen (bad checksum)."));
-    });
-}
-
-void EmergencyImageProcedure::endTransfer(const QString& why) {
-    if (!m_transferOpen)
-        return;
-    closeTransfer();
-    m_s.server.stop();
-    // Inside the menu command the gate opens when the command returns, not under its feet.
-    if (!m_inCommand)
-        m_hold.release();
-    m_s.log.WriteLogError(QStringLiteral("file transfer ended, TFTP-Server stopped: ") + why);
-    m_s.showStatus(QStringLiteral("emergency.ub: Übertragung beendet"));
-}
-
 void EmergencyImageProcedure::onNews(const ImageServer::News& news) {
     // The server reports each refused host once per start; another host asking for our image
     // is worth knowing about even before the loader asks.
@@ -339,7 +212,7 @@ void EmergencyImageProcedure::onNews(const ImageServer::News& news) {
                                   .arg(news.client, news.reason));
         return;
     }
-    if (!m_transferOpen)
+    if (m_phase != Phase::Transfer)
         return;
     m_silence.start(m_s.silenceLimit);
     m_s.showStatus(QStringLiteral("%1: %2 von %3 Bytes an %4")
@@ -356,25 +229,6 @@ void EmergencyImageProcedure::onNews(const ImageServer::News& news) {
     else
         m_s.log.WriteLogError(QStringLiteral("tftp transfer of %1 to %2 failed: %3")
                                   .arg(news.fileName, news.client, news.reason));
-}
-
-void EmergencyImageProcedure::onSilence() {
-    const qint64 seconds =
-        std::chrono::duration_cast<std::chrono::seconds>(m_s.silenceLimit).count();
-    // A loader that went quiet this long has given up or hangs; serving on would leave port
-    // 69 open to the network with nobody watching.
-    closeTransfer();
-    m_s.server.stop();
-    m_hold.release();
-    m_s.log.WriteLogError(
-        QStringLiteral("no end of the file transfer reported by the receiver within "
-                       "%1 s ! (TFTP-Server stopped) --> EXIT")
-            .arg(seconds));
-    m_s.showStatus(QStringLiteral("emergency.ub: keine Rückmeldung vom Receiver"));
-    m_s.dialogs.showError(
-        QStringLiteral("Der Receiver hat das Ende der Übertragung nicht gemeldet: seit %1 s "
-                       "keine Daten. Der TFTP-Server wurde beendet.")
-            .arg(seconds));
 }
 
 void EmergencyImageProcedure::later(std::function<void()> action) {

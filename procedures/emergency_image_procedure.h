@@ -4,20 +4,22 @@
 // check that file as a boot image, serve it by TFTP, catch the receiver's boot loader on the serial
 // console (prompt "STB7100-REF>") and make it fetch the image into memory at a4000000.
 //
-// loadEmergencyImage() returns once the fetch command is sent; the end comes later through
-// the console watcher: FinishImageTransfer (server stopped, "bootm a4000000" sent) or
-// AbortImageTransfer ("bad checksum"; server stopped). Their hooks are in the watcher only
-// while this job's transfer is open, and each transfer ends once. If the receiver reports
-// neither within silenceLimit after the last packet (or after the command, when none came),
-// the transfer ends and the user is told. endTransfer() ends it from outside (the port was
-// lost, the program closes).
+// loadEmergencyImage() returns once the fetch command is sent; every line it types into the
+// loader has its answer read first (the addresses are read back with printenv), and a failure
+// line from the loader (loaderFailure) stops the job at once. The end comes later through the
+// console watcher: FinishImageTransfer (server stopped, "bootm a4000000" sent) or
+// AbortImageTransfer ("bad checksum"; server stopped), a failure line, or silence for
+// silenceLimit after the last packet (or after the command, when none came). After bootm the
+// job watches the loader verify and start the image (BootWatch) for bootLimit; nothing more is
+// typed into the loader. endTransfer() ends it from outside (the port was lost, the program
+// closes).
 //
 // The job holds the job gate from its first step to that end: the Hold its caller passes is
-// taken over when the transfer opens and released once the transfer has ended. The TFTP
-// server runs only between its start and the end, and is stopped on every way out before
+// taken over when the transfer opens and released once the job has ended. The TFTP server runs
+// only between its start and the end of the transfer, and is stopped on every way out before
 // the job's last box shows.
 //
-// Everything runs on the UI thread. The object lives as long as the window that owns it; the
+// Everything runs on the UI thread. The object lives as long as the wiring that owns it; the
 // seams it refers to must outlive it. The destructor takes its hooks out of the watcher.
 #include "core/copy_progress.h"
 #include "core/dialogs.h"
@@ -29,6 +31,7 @@
 #include "procedures/emergency_image_check.h"
 #include "procedures/image_server.h"
 #include "procedures/job_steps.h"
+#include "procedures/loader_answers.h"
 #include "serial/console_dialogue.h"
 #include "usbstick/stick_folder.h"
 
@@ -67,6 +70,8 @@ public:
         std::function<void(const QString&)> showStatus;
         QString removableMediaFolder;
         std::chrono::milliseconds silenceLimit{std::chrono::seconds(60)};
+        // From bootm to the loader's hand-over to the image.
+        std::chrono::milliseconds bootLimit{std::chrono::seconds(30)};
     };
 
     explicit EmergencyImageProcedure(Seams seams);
@@ -84,14 +89,15 @@ public:
     // The receiver reported "bad checksum": stop the server, tell the user.
     void AbortImageTransfer();
 
-    // Ends an open transfer from outside (log entry with why, server stopped, gate opened);
+    // Ends an open job from outside (log entry with why, server stopped, gate opened);
     // nothing when none is open.
     void endTransfer(const QString& why);
 
-    bool transferOpen() const { return m_transferOpen; }
-    // The transfer is open and the menu command has returned: only the receiver's report,
-    // the silence or endTransfer() can end the job now.
-    bool waitingForReceiver() const { return m_transferOpen && !m_inCommand; }
+    // The job goes on after its menu command: the transfer or the boot is being watched.
+    bool transferOpen() const { return m_phase != Phase::Idle; }
+    // The job is open and the menu command has returned: only the loader's answers, the
+    // silence or endTransfer() can end the job now.
+    bool waitingForReceiver() const { return transferOpen() && !m_inCommand; }
 
 private:
     struct ChosenImage {
@@ -110,20 +116,36 @@ private:
     // true when the prompt came within the 51 tries.
     bool huntPrompt();
     void huntAndFetch(JobGate::Hold& hold);
+    // The addresses typed and read back; false after the stop.
+    bool giveAddresses();
+    bool readBack(const QString& name, const QString& value);
+    // false after the stop when a line the loader printed since the last look is a failure.
+    bool loaderAnswersWell();
+    bool stopOnLoader(const QString& failure);
     void openTransfer(JobGate::Hold& hold);
-    void closeTransfer();
+    void onLoaderLine(const QString& line);
+    void bootImage();
+    void onBootDecided();
+    // The end of an open job: hooks out, timer stopped, server stopped, gate opened.
+    void closeJob();
     void onNews(const ImageServer::News& news);
     void onSilence();
     void later(std::function<void()> action);
     void wait(int fixedTicks);
 
+    enum class Phase { Idle, Transfer, Booting };
+
     Seams m_s;
     JobSteps m_steps;
-    bool m_transferOpen = false;
+    Phase m_phase = Phase::Idle;
     JobGate::Hold m_hold;
     QString m_receiver; // checked addresses of this run, as typed into the loader
     QString m_own;
     bool m_inCommand = false; // inside loadEmergencyImage()
-    QObject m_context;        // posted boxes die with the object
-    QTimer m_silence;
+    // The loader's lines from the prompt on, while the job talks to it.
+    std::optional<LineTap> m_loaderLines;
+    qsizetype m_linesChecked = 0;
+    BootWatch m_boot;
+    QObject m_context; // posted boxes die with the object
+    QTimer m_silence;  // the transfer's silence, then the wait for the image's start
 };

@@ -55,7 +55,9 @@ QString TftpImageServer::start(const Serve& serve) {
     PrivilegedUdpPort port =
         openPrivilegedUdpPort(serve.bindAddress.toStdString(), m_port, m_helperPath);
     if (!port.fd.valid())
-        return QString::fromStdString(port.reason);
+        return port.advice.empty()
+                   ? QString::fromStdString(port.reason)
+                   : QString::fromStdString(port.advice + "\n(" + port.reason + ")");
     return QString::fromStdString(m_server.start(served, std::move(port.fd)));
 }
 

@@ -38,7 +38,8 @@ public:
 
     virtual ~ImageServer() = default;
     // Opens the image (its size is fixed then) and serves it. Empty on success, else the
-    // reason. A running server is stopped first.
+    // reason: where the user can mend it, a sentence saying how, then the technical reason in
+    // parentheses on a line of its own. A running server is stopped first.
     virtual QString start(const Serve& serve) = 0;
     virtual void stop() = 0;
     // Called on the UI thread for progress, for each transfer's end and for refused clients.

@@ -14,6 +14,11 @@ LineTap::LineTap(Hook previous, std::function<void(Hook)> install)
         m_lines.append(line);
         if (m_previous)
             m_previous(line);
+        if (m_onLine) {
+            // A copy: the reaction may end this tap, and with it m_onLine.
+            const Hook react = m_onLine;
+            react(line);
+        }
     });
 }
 

@@ -32,13 +32,17 @@ public:
     LineTap(const LineTap&) = delete;
     LineTap& operator=(const LineTap&) = delete;
 
+    using Hook = std::function<void(const QString&)>;
     const QStringList& lines() const { return m_lines; }
+    // Runs for each line after the hook in force has had it, so a job's reaction to a line
+    // comes after the line in the log. It may end the tap's life.
+    void setOnLine(Hook react) { m_onLine = std::move(react); }
 
 private:
-    using Hook = std::function<void(const QString&)>;
     LineTap(Hook previous, std::function<void(Hook)> install);
 
     Hook m_previous;
+    Hook m_onLine;
     std::function<void(Hook)> m_install;
     QStringList m_lines;
 };

@@ -21,7 +21,7 @@ TComPort::TComPort(QObject* parent)
 
 TComPort::~TComPort() {
     // Whoever listens to closing()/closed() may already be half torn down with the object
-    // that owns this port (the main window's own members go before it at program end).
+    // that owns this port (the wiring, whose later members go before it at program end).
     blockSignals(true);
     Close();
     // Before m_wake closes its descriptor: a notifier must never watch a closed number.

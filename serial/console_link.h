@@ -1,7 +1,7 @@
 #pragma once
-// The serial half of the console dialogue as the main window wires it: the response watcher
-// fed by the port's data-available event, the console port the procedures write to, and the
-// real tick wait. One instance lives as long as the main window.
+// The serial half of the console dialogue as the program wires it: the response watcher fed
+// by the port's data-available event, the console port the procedures write to, and the real
+// tick wait. One instance lives as long as the port it listens to.
 #include "log/session_log.h"
 #include "serial/com_port.h"
 #include "serial/console_dialogue.h"

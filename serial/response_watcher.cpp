@@ -2,6 +2,8 @@
 
 #include <QStringMatcher>
 
+#include <utility>
+
 namespace {
 
 // Every printable byte runs all six searches, so the needles are prepared once: searching
@@ -61,12 +63,15 @@ unsigned ResponseWatcher::heldNeedles() {
 
 void ResponseWatcher::feed(char byte) {
     const auto ch = static_cast<unsigned char>(byte);
+    // The logged line keeps TAB and loses escape sequences; RxLine keeps what it always did.
+    if (m_logFilter.keep(char16_t(ch)) && ch < 0x7F && m_wholeLine.size() < kMaxLine)
+        m_wholeLine.append(QLatin1Char(static_cast<char>(ch)));
     if (ch == 0x0D) {
-        const QString line = RxLine;
-        RxLine.clear();
+        const QString line = std::exchange(m_wholeLine, QString());
+        const QString received = std::exchange(RxLine, QString());
         call<const QString&>(m_hooks.lineCompleted, line);
         // The line's end closes a byte count as well as any non-digit does.
-        if (endsWithImageSize(line))
+        if (endsWithImageSize(received))
             call(m_hooks.finishImageTransfer);
         return;
     }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 int main(int argc, char** argv) {
+    ::signal(SIGPIPE, SIG_IGN); // as the program's entry does
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s FILE [PORT]\n", argv[0]);
         return 2;

@@ -108,6 +108,25 @@ TEST(TftpPacket, RequestParsingAndNegotiation) {
     EXPECT_EQ(parseAck(ack), 7);
 }
 
+TEST(TftpTransfer, ARequestFromTheClientReplacesOnlyAStalledTransfer) {
+    using std::chrono::milliseconds;
+    struct Case {
+        bool samePort;
+        milliseconds sinceProgress;
+        milliseconds timeout;
+        bool replaces;
+    } const cases[] = {
+        {true, milliseconds(60000), milliseconds(1000), false}, // the client's own retry
+        {false, milliseconds(0), milliseconds(1000), false},    // forged during a healthy run
+        {false, milliseconds(999), milliseconds(1000), false},
+        {false, milliseconds(1000), milliseconds(1000), true}, // the client gave up on it
+        {false, milliseconds(5000), milliseconds(5000), true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(replacesTransfer(c.samePort, c.sinceProgress, c.timeout), c.replaces)
+            << c.samePort << " " << c.sinceProgress.count() << " " << c.timeout.count();
+}
+
 TEST(TftpTransfer, DuplicateAckNeverResends) {
     TftpTransfer t = makeTransfer(3 * 512 + 10, 512, 1);
     EXPECT_EQ(blocks(t.start(t0)), std::vector<int>{1});

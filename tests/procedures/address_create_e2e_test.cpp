@@ -38,7 +38,7 @@ TEST(AddressCreate, NoScriptYet) {
     EXPECT_EQ(text(rig.log.steps()), text(createRunSteps()));
     // "more start.sh" put the new script on the console, and the watcher logged its lines.
     const QStringList entries = rig.log.entries();
-    const qsizetype more = entries.indexOf(QStringLiteral("more start.sh"));
+    const qsizetype more = entries.indexOf(QStringLiteral("/config # more start.sh"));
     ASSERT_GE(more, 0) << text(entries);
     EXPECT_EQ(text(entries.mid(more + 1, 4)), text(kCreatedScript.mid(0, 4)));
 }

@@ -159,8 +159,10 @@ TEST_F(AddressProcedureTest, FullRunBoxesLogLightAndWaits) {
                                         "****** RESULT: \"/config #\" was found ******",
                                         "****** COMMAND: create new start.sh ******",
                                         "****** RESULT: IP-address successfully set ******"}));
-    // Received console lines are logged in between, as the watcher completes them.
-    EXPECT_TRUE(log.entries().contains(QStringLiteral("cd /config")));
+    // Received console lines are logged in between, as the watcher completes them, whole:
+    // the prompt the command was typed after stays on the command's line.
+    EXPECT_EQ(log.entries().filter(QStringLiteral("cd /config")).value(0).right(12),
+              "# cd /config");
 }
 
 TEST_F(AddressProcedureTest, EditsScriptListedUnderItsOwnName) {
@@ -342,7 +344,7 @@ TEST_F(AddressProcedureTest, PortFailureEndsTheRunAndKeepsTheLineLog) {
     const qsizetype before = log.entries().size();
     for (char c : QByteArray("after failure\r"))
         watcher.feed(c);
-    EXPECT_EQ(log.entries().mid(before), QStringList{"after failure"});
+    EXPECT_EQ(log.entries().mid(before), QStringList{"/config # after failure"});
 }
 
 TEST_F(AddressProcedureTest, HiddenDeleteCommand) {

@@ -282,9 +282,9 @@ TEST_P(EmergencyEndToEnd, Run) {
     }
     expected << "****** RESULT :found start point STB7100-REF> ******"
              << "****** COMMAND: start file transfer ******";
-    EXPECT_EQ(sim.linesReceived().indexOf("set ipaddr 127.0.0.50"), c.promptFromCr);
+    EXPECT_EQ(sim.linesReceived().indexOf("setenv ipaddr 127.0.0.50"), c.promptFromCr);
     ASSERT_TRUE(pc.transferEnded);
-    EXPECT_EQ(pc.server.stops, 1);
+    EXPECT_GE(pc.server.stops, 1);
     EXPECT_FALSE(pc.server.real.server().running());
     EXPECT_EQ(sim.setCommands(), (QStringList{"ipaddr 127.0.0.50", "serverip 127.0.0.1"}));
     if (c.badChecksum) {
@@ -293,11 +293,16 @@ TEST_P(EmergencyEndToEnd, Run) {
         EXPECT_TRUE(dialogs.transcriptLines().last().startsWith("error: "));
     } else {
         expected << "****** RESULT : file transfer complete, stop TFTP server ******"
-                 << "****** RESULT : emergency image loaded, bootm a4000000 sent ******";
+                 << "****** RESULT : emergency image loaded, bootm a4000000 sent ******"
+                 << "****** RESULT : emergency image verified and started (Starting kernel "
+                    "...) ******";
         EXPECT_EQ(sim.loadedImage(), pc.bootImage);
         EXPECT_EQ(sim.bootCount(), 1);
-        EXPECT_EQ(sim.linesReceived().count("bootm a4000000"), 1);
-        EXPECT_TRUE(dialogs.transcriptLines().last().startsWith("information: "));
+        EXPECT_EQ(sim.linesReceived().last(), "bootm a4000000");
+        // The loader's report reaches the log whole, though the job boots in the middle of it.
+        EXPECT_TRUE(log.entries().contains(QStringLiteral("Bytes transferred = %1 (%2 hex)")
+                                               .arg(pc.bootImage.size())
+                                               .arg(pc.bootImage.size(), 0, 16)));
     }
     QStringList steps = log.steps();
     steps.removeIf([](const QString& s) { return s.contains(" sent to 127.0.0.1:"); });
@@ -330,10 +335,9 @@ TEST(EmergencyAsNormalUser, LoadsTheImageThroughTheHelpersPort) {
         ASSERT_TRUE(pc.prepare());
         pc.run();
         EXPECT_TRUE(pc.transferEnded);
-        EXPECT_TRUE(pc.log.steps().contains(
-            "****** RESULT : emergency image loaded, bootm a4000000 sent ******"))
+        EXPECT_TRUE(pc.log.steps().last().startsWith(
+            "****** RESULT : emergency image verified and started"))
             << pc.log.steps().join('\n').toStdString();
-        EXPECT_TRUE(pc.dialogs.transcriptLines().last().startsWith("information: "));
         EXPECT_EQ(nettest::OwnStatusField("CapEff"), "0000000000000000");
         return;
     }

@@ -10,6 +10,7 @@
 #include "tests/support/fake_main_view.h"
 
 #include <QFile>
+#include <QMap>
 
 #include <gtest/gtest.h>
 
@@ -60,6 +61,7 @@ struct Rig {
                                  {},
                                  [](const QString&) {},
                                  "/media",
+                                 std::chrono::milliseconds(300),
                                  std::chrono::milliseconds(300)}};
     int huntWaits = 0;
     bool prompt = true;
@@ -91,7 +93,23 @@ struct Rig {
             if (ticks == 5 && ++huntWaits == 3 && prompt)
                 feed("\r\nSTB7100-REF> ");
         };
+        // The loader: echoes, keeps what setenv gives (a protected variable keeps its value),
+        // answers printenv, and prints the test's answer after the command that begins with
+        // answerAfter.
+        port.onWrite = [this](const QByteArray& line) {
+            const QList<QByteArray> words = line.trimmed().split(' ');
+            feed(line + '\n');
+            if (words.size() == 3 && words[0] == "setenv" && !env.contains(words[1]))
+                env[words[1]] = words[2];
+            if (words.size() == 2 && words[0] == "printenv")
+                feed(words[1] + '=' + env.value(words[1]) + "\r\n");
+            if (!answerAfter.isEmpty() && line.startsWith(answerAfter))
+                feed(answer);
+        };
     }
+    QMap<QByteArray, QByteArray> env;
+    QByteArray answerAfter;
+    QByteArray answer;
     void run() { job.loadEmergencyImage(*hold); }
     void feed(const QByteArray& bytes) {
         for (char c : bytes)
@@ -212,7 +230,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "",
                  "emergency.ub",
                  "bind 192.168.1.2:69: Permission denied (EACCES)",
-                 "message: could not start TFTP-Server !",
+                 "message: could not start TFTP-Server !\n\nbind 192.168.1.2:69: Permission "
+                 "denied (EACCES)",
                  {"###### could not start TFTP-Server !",
                   "###### TFTP-Server: bind 192.168.1.2:69: Permission denied (EACCES)"}},
         StopCase{"FlippedDataByte",
@@ -256,38 +275,92 @@ TEST(EmergencyTransfer, OnlyTheImagesOwnByteCountBootsAndOnlyOnce) {
                                             " 1234 192.168.1.50 192.168.1.2"});
     EXPECT_EQ(rig.dialogs.transcriptLines().value(4),
               "confirm: stbmate test|1234|SuperH|Kernel|gzip\n\nM13");
-    EXPECT_EQ(rig.port.transcript(), "\r\r\rset ipaddr 192.168.1.50\rset serverip 192.168.1.2\r"
-                                     "tftp a4000000 emergency.ub\r");
+    EXPECT_EQ(rig.port.transcript(),
+              "\r\r\rsetenv ipaddr 192.168.1.50\rsetenv serverip 192.168.1.2\r"
+              "printenv ipaddr\rprintenv serverip\r"
+              "tftp a4000000 emergency.ub\r");
     rig.feed("Bytes transferred = 12345 (3039 hex)\rBytes transferred = 123 (7b hex)\r");
     EXPECT_TRUE(rig.job.transferOpen());
     rig.feed("Bytes transferred = 1234 (4d2 hex)\rBytes transferred = 1234 (4d2 hex)\r");
-    EXPECT_FALSE(rig.job.transferOpen());
     EXPECT_EQ(rig.server.calls.count("stop"), 1);
     EXPECT_EQ(rig.port.writes.count("bootm a4000000\r"), 1);
-    EXPECT_FALSE(rig.gate.held());
-    ASSERT_TRUE(stbtest::spinUntil([&] { return rig.dialogs.transcript().size() == 8; }));
-    EXPECT_EQ(rig.dialogs.transcript().back().kind, FakeDialogs::Kind::Information);
+    // Booted only once the loader verified the image and handed over to it.
+    EXPECT_TRUE(rig.job.transferOpen() && rig.gate.held());
+    rig.feed("Starting kernel ...\r\n   Verifying Checksum ... OK\r\nStarting kernel ...\r\n");
+    EXPECT_FALSE(rig.job.transferOpen() || rig.gate.held());
+    EXPECT_EQ(rig.log.steps().last(),
+              "****** RESULT : emergency image verified and started (Starting kernel ...) ******");
+    EXPECT_EQ(rig.port.writes.last(), "bootm a4000000\r");
 }
 
-// The silence and an end from outside (the port lost, the program closing) both close port 69
-// and open the gate; a late report then boots nothing.
+// A failure line from the loader, or a read-back that differs, ends the job at once: port 69
+// closed before the box, which quotes the loader; nothing more is typed into the loader.
+TEST(EmergencyTransfer, TheLoadersFailureLinesEndTheJob) {
+    struct Case {
+        QByteArray after, answer, lastWrite;
+        QString box;
+    } const cases[] = {
+        {"setenv ipaddr", "Unknown command 'setenv' - try 'help'\r\n",
+         "setenv ipaddr 192.168.1.50\r",
+         "Der Boot-Loader des Receivers meldet:\nUnknown command 'setenv' - try 'help'"},
+        {"printenv serverip", "", "printenv serverip\r",
+         "Der Boot-Loader hat serverip nicht übernommen (serverip=192.168.1.9 statt 192.168.1.2)."},
+        {"tftp", "No ethernet found.\r\n", "tftp a4000000 emergency.ub\r",
+         "Der Boot-Loader des Receivers meldet:\nNo ethernet found."},
+        {"bootm", "   Verifying Checksum ... Bad Data CRC\r\n", "bootm a4000000\r",
+         "Der Boot-Loader des Receivers meldet:\nVerifying Checksum ... Bad Data CRC"},
+    };
+    for (const Case& c : cases) {
+        Rig rig;
+        rig.answerAfter = c.after;
+        rig.answer = c.answer;
+        if (c.after == "printenv serverip")
+            rig.env["serverip"] = "192.168.1.9"; // protected: setenv leaves it
+        QStringList callsAtBox;
+        rig.dialogs.setOnShow([&](const FakeDialogs::Shown&) { callsAtBox = rig.server.calls; });
+        rig.run();
+        if (c.after == "bootm")
+            rig.feed("Bytes transferred = 1234 (4d2 hex)\r");
+        rig.hold.reset();
+        ASSERT_TRUE(stbtest::spinUntil([&] { return !rig.gate.held(); })) << c.after.constData();
+        ASSERT_TRUE(stbtest::spinUntil([&] { return rig.dialogs.transcript().size() == 8; }));
+        EXPECT_EQ(rig.dialogs.transcript().back().text, c.box);
+        EXPECT_EQ(callsAtBox.value(callsAtBox.size() - 1), "stop") << c.after.constData();
+        EXPECT_EQ(rig.port.writes.last(), c.lastWrite);
+        EXPECT_TRUE(rig.log.steps().last().startsWith("###### boot loader "))
+            << c.after.constData();
+    }
+}
+
+// The silence of the transfer or of the boot, and an end from outside (the port lost, the
+// program closing) all close port 69 and open the gate; a late report then boots nothing.
 TEST(EmergencyTransfer, SilenceOrAnOutsideEndStopsTheServerAndOpensTheGate) {
-    for (const bool silence : {true, false}) {
+    for (const char* how : {"transfer silent", "boot silent", "outside"}) {
         Rig rig;
         rig.run();
         rig.hold.reset();
         ASSERT_TRUE(rig.gate.held());
-        if (silence) {
-            ASSERT_TRUE(stbtest::spinUntil([&] { return rig.dialogs.transcript().size() == 8; }));
-            EXPECT_TRUE(rig.dialogs.transcriptLines().last().startsWith("error: Der Receiver hat"));
-            EXPECT_TRUE(rig.log.steps().last().startsWith("###### no end of the file transfer"));
-        } else {
+        if (how == std::string("outside")) {
             rig.job.endTransfer("serial port lost");
+        } else {
+            const bool boot = how == std::string("boot silent");
+            if (boot)
+                rig.feed("Bytes transferred = 1234 (4d2 hex)\r## Booting kernel\r\n");
+            ASSERT_TRUE(stbtest::spinUntil([&] { return rig.dialogs.transcript().size() == 8; }));
+            EXPECT_EQ(rig.dialogs.transcriptLines().last(),
+                      boot
+                          ? "message: Der Receiver hat innerhalb von 0 s nicht gemeldet, dass das "
+                            "Image startet. Zuletzt gesehen: \"## Booting kernel\""
+                          : "error: Der Receiver hat das Ende der Übertragung nicht gemeldet: seit "
+                            "0 s keine Daten. Der TFTP-Server wurde beendet.");
+            EXPECT_TRUE(rig.log.steps().last().startsWith(boot ? "###### no start of the image"
+                                                               : "###### no end of the file"));
         }
         EXPECT_EQ(rig.server.calls.last(), "stop");
-        EXPECT_FALSE(rig.job.transferOpen() || rig.gate.held());
+        EXPECT_FALSE(rig.job.transferOpen() || rig.gate.held()) << how;
+        const int boots = int(rig.port.writes.count("bootm a4000000\r"));
         rig.feed("Bytes transferred = 1234 (4d2 hex)\r");
-        EXPECT_EQ(rig.port.writes.count("bootm a4000000\r"), 0);
+        EXPECT_EQ(rig.port.writes.count("bootm a4000000\r"), boots);
     }
 }
 

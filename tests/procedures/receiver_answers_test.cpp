@@ -1,6 +1,7 @@
 // The pure checks the receiver jobs rely on: which addresses may be typed at the receiver,
 // how a grep answer is read, which vi keys edit the ifconfig lines, and when a script counts
-// as written.
+// as written; which boot loader lines end the emergency job and when it counts as booted.
+#include "procedures/loader_answers.h"
 #include "procedures/receiver_answers.h"
 
 #include <gtest/gtest.h>
@@ -98,6 +99,52 @@ TEST(ScriptChecks, WrittenOnlyWithTheWantedLines) {
                              -1};
     EXPECT_FALSE(ftpLinesFollowIfconfig(above));
     EXPECT_FALSE(ftpLinesFollowIfconfig({{{2, "ifconfig eth0 1.2.3.4"}, {3, ftp[0]}}, -1}));
+}
+
+// Lines as the boot loader prints them after bootm; the outcome after the last.
+TEST(BootWatch, StartedOnlyAfterAVerifiedChecksumAndFailedOnTheLoadersFailureLines) {
+    using O = BootWatch::Outcome;
+    const struct {
+        QStringList lines;
+        O outcome;
+        const char* last;
+    } cases[] = {
+        {{"bootm a4000000", "   Verifying Checksum ... OK", "", "Starting kernel ..."},
+         O::Started,
+         "Starting kernel ..."},
+        {{"   Verifying Checksum ... OK", "## Transferring control to Linux (at address 0)"},
+         O::Started,
+         "## Transferring control to Linux (at address 0)"},
+        {{"Starting kernel ..."}, O::Pending, "Starting kernel ..."}, // never verified
+        {{"   Verifying Checksum ... Bad Data CRC", "Starting kernel ..."},
+         O::Failed,
+         "Verifying Checksum ... Bad Data CRC"},
+        {{"Wrong Image Format for bootm command", "ERROR: can't get kernel image!"},
+         O::Failed,
+         "Wrong Image Format for bootm command"},
+        {{"   Bad Magic Number"}, O::Failed, "Bad Magic Number"},
+        {{"resetting ..."}, O::Failed, "resetting ..."},
+        {{"## Booting kernel from Legacy Image at a4000000 ...", "   Image Name:   x"},
+         O::Pending,
+         "Image Name:   x"},
+    };
+    for (const auto& c : cases) {
+        BootWatch watch;
+        for (const QString& line : c.lines)
+            watch.feed(line);
+        EXPECT_EQ(watch.outcome(), c.outcome) << c.lines.join('|').toStdString();
+        EXPECT_EQ(watch.lastLine(), c.last);
+    }
+    // Before bootm the same table ends the job; an address read back must be exact.
+    for (const char* line :
+         {"Unknown command 'set' - try 'help'", "*** ERROR: `serverip' not set",
+          "TFTP error: 'File not found' (1)", "Retry count exceeded; starting again",
+          "No ethernet found.", "Bad Header Checksum"})
+        EXPECT_EQ(loaderFailure(line), QString(line));
+    EXPECT_EQ(loaderFailure("Bytes transferred = 3145728 (300000 hex)"), std::nullopt);
+    EXPECT_TRUE(printsVariable(" ipaddr=10.0.0.5 ", "ipaddr", "10.0.0.5"));
+    EXPECT_FALSE(printsVariable("ipaddr=10.0.0.50", "ipaddr", "10.0.0.5"));
+    EXPECT_FALSE(printsVariable("## Error: \"ipaddr\" not defined", "ipaddr", "10.0.0.5"));
 }
 
 } // namespace

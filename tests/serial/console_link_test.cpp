@@ -63,7 +63,7 @@ TEST(ConsoleLink, ReceivedLinesReachTheLogAtTheirCarriageReturn) {
     rig.port.Open();
     ASSERT_TRUE(pty.write(QByteArray("ab\x1b[2Jcd\r\n\r\n/config # ls start.sh\r\npartial")));
     ASSERT_TRUE(spinUntil([&] { return rig.link.watcher().RxLine == QStringLiteral("partial"); }));
-    EXPECT_EQ(loggedTexts(rig.scratch), (QStringList{"ab[2Jcd", "", "/config # ls start.sh"}));
+    EXPECT_EQ(loggedTexts(rig.scratch), (QStringList{"abcd", "", "/config # ls start.sh"}));
     EXPECT_TRUE(rig.link.watcher().SeenConfigPrompt);
     EXPECT_TRUE(rig.link.watcher().SeenStartScript);
     EXPECT_FALSE(rig.link.watcher().SeenHello);

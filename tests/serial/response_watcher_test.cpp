@@ -45,9 +45,16 @@ TEST_P(WatcherLines, LogsPrintableCharactersPerCarriageReturn) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, WatcherLines,
     ::testing::Values(
-        LineCase{"EscapeAndLineFeedDropped", QByteArray("ab\x1b[2Jcd\r\n"), {"ab[2Jcd"}, ""},
+        // The log loses whole escape sequences (a title, the clipboard, a screen erase) and
+        // keeps TAB; RxLine keeps every printable byte, as the jobs' tests expect.
+        LineCase{"EscapeSequencesAndLineFeedDropped",
+                 QByteArray("ab\x1b[2Jc\x1b]52;c;eA==\x07"
+                            "d\x1b]0;t\x1b\\\r\n"),
+                 {"abcd"},
+                 ""},
+        LineCase{"RxLineKeepsTheSequencesPrintableBytes", QByteArray("x\x1b[6ny"), {}, "x[6ny"},
         LineCase{"TwoCarriageReturnsGiveEmptyEntry", QByteArray("x\r\r"), {"x", ""}, ""},
-        LineCase{"HighBytesAndDeleteDropped", QByteArray("a\x7f\x80\xff\x01\tb\r"), {"ab"}, ""},
+        LineCase{"HighBytesAndDeleteDropped", QByteArray("a\x7f\x80\xff\x01\tb\r"), {"a\tb"}, ""},
         LineCase{"NoCarriageReturnNoEntry", QByteArray("partial\n"), {}, "partial"},
         LineCase{"LoneCarriageReturn", QByteArray("\r"), {""}, ""}),
     [](const auto& param) { return std::string(param.param.name); });

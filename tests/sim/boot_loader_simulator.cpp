@@ -170,11 +170,17 @@ void BootLoaderSimulator::handleLine(const QString& line) {
     const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (words.isEmpty())
         return;
-    if (words[0] == QLatin1String("set") && words.size() >= 3) {
-        if (words[1] == QLatin1String("serverip"))
-            m_serverIp = words[2];
+    // The older loader this stands for takes "set" as short for setenv.
+    if ((words[0] == QLatin1String("setenv") || words[0] == QLatin1String("set")) &&
+        words.size() >= 3) {
+        m_env[words[1]] = words.mid(2).join(QLatin1Char(' '));
+        m_serverIp = m_env.value(QStringLiteral("serverip"));
         std::lock_guard lock(m_mutex);
         m_setCommands << words.mid(1).join(QLatin1Char(' '));
+    } else if (words[0] == QLatin1String("printenv") && words.size() == 2) {
+        print(m_env.contains(words[1])
+                  ? (words[1] + QLatin1Char('=') + m_env[words[1]]).toLatin1() + "\r\n"
+                  : "## Error: \"" + words[1].toLatin1() + "\" not defined\r\n");
     } else if (words[0] == QLatin1String("tftp") && words.size() == 3) {
         fetch(words[2]);
     } else if (words[0] == QLatin1String("bootm")) {
@@ -182,7 +188,8 @@ void BootLoaderSimulator::handleLine(const QString& line) {
             std::lock_guard lock(m_mutex);
             ++m_bootCount;
         }
-        print("## Booting image at " + words.value(1).toLatin1() + " ...\r\n");
+        print("## Booting kernel from Legacy Image at " + words.value(1).toLatin1() +
+              " ...\r\n   Verifying Checksum ... OK\r\n\r\nStarting kernel ...\r\n\r\n");
         m_booted = true;
     } else {
         print("Unknown command '" + words[0].toLatin1() + "' - try 'help'\r\n");

@@ -5,13 +5,15 @@
 // silent, as a receiver does that has not reached its boot loader yet.
 //
 // Commands it knows:
-//   set ipaddr A / set serverip B        recorded (setCommands()), nothing printed
+//   setenv ipaddr A / setenv serverip B  recorded (setCommands()), nothing printed; "set" as
+//                                        its abbreviation, as older loaders take it
+//   printenv NAME                        "NAME=value", or the loader's "not defined" error
 //   tftp a4000000 emergency.ub           a REAL TFTP read from serverip with busybox tftp
 //                                        into "memory" (Options::tftpPort);
 //                                        then "Bytes transferred = N (h hex)", or
 //                                        "bad checksum" when Options::badChecksum is set
-//   bootm a4000000                       recorded (bootCount()); the loader then boots and
-//                                        falls silent
+//   bootm a4000000                       recorded (bootCount()); the loader verifies and
+//                                        starts the image, then falls silent
 // Anything else: "Unknown command '...' - try 'help'".
 //
 // With Options::dropWhileBusy it reads as a real loader does at 115200 baud without flow
@@ -22,6 +24,7 @@
 // Shutdown order (stop(), also run by the destructor): stop flag → wake the loader thread →
 // join it (a running TFTP client is killed first) → close both ends of the pty.
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -98,6 +101,7 @@ private:
     bool m_booted = false;
     QByteArray m_line;
     QString m_serverIp;
+    QMap<QString, QString> m_env;
 
     mutable std::mutex m_mutex; // guards everything below
     QStringList m_setCommands;

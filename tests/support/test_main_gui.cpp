@@ -1,8 +1,11 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 // Widget tests run on the offscreen platform unless the caller chose one (Xvfb screenshots).
 int main(int argc, char** argv) {
+    ::signal(SIGPIPE, SIG_IGN); // as the program's entry does
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
