@@ -56,6 +56,8 @@ if command -v man >/dev/null; then
 else
   zcat /usr/share/man/man1/stbmate.1.gz | grep -q '^\.TH STBMATE 1'
 fi
+[ "$(stat -c '%U:%G %a' "$helper")" = "root:dialout 750" ] \
+  || { echo "the port helper is not root:dialout 0750: $(stat -c '%U:%G %a' "$helper")" >&2; exit 1; }
 
 echo "== capabilities: the port helper has exactly one, the program none"
 getcap "$helper"
@@ -78,10 +80,18 @@ as_user_bg() {
   bg_pid=$!
 }
 
-echo "== the installed helper passes port 69 to $user (a network namespace of its own)"
+echo "== the installed helper: refused to $user outside dialout"
+set +e
+setpriv --reuid="$user" --regid="$user" --clear-groups env -i "$helper" 127.0.0.1 69 2>/dev/null
+refused=$?
+set -e
+[ "$refused" -eq 126 ] || { echo "a user outside dialout ran the helper (exit $refused)" >&2; exit 1; }
+
+echo "== the installed helper passes port 69 to $user in dialout (a network namespace of its own)"
 # The helper is run by a process with no capability; it must bind port 69 and pass it back.
+dialout=$(getent group dialout | cut -d: -f3)
 unshare -n sh -c 'ip link set lo up && exec "$@"' sh \
-  setpriv --reuid="$user" --regid="$user" --init-groups env -i python3 -c '
+  setpriv --reuid="$user" --regid="$user" --groups="$dialout" env -i python3 -c '
 import array, os, socket, subprocess, sys
 caps = [l for l in open("/proc/self/status") if l.startswith("CapEff:")][0].split()[1]
 assert int(caps, 16) == 0, caps

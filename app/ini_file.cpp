@@ -1,6 +1,6 @@
 #include "app/ini_file.h"
 
-#include "core/posix_io.h"
+#include "core/file_replace.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -126,52 +126,6 @@ QString unquote(const QString& value) {
 
 bool sameName(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
-}
-
-bool writeAll(int fd, const QByteArray& bytes) {
-    return ::writeAll(fd, bytes.constData(), std::size_t(bytes.size()));
-}
-
-// Replaces target by bytes through a synced temporary file in the same folder.
-bool replaceAtomically(const QString& target, const QByteArray& bytes) {
-    const QFileInfo info(target);
-    const QByteArray dir = QFile::encodeName(info.absolutePath());
-    QByteArray tmpl = dir + "/." + QFile::encodeName(info.fileName()) + ".XXXXXX";
-    UniqueFd file(::mkostemp(tmpl.data(), O_CLOEXEC));
-    if (!file.valid())
-        return false;
-    const int fd = file.get();
-    bool ok = writeAll(fd, bytes);
-    struct stat old {};
-    const QByteArray targetName = QFile::encodeName(target);
-    if (ok && ::stat(targetName.constData(), &old) == 0) {
-        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-        if (ok && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
-            // Best effort: keep a file that root edits owned by its user.
-            [[maybe_unused]] const int ignored = ::fchown(fd, old.st_uid, old.st_gid);
-        }
-    } else if (ok) {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ok = ::fchmod(fd, 0666 & ~mask) == 0;
-    }
-    if (ok)
-        ok = ::fsync(fd) == 0;
-    // Closed by hand because its result counts: some file systems report a failed write
-    // only here, and a file that did not reach the disk must not replace the old one.
-    if (::close(file.release()) != 0)
-        ok = false;
-    if (ok)
-        ok = ::rename(tmpl.constData(), targetName.constData()) == 0;
-    if (!ok) {
-        ::unlink(tmpl.constData());
-        return false;
-    }
-    // The rename is durable only once the folder itself is on disk.
-    const UniqueFd folder(::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.valid())
-        ::fsync(folder.get());
-    return true;
 }
 
 } // namespace
@@ -384,7 +338,8 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
     out.reserve(existing.size() + keyText.size() * 2 + 16);
     for (const Line& line : doc.lines)
         out += line.raw + line.eol;
-    if (!replaceAtomically(target, out))
+    if (!replaceFileAtomically(QFile::encodeName(target).toStdString(), out.constData(),
+                               std::size_t(out.size())))
         throw EIniFileException(refusedWriteMessage());
 }
 

@@ -10,7 +10,11 @@ LanguageTexts readLanguageTexts(const IniFile& ini, const QString& section) {
     for (int n = 1; n <= MessageCatalogue::kCount; ++n)
         texts.messages.setText(n, ini.ReadString(section, QStringLiteral("Msg%1").arg(n)));
     texts.formatButton = ini.ReadString(section, QStringLiteral("L9"));
-    const bool german = section.compare(QLatin1String("Deutsch"), Qt::CaseInsensitive) == 0;
+    // A key an older file lacks falls back to a built-in text in the language the user chose:
+    // English under "English", the program's own German otherwise.
+    const bool german = section.compare(QLatin1String("English"), Qt::CaseInsensitive) != 0;
+    if (!german)
+        texts.messages.setBuiltInLanguage(BuiltInLanguage::English);
     for (size_t i = 0; i < texts.windowTexts.size(); ++i) {
         const auto id = WindowText(i);
         texts.windowTexts[i] = ini.ReadString(section, windowTextKey(id));
@@ -62,11 +66,14 @@ int portNumberForText(const QStringList& entries, const QString& text) {
 
 QString windowTextKey(WindowText id) {
     static const char* const keys[] = {
-        "PortNoneSet",  "PortNotOpen",   "PortMissing",    "PortNoPermission", "PortRefused",
-        "PortChoose",   "PortLost",      "PortBack",       "LogFolder",        "AboutAuthor",
-        "AboutPurpose", "TermCopy",      "TermPaste",      "TermSelectAll",    "TermFind",
-        "TermSave",     "TermSaveTitle", "TermSaveFilter", "TermCannotWrite",  "TermPasteQuestion",
-        "FindField",    "FindOlder",     "FindNewer",      "FindClose",        "FindNotFound"};
+        "PortNoneSet",    "PortNotOpen",    "PortMissing",      "PortNoPermission",
+        "PortRefused",    "PortChoose",     "PortLost",         "PortBack",
+        "LogFolder",      "AboutAuthor",    "AboutPurpose",     "TermCopy",
+        "TermPaste",      "TermSelectAll",  "TermFind",         "TermSave",
+        "TermSaveTitle",  "TermSaveFilter", "TermCannotWrite",  "TermPasteQuestion",
+        "FindField",      "FindOlder",      "FindNewer",        "FindClose",
+        "FindNotFound",   "PortGone",       "TermPasteOneLine", "TermPasteDropped",
+        "TermForeignLink"};
     static_assert(std::size(keys) == size_t(WindowText::Count));
     return QString::fromLatin1(keys[size_t(id)]);
 }
@@ -83,6 +90,16 @@ QString builtInTerminalText(WindowText id, bool german) {
         {WindowText::PortLost, "%1 getrennt – warte auf das Gerät …",
          "%1 disconnected – waiting for the device …"},
         {WindowText::PortBack, "%1 wieder verbunden", "%1 connected again"},
+        {WindowText::PortGone, "%1 getrennt – bitte den Port neu wählen",
+         "%1 disconnected – please choose the port again"},
+        {WindowText::TermPasteOneLine, "1 Zeile an den Receiver senden?",
+         "Send 1 line to the receiver?"},
+        {WindowText::TermPasteDropped,
+         "Steuerzeichen (als ^X oder <9B> gezeigt) werden nicht gesendet.",
+         "Control characters (shown as ^X or <9B>) are not sent."},
+        {WindowText::TermForeignLink,
+         "%1 ist eine Verknüpfung eines anderen Benutzers; dorthin wird nicht gespeichert",
+         "%1 is a link of another user; nothing is saved there"},
         {WindowText::LogFolder, "Log-Ordner öffnen", "Open log folder"},
         {WindowText::AboutAuthor, "Autor: stbmate developers", "Author: stbmate developers"},
         {WindowText::AboutPurpose,

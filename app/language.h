@@ -20,7 +20,7 @@ enum class CaptionKey { M1_1, M1_2, M2_1, M2_2, M2_3, M2_4, M3_1, L1, L2, L3, L4
 
 // ---- Texts the window adds beyond the numbered keys -------------------------------------
 // Read from the language section under the key of the same name; a section without the key
-// gives the built-in text, German for "Deutsch" and English for any other language.
+// gives the built-in text, English for "English" and German for any other language.
 enum class WindowText {
     PortNoneSet,      // no port configured
     PortNotOpen,      // %1 the device, %2 one of the three reasons below
@@ -48,6 +48,10 @@ enum class WindowText {
     FindNewer,
     FindClose,
     FindNotFound,
+    PortGone, // status bar: %1 the device gone for good (another device may take its path)
+    TermPasteOneLine,
+    TermPasteDropped,
+    TermForeignLink,
     Count
 };
 QString windowTextKey(WindowText id);

@@ -36,10 +36,10 @@ int main(int argc, char** argv) {
     SessionLog log(where.logBaseDir);
     ProgramParts parts(dialogs, log, QFileInfo(where.iniPath).path());
     TForm1& form1 = parts.window();
-    log.WriteLogEntry(QStringLiteral("****** INFO: ") + describeSettingsLocation(where) +
-                      QStringLiteral(" ******"));
     if (!form1.created())
         return 1; // stbmate.ini is missing: logged and shown, the window never appears
+    log.WriteLogEntry(QStringLiteral("****** INFO: ") + describeSettingsLocation(where) +
+                      QStringLiteral(" ******"));
     // The boxes belong to the window from now on (the missing-file box above had none).
     dialogs.setParent(&form1);
     form1.showSettingsLocation(settingsLocationToolTip(where));

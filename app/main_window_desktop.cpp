@@ -55,6 +55,9 @@ void TForm1::applyWindowTexts() {
     terminal.saveFilter = t.text(WindowText::TermSaveFilter);
     terminal.cannotWrite = t.text(WindowText::TermCannotWrite);
     terminal.pasteQuestion = t.text(WindowText::TermPasteQuestion);
+    terminal.pasteOneLine = t.text(WindowText::TermPasteOneLine);
+    terminal.pasteDropped = t.text(WindowText::TermPasteDropped);
+    terminal.foreignLink = t.text(WindowText::TermForeignLink);
     terminal.findField = t.text(WindowText::FindField);
     terminal.findOlder = t.text(WindowText::FindOlder);
     terminal.findNewer = t.text(WindowText::FindNewer);

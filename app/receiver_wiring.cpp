@@ -79,9 +79,9 @@ void ReceiverWiring::attach(TForm1& window) {
         // The loader's report can no longer arrive: the transfer ends and port 69 closes.
         if (m_emergency)
             m_emergency->procedure().endTransfer(QStringLiteral("serial port lost: ") + message);
-        // An unplugged adapter with no job running is told in the status bar: the port
-        // comes back by itself, and a box would wait for a click that is not needed.
-        if (!m_replug->watching() || jobWasRunning)
+        // A vanished device with no job running is told in the status bar (it comes back by
+        // itself, or the user picks the port again), and a box would wait for a needless click.
+        if (!m_replug->toldLoss() || jobWasRunning)
             m_dialogs.showError(message);
     });
     // The window locks its controls and the terminal's keys for as long as a job holds the
@@ -126,6 +126,10 @@ void ReceiverWiring::connectReplug(TForm1& window) {
                      [this, &window](const QString& path) {
                          window.showStatusMessage(m_language.text(WindowText::PortLost).arg(path));
                      });
+    QObject::connect(m_replug.get(), &TPortReplug::gone, &window,
+                     [this, &window](const QString& path) {
+                         window.showStatusMessage(m_language.text(WindowText::PortGone).arg(path));
+                     });
     QObject::connect(
         m_replug.get(), &TPortReplug::reopened, &window, [this, &window](const QString& path) {
             window.showStatusMessage(m_language.text(WindowText::PortBack).arg(path), 10000);
@@ -134,9 +138,12 @@ void ReceiverWiring::connectReplug(TForm1& window) {
 
 void ReceiverWiring::connectTerminal(TForm1& window) {
     // Keys and replies go to the port; a write failure shows its error here rather than
-    // escaping the key handler. Keys typed while the port is closed are dropped.
+    // escaping the key handler. Keys typed while the port is closed are dropped. While a job
+    // holds the receiver the terminal's answers to queries are dropped too: typed between the
+    // job's own lines they would land in its shell or editor (a cursor report's "R" starts
+    // Replace mode in vi).
     QObject::connect(&window, &TForm1::consoleTyped, m_port.get(), [this](const QByteArray& bytes) {
-        if (!m_port->isOpen())
+        if (!m_port->isOpen() || m_gate.held())
             return;
         try {
             m_port->WriteText(bytes);

@@ -1,5 +1,7 @@
 #include "app/settings_location.h"
 
+#include "core/file_replace.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -52,7 +54,9 @@ SettingsLocation decideSettingsLocation(const SettingsInputs& in, const FileQuer
     const QString state = xdgBase(in.xdgStateHome, in.home, QStringLiteral(".local/state"));
     out.iniPath = config + QStringLiteral("/stbmate/") + kIniName;
     out.logBaseDir = state + QStringLiteral("/stbmate/");
-    out.shippedDefault = in.shippedDefault;
+    // A settings file beside a program in a folder the user may not write (an unpacked archive
+    // under /opt, a read-only mount) is that program's own default, as the package's is.
+    out.shippedDefault = files.fileExists(besideProgram) ? besideProgram : in.shippedDefault;
     return out;
 }
 
@@ -64,13 +68,17 @@ bool provideUserSettingsFile(const SettingsLocation& location) {
     if (!QDir().mkpath(QFileInfo(location.iniPath).path()))
         return false;
     // Copy under a temporary name and rename, so a second instance starting at the same
-    // moment never reads half a file; the shipped file is read-only, the user's copy is not.
+    // moment never reads half a file; the copy is the user's, made as the umask says (the
+    // shipped file's mode is the package's business).
+    QFile shipped(location.shippedDefault);
+    if (!shipped.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = shipped.readAll();
     const QString partial = location.iniPath + QStringLiteral(".new%1").arg(::getpid());
     QFile::remove(partial);
-    if (!QFile::copy(location.shippedDefault, partial))
+    if (!replaceFileAtomically(QFile::encodeName(partial).toStdString(), bytes.constData(),
+                               std::size_t(bytes.size())))
         return false;
-    QFile::setPermissions(partial, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                                       QFile::ReadOther);
     // link() refuses to replace, so a file another instance put there first is kept.
     const bool placed = ::link(QFile::encodeName(partial).constData(),
                                QFile::encodeName(location.iniPath).constData()) == 0;

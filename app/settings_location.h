@@ -4,8 +4,9 @@
 // Portable: the program's own folder holds stbmate.ini and may be written to (a build tree, a
 // copy on a stick); settings and Logs/ stay beside the program, so a copy carries everything.
 // Installed: otherwise (a package put the program in /usr/bin). The settings live in
-// $XDG_CONFIG_HOME/stbmate/stbmate.ini, made once from the default the package ships and never
-// overwritten after; the log goes to $XDG_STATE_HOME/stbmate/Logs. The decision is pure: the
+// $XDG_CONFIG_HOME/stbmate/stbmate.ini, made once from the default the package ships (or from
+// the stbmate.ini beside a program whose folder is read-only) and never overwritten after; the
+// log goes to $XDG_STATE_HOME/stbmate/Logs. The decision is pure: the
 // file system is asked only through FileQueries, so both modes and the switch between them can
 // be tried without touching real folders.
 #include <QString>

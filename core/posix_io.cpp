@@ -2,6 +2,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
+
+#include <sys/eventfd.h>
 
 bool writeAll(int fd, const void* data, std::size_t size) {
     const auto* bytes = static_cast<const char*>(data);
@@ -44,5 +47,21 @@ int pollRetrying(pollfd* fds, nfds_t count, int timeoutMs) {
                 std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
             left = rest > 0 ? int(rest) : 0;
         }
+    }
+}
+
+WakeFd::WakeFd() : m_fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+void WakeFd::signal() const {
+    const std::uint64_t one = 1;
+    if (valid()) {
+        [[maybe_unused]] const ssize_t n = ::write(m_fd.get(), &one, sizeof one);
+    }
+}
+
+void WakeFd::drain() const {
+    std::uint64_t count = 0;
+    if (valid()) {
+        [[maybe_unused]] const ssize_t n = ::read(m_fd.get(), &count, sizeof count);
     }
 }

@@ -39,6 +39,21 @@ private:
     int m_fd = -1;
 };
 
+// An eventfd for waking a thread or an event loop that polls it: signal() from any thread,
+// drain() on the woken side. Closed with its owner. Not valid when the system had no
+// descriptor left; signal() and drain() then do nothing.
+class WakeFd {
+public:
+    WakeFd();
+    bool valid() const { return m_fd.valid(); }
+    int get() const { return m_fd.get(); }
+    void signal() const;
+    void drain() const;
+
+private:
+    UniqueFd m_fd;
+};
+
 // call() again for as long as a signal interrupts it (it fails with EINTR); any other result,
 // failures included, is returned as it is. For the calls below and the ones used once.
 template <typename Call> auto retryingEintr(Call call) {

@@ -88,7 +88,7 @@ int openForAppend(const QString& folder, const QString& fileName) {
     if (!QDir().mkpath(folder))
         return -1;
     const QByteArray path = QFile::encodeName(folder + fileName);
-    return ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    return ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
 }
 
 } // namespace

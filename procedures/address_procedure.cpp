@@ -57,14 +57,16 @@ bool AddressProcedure::writeAndLeaveVi() {
     // would be typed into the text. Leave it unsaved so the shell is back at its prompt.
     send(kEscape);
     send(QByteArrayLiteral(":q!\r"));
-    return fail(QStringLiteral("start.sh could not be written ! --> EXIT"));
+    return m_steps.fail(QStringLiteral("start.sh could not be written ! --> EXIT"),
+                        MessageId::StartScriptNotWritten);
 }
 
 std::optional<QString> AddressProcedure::confirmWritten(const QString& address,
                                                         const QString& resultEntry) {
     const std::optional<ScriptAnswer> after = askStartScript();
     if (!after || !holdsOnlyAddress(*after, address)) {
-        fail(QStringLiteral("start.sh does not hold the new ip address ! --> EXIT"));
+        m_steps.fail(QStringLiteral("start.sh does not hold the new ip address ! --> EXIT"),
+                     MessageId::StartScriptReadBackDiffers);
         return std::nullopt;
     }
     m_steps.step(resultEntry);
@@ -140,7 +142,8 @@ std::optional<QString> AddressProcedure::EditStartScript(const QString& address)
     // of a long script.
     const std::optional<ScriptAnswer> before = askStartScript();
     if (!before) {
-        fail(QStringLiteral("start.sh could not be read ! --> EXIT"));
+        m_steps.fail(QStringLiteral("start.sh could not be read ! --> EXIT"),
+                     MessageId::StartScriptUnreadable);
         return std::nullopt;
     }
     send(QByteArrayLiteral("vi start.sh\r"));

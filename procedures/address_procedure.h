@@ -47,9 +47,11 @@ public:
 
     // The menu command "IP-Adresse setzen/ändern". Ends in one of: the NoReceiverAddress error box
     // (empty address, nothing sent), the InvalidAddress error box (not a dotted IPv4 address),
-    // the NoSerialConnection error box (no console answer, no "/config #" prompt, or the script
-    // could not be read, written or does not hold the new address afterwards), or the
-    // StartScriptWritten box after the script was edited or created and read back.
+    // the NoSerialConnection error box (no console answer, no "/config #" prompt), a box of its
+    // own when the script could not be read (StartScriptUnreadable), written
+    // (StartScriptNotWritten) or does not hold the new address afterwards
+    // (StartScriptReadBackDiffers), or the StartScriptWritten box after the script was edited
+    // or created and read back.
     // The address is read from the view, and checked, when the run starts, when ifconfig is
     // sent and when the script is written. A port failure (whatever ConsolePort::WriteText
     // throws) leaves at once, skipping the remaining keystrokes and the result entry; the

@@ -143,7 +143,7 @@ bool EmergencyImageProcedure::copyImages() {
             dialogs.chooseFolder(QStringLiteral("USB Stick"), m_s.removableMediaFolder);
         stick = usbstick::StickFolder::mounted(folder.value_or(QString()));
     }
-    m_s.log.WriteLogEntry(QStringLiteral("****** drive ") + stick->rootText() +
+    m_s.log.WriteLogEntry(QStringLiteral("****** drive ") + stick->name() +
                           QStringLiteral(" for usb stick selected ******"));
 
     const QStringList files = dialogs.openFiles(kImageFilter, true);
@@ -173,8 +173,7 @@ bool EmergencyImageProcedure::copyImages() {
 bool EmergencyImageProcedure::chooseOwnAddress() {
     MainView& view = m_s.view;
     // Both addresses are typed into the boot loader: nothing but four numbers may go there.
-    const std::optional<QString> receiver =
-        m_steps.checkedAddress(view.receiverAddress(), QStringLiteral("ip address for ufs910"));
+    const std::optional<QString> receiver = m_steps.checkedReceiverAddress(view.receiverAddress());
     if (!receiver)
         return false;
     m_steps.step(QStringLiteral("COMMAND: get ip "));

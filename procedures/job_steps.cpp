@@ -67,6 +67,15 @@ std::optional<QString> JobSteps::checkedAddress(const QString& text, const QStri
     return checkedAddressOrReport(text, field, m_log, m_dialogs, m_messages);
 }
 
+std::optional<QString> JobSteps::checkedReceiverAddress(const QString& text) {
+    if (text.isEmpty()) {
+        fail(QStringLiteral("no ip address for ufs910 was given ! --> EXIT"),
+             MessageId::NoReceiverAddress);
+        return std::nullopt;
+    }
+    return checkedAddress(text, QStringLiteral("ip address for ufs910"));
+}
+
 std::optional<QFileInfo> JobSteps::chooseFile(const QString& name, const QString& filter,
                                               const QString& cancelEntry) {
     step(QStringLiteral("COMMAND: select file ") + name);

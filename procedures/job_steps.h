@@ -72,6 +72,9 @@ public:
     // text checked as an address (field names it in the log); nullopt after the
     // InvalidAddress stop.
     std::optional<QString> checkedAddress(const QString& text, const QString& field);
+    // The receiver address field's text checked the same way, after the NoReceiverAddress stop
+    // for an empty field.
+    std::optional<QString> checkedReceiverAddress(const QString& text);
 
     // A fresh file dialog (no earlier choice offered as history) for the one file the job
     // needs, between the "select file" and "was selected" steps. nullopt after a stop:

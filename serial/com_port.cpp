@@ -6,9 +6,6 @@
 #include <QMetaObject>
 #include <QSocketNotifier>
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 struct TComPort::Invocation {
     std::shared_ptr<PortSession> session;
     quint64 deliveryId;
@@ -16,9 +13,8 @@ struct TComPort::Invocation {
 
 TComPort::TComPort(QObject* parent)
     : QObject(parent), m_registry(std::make_shared<ConsumerRegistry>()) {
-    m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_wakeFd >= 0) {
-        m_wakeNotifier = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
+    if (m_wake.valid()) {
+        m_wakeNotifier = new QSocketNotifier(m_wake.get(), QSocketNotifier::Read, this);
         connect(m_wakeNotifier, &QSocketNotifier::activated, this, [this] { runOnePosted(); });
     }
 }
@@ -28,6 +24,8 @@ TComPort::~TComPort() {
     // that owns this port (the wiring, whose later members go before it at program end).
     blockSignals(true);
     Close();
+    // Before m_wake closes its descriptor: a notifier must never watch a closed number.
+    delete m_wakeNotifier;
 }
 
 QString TComPort::deviceForComNumber(quint16 number) {
@@ -87,6 +85,7 @@ void TComPort::Open() {
     }
 
     OpenedDevice device = openSerialDevice(devicePath());
+    m_openedIdentity = device.identity;
     auto session = std::make_shared<PortSession>(std::move(device), m_registry, m_deliveryLimitMs,
                                                  m_trigger != nullptr);
     PortSession::Hooks hooks;
@@ -120,9 +119,8 @@ void TComPort::postToOwner(std::function<void()> call) {
         std::lock_guard lock(m_postedMutex);
         m_posted.push_back(std::move(call));
     }
-    if (m_wakeFd >= 0) {
-        const quint64 one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+    if (m_wake.valid()) {
+        m_wake.signal();
     } else {
         QMetaObject::invokeMethod(
             this, [this] { runOnePosted(); }, Qt::QueuedConnection);
@@ -130,10 +128,7 @@ void TComPort::postToOwner(std::function<void()> call) {
 }
 
 void TComPort::runOnePosted() {
-    if (m_wakeFd >= 0) {
-        quint64 drained = 0;
-        [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &drained, sizeof drained);
-    }
+    m_wake.drain();
     std::function<void()> call;
     bool more = false;
     {
@@ -144,11 +139,8 @@ void TComPort::runOnePosted() {
         m_posted.pop_front();
         more = !m_posted.empty();
     }
-    if (more && m_wakeFd >= 0) {
-        // The next call may run inside this one (a handler that keeps handling events).
-        const quint64 one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
-    }
+    if (more) // the next call may run inside this one (a handler that keeps handling events)
+        m_wake.signal();
     call();
 }
 

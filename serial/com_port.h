@@ -43,6 +43,8 @@
 // closed(). A handler still running on the UI thread keeps the closed session's memory alive until
 // it returns; its ReadChar calls return 0.
 #include "core/port_name.h"
+#include "core/posix_io.h"
+#include "serial/device_identity.h"
 #include "serial/port_errors.h"
 
 #include <QByteArray>
@@ -108,6 +110,8 @@ public:
     // No-op when closed. Never throws.
     void Close();
     bool isOpen() const { return m_session != nullptr; }
+    // The device the last successful open reached (kept after it closed or vanished).
+    const DeviceIdentity& openedIdentity() const { return m_openedIdentity; }
 
     // --- data ------------------------------------------------------------------------------
     // Queues the bytes unchanged and returns before they reach the wire. Opens a closed port
@@ -163,6 +167,7 @@ private:
 
     quint16 m_comNumber = 0;
     QString m_devicePath;
+    DeviceIdentity m_openedIdentity;
     PortChooser* m_chooser = nullptr;
     int m_deliveryLimitMs = kDefaultDeliveryLimitMs;
     std::shared_ptr<PortSession> m_session;
@@ -170,7 +175,7 @@ private:
     std::shared_ptr<ConsumerRegistry> m_registry;
     int m_nextConsumerId = 1;
     std::vector<Invocation*> m_invocations;    // innermost last
-    int m_wakeFd = -1;                         // eventfd: "a posted call is waiting"
+    WakeFd m_wake;                             // "a posted call is waiting"
     QSocketNotifier* m_wakeNotifier = nullptr; // child of this object
     std::mutex m_postedMutex;
     std::deque<std::function<void()>> m_posted; // guarded by m_postedMutex

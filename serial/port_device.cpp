@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 void throwOpenError(int err, const QString& path) {
@@ -83,6 +84,9 @@ OpenedDevice openSerialDevice(const QString& path) {
         ::ioctl(fd, TIOCNXCL);
         throwOpenError(err, path);
     }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0)
+        dev.identity = identifyDevice(st.st_rdev);
     dev.fd = std::move(device);
     return dev;
 }

@@ -2,6 +2,7 @@
 // The termios side of the port: open a device exclusively with the console's line settings,
 // and give it back as it was found. No threads here; the port session drives the fd.
 #include "core/posix_io.h"
+#include "serial/device_identity.h"
 
 #include <QString>
 
@@ -12,6 +13,7 @@ struct OpenedDevice {
     termios original{}; // restored at close
     QString path;
     bool hasModemLines = false; // false on pseudo-terminals (TIOCMBIS → ENOTTY)
+    DeviceIdentity identity;    // of the device the fd holds, not of whatever the path names later
 };
 
 // Opens path O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC, takes flock(LOCK_EX|LOCK_NB) and

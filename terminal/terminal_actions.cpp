@@ -1,15 +1,18 @@
 // TTerminal's paste, find and save: what the user does with the terminal besides typing.
+#include "core/file_replace.h"
 #include "terminal/find_bar.h"
+#include "terminal/paste_text.h"
 #include "terminal/terminal_widget.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -49,15 +52,18 @@ bool TTerminal::paste(const QString& text) {
         if (ch.unicode() < 256) // what the line carries, as with typed keys
             bytes += static_cast<char>(ch.unicode());
     }
-    std::string normalised = PastePacer::normalise(bytes);
-    if (normalised.empty())
+    PasteText pasted = preparePaste(bytes);
+    if (pasted.bytes.empty())
         return false;
-    const int lines = PastePacer::lineCount(normalised);
-    if (lines > 1) {
-        const QString question =
-            (m_texts.pasteQuestion + QStringLiteral("\n\n%2"))
-                .arg(lines)
-                .arg(QString::fromLatin1(bytes.substr(0, 200)).replace(QLatin1Char('\r'), ' '));
+    if (pasted.ask) {
+        const int lines = PastePacer::lineCount(pasted.bytes);
+        QString question = lines == 1 ? m_texts.pasteOneLine : m_texts.pasteQuestion.arg(lines);
+        if (pasted.dropped)
+            question += QLatin1Char('\n') + m_texts.pasteDropped;
+        QString shown = QString::fromStdString(pasted.shown);
+        if (shown.size() > 400)
+            shown = shown.left(400) + QStringLiteral(" …");
+        question += QStringLiteral("\n\n") + shown;
         const bool yes = m_prompts.confirm
                              ? m_prompts.confirm(question)
                              : QMessageBox::question(this, QStringLiteral("Bestätigung"),
@@ -66,7 +72,7 @@ bool TTerminal::paste(const QString& text) {
         if (!yes || !m_keysAccepted)
             return false;
     }
-    m_paste.start(std::move(normalised), m_pasteTiming, PastePacer::Clock::now());
+    m_paste.start(std::move(pasted.bytes), m_pasteTiming, PastePacer::Clock::now());
     sendDuePaste();
     return true;
 }
@@ -94,9 +100,25 @@ QString TTerminal::plainText() const {
 }
 
 bool TTerminal::saveTo(const QString& path, QString* error) const {
-    QSaveFile file(path); // all or nothing: a full disk never leaves half a log
+    std::string target = QFile::encodeName(path).toStdString();
+    switch (examineSaveTarget(target)) {
+    case SaveTarget::ForeignLink:
+        *error = m_texts.foreignLink.arg(path);
+        return false;
+    case SaveTarget::OwnLink: {
+        // The user's own link: the text goes where it points, the link stays.
+        const QFileInfo link(path);
+        const QString pointsTo = link.canonicalFilePath();
+        target =
+            QFile::encodeName(pointsTo.isEmpty() ? link.symLinkTarget() : pointsTo).toStdString();
+        break;
+    }
+    case SaveTarget::Plain:
+        break;
+    }
+    // All or nothing: a full disk never leaves half a log.
     const QByteArray text = plainText().toUtf8();
-    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
+    if (replaceFileAtomically(target, text.constData(), std::size_t(text.size())))
         return true;
     *error = m_texts.cannotWrite.arg(path);
     return false;

@@ -14,6 +14,12 @@ struct TerminalTexts {
     QString saveFilter = QStringLiteral("Text (*.txt);;Alle Dateien (*)");
     QString cannotWrite = QStringLiteral("In %1 kann nicht geschrieben werden"); // %1 the file
     QString pasteQuestion = QStringLiteral("%1 Zeilen an den Receiver senden?"); // %1 lines
+    QString pasteOneLine = QStringLiteral("1 Zeile an den Receiver senden?");
+    QString pasteDropped =
+        QStringLiteral("Steuerzeichen (als ^X oder <9B> gezeigt) werden nicht gesendet.");
+    // %1 the file: a link another user planted where the text was to go.
+    QString foreignLink = QStringLiteral(
+        "%1 ist eine Verknüpfung eines anderen Benutzers; dorthin wird nicht gespeichert");
     QString findField = QStringLiteral("Suchen");
     QString findOlder = QStringLiteral("Vorheriger Treffer");
     QString findNewer = QStringLiteral("Nächster Treffer");

@@ -62,7 +62,8 @@ public:
     // closed port.
     void setWriter(Writer writer) { m_writer = std::move(writer); }
     // While false, typed keys are dropped before they reach the emulator; its replies to the
-    // receiver's queries still go out, so a program asking for the screen size gets it.
+    // receiver's queries still reach the writer, which decides whether they go out (the
+    // program drops them while a job holds the receiver).
     // Paste obeys the same switch: none starts while keys are refused, and one in progress
     // stops where it is when they become refused (a job has taken the receiver).
     void setKeysAccepted(bool accepted);
@@ -94,11 +95,14 @@ public:
     void setPrompts(Prompts prompts) { m_prompts = std::move(prompts); }
     void setPasteTiming(terminal::PasteTiming timing) { m_pasteTiming = timing; }
     // Sends text as typed (Latin-1; other characters dropped; CR LF and LF as CR), paced.
-    // Text of more than one line is confirmed first, naming its line count. False when
-    // nothing goes out: keys refused, empty text, or the user said no.
+    // Text with a line end or a control character is confirmed first, naming its line count
+    // and showing those characters; control characters other than TAB and the line end are
+    // never sent (see paste_text.h). False when nothing goes out: keys refused, empty text,
+    // or the user said no.
     bool paste(const QString& text);
     bool pasteInProgress() const { return m_paste.active(); }
-    // The history and screen as plain text, and that text written to path.
+    // The history and screen as plain text, and that text written to path: through a
+    // temporary file renamed over it, and refused when path is a link another user owns.
     QString plainText() const;
     bool saveTo(const QString& path, QString* error) const;
     // Kopieren, Einfügen, Alles markieren, In Datei speichern, Suchen.

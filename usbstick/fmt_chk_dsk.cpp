@@ -80,7 +80,7 @@ bool TFmtChkDsk::raiseProgress(int32_t percent) {
 
 bool TFmtChkDsk::CheckVolume(const QString& Drive, bool TestInUse, QString& FileSystemName) {
     if (!isValidDriveText(Drive))
-        throw FmtChkException(QStringLiteral("Invalid drive name: ") + Drive);
+        throw FmtChkException(QStringLiteral("Invalid Drive Specification: ") + Drive);
     const VolumeInfo info = m_library.queryVolume(Drive);
     // A volume without a file system the service recognises has no label or type to read.
     if (!info.found || info.fileSystem.isEmpty())
@@ -134,7 +134,7 @@ bool TFmtChkDsk::formatClaimed(QString drive, uint8_t mediaKind, uint8_t fileSys
 
     m_formatSucceeded = false;
     if (!isValidDriveText(drive))
-        throw FmtChkException(QStringLiteral("Invalid drive name: ") + drive);
+        throw FmtChkException(QStringLiteral("Invalid Drive Specification: ") + drive);
     // Another disk under the confirmed one's name is neither unmounted nor written.
     if (confirmed) {
         if (const auto why =

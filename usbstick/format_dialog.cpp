@@ -165,7 +165,7 @@ void TForm3::Button1Click() {
     if (found.kind == DriveClass::Unknown) {
         showStatus(TFmtChkDsk::isValidDriveText(drive)
                        ? QStringLiteral("Drive Not Found: ") + drive
-                       : QStringLiteral("Invalid drive name: ") + drive,
+                       : QStringLiteral("Invalid Drive Specification: ") + drive,
                    true);
         return;
     }

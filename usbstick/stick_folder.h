@@ -31,7 +31,9 @@ public:
     // offered (the folder picked), for the log.
     static StickFolder refused(const QString& candidate, const QString& reason);
 
-    // The stick as the log names it: the mount point, or the volume followed by "::".
+    // The stick as the log names it: the mount point, or the volume's device.
+    const QString& name() const { return m_root; }
+    // Where its files go: the mount point, or the volume followed by "::" as mtools writes it.
     QString rootText() const;
     // rootText() + "/kathrein/ufs910/".
     QString folderText() const;

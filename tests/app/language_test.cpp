@@ -53,6 +53,11 @@ TEST(readLanguageTexts, MissingKeysAndUnknownSectionsGiveEmptyTexts) {
     // A key the file is too old to have: its built-in text.
     EXPECT_EQ(de.messages.text(MessageId::SetAddressFirst),
               MessageCatalogue::builtInText(MessageId::SetAddressFirst));
+    // In the language the user chose, not German under English.
+    writeFile(path, "[English]\nMsg6=No address\n");
+    EXPECT_EQ(readLanguageTexts(IniFile(path), QStringLiteral("English"))
+                  .messages.text(MessageId::PleaseWait),
+              "Please wait until the running operation has finished.");
     const LanguageTexts none = readLanguageTexts(ini, QStringLiteral("Klingon"));
     for (const QString& caption : none.captions)
         EXPECT_TRUE(caption.isEmpty());
@@ -116,11 +121,14 @@ TEST(ShippedSettingsFile, HasMainAndTwoCompleteLanguages) {
             << language.toStdString();
     }
 
-    // A settings file without the boot image check's keys shows the same German texts.
-    for (int n = int(MessageId::BootImageTooShort); n <= int(MessageId::BootImageNotForReceiver);
-         ++n)
+    // A settings file without the boot image check's keys and the later ones shows the same
+    // texts in both languages.
+    for (int n = int(MessageId::BootImageTooShort); n <= MessageCatalogue::kCount; ++n) {
         EXPECT_EQ(ini.ReadString(QStringLiteral("Deutsch"), QStringLiteral("Msg%1").arg(n)),
                   MessageCatalogue::builtInText(MessageId(n)));
+        EXPECT_EQ(ini.ReadString(QStringLiteral("English"), QStringLiteral("Msg%1").arg(n)),
+                  MessageCatalogue::builtInText(MessageId(n), BuiltInLanguage::English));
+    }
 
     // The German captions are the window's built-in ones.
     const LanguageTexts de = readLanguageTexts(ini, QStringLiteral("Deutsch"));

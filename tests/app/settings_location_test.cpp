@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 class FakeFiles : public FileQueries {
@@ -63,9 +65,11 @@ TEST(decideSettingsLocation, PortableOnlyWithAWritableFolderHoldingTheIni) {
         EXPECT_EQ(out.mode, c.mode) << c.name;
         EXPECT_EQ(out.iniPath, QString::fromUtf8(c.iniPath)) << c.name;
         EXPECT_EQ(out.logBaseDir, QString::fromUtf8(c.logBaseDir)) << c.name;
-        EXPECT_EQ(out.shippedDefault, c.mode == SettingsMode::Installed
-                                          ? QStringLiteral("/opt/share/stbmate/stbmate.ini")
-                                          : QString())
+        // A read-only folder's own stbmate.ini is its default.
+        const QString shipped = c.iniBesideProgram
+                                    ? QStringLiteral("/opt/sm/stbmate.ini")
+                                    : QStringLiteral("/opt/share/stbmate/stbmate.ini");
+        EXPECT_EQ(out.shippedDefault, c.mode == SettingsMode::Installed ? shipped : QString())
             << c.name;
     }
 }
@@ -89,10 +93,12 @@ TEST(provideUserSettingsFile, CopiesTheDefaultOnceAndNeverOverwrites) {
     where.mode = SettingsMode::Installed;
     where.iniPath = dir.file("home/.config/stbmate/stbmate.ini");
     where.shippedDefault = shipped;
+    const mode_t mask = ::umask(077);
     ASSERT_TRUE(provideUserSettingsFile(where));
+    ::umask(mask);
     EXPECT_EQ(readAll(where.iniPath), QByteArray("[Main]\nLanguage=English\n"));
-    EXPECT_TRUE(QFile::permissions(where.iniPath) & QFile::WriteOwner)
-        << "the user's copy must be writable although the shipped file is not";
+    EXPECT_EQ(QFile::permissions(where.iniPath) & 0x0777, 0x0600)
+        << "the user's copy: writable although the shipped file is not, and as the umask says";
     EXPECT_EQ(QDir(dir.file("home/.config/stbmate")).entryList(QDir::Files),
               QStringList{"stbmate.ini"})
         << "no temporary file is left behind";

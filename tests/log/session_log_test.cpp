@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <functional>
@@ -43,13 +44,16 @@ protected:
 
 TEST_F(SessionLogTest, FirstEntryCreatesFolderAndDayFileWithExactLines) {
     ASSERT_FALSE(QFileInfo::exists(dir.file(QStringLiteral("Logs"))));
+    const mode_t mask = ::umask(002); // a group that shares the folder also shares the log
     log.WriteLogEntry(QStringLiteral("****** start programm ******"));
+    ::umask(mask);
     log.WriteLogError(QStringLiteral("stbmate.ini is missing ! --> EXIT"));
     log.WriteLogEntry(QStringLiteral("****** RESULT: serial connection ok ******"));
     EXPECT_EQ(readFile(logFile(QStringLiteral("2026-12-06"))),
               "14:03:27 - ****** start programm ******\r\n"
               "14:03:27 - ###### stbmate.ini is missing ! --> EXIT\r\n"
               "14:03:27 - ****** RESULT: serial connection ok ******\r\n");
+    EXPECT_EQ(QFile::permissions(logFile(QStringLiteral("2026-12-06"))) & 0x0777, 0x0664);
 }
 
 TEST_F(SessionLogTest, EntriesOnBothSidesOfMidnightLandInTwoFiles) {

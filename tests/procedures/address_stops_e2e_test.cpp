@@ -65,7 +65,7 @@ TEST(AddressStops, ReadOnlyConfigReportsFailureAndLeavesVi) {
 
     rig.procedure.setAddress();
 
-    EXPECT_EQ(text(rig.dialogs.transcriptLines()), "information: M1\nerror: M2");
+    EXPECT_EQ(text(rig.dialogs.transcriptLines()), "information: M1\nerror: M38");
     EXPECT_EQ(text(rig.log.steps().mid(5)), "****** COMMAND: edit existing start.sh ******\n"
                                             "###### start.sh could not be written ! --> EXIT");
     EXPECT_TRUE(rig.sim.sentToProgram().contains("read only"));

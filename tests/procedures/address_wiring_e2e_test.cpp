@@ -42,7 +42,7 @@ protected:
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         ini.write("[Main]\nLanguage=Deutsch\nIP=192.168.1.77\nDelay=0\nComPort=" +
                   QFile::encodeName(sim.portPath()) +
-                  "\n\n[Deutsch]\nMsg1=Receiver einschalten\nMsg3=Fertig\nMsg7=Bitte warten\n");
+                  "\n\n[Deutsch]\nMsg1=Receiver einschalten\nMsg3=Fertig\nMsg40=Bitte warten\n");
         ini.close();
         form =
             std::make_unique<WiredWindow>(dialogs, starter, wiring, services.language, dir.path());

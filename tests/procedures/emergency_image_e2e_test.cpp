@@ -233,8 +233,9 @@ TEST_P(EmergencyEndToEnd, Run) {
     const QString& stick = pc.stick;
 
     const QString root = c.formatImage ? pc.loop->device() + "::" : stick;
+    const QString drive = c.formatImage ? pc.loop->device() : stick;
     QStringList expected = {"****** copy *.img files to usb stick  ******",
-                            "****** drive " + root + " for usb stick selected ******"};
+                            "****** drive " + drive + " for usb stick selected ******"};
     for (int i = 0; i < 2; ++i) {
         expected << "****** " + images[i] + " copied to " + root + "/kathrein/ufs910/  ******";
         const QString name = QFileInfo(images[i]).fileName();

@@ -165,6 +165,14 @@ TEST_P(EmergencyStops, LogsAndShowsWhyAndSendsNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, EmergencyStops,
     ::testing::Values(
+        StopCase{"NoAddress",
+                 "",
+                 {"192.168.1.2"},
+                 "",
+                 "emergency.ub",
+                 "",
+                 "error: M6",
+                 {"###### no ip address for ufs910 was given ! --> EXIT"}},
         StopCase{"AddressWithCommand",
                  "192.168.1.5;nand erase 0 800000",
                  {"192.168.1.2"},

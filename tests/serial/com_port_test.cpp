@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -364,6 +365,12 @@ TEST(ComPort, DestroyingAnOpenPortClosesItQuietly) {
     TComPort next;
     next.setDevicePath(pty.path());
     EXPECT_NO_THROW(next.Open());
+    // And it leaves no descriptor behind, its wake-up included.
+    const auto openFds = [] { return QDir(QStringLiteral("/proc/self/fd")).count(); };
+    const auto before = openFds();
+    for (int i = 0; i < 50; ++i)
+        TComPort().setDevicePath(pty.path());
+    EXPECT_EQ(openFds(), before);
 }
 
 TEST(ComPort, ClosingRestoresTheDeviceSettings) {

@@ -1,6 +1,5 @@
-// An unplugged adapter coming back: the port's device is a link to a pseudo-terminal; the
-// pty goes away with its link, a new one comes under the same link, and the port reopens it
-// within a second with the same line settings, sending nothing, the log telling both.
+// A port whose device vanished: a pseudo-terminal is never opened again, even when another
+// user takes its number and makes it readable; a USB adapter only when it is the same one.
 #include "log/session_log.h"
 #include "serial/com_port.h"
 #include "serial/port_replug.h"
@@ -10,12 +9,17 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QElapsedTimer>
+
 #include <QFile>
 
 #include <memory>
 
-#include <termios.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pty.h>
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -29,50 +33,81 @@ QString logText(const QString& folder) {
     return all;
 }
 
-TEST(PortReplug, LinkRemovedAndRecreatedIsReopenedWithinASecond) {
+// A child running as the user nobody opens pseudo-terminals until it holds path's number, makes
+// it readable for all, says so on ready, and keeps it until the test closes its end of hold.
+pid_t takeNumberAsOtherUser(const QString& path, int ready, const int hold[2]) {
+    const passwd* other = ::getpwnam("nobody");
+    const QByteArray wanted = path.toLocal8Bit();
+    const pid_t pid = other ? ::fork() : -1;
+    if (pid != 0)
+        return pid;
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(other->pw_gid, other->pw_gid, other->pw_gid) ||
+        ::setresuid(other->pw_uid, other->pw_uid, other->pw_uid))
+        ::_exit(2);
+    ::close(hold[1]);
+    for (int tries = 0; tries < 300; ++tries) {
+        int master = -1, slave = -1;
+        char name[256] = {};
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
+            ::_exit(3);
+        if (wanted == name && ::fchmod(slave, 0666) == 0 && ::write(ready, "!", 1) == 1) {
+            char byte;
+            ::_exit(::read(hold[0], &byte, 1) == 0 ? 0 : 4);
+        }
+    }
+    ::_exit(5);
+}
+
+TEST(PortReplug, PseudoTerminalBackUnderItsNumberForAnotherUserIsNotReopened) {
     stbtest::ScratchDir dir;
     SessionLog log(dir.path());
-    const QString link = dir.file(QStringLiteral("ttyUSB0"));
     auto first = std::make_unique<PtyPair>();
-    ASSERT_TRUE(QFile::link(first->path(), link));
+    const QString path = first->path();
     TComPort port;
-    port.setDevicePath(link);
+    port.setDevicePath(path);
     port.Open();
     TPortReplug replug(port, log);
-    int lost = 0, back = 0;
-    QObject::connect(&replug, &TPortReplug::lost, [&] { ++lost; });
-    QObject::connect(&replug, &TPortReplug::reopened, [&] { ++back; });
+    QStringList lost, gone;
+    QObject::connect(&replug, &TPortReplug::lost, [&](const QString& p) { lost << p; });
+    QObject::connect(&replug, &TPortReplug::gone, [&](const QString& p) { gone << p; });
 
-    // Unplugged: the far end goes, then its name.
     first->closeMaster();
     ASSERT_TRUE(stbtest::spinUntil([&] { return !port.isOpen(); }, 3000));
-    ASSERT_TRUE(QFile::remove(link));
-    stbtest::spinUntil([] { return false; }, 700); // a while with nothing there
-    EXPECT_EQ(lost, 1);
-    EXPECT_TRUE(replug.watching());
-    EXPECT_FALSE(port.isOpen());
-
-    // Plugged in again under the same name.
-    PtyPair second;
-    ASSERT_TRUE(QFile::link(second.path(), link));
-    QElapsedTimer clock;
-    clock.start();
-    ASSERT_TRUE(stbtest::spinUntil([&] { return port.isOpen(); }, 3000));
-    EXPECT_LT(clock.elapsed(), 1000);
-    EXPECT_EQ(back, 1);
+    int ready[2], hold[2];
+    ASSERT_EQ(::pipe2(ready, O_NONBLOCK), 0);
+    ASSERT_EQ(::pipe(hold), 0);
+    const pid_t child = takeNumberAsOtherUser(path, ready[1], hold);
+    ASSERT_GT(child, 0);
+    ::close(hold[0]);
+    char byte = 0;
+    EXPECT_TRUE(stbtest::spinUntil([&] { return ::read(ready[0], &byte, 1) == 1; }, 5000))
+        << "the other user did not get " << path.toStdString();
+    stbtest::spinUntil([] { return false; }, 1500); // three polls and the inotify event
+    EXPECT_FALSE(port.isOpen()) << "reopened another user's terminal";
+    ::close(hold[1]);
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(gone, QStringList{path});
+    EXPECT_TRUE(lost.isEmpty());
     EXPECT_FALSE(replug.watching());
-    EXPECT_TRUE(second.read(1, 300).isEmpty()) << "nothing is sent on reopen";
-    termios line{};
-    ASSERT_EQ(::tcgetattr(second.master(), &line), 0);
-    EXPECT_EQ(::cfgetospeed(&line), speed_t(B115200));
-    EXPECT_TRUE(line.c_iflag & IXOFF);
-    port.WriteText("ok\r");
-    EXPECT_EQ(second.read(3, 2000), QByteArray("ok\r"));
+    EXPECT_TRUE(logText(log.folder()).contains(QStringLiteral("%1 is gone; it is not").arg(path)));
+}
 
-    const QString text = logText(log.folder());
-    EXPECT_TRUE(text.contains(QStringLiteral("serial port %1 is gone").arg(link)))
-        << text.toStdString();
-    EXPECT_TRUE(text.contains(QStringLiteral("serial port %1 is back").arg(link)));
+TEST(PortReplug, AdapterIsKnownAgainOnlyByItsByIdNameOrSerial) {
+    const DeviceIdentity serial{false, {}, "0403", "6001", "A50285BI"};
+    const DeviceIdentity named{false, "usb-FTDI_FT232R-if00-port0", "0403", "6001", {}};
+    const DeviceIdentity noSerial{false, {}, "1a86", "7523", {}};
+    const DeviceIdentity pty{true, {}, {}, {}, {}};
+    EXPECT_TRUE(serial.sameDevice(serial));
+    EXPECT_TRUE(named.sameDevice(named));
+    EXPECT_FALSE(serial.sameDevice(DeviceIdentity{false, {}, "0403", "6001", "A50285BJ"}));
+    EXPECT_FALSE(serial.sameDevice(DeviceIdentity{false, {}, "0403", "6015", "A50285BI"}));
+    EXPECT_FALSE(named.sameDevice(DeviceIdentity{false, "usb-FTDI_FT232R-if01-port0", {}, {}, {}}));
+    EXPECT_FALSE(noSerial.sameDevice(noSerial)) << "any adapter of that make would pass";
+    EXPECT_FALSE(pty.sameDevice(pty));
 }
 
 } // namespace

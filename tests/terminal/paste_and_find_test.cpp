@@ -2,6 +2,7 @@
 #include "term_fixture.h"
 #include "terminal/history_text.h"
 #include "terminal/paste_pacer.h"
+#include "terminal/paste_text.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,31 @@ TEST(PastePacer, LineEndsBecomeCrAndAreCounted) {
           Case{"x\r", "x\r", 1}, Case{"\r\n\n", "\r\r", 2}}) {
         EXPECT_EQ(PastePacer::normalise(c.text), c.normalised) << c.text;
         EXPECT_EQ(PastePacer::lineCount(c.normalised), c.lines) << c.text;
+    }
+}
+
+// A line end or a control character asks first and shows as ↵, ^X or <XX>; only TAB and the
+// line end go out, so no end-of-paste marker (7-bit or 8-bit) reaches the receiver whole.
+TEST(PasteText, AsksForLineEndsAndControlsAndSendsNoControlButTabAndCr) {
+    struct Case {
+        std::string text, bytes, shown;
+        bool ask, dropped;
+    };
+    for (const Case& c :
+         {Case{"ls -l\tx", "ls -l\tx", "ls -l\tx", false, false},
+          Case{"rm -rf /data/*\r\n", "rm -rf /data/*\r", "rm -rf /data/*↵\n", true, false},
+          Case{"a\x15"
+               "b\x0f\x04\x03\x7f",
+               "ab", "a^Ub^O^D^C^?", true, true},
+          Case{"p\x1b[201~q", "p[201~q", "p^[[201~q", true, true},
+          Case{"\x9b"
+               "201~\xe9",
+               "201~\xe9", "<9B>201~é", true, true}}) {
+        const PasteText p = preparePaste(c.text);
+        EXPECT_EQ(p.bytes, c.bytes) << c.text;
+        EXPECT_EQ(p.shown, c.shown) << c.text;
+        EXPECT_EQ(p.ask, c.ask) << c.text;
+        EXPECT_EQ(p.dropped, c.dropped) << c.text;
     }
 }
 

@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QGlyphRun>
 #include <QGuiApplication>
 #include <QImage>
@@ -20,6 +22,10 @@
 
 #include <string>
 #include <thread>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -368,6 +374,42 @@ TEST(TerminalView, CachedGlyphsDrawLikeText) {
 
 // A screen a person can judge: colours, attributes and DEC line drawing. The PNG lands in
 // the build folder (terminal_screenshot_<platform>.png).
+// A paste with a line end asks first and sends no control character; a save does not follow a
+// link another user planted under the chosen name, and a new file takes the umask's mode.
+TEST(TerminalActions, PasteAsksAndSaveWritesOnlyWhereMeant) {
+    TTerminal t;
+    QByteArray sent;
+    QString asked;
+    bool answer = false;
+    t.setWriter([&](const QByteArray& bytes) { sent += bytes; });
+    t.setPasteTiming({0, 0});
+    t.setPrompts({[&](const QString& q) { return asked = q, answer; }, {}, {}});
+    EXPECT_FALSE(t.paste(QStringLiteral("rm -rf /data/*\r\n")));
+    EXPECT_TRUE(asked.startsWith(QStringLiteral("1 Zeile an den Receiver senden?")));
+    EXPECT_TRUE(asked.contains(QStringLiteral("rm -rf /data/*↵"))) << asked.toStdString();
+    EXPECT_TRUE(sent.isEmpty());
+    answer = true;
+    EXPECT_TRUE(t.paste(QString::fromLatin1("ls\x15\x1b[201~\r")));
+    EXPECT_TRUE(spinUntil([&] { return !t.pasteInProgress(); }, 3000));
+    EXPECT_EQ(sent, QByteArray("ls[201~\r"));
+
+    stbtest::ScratchDir dir;
+    const QString mine = dir.file(QStringLiteral("profile")),
+                  planted = dir.file(QStringLiteral("log.txt"));
+    QFile(mine).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(QFile::link(mine, planted));
+    const passwd* other = ::getpwnam("nobody");
+    ASSERT_TRUE(other && ::lchown(QFile::encodeName(planted).constData(), other->pw_uid, 0) == 0);
+    QString error;
+    EXPECT_FALSE(t.saveTo(planted, &error));
+    EXPECT_TRUE(error.contains(planted)) << error.toStdString();
+    EXPECT_EQ(QFileInfo(mine).size(), 0);
+    const mode_t mask = ::umask(027);
+    EXPECT_TRUE(t.saveTo(dir.file(QStringLiteral("new.txt")), &error));
+    ::umask(mask);
+    EXPECT_EQ(QFile::permissions(dir.file(QStringLiteral("new.txt"))) & 0x0777, 0x0640);
+}
+
 TEST(Screenshot, ColouredLineDrawnScreen) {
     Shown s;
     std::string screen = "\x1b[2J\x1b[H\x1b[1;33;44m stbmate terminal \x1b[m\r\n\r\n";

@@ -85,6 +85,15 @@ TEST_F(TerminalWiring, ReceiverOutputShowsAndRepliesGoBack) {
     ASSERT_TRUE(spinUntil([&] { return rowText(*t, 1) == "/ #"; }, 5000));
     EXPECT_EQ(rowText(*t, 0), "BusyBox v1.00 built-in shell");
     EXPECT_EQ(readWhileSpinning(pty, 6, 5000), QByteArray("\x1b[2;5R"));
+    {
+        // While a job holds the receiver, the terminal's answers (ENQ, DA, DSR, cursor
+        // report, DECREQTPARM) would be typed into the job's shell or editor.
+        const auto hold = wiring.gate().tryEnter(JobKind::SetAddress);
+        ASSERT_TRUE(pty.write("\x05\x1b[c\x1b[5n\x1b[6n\x1b[x"));
+        EXPECT_EQ(readWhileSpinning(pty, 1, 1000), QByteArray());
+    }
+    ASSERT_TRUE(pty.write("\x1b[5n"));
+    EXPECT_EQ(readWhileSpinning(pty, 4, 5000), QByteArray("\x1b[0n"));
 
     QKeyEvent left(QEvent::KeyPress, Qt::Key_Left, Qt::NoModifier);
     QApplication::sendEvent(t, &left);

@@ -173,9 +173,9 @@ TEST(FmtChkDsk, BadDrivesRaiseBeforeAnythingIsFormatted) {
         QString message;
     };
     const std::vector<Case> cases = {
-        {"E", false, {}, "Invalid drive name: E"},
-        {"E:\\", false, {}, "Invalid drive name: E:\\"},
-        {"", false, {}, "Invalid drive name: "},
+        {"E", false, {}, "Invalid Drive Specification: E"},
+        {"E:\\", false, {}, "Invalid Drive Specification: E:\\"},
+        {"", false, {}, "Invalid Drive Specification: "},
         {"/dev/nothing", false, {}, "Drive Not Found: /dev/nothing"},
         {kStick, true, "held by pid 7 (cat)", "Drive In Use: /dev/sdx1"},
     };

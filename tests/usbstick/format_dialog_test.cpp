@@ -92,7 +92,7 @@ TEST(FormatDialog, ClicksBeforeAFormatLeadToTheRightBoxes) {
         {"/etc/passwd", {}, {"message: Msg19"}, {}}, // a regular file
         {"/dev/sdy1", {}, {"message: Msg19"}, {}},   // listed, but no block device
         {"/dev/nothing", {}, {}, "Drive Not Found: /dev/nothing"},
-        {"E", {}, {}, "Invalid drive name: E"},
+        {"E", {}, {}, "Invalid Drive Specification: E"},
         {"/dev/sdx1  Wechseldatentraeger  (old text)",
          {false},
          {"confirm: Drive /dev/sdx1 (Fresh Stick, 8.0 GB, USB): \nMsg20"},
