@@ -72,6 +72,7 @@ TEST_F(NetworkCheckTest, AnsweringReceiverWithTelnetIsGood) {
     EXPECT_FALSE(m_telnet.open);
     EXPECT_EQ(m_busy.shownTexts, QStringList{QStringLiteral("Netzwerk Verbindung wird geprüft")});
     EXPECT_EQ(m_busy.hideCount, 1);
+    EXPECT_FALSE(m_busy.visible);
     EXPECT_EQ(m_view.page(), 1);
     EXPECT_EQ(m_view.ownAddress(), QStringLiteral("192.168.0.77")) << "the later match wins";
     EXPECT_TRUE(m_dialogs.transcript().empty());

@@ -1,8 +1,9 @@
 #pragma once
 // The emergency image job's TFTP server for tests. Each call is recorded ("start" with the
 // image, size, receiver and bind address; "stop"). On its own it answers a start with refusal
-// and keeps the news handler for the test to call; given a real server it passes every call on,
-// with the receiver's address replaced when a simulated client sends from another one.
+// (empty: started) and keeps the news handler for the test to call. Given a real server it
+// passes every call on, the receiver's address replaced by receiverAs: a simulated boot loader
+// sends from another address than the one the job gave it.
 #include "procedures/image_server.h"
 
 #include <QStringList>
