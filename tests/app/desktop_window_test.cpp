@@ -2,10 +2,10 @@
 // PC's serial adapters in the port box, a window that grows, the keys a desktop terminal
 // keeps for itself.
 #include "app/ini_file.h"
-#include "app/process_starter.h"
 #include "log/session_log.h"
 #include "terminal/terminal_widget.h"
 #include "tests/support/fake_dialogs.h"
+#include "tests/support/fake_process_starter.h"
 #include "tests/support/program_services.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
@@ -29,15 +29,6 @@
 namespace {
 
 using stbtest::widget;
-
-class RecordingStarter : public ProcessStarter {
-public:
-    QStringList started;
-    bool startDetached(const QString& program, const QStringList& arguments) override {
-        started << program + QLatin1Char(' ') + arguments.join(QLatin1Char(' '));
-        return true;
-    }
-};
 
 // Every accessible name below iface, depth first.
 void accessibleNames(QAccessibleInterface* iface, QStringList& names) {
@@ -85,7 +76,7 @@ protected:
     FakeDialogs dialogs;
     FakeProgramServices services;
     ReceiverWiring wiring{services.forWiring(dialogs, log)};
-    RecordingStarter starter;
+    FakeProcessStarter starter{true};
     std::unique_ptr<TForm1> form;
 };
 

@@ -1,6 +1,5 @@
 // The main window on Qt's offscreen platform with a scratch stbmate.ini: start-up, language
 // box rules, language switch, port box, address field, refused writes, small commands.
-#include "app/process_starter.h"
 #include "app/status_light.h"
 #include "app/terminal_hint.h"
 #include "log/session_log.h"
@@ -9,6 +8,7 @@
 #include "terminal/terminal_widget.h"
 #include "tests/support/fake_dialogs.h"
 #include "tests/support/fake_main_view.h"
+#include "tests/support/fake_process_starter.h"
 #include "tests/support/program_services.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
@@ -43,16 +43,6 @@
 namespace {
 
 using stbtest::widget;
-
-class ScriptedStarter : public ProcessStarter {
-public:
-    bool result = true;
-    QStringList started;
-    bool startDetached(const QString& program, const QStringList&) override {
-        started << program;
-        return result;
-    }
-};
 
 const char* kGerman[] = {"Datei",
                          "Beenden",
@@ -171,7 +161,7 @@ protected:
     FakeDialogs dialogs;
     std::vector<std::unique_ptr<FakeProgramServices>> services;
     std::vector<std::unique_ptr<ReceiverWiring>> wirings;
-    ScriptedStarter starter;
+    FakeProcessStarter starter{true};
 };
 
 TEST_F(MainWindowTest, StartUpReadsSettingsAndAppliesTheLanguage) {

@@ -1,12 +1,12 @@
 // The network parts as the main window holds them: the check button's network half, telnet
 // output in Memo1 and the session log, the HTTP server, and the hidden "Ende" button. Each
 // test runs in a network namespace of its own, so the real ports 23 and 80 are used.
-#include "app/process_starter.h"
 #include "app/status_light.h"
 #include "log/session_log.h"
 #include "net/http_server.h"
 #include "tests/net/netns.h"
 #include "tests/support/fake_dialogs.h"
+#include "tests/support/fake_process_starter.h"
 #include "tests/support/program_services.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
@@ -34,11 +34,6 @@ namespace {
 using stbtest::spinUntil;
 using stbtest::widget;
 
-class NoStarter : public ProcessStarter {
-public:
-    bool startDetached(const QString&, const QStringList&) override { return false; }
-};
-
 bool listening(std::uint16_t port) {
     const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
@@ -49,26 +44,6 @@ bool listening(std::uint16_t port) {
     ::close(probe);
     return up;
 }
-
-// Notes each wait dialog with the state both lights are in as it opens, once it is told the
-// window to look at.
-class LightWatchingBusy : public BusyIndicator {
-public:
-    void showBusy(const QString& text) override {
-        events << QStringLiteral("%1 serial=%2 network=%3")
-                      .arg(text)
-                      .arg(int(lit("StatusLight1")))
-                      .arg(int(lit("StatusLight2")));
-    }
-    void hideBusy() override { events << QStringLiteral("hide"); }
-    QStringList events;
-    const QWidget* window = nullptr;
-
-private:
-    bool lit(const char* light) const {
-        return window && window->findChild<TStatusLight*>(QLatin1String(light))->Lit();
-    }
-};
 
 class MainWindowNetTest : public ::testing::Test {
 protected:
@@ -102,10 +77,11 @@ protected:
     SessionLog m_log{m_dir.path(), [] { return QDateTime(QDate(2026, 12, 7), QTime(9, 0, 0)); }};
     PtyPair m_pty;
     FakeDialogs m_dialogs;
-    LightWatchingBusy m_busy;
+    QStringList m_busyEvents; // outlives the wait dialog, which the wiring may still close
+    FakeBusyIndicator m_busy;
     FakeProgramServices m_services;
     ReceiverWiring m_wiring{m_services.forWiring(m_dialogs, m_log, m_busy)};
-    NoStarter m_starter;
+    FakeProcessStarter m_starter;
 };
 
 TEST_F(MainWindowNetTest, CheckButtonLightsTheNetworkLampOnlyWithTelnet) {
@@ -135,8 +111,14 @@ TEST_F(MainWindowNetTest, CheckButtonRunsTheSerialCheckFirstAndSetsBothLights) {
     NET_TEST_IN_PRIVATE_NETNS();
     WiredWindow form(m_dialogs, m_starter, m_wiring, m_services.language, m_dir.path());
     ASSERT_TRUE(form.created());
-    LightWatchingBusy& busy = m_busy;
-    busy.window = &form;
+    // Each wait dialog notes the state both lights are in as it opens.
+    QStringList& events = m_busyEvents;
+    m_busy.journal = &events;
+    m_busy.onShow = [&](const QString&) {
+        events.last() += QStringLiteral(" serial=%1 network=%2")
+                             .arg(int(widget<TStatusLight>(form, "StatusLight1")->Lit()))
+                             .arg(int(widget<TStatusLight>(form, "StatusLight2")->Lit()));
+    };
     ASSERT_TRUE(spinUntil([&] { return m_wiring.comPort().isOpen(); }));
     // The receiver's console echoes what it is sent, which is all the serial check asks.
     QSocketNotifier echo(m_pty.master(), QSocketNotifier::Read);
@@ -150,21 +132,22 @@ TEST_F(MainWindowNetTest, CheckButtonRunsTheSerialCheckFirstAndSetsBothLights) {
     startTelnetd(telnetd);
 
     form.Button2Click();
-    EXPECT_EQ(busy.events,
-              (QStringList{QStringLiteral("Serielle Verbindung wird geprüft serial=0 network=0"),
-                           QStringLiteral("hide"),
-                           QStringLiteral("Netzwerk Verbindung wird geprüft serial=1 network=0"),
-                           QStringLiteral("hide")}));
+    EXPECT_EQ(
+        events,
+        (QStringList{QStringLiteral("show Serielle Verbindung wird geprüft serial=0 network=0"),
+                     QStringLiteral("hide"),
+                     QStringLiteral("show Netzwerk Verbindung wird geprüft serial=1 network=0"),
+                     QStringLiteral("hide")}));
     EXPECT_TRUE(widget<TStatusLight>(form, "StatusLight1")->Lit());
     EXPECT_TRUE(widget<TStatusLight>(form, "StatusLight2")->Lit());
 
     // Both links gone: both lit lamps go red again.
     echo.setEnabled(false);
     telnetd.stop();
-    busy.events.clear();
+    events.clear();
     form.Button2Click();
-    EXPECT_EQ(busy.events.value(2),
-              QStringLiteral("Netzwerk Verbindung wird geprüft serial=0 network=1"));
+    EXPECT_EQ(events.value(2),
+              QStringLiteral("show Netzwerk Verbindung wird geprüft serial=0 network=1"));
     EXPECT_FALSE(widget<TStatusLight>(form, "StatusLight1")->Lit());
     EXPECT_FALSE(widget<TStatusLight>(form, "StatusLight2")->Lit());
 }

@@ -3,7 +3,10 @@
 #include "net/ping.h"
 #include "net/telnet_client.h"
 #include "tests/net/netns.h"
+#include "tests/support/fake_console.h"
+#include "tests/support/fake_dialogs.h"
 #include "tests/support/fake_main_view.h"
+#include "tests/support/fake_telnet.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -19,55 +22,6 @@
 #include <unistd.h>
 
 namespace {
-
-class RecordingBusy : public BusyIndicator {
-public:
-    void showBusy(const QString& text) override { events << QStringLiteral("show:") + text; }
-    void hideBusy() override { events << QStringLiteral("hide"); }
-    QStringList events;
-};
-
-class RecordingDialogs : public Dialogs {
-public:
-    void showError(const QString& text) override { boxes << QStringLiteral("error:") + text; }
-    void showInformation(const QString& text) override { boxes << QStringLiteral("info:") + text; }
-    bool confirm(const QString& text) override {
-        boxes << QStringLiteral("confirm:") + text;
-        return true;
-    }
-    bool confirmDefaultCancel(const QString& text) override { return confirm(text); }
-    void showMessage(const QString& text) override { boxes << QStringLiteral("message:") + text; }
-    QStringList openFiles(const QString&, bool) override { return {}; }
-    std::optional<QString> inputBox(const QString&, const QString&, const QString&) override {
-        return std::nullopt;
-    }
-    std::optional<QString> chooseFolder(const QString&, const QString&) override {
-        return std::nullopt;
-    }
-    QStringList boxes;
-};
-
-class ScriptedTelnet : public TelnetLink {
-public:
-    void ResetTelnetClient() override { calls << QStringLiteral("reset"); }
-    void setHost(const QString& host) override { calls << QStringLiteral("host:") + host; }
-    void Connect() override {
-        calls << QStringLiteral("connect");
-        if (refuse)
-            throw ETelnetClientConnectError(QStringLiteral("Server antwortet nicht."));
-        open = true;
-    }
-    bool Connected() const override { return open; }
-    void Disconnect() override {
-        calls << QStringLiteral("disconnect");
-        open = false;
-    }
-    void SendTelnet(const QString&) override {}
-    void SendTelnetChar(char) override {}
-    bool refuse = false;
-    bool open = false;
-    QStringList calls;
-};
 
 TEST(SubnetPrefix, TextBeforeTheLastDot) {
     EXPECT_EQ(SubnetPrefix(QStringLiteral("192.168.1.5")), QStringLiteral("192.168.1"));
@@ -94,9 +48,9 @@ protected:
     }
 
     FakeMainView m_view;
-    RecordingBusy m_busy;
-    RecordingDialogs m_dialogs;
-    ScriptedTelnet m_telnet;
+    FakeBusyIndicator m_busy;
+    FakeDialogs m_dialogs;
+    FakeTelnet m_telnet;
     std::int32_t m_pingResult = 0;
     bool m_pingThrows = false;
     QStringList m_pinged;
@@ -113,14 +67,15 @@ TEST_F(NetworkCheckTest, AnsweringReceiverWithTelnetIsGood) {
     EXPECT_EQ(m_pinged, QStringList{QStringLiteral("192.168.0.20")});
     EXPECT_EQ(m_timeout, 1000);
     EXPECT_EQ(m_telnet.calls,
-              (QStringList{QStringLiteral("reset"), QStringLiteral("host:192.168.0.20"),
+              (QStringList{QStringLiteral("telnet reset"), QStringLiteral("host 192.168.0.20"),
                            QStringLiteral("connect"), QStringLiteral("disconnect")}));
     EXPECT_FALSE(m_telnet.open);
-    EXPECT_EQ(m_busy.events, (QStringList{QStringLiteral("show:Netzwerk Verbindung wird geprüft"),
-                                          QStringLiteral("hide")}));
+    EXPECT_EQ(m_busy.shownTexts, QStringList{QStringLiteral("Netzwerk Verbindung wird geprüft")});
+    EXPECT_EQ(m_busy.hideCount, 1);
+    EXPECT_FALSE(m_busy.visible);
     EXPECT_EQ(m_view.page(), 1);
     EXPECT_EQ(m_view.ownAddress(), QStringLiteral("192.168.0.77")) << "the later match wins";
-    EXPECT_TRUE(m_dialogs.boxes.isEmpty());
+    EXPECT_TRUE(m_dialogs.transcript().empty());
 }
 
 TEST_F(NetworkCheckTest, NoEchoOrNoTelnetIsBadWithoutAMessage) {
@@ -139,7 +94,7 @@ TEST_F(NetworkCheckTest, NoEchoOrNoTelnetIsBadWithoutAMessage) {
     NetworkLinkParts p = parts();
     EXPECT_FALSE(CheckNetworkLink(p));
     EXPECT_TRUE(m_telnet.calls.contains(QStringLiteral("connect")));
-    EXPECT_TRUE(m_dialogs.boxes.isEmpty());
+    EXPECT_TRUE(m_dialogs.transcript().empty());
     EXPECT_EQ(m_view.ownAddress(), QStringLiteral("192.168.0.77")) << "the choice runs regardless";
 }
 
@@ -148,9 +103,9 @@ TEST_F(NetworkCheckTest, UnexpectedFailureShowsTheMessageAfterTheWaitDialog) {
     m_pingThrows = true;
     NetworkLinkParts p = parts();
     EXPECT_FALSE(CheckNetworkLink(p));
-    EXPECT_EQ(m_dialogs.boxes,
-              QStringList{QStringLiteral("message:Netzwerkstatus konnte nicht ermittelt werden")});
-    EXPECT_EQ(m_busy.events.last(), QStringLiteral("hide"));
+    EXPECT_EQ(m_dialogs.transcriptLines(),
+              QStringList{QStringLiteral("message: Netzwerkstatus konnte nicht ermittelt werden")});
+    EXPECT_FALSE(m_busy.visible);
     EXPECT_EQ(m_view.ownAddress(), QStringLiteral("192.168.0.77"));
 }
 
@@ -198,15 +153,12 @@ TEST(NetworkCheckEndToEnd, ReceiverWithAndWithoutTelnet) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
 
-    class NoTicks : public Ticker {
-    public:
-        void WaitTicks(int) override {}
-    } ticker;
+    FakeTicker ticker;
     TTelnetClient telnet(ticker);
     telnet.setOnDataAvailable([](const QString&) {});
     FakeMainView view;
-    RecordingBusy busy;
-    RecordingDialogs dialogs;
+    FakeBusyIndicator busy;
+    FakeDialogs dialogs;
     NetworkLinkParts parts{view, busy, dialogs, telnet};
 
     view.setReceiverAddress(QStringLiteral("192.168.7.20"));
@@ -218,21 +170,18 @@ TEST(NetworkCheckEndToEnd, ReceiverWithAndWithoutTelnet) {
     view.setOwnAddress(QString());
     EXPECT_FALSE(CheckNetworkLink(parts));
     EXPECT_EQ(view.ownAddress(), QStringLiteral("192.168.7.21"));
-    EXPECT_TRUE(dialogs.boxes.isEmpty());
+    EXPECT_TRUE(dialogs.transcript().empty());
     telnetd.stop();
 }
 
 TEST(NetworkCheckEndToEnd, SilentReceiverKeepsEventsFlowingForTheEchoTimeOut) {
     NET_TEST_IN_PRIVATE_NETNS({QStringLiteral("echo 1 > /proc/sys/net/ipv4/icmp_echo_ignore_all")});
-    class NoTicks : public Ticker {
-    public:
-        void WaitTicks(int) override {}
-    } ticker;
+    FakeTicker ticker;
     TTelnetClient telnet(ticker);
     FakeMainView view;
     view.setReceiverAddress(QStringLiteral("127.0.0.1"));
-    RecordingBusy busy;
-    RecordingDialogs dialogs;
+    FakeBusyIndicator busy;
+    FakeDialogs dialogs;
     NetworkLinkParts parts{view, busy, dialogs, telnet};
     int ticks = 0;
     QTimer timer;
@@ -243,7 +192,7 @@ TEST(NetworkCheckEndToEnd, SilentReceiverKeepsEventsFlowingForTheEchoTimeOut) {
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, std::chrono::milliseconds(950)) << "the echo waits its full second";
     EXPECT_GE(ticks, 10) << "timers ran while the echo was out";
-    EXPECT_TRUE(dialogs.boxes.isEmpty());
+    EXPECT_TRUE(dialogs.transcript().empty());
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "net/telnet_client.h"
 #include "net/telnet_data_handler.h"
 #include "tests/net/netns.h"
+#include "tests/support/fake_console.h"
 #include "tests/support/fake_main_view.h"
 #include "tests/support/test_support.h"
 
@@ -46,20 +47,6 @@ QByteArray bytes(std::initializer_list<int> values) {
         out.append(static_cast<char>(v));
     return out;
 }
-
-// Real-time ticks in a nested event loop, as the program's own tick wait does.
-class EventLoopTicker : public Ticker {
-public:
-    void WaitTicks(int ticks) override {
-        waits.push_back(ticks);
-        if (ticks < 1)
-            return;
-        QEventLoop loop;
-        QTimer::singleShot(ticks * 55, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    std::vector<int> waits; // every wait asked for, in ticks
-};
 
 // Runs the event loop until done() or the time is up; returns done().
 int listenLoopback(std::uint16_t port, int backlog = 4) {
@@ -168,7 +155,7 @@ protected:
     stbtest::ScratchDir m_scratch;
     SessionLog m_log{m_scratch.path()};
     DownloadWatch m_download;
-    EventLoopTicker m_ticker;
+    FakeTicker m_ticker{FakeTicker::RealTime};
     TTelnetClient m_client{m_ticker};
     FakeMainView m_view;
 };
@@ -235,7 +222,7 @@ TEST_F(TelnetClientTest, CarriageReturnFollowsWhetherTheServerSpeaksTelnet) {
     connectTo(second);
     m_client.SendTelnetChar('\r');
     EXPECT_EQ(second.read(2), QByteArray("\r\n"));
-    EXPECT_TRUE(m_ticker.waits.empty()) << "single characters go out without a wait";
+    EXPECT_TRUE(m_ticker.requests.isEmpty()) << "single characters go out without a wait";
 }
 
 TEST_F(TelnetClientTest, SendTelnetWritesTheLineThenWaits) {
@@ -246,7 +233,7 @@ TEST_F(TelnetClientTest, SendTelnetWritesTheLineThenWaits) {
     m_client.SendTelnet(QStringLiteral("cd /data"));
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(peer.read(10), QByteArray("cd /data\r\n"));
-    EXPECT_EQ(m_ticker.waits, std::vector<int>{17}) << "SettleDelay + 15 ticks, once";
+    EXPECT_EQ(m_ticker.requests, QList<int>{17}) << "SettleDelay + 15 ticks, once";
     EXPECT_GE(waited, 17 * 55ms);
     // Output that arrives during the wait is shown by the end of it.
     peer.send("# ");
@@ -437,7 +424,7 @@ TEST(TelnetRealServers, BusyboxTelnetdShellDialogue) {
         ::close(probe);
         return up;
     }));
-    EventLoopTicker ticker;
+    FakeTicker ticker{FakeTicker::RealTime};
     TTelnetClient client(ticker);
     FakeMainView view;
     client.setOnDataAvailable(
@@ -456,7 +443,7 @@ TEST(TelnetRealServers, InetutilsTelnetdShellDialogue) {
     // inetutils telnetd expects inetd to hand it the accepted socket as stdin/stdout.
     const int listener = listenLoopback(23);
     ASSERT_GE(listener, 0);
-    EventLoopTicker ticker;
+    FakeTicker ticker{FakeTicker::RealTime};
     TTelnetClient client(ticker);
     FakeMainView view;
     client.setOnDataAvailable(

@@ -1,30 +1,14 @@
 // The TFTP codec, option negotiation and the per-transfer state machine, driven packet by packet.
 #include "net/tftp_packet.h"
 #include "net/tftp_transfer.h"
+#include "tests/support/memory_source.h"
 
 #include <gtest/gtest.h>
-
-#include <cstring>
 
 using namespace tftp;
 using Options = std::vector<std::pair<std::string, std::string>>;
 
 namespace {
-
-class MemorySource final : public ByteSource {
-public:
-    explicit MemorySource(std::string data) : m_data(std::move(data)) {}
-    std::int64_t read(std::uint8_t* buffer, std::size_t size) override {
-        const std::size_t n = std::min(size, m_data.size() - m_at);
-        std::memcpy(buffer, m_data.data() + m_at, n);
-        m_at += n;
-        return std::int64_t(n);
-    }
-
-private:
-    std::string m_data;
-    std::size_t m_at = 0;
-};
 
 using Clock = TftpTransfer::Clock;
 const Clock::time_point t0{};

@@ -1,11 +1,11 @@
 // The address command as the user meets it: the real main window, its port opened on the
 // simulated receiver from stbmate.ini, the menu item and the right-click on the port label.
-#include "app/process_starter.h"
 #include "app/status_light.h"
 #include "log/session_log.h"
 #include "serial/com_port.h"
 #include "tests/sim/receiver_simulator.h"
 #include "tests/support/fake_dialogs.h"
+#include "tests/support/fake_process_starter.h"
 #include "tests/support/program_services.h"
 #include "tests/support/test_support.h"
 #include "tests/support/wired_window.h"
@@ -26,11 +26,6 @@ namespace {
 
 using stbtest::spinUntil;
 using stbtest::widget;
-
-class NoStarter : public ProcessStarter {
-public:
-    bool startDetached(const QString&, const QStringList&) override { return false; }
-};
 
 // The window on the simulated receiver, its port opened from stbmate.ini.
 class AddressWiring : public ::testing::Test {
@@ -68,7 +63,7 @@ protected:
     FakeDialogs dialogs;
     FakeProgramServices services;
     ReceiverWiring wiring{services.forWiring(dialogs, log)};
-    NoStarter starter;
+    FakeProcessStarter starter;
     std::unique_ptr<TForm1> form;
 };
 

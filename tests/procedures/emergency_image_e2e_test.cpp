@@ -12,6 +12,7 @@
 #include "tests/support/fake_dialogs.h"
 #include "tests/support/fake_drive_lister.h"
 #include "tests/support/fake_file_server.h"
+#include "tests/support/fake_image_server.h"
 #include "tests/support/fake_main_view.h"
 #include "tests/support/loop_device.h"
 #include "usbstick/format_dialog.h"
@@ -42,22 +43,6 @@ struct Case {
     bool truncated; // emergency.ub lacks its last kilobyte, as after a broken download
 };
 
-class CountingServer : public ImageServer {
-public:
-    explicit CountingServer(const std::string& helperPath) : real(69, helperPath) {}
-    TftpImageServer real;
-    int stops = 0;
-    QString start(const Serve& serve) override {
-        // The simulated loader's busybox client sends from 127.0.0.1, whatever ipaddr it got.
-        return real.start({serve.imagePath, serve.size, "127.0.0.1", serve.bindAddress});
-    }
-    void stop() override {
-        ++stops;
-        real.stop();
-    }
-    void setNewsHandler(NewsHandler handler) override { real.setNewsHandler(std::move(handler)); }
-};
-
 QByteArray writeFile(const QString& path, qsizetype size) {
     QByteArray bytes(size, Qt::Uninitialized);
     QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
@@ -86,7 +71,7 @@ class PcSide {
 public:
     PcSide(const Case& c, const QString& portPath, const QString& dir,
            const std::string& helperPath)
-        : c(c), dir(dir), link(port, log, 0), server(helperPath) {
+        : c(c), dir(dir), link(port, log, 0), realServer(69, helperPath) {
         port.setDevicePath(portPath);
         port.Open();
         view.setReceiverAddress("127.0.0.50");
@@ -171,7 +156,9 @@ public:
     FakeMainView view;
     MessageCatalogue messages;
     FakeCopyProgress progress;
-    CountingServer server;
+    TftpImageServer realServer;
+    // The simulated loader's busybox client sends from 127.0.0.1, whatever ipaddr it got.
+    FakeImageServer server{realServer, "127.0.0.1"};
     FakeFileServer http;
     usbstick::MkfsFormatLibrary library;
     FakeDriveLister lister;
@@ -264,7 +251,7 @@ TEST_P(EmergencyEndToEnd, Run) {
         EXPECT_EQ(log.steps(), expected);
         EXPECT_EQ(dialogs.transcriptLines().last(), "error: M32");
         EXPECT_EQ(sim.linesReceived(), QStringList()) << "not a carriage return before the hunt";
-        EXPECT_FALSE(pc.server.real.server().running() || pc.gate.held());
+        EXPECT_FALSE(pc.realServer.server().running() || pc.gate.held());
         return;
     }
     expected << "****** RESULT : emergency.ub is a boot image: \"stbmate test\", 3145792 bytes, "
@@ -277,15 +264,15 @@ TEST_P(EmergencyEndToEnd, Run) {
         EXPECT_EQ(log.steps(), expected);
         EXPECT_EQ(sim.linesReceived().size(), 51);
         EXPECT_EQ(dialogs.transcriptLines().last(), "message: Prompt nicht erkannt !");
-        EXPECT_FALSE(pc.server.real.server().running() || pc.gate.held());
+        EXPECT_FALSE(pc.realServer.server().running() || pc.gate.held());
         return;
     }
     expected << "****** RESULT :found start point STB7100-REF> ******"
              << "****** COMMAND: start file transfer ******";
     EXPECT_EQ(sim.linesReceived().indexOf("setenv ipaddr 127.0.0.50"), c.promptFromCr);
     ASSERT_TRUE(pc.transferEnded);
-    EXPECT_GE(pc.server.stops, 1);
-    EXPECT_FALSE(pc.server.real.server().running());
+    EXPECT_GE(pc.server.calls.count("stop"), 1);
+    EXPECT_FALSE(pc.realServer.server().running());
     EXPECT_EQ(sim.setCommands(), (QStringList{"ipaddr 127.0.0.50", "serverip 127.0.0.1"}));
     if (c.badChecksum) {
         expected << "###### filetransfer failed ! --> EXIT";

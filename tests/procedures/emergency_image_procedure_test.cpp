@@ -7,6 +7,7 @@
 #include "tests/support/fake_copy_progress.h"
 #include "tests/support/fake_dialogs.h"
 #include "tests/support/fake_file_server.h"
+#include "tests/support/fake_image_server.h"
 #include "tests/support/fake_main_view.h"
 
 #include <QFile>
@@ -15,21 +16,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-class FakeImageServer : public ImageServer {
-public:
-    QString refusal;
-    QStringList calls;
-    NewsHandler handler;
-    QString start(const Serve& serve) override {
-        calls << QStringList{"start", serve.imagePath, QString::number(serve.size),
-                             serve.receiverAddress, serve.bindAddress}
-                     .join(' ');
-        return refusal;
-    }
-    void stop() override { calls << "stop"; }
-    void setNewsHandler(NewsHandler h) override { handler = std::move(h); }
-};
 
 struct Rig {
     JobGate gate;

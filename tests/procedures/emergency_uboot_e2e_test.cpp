@@ -1,11 +1,11 @@
 // The emergency image job as the user meets it, against a real boot loader: the real main
 // window and its menu item, the port on the pty of Debian's U-Boot in QEMU, our TFTP server on
 // port 69 of the tap device the board's network sits on, all in the test's own namespace.
-#include "app/process_starter.h"
 #include "tests/net/netns.h"
 #include "tests/procedures/session_log_capture.h"
 #include "tests/sim/qemu_boot_loader.h"
 #include "tests/support/fake_dialogs.h"
+#include "tests/support/fake_process_starter.h"
 #include "tests/support/program_services.h"
 #include "tests/support/test_support.h"
 #include "tests/support/wired_window.h"
@@ -29,11 +29,6 @@ namespace {
 using namespace std::chrono_literals;
 using stbtest::spinUntil;
 using stbtest::widget;
-
-class NoStarter : public ProcessStarter {
-public:
-    bool startDetached(const QString&, const QStringList&) override { return false; }
-};
 
 // True when nothing holds UDP port 69 on the PC's address any more.
 bool port69Free() {
@@ -78,7 +73,7 @@ TEST_P(EmergencyUBoot, Run) {
     FakeDialogs dialogs;
     FakeProgramServices services;
     ReceiverWiring wiring{services.forWiring(dialogs, log)};
-    NoStarter starter;
+    FakeProcessStarter starter;
     auto form =
         std::make_unique<WiredWindow>(dialogs, starter, wiring, services.language, dir.path());
     form->show();

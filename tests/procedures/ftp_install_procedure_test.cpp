@@ -6,121 +6,25 @@
 #include "procedures/receiver_answers.h"
 
 #include "log/session_log.h"
-#include "net/net_errors.h"
 #include "net/telnet_data_handler.h"
 #include "tests/procedures/session_log_capture.h"
+#include "tests/support/fake_console.h"
 #include "tests/support/fake_dialogs.h"
+#include "tests/support/fake_file_server.h"
 #include "tests/support/fake_main_view.h"
+#include "tests/support/fake_telnet.h"
 
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <stdexcept>
 
 namespace {
 
 const QString kArchive = QStringLiteral("/home/user/Downloads/proftpd.tar.bz2");
 const QString kProgress = QStringLiteral(
     "proftpd.tar.bz2      100% |*****************************|  1024  0:00:00 ETA\r\n");
-
-struct Events {
-    QStringList list;
-    void add(const QString& event) { list << event; }
-};
-
-class ScriptedTelnet : public TelnetLink {
-public:
-    explicit ScriptedTelnet(Events& events) : m_events(events) {}
-    void ResetTelnetClient() override {
-        m_events.add(QStringLiteral("telnet reset"));
-        open = false;
-    }
-    void setHost(const QString& host) override { m_events.add(QStringLiteral("host ") + host); }
-    void Connect() override {
-        m_events.add(QStringLiteral("connect"));
-        if (refuse)
-            throw ETelnetClientConnectError(QStringLiteral("Server antwortet nicht."));
-        open = stayOpen;
-    }
-    bool Connected() const override { return open; }
-    void Disconnect() override {
-        m_events.add(QStringLiteral("disconnect"));
-        open = false;
-    }
-    void SendTelnet(const QString& line) override {
-        check(line);
-        m_events.add(QStringLiteral("line ") + line);
-        if (onLine)
-            onLine(line);
-    }
-    void SendTelnetChar(char c) override {
-        check(QString(QLatin1Char(c)));
-        m_events.add(QStringLiteral("char %1").arg(int(static_cast<unsigned char>(c))));
-    }
-
-    bool refuse = false;
-    bool stayOpen = true;
-    QString failOn; // a send of exactly this text fails as a closed session does
-    bool open = false;
-    std::function<void(const QString&)> onLine; // the receiver's answer to a line
-
-private:
-    void check(const QString& sent) {
-        if (!open || sent == failOn)
-            throw EConnClosedGracefully(
-                QStringLiteral("Die Verbindung wurde erfolgreich geschlossen."));
-    }
-    Events& m_events;
-};
-
-class ScriptedServer : public FileServerLink {
-public:
-    explicit ScriptedServer(Events& events) : m_events(events) {}
-    void ResetToInitialSettings() override { m_events.add(QStringLiteral("http reset")); }
-    void Activate() override {
-        m_events.add(QStringLiteral("http activate"));
-        if (refuse)
-            throw std::runtime_error("Socket konnte nicht gebunden werden.");
-    }
-    void StopAndRelease() override { m_events.add(QStringLiteral("http stop")); }
-    void setServeLocation(const QString& drive, const QString& path) override {
-        m_drive = drive;
-        m_path = path;
-    }
-    QString drive() const { return m_drive; }
-    QString servePath() const override { return m_path; }
-    void setReceiverAddress(const QString& address) override {
-        m_events.add(QStringLiteral("http receiver ") + address);
-    }
-    void setBindAddress(const QString& address) override {
-        m_events.add(QStringLiteral("http bind ") + address);
-    }
-    std::uint16_t boundPort() const override { return 40080; }
-    QStringList takeRefusedPeers() override { return std::exchange(refused, {}); }
-    bool refuse = false;
-    QStringList refused;
-
-private:
-    Events& m_events;
-    QString m_drive;
-    QString m_path;
-};
-
-class RecordingTicker : public Ticker {
-public:
-    explicit RecordingTicker(Events& events) : m_events(events) {}
-    void WaitTicks(int ticks) override {
-        m_events.add(QStringLiteral("wait %1").arg(ticks));
-        if (duringWait)
-            duringWait(ticks);
-    }
-    std::function<void(int)> duringWait;
-
-private:
-    Events& m_events;
-};
 
 // Public: the exit table's set-up steps reach into it.
 class FtpInstallTest : public ::testing::Test {
@@ -129,6 +33,7 @@ public:
         for (int n = 1; n <= MessageCatalogue::kCount; ++n)
             messages.setText(n, QStringLiteral("M%1").arg(n));
         view.setReceiverAddress(QStringLiteral("192.168.0.20"));
+        telnet.journal = server.journal = ticker.journal = &events;
         resetAnswers();
         // The download tool's last progress line reaches the view during the long wait.
         ticker.duringWait = [this](int ticks) {
@@ -162,7 +67,7 @@ public:
     FtpInstallProcedure procedure() {
         return FtpInstallProcedure({dialogs, view, messages,
                                     [this] {
-                                        events.add(QStringLiteral("check"));
+                                        events << QStringLiteral("check");
                                         if (!ownAddress.isEmpty())
                                             view.setOwnAddress(ownAddress);
                                         return linkUp;
@@ -201,10 +106,10 @@ public:
     SessionLogCapture* currentLog = &log;
     DownloadWatch download;
     LineStream telnetLines;
-    Events events;
-    ScriptedTelnet telnet{events};
-    ScriptedServer server{events};
-    RecordingTicker ticker{events};
+    QStringList events;
+    FakeTelnet telnet;
+    FakeFileServer server;
+    FakeTicker ticker;
     FakeDialogs dialogs;
     FakeMainView view;
     MessageCatalogue messages;
@@ -223,7 +128,7 @@ TEST_F(FtpInstallTest, SuccessfulRunSendsEveryKeyAndWaitInOrder) {
     for (int delay : {0, 3}) {
         SCOPED_TRACE(delay);
         settleDelay = delay;
-        events.list.clear();
+        events.clear();
         dialogs.clear();
         answerUpToTheFile();
         server.setServeLocation(QStringLiteral("X:"), QStringLiteral("/stale"));
@@ -247,7 +152,7 @@ TEST_F(FtpInstallTest, SuccessfulRunSendsEveryKeyAndWaitInOrder) {
             << "char 13"
             << "line exit" << w15 << "disconnect"
             << "http stop";
-        EXPECT_EQ(events.list, expected);
+        EXPECT_EQ(events, expected);
         EXPECT_EQ(
             dialogs.transcriptLines(),
             QStringList({"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "information: M11"}));
@@ -482,7 +387,7 @@ TEST_F(FtpInstallTest, EveryEarlyExit) {
         SessionLogCapture runLog; // a fresh log for each case
         currentLog = &runLog;
         FtpInstallTest& t = *this;
-        t.events.list.clear();
+        t.events.clear();
         t.dialogs.clear();
         t.logAtBox.clear();
         t.view = FakeMainView();
@@ -506,19 +411,19 @@ TEST_F(FtpInstallTest, EveryEarlyExit) {
                   c.tailSteps.filter(QStringLiteral("######")).size())
             << "one error entry per exit";
         EXPECT_EQ(dialogs.transcriptLines(), c.boxes);
-        EXPECT_EQ(events.list, c.events);
+        EXPECT_EQ(events, c.events);
         ASSERT_FALSE(logAtBox.isEmpty());
         EXPECT_EQ(logAtBox.last(), c.stepsBeforeLastBox) << "box and log entry out of order";
         // Every run that got past the address check starts with nothing to serve.
-        const bool served = events.list.contains(QStringLiteral("http activate")) && !server.refuse;
-        if (!events.list.contains(QStringLiteral("check")))
+        const bool served = events.contains(QStringLiteral("http activate")) && !server.refuse;
+        if (!events.contains(QStringLiteral("check")))
             EXPECT_EQ(server.servePath(), QStringLiteral("/left/over"));
         else
             EXPECT_EQ(server.servePath(), served ? kArchive : QString());
-        EXPECT_EQ(events.list.count(QStringLiteral("http stop")), served ? 1 : 0)
+        EXPECT_EQ(events.count(QStringLiteral("http stop")), served ? 1 : 0)
             << "the server is released exactly when it was started";
         // The check's verdict stays on the lamp, also when the run stops.
-        EXPECT_EQ(view.networkLight(), events.list.contains("check") && linkUp);
+        EXPECT_EQ(view.networkLight(), events.contains("check") && linkUp);
         currentLog = &log;
     }
 }
@@ -547,21 +452,21 @@ TEST_F(FtpInstallTest, TelnetExitsShowTheirBoxBeforeTheTeardown) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        events.list.clear();
+        events.clear();
         dialogs.clear();
         markerArrives = true;
         resetAnswers();
         telnet.stayOpen = true;
         telnet.failOn.clear();
         dialogs.setOnShow([this](const FakeDialogs::Shown&) {
-            events.add(QStringLiteral("box ") + dialogs.transcriptLines().last());
+            events << QStringLiteral("box ") + dialogs.transcriptLines().last();
         });
         answerUpToTheFile();
         c.arrange(*this);
         run();
-        ASSERT_GE(events.list.size(), c.tail.size()) << events.list.join('\n').toStdString();
-        EXPECT_EQ(events.list.mid(events.list.size() - c.tail.size()), c.tail)
-            << events.list.join('\n').toStdString();
+        ASSERT_GE(events.size(), c.tail.size()) << events.join('\n').toStdString();
+        EXPECT_EQ(events.mid(events.size() - c.tail.size()), c.tail)
+            << events.join('\n').toStdString();
     }
 }
 
@@ -573,16 +478,15 @@ TEST_F(FtpInstallTest, SecondRunAfterAFailureStartsAfresh) {
     ASSERT_TRUE(download.complete()) << "the first run saw the marker";
 
     // The marker seen by the first run must not count for the second.
-    events.list.clear();
+    events.clear();
     dialogs.clear();
     telnet.failOn.clear();
     markerArrives = false;
     answerUpToTheFile();
     run();
     EXPECT_EQ(dialogs.transcriptLines().last(), QStringLiteral("error: M25"));
-    EXPECT_EQ(events.list.mid(0, upToConnect().size()), upToConnect())
-        << "telnet and HTTP reset again";
-    EXPECT_EQ(events.list.last(), QStringLiteral("http stop"));
+    EXPECT_EQ(events.mid(0, upToConnect().size()), upToConnect()) << "telnet and HTTP reset again";
+    EXPECT_EQ(events.last(), QStringLiteral("http stop"));
 }
 
 TEST(FtpInstallUrl, PathReachesWgetAsOneSafeWord) {
@@ -609,7 +513,7 @@ TEST_F(FtpInstallTest, FolderWithBlanksIsServedAndFetchedWhole) {
     answerUpToTheFile(QStringLiteral("/home/user/My Files/proftpd.tar.bz2"));
     run();
     EXPECT_EQ(server.servePath(), QStringLiteral("/home/user/My Files/proftpd.tar.bz2"));
-    EXPECT_TRUE(events.list.contains(QStringLiteral(
+    EXPECT_TRUE(events.contains(QStringLiteral(
         "line wget -P /data/ http://192.168.0.10:40080/home/user/My%20Files/proftpd.tar.bz2")));
     EXPECT_EQ(dialogs.transcriptLines().last(), QStringLiteral("information: M11"));
 }

@@ -2,12 +2,12 @@
 // language's texts, the real network check. Inside a namespace of its own the receiver's
 // address answers the echo but nothing listens on the telnet port, so the run must stop
 // after the check with the language's Msg8.
-#include "app/process_starter.h"
 #include "app/status_light.h"
 #include "log/session_log.h"
 #include "tests/net/netns.h"
 #include "tests/procedures/session_log_capture.h"
 #include "tests/support/fake_dialogs.h"
+#include "tests/support/fake_process_starter.h"
 #include "tests/support/program_services.h"
 #include "tests/support/test_support.h"
 #include "tests/support/wired_window.h"
@@ -24,11 +24,6 @@ namespace {
 
 using stbtest::widget;
 
-class NoStarter : public ProcessStarter {
-public:
-    bool startDetached(const QString&, const QStringList&) override { return false; }
-};
-
 TEST(FtpInstallWiring, MenuItemRunsTheCheckAndStopsWithTheLanguagesMessage) {
     NET_TEST_IN_PRIVATE_NETNS();
     stbtest::ScratchDir dir;
@@ -44,7 +39,7 @@ TEST(FtpInstallWiring, MenuItemRunsTheCheckAndStopsWithTheLanguagesMessage) {
     FakeDialogs dialogs;
     FakeProgramServices services;
     ReceiverWiring wiring{services.forWiring(dialogs, log)};
-    NoStarter starter;
+    FakeProcessStarter starter;
     auto form =
         std::make_unique<WiredWindow>(dialogs, starter, wiring, services.language, dir.path());
     ASSERT_TRUE(form->created());

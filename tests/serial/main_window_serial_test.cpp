@@ -1,10 +1,10 @@
 // The serial port inside the main window: opened on the first pass of the message loop,
 // console lines in the session log from the start, the port box, the check button's serial
 // light and the error box for failures no command catches.
-#include "app/process_starter.h"
 #include "app/status_light.h"
 #include "log/session_log.h"
 #include "tests/support/fake_dialogs.h"
+#include "tests/support/fake_process_starter.h"
 #include "tests/support/program_services.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
@@ -31,11 +31,6 @@ namespace {
 using stbtest::spinUntil;
 using stbtest::widget;
 
-class NoProcesses : public ProcessStarter {
-public:
-    bool startDetached(const QString&, const QStringList&) override { return false; }
-};
-
 class MainWindowSerial : public ::testing::Test {
 protected:
     stbtest::ScratchDir dir;
@@ -43,7 +38,7 @@ protected:
     FakeDialogs dialogs;
     FakeProgramServices services;
     ReceiverWiring wiring{services.forWiring(dialogs, log)};
-    NoProcesses starter;
+    FakeProcessStarter starter;
 
     std::unique_ptr<TForm1> makeForm(const QString& comPort) {
         QFile ini(dir.file(QStringLiteral("stbmate.ini")));

@@ -1,10 +1,10 @@
 // Terminal1 inside the real main window, with a pseudo-terminal as the receiver's cable: what
 // the receiver prints shows in the terminal, keys and replies reach the receiver, and a port
 // change keeps the terminal attached to the port in use.
-#include "app/process_starter.h"
 #include "log/session_log.h"
 #include "terminal/terminal_widget.h"
 #include "tests/support/fake_dialogs.h"
+#include "tests/support/fake_process_starter.h"
 #include "tests/support/program_services.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
@@ -24,11 +24,6 @@ namespace {
 
 using stbtest::spinUntil;
 using stbtest::widget;
-
-class NoStarter : public ProcessStarter {
-public:
-    bool startDetached(const QString&, const QStringList&) override { return false; }
-};
 
 std::string rowText(const TTerminal& t, int row) {
     const auto& cells = t.buffer().line(row).cells;
@@ -74,7 +69,7 @@ protected:
     FakeDialogs dialogs;
     FakeProgramServices services;
     ReceiverWiring wiring{services.forWiring(dialogs, log)};
-    NoStarter starter;
+    FakeProcessStarter starter;
     std::unique_ptr<TForm1> form;
 };
 

@@ -8,32 +8,15 @@
 // the first record is the request, a record of length 0 is the deadline passing.
 #include "net/tftp_packet.h"
 #include "net/tftp_transfer.h"
+#include "tests/support/memory_source.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 using namespace tftp;
 
 namespace {
-
-// The file; when it shrinks, it ends at half its size although the whole was announced.
-class Source final : public ByteSource {
-public:
-    Source(std::size_t size, bool shrinks) : m_size(size), m_end(shrinks ? size / 2 : size) {}
-    std::int64_t read(std::uint8_t* buffer, std::size_t size) override {
-        const std::size_t n = std::min(size, m_size - m_at);
-        if (m_at + n > m_end)
-            return -1;
-        std::memset(buffer, 'x', n);
-        m_at += n;
-        return std::int64_t(n);
-    }
-
-private:
-    std::size_t m_size, m_end, m_at = 0;
-};
 
 void require(bool condition) {
     if (!condition)
@@ -74,7 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(std::any_of(request.options.begin(), request.options.end(),
                             [&](const auto& asked) { return asked.first == granted.first; }));
 
-    TftpTransfer t(n, std::make_unique<Source>(fileSize, shrinks),
+    // A file that shrinks ends at half its size although the whole was announced.
+    TftpTransfer t(n,
+                   std::make_unique<MemorySource>(std::string(fileSize, 'x'),
+                                                  shrinks ? fileSize / 2 : std::string::npos),
                    {std::chrono::milliseconds(100), 3});
     TftpTransfer::Clock::time_point now{};
     const auto check = [&](const TftpTransfer::Step& step, bool wasRunning, bool fromError) {
