@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
 
 bool writeAll(int fd, const void* data, std::size_t size) {
     const auto* bytes = static_cast<const char*>(data);
@@ -64,4 +65,19 @@ void WakeFd::drain() const {
     if (valid()) {
         [[maybe_unused]] const ssize_t n = ::read(m_fd.get(), &count, sizeof count);
     }
+}
+
+UniqueFd openInotify() {
+    return UniqueFd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+}
+
+bool drainInotify(int fd) {
+    // Room for several events; one alone takes at most sizeof(inotify_event) + NAME_MAX + 1.
+    char events[4096];
+    ssize_t n = readRetrying(fd, events, sizeof events);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return false;
+    while (n > 0)
+        n = readRetrying(fd, events, sizeof events);
+    return true;
 }

@@ -54,6 +54,14 @@ private:
     UniqueFd m_fd;
 };
 
+// A fresh inotify instance, non-blocking and closed on exec; not valid when the system has
+// none left (errno says why). Watches are added on its number with inotify_add_watch().
+UniqueFd openInotify();
+
+// Reads and drops every event queued on a non-blocking inotify descriptor. False only when
+// none was queued; a failed read counts as news, so the caller looks again rather than trusts.
+bool drainInotify(int fd);
+
 // call() again for as long as a signal interrupts it (it fails with EINTR); any other result,
 // failures included, is returned as it is. For the calls below and the ones used once.
 template <typename Call> auto retryingEintr(Call call) {

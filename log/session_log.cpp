@@ -97,7 +97,7 @@ SessionLog::SessionLog(const QString& baseDir, Clock clock)
     : m_baseDir(baseDir), m_clock(std::move(clock)) {
     if (!m_baseDir.endsWith(QLatin1Char('/')))
         m_baseDir += QLatin1Char('/');
-    m_watchFd.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    m_watchFd = openInotify();
 }
 
 QString SessionLog::folder() const {
@@ -140,12 +140,8 @@ bool SessionLog::heldFileIsAt(const QByteArray& path) {
         return false;
     if (m_watching) {
         // Nothing reported since the last entry: the file and its folder are where they were.
-        char events[4096];
-        const ssize_t n = ::read(m_watchFd.get(), events, sizeof events);
-        if (n < 0 && errno == EAGAIN)
+        if (!drainInotify(m_watchFd.get()))
             return true;
-        while (::read(m_watchFd.get(), events, sizeof events) > 0) {
-        }
         // Something changed (perhaps only the file's times): look the path up once more.
     }
     struct stat named {};
@@ -192,7 +188,7 @@ void SessionLog::closeHeldFile() {
     if (m_watchFd.valid() && m_watching) {
         // Closing the watch descriptor is the one call that drops every watch and every
         // queued event at once; the next file gets a fresh one.
-        m_watchFd.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+        m_watchFd = openInotify();
     }
     m_watching = false;
 }

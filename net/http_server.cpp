@@ -18,7 +18,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -145,7 +144,7 @@ struct THTTPServer::Shared {
     QStringList refusedNew;                             // not yet taken; guarded by mutex
 
     UniqueFd listenFd;
-    UniqueFd wakeFd; // eventfd: wakes the listener out of its wait
+    WakeFd wakeFd; // wakes the listener out of its wait
     std::thread listener;
     std::uint16_t port = 0;
     int requestTimeoutMs = kDefaultRequestTimeoutMs;
@@ -384,6 +383,8 @@ void THTTPServer::Activate() {
     if (m_shared)
         return;
     auto shared = std::make_shared<Shared>();
+    if (!shared->wakeFd.valid())
+        throw ESocketError(errno); // the failed eventfd's, nothing ran since
     shared->requestTimeoutMs = m_requestTimeoutMs;
     shared->sendStallMs = m_sendStallMs;
     shared->maxPerPeer = m_maxPerPeer;
@@ -432,9 +433,6 @@ void THTTPServer::Activate() {
     socklen_t length = sizeof address;
     ::getsockname(shared->listenFd.get(), reinterpret_cast<sockaddr*>(&address), &length);
     shared->port = ntohs(address.sin_port);
-    shared->wakeFd.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!shared->wakeFd.valid())
-        throw ESocketError(errno);
     shared->listener = std::thread([shared] { shared->listen(shared); });
     m_shared = std::move(shared);
 }
@@ -461,8 +459,7 @@ void THTTPServer::StopAndRelease() {
                 ::shutdown(connection->fd.get(), SHUT_RDWR);
         }
     }
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto woke = ::write(shared->wakeFd.get(), &one, sizeof one);
+    shared->wakeFd.signal();
     shared->listener.join();
     shared->listenFd.reset();
 

@@ -14,7 +14,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 
 namespace {
@@ -68,8 +67,6 @@ UniqueFd connectWithTimeout(const QString& host, std::uint16_t port, int timeout
 } // namespace
 
 TTelnetClient::TTelnetClient(Ticker& ticker, QObject* parent) : QObject(parent), m_ticker(ticker) {
-    m_wakeFd.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    m_ioWakeFd.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (m_wakeFd.valid()) {
         m_wakeNotifier = new QSocketNotifier(m_wakeFd.get(), QSocketNotifier::Read, this);
         connect(m_wakeNotifier, &QSocketNotifier::activated, this, &TTelnetClient::runHandOffs);
@@ -127,7 +124,7 @@ void TTelnetClient::Disconnect() {
     }
     m_handOffDone.notify_all();
     m_open = false;
-    wakeIo();
+    m_ioWakeFd.signal();
     if (m_receiver.joinable())
         m_receiver.join();
     m_parser.reset(); // only now: the I/O thread used it until the join
@@ -139,11 +136,6 @@ void TTelnetClient::Disconnect() {
     m_outgoing.clear();
 }
 
-void TTelnetClient::wakeIo() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto woke = ::write(m_ioWakeFd.get(), &one, sizeof one);
-}
-
 bool TTelnetClient::enqueue(const QByteArray& bytes) {
     {
         std::lock_guard lock(m_outMutex);
@@ -151,7 +143,7 @@ bool TTelnetClient::enqueue(const QByteArray& bytes) {
             return false;
         m_outgoing += bytes;
     }
-    wakeIo();
+    m_ioWakeFd.signal();
     return true;
 }
 
@@ -186,7 +178,7 @@ void TTelnetClient::writeBytes(const QByteArray& bytes) {
         // The receiver has not taken a whole queue of our output: the session is as good as
         // gone, and waiting for it would freeze the window.
         m_open = false;
-        wakeIo();
+        m_ioWakeFd.signal();
         throw EConnClosedGracefully(kClosed);
     }
 }
@@ -209,15 +201,13 @@ bool TTelnetClient::handOver(const QString& text) {
         return false;
     m_handOffs.push_back(text);
     const std::uint64_t ticket = ++m_handOffsQueued;
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto woke = ::write(m_wakeFd.get(), &one, sizeof one);
+    m_wakeFd.signal();
     m_handOffDone.wait(lock, [&] { return m_stop.load() || m_handOffsRun >= ticket; });
     return !m_stop;
 }
 
 void TTelnetClient::runHandOffs() {
-    std::uint64_t count = 0;
-    [[maybe_unused]] const auto drained = ::read(m_wakeFd.get(), &count, sizeof count);
+    m_wakeFd.drain();
     for (;;) {
         QString text;
         {
@@ -271,10 +261,8 @@ void TTelnetClient::receiveLoop() {
             break;
         if (m_stop)
             break;
-        if (fds[1].revents & POLLIN) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const auto drained = ::read(m_ioWakeFd.get(), &count, sizeof count);
-        }
+        if (fds[1].revents & POLLIN)
+            m_ioWakeFd.drain();
         const int sent = flushOutgoing();
         if (sent < 0)
             break;

@@ -86,7 +86,6 @@ private:
     void writeBytes(const QByteArray& bytes); // throws EConnClosedGracefully
     bool enqueue(const QByteArray& bytes);    // false: the queue is full
     int flushOutgoing();                      // I/O thread: bytes sent, -1 on a broken socket
-    void wakeIo();
 
     Ticker& m_ticker;
     DataHandler m_handler;
@@ -102,13 +101,13 @@ private:
     std::atomic<bool> m_stop{false};
     std::mutex m_outMutex;
     QByteArray m_outgoing; // guarded by m_outMutex; only the I/O thread takes from its front
-    UniqueFd m_ioWakeFd;   // eventfd: UI thread → I/O thread (output queued, stop)
+    WakeFd m_ioWakeFd;     // eventfd: UI thread → I/O thread (output queued, stop)
 
     std::mutex m_handOffMutex;
     std::condition_variable m_handOffDone;
     std::deque<QString> m_handOffs;     // guarded by m_handOffMutex
     std::uint64_t m_handOffsQueued = 0; // guarded by m_handOffMutex
     std::uint64_t m_handOffsRun = 0;    // guarded by m_handOffMutex
-    UniqueFd m_wakeFd;                  // eventfd: receive thread → UI thread
+    WakeFd m_wakeFd;                    // eventfd: receive thread → UI thread
     QSocketNotifier* m_wakeNotifier = nullptr;
 };

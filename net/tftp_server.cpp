@@ -14,7 +14,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
@@ -184,7 +183,7 @@ void TTftpServer::Loop::run() {
 }
 
 TTftpServer::Loop::Ready TTftpServer::Loop::wait() {
-    pollfd polls[3] = {{m_server.m_wake.get(), POLLIN, 0},
+    pollfd polls[3] = {{m_server.m_wake->get(), POLLIN, 0},
                        {m_server.m_socket.get(), POLLIN, 0},
                        {m_transfer ? m_transfer->socket.get() : -1, POLLIN, 0}};
     int waitMs = -1;
@@ -436,7 +435,7 @@ std::string TTftpServer::begin(const Serve& serve, UniqueFd socket) {
     if (::getsockname(socket.get(), reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
         local.sin_port == 0)
         return "socket: not bound to a port";
-    UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    WakeFd wake; // one per run: a new thread never sees the last stop's signal
     if (!wake.valid())
         return "eventfd: " + errnoText(errno);
 
@@ -447,7 +446,7 @@ std::string TTftpServer::begin(const Serve& serve, UniqueFd socket) {
     m_boundPort = ntohs(local.sin_port);
     m_file = std::move(file);
     m_socket = std::move(socket);
-    m_wake = std::move(wake);
+    m_wake.emplace(std::move(wake));
     m_stop = false;
     m_thread = std::thread([this] { Loop(*this).run(); });
     return {};
@@ -457,8 +456,7 @@ void TTftpServer::stop() {
     if (!m_thread.joinable())
         return;
     m_stop = true;
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(m_wake.get(), &one, sizeof one);
+    m_wake->signal();
     m_thread.join();
     m_socket.reset();
     m_wake.reset();

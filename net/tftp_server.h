@@ -55,6 +55,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -167,7 +168,7 @@ private:
     std::uint64_t m_size = 0;   // fixed at start()
     UniqueFd m_file;
     UniqueFd m_socket;
-    UniqueFd m_wake;
+    std::optional<WakeFd> m_wake; // exists while the server thread runs
 
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_activeTransfers{0};

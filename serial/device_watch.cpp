@@ -4,7 +4,6 @@
 #include <QSocketNotifier>
 
 #include <sys/inotify.h>
-#include <unistd.h>
 
 TDeviceWatch::~TDeviceWatch() {
     stop();
@@ -12,7 +11,7 @@ TDeviceWatch::~TDeviceWatch() {
 
 bool TDeviceWatch::watch(const QString& folder, std::uint32_t mask) {
     stop();
-    m_inotify.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    m_inotify = openInotify();
     const QByteArray native = QFile::encodeName(folder);
     if (!m_inotify.valid() || ::inotify_add_watch(m_inotify.get(), native.constData(), mask) < 0) {
         m_inotify.reset();
@@ -20,9 +19,7 @@ bool TDeviceWatch::watch(const QString& folder, std::uint32_t mask) {
     }
     m_notifier = new QSocketNotifier(m_inotify.get(), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
-        char events[4096];
-        while (::read(m_inotify.get(), events, sizeof events) > 0) {
-        }
+        drainInotify(m_inotify.get());
         emit changed();
     });
     return true;

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace {
@@ -66,8 +65,8 @@ PortSession::~PortSession() {
 
 void PortSession::start(Hooks hooks) {
     m_hooks = std::move(hooks);
-    m_wakeFd.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-    if (!m_wakeFd.valid()) {
+    m_wakeFd.emplace();
+    if (!m_wakeFd->valid()) {
         const int err = errno;
         throw EInOutError(err, QStringLiteral("Cannot start the serial port: %1")
                                    .arg(QString::fromLocal8Bit(std::strerror(err))));
@@ -99,10 +98,8 @@ void PortSession::stop() {
 }
 
 void PortSession::wakeIo() {
-    if (m_wakeFd.valid()) {
-        const quint64 one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd.get(), &one, sizeof one);
-    }
+    if (m_wakeFd)
+        m_wakeFd->signal();
 }
 
 void PortSession::write(const QByteArray& bytes) {
@@ -232,7 +229,7 @@ void PortSession::ioLoop() {
             const int left = msUntil(m_pauseUntil, now);
             timeoutMs = timeoutMs < 0 ? left : std::min(timeoutMs, left);
         }
-        pollfd fds[2] = {{m_wakeFd.get(), POLLIN, 0}, {ended ? -1 : m_device.fd.get(), 0, 0}};
+        pollfd fds[2] = {{m_wakeFd->get(), POLLIN, 0}, {ended ? -1 : m_device.fd.get(), 0, 0}};
         fds[1].events = short((wantIn ? POLLIN : 0) | (wantOut ? POLLOUT : 0));
         if (pollRetrying(fds, 2, timeoutMs) < 0) {
             const int err = errno;
@@ -240,10 +237,8 @@ void PortSession::ioLoop() {
             endIo(err);
             continue;
         }
-        if (fds[0].revents & POLLIN) {
-            quint64 drained = 0;
-            [[maybe_unused]] const ssize_t n = ::read(m_wakeFd.get(), &drained, sizeof drained);
-        }
+        if (fds[0].revents & POLLIN)
+            m_wakeFd->drain();
         const short rev = fds[1].revents;
         if (ended || rev == 0)
             continue;

@@ -27,6 +27,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -129,7 +130,7 @@ private:
     std::shared_ptr<ConsumerRegistry> m_registry;
     const std::chrono::milliseconds m_deliveryLimit;
     Hooks m_hooks;
-    UniqueFd m_wakeFd;
+    std::optional<WakeFd> m_wakeFd; // from start() until stop() closes it
     std::thread m_io;
     std::atomic<bool> m_stopping{false};
     bool m_stopped = false; // owning thread only
