@@ -49,7 +49,7 @@ QString clockText(const QDateTime& now) {
     return now.toString(QStringLiteral("dd.MM.yyyy hh:mm"));
 }
 
-TForm1::TForm1(Dialogs& dialogs, ProcessStarter& starter, ReceiverWiring& wiring,
+TForm1::TForm1(Dialogs& dialogs, ProcessStarter& starter, WindowCommands& wiring,
                LanguageTexts& language, const QString& programDir, QWidget* parent)
     : QMainWindow(parent), m_dialogs(dialogs), m_starter(starter), m_wiring(wiring),
       m_log(wiring.log()), m_programDir(programDir), m_language(language) {
@@ -69,7 +69,7 @@ TForm1::~TForm1() {
 void TForm1::buildSerialPage() {
     Terminal1 = new TTerminal(TabSheet1);
     m_serialPageLayout->addWidget(Terminal1);
-    Terminal1->setWriter([this](const QByteArray& bytes) { emit consoleTyped(bytes); });
+    Terminal1->setWriter([this](const QByteArray& bytes) { emit m_intents.consoleTyped(bytes); });
     m_firstLook = new TTerminalHint(Terminal1->viewport());
 }
 
@@ -349,8 +349,10 @@ void TForm1::connectHandlers() {
     // After the language box's handler, so the new language is already current.
     connect(ComboBox1, &QComboBox::editTextChanged, this, &TForm1::updateFirstLookText);
     connect(ComboBox2, &QComboBox::editTextChanged, this, &TForm1::ComboBox2Change);
-    connect(ComboBox1, &QComboBox::editTextChanged, this, &TForm1::portOrLanguageEdited);
-    connect(ComboBox2, &QComboBox::editTextChanged, this, &TForm1::portOrLanguageEdited);
+    connect(ComboBox1, &QComboBox::editTextChanged, &m_intents,
+            &WindowIntents::portOrLanguageEdited);
+    connect(ComboBox2, &QComboBox::editTextChanged, &m_intents,
+            &WindowIntents::portOrLanguageEdited);
     connect(ComboBox2, &QComboBox::activated, this, &TForm1::ComboBox2Chosen);
     // Leaving the box without a change (the window closing, a click elsewhere) is no choice.
     connect(ComboBox2->lineEdit(), &QLineEdit::editingFinished, this, [this] {

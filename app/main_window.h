@@ -3,19 +3,20 @@
 // and the menu that starts the receiver jobs. The other parts reach the controls only through
 // what the window shows for them (the show... calls and MainView), never as widgets.
 //
-// The port, the network clients and servers and the receiver jobs belong to ReceiverWiring
-// (app/receiver_wiring.h); the handlers here are the window's edge and call into it.
+// The port, the network clients and servers and the receiver jobs live behind WindowCommands
+// (app/window_commands.h); the handlers here are the window's edge and call into it. What the
+// parts behind it need of the window is ReceiverWindow (app/receiver_window.h).
 //
 // Lifetime: constructed once by the program entry after the wiring; WindowAttachment
-// (app/receiver_wiring.h) then attaches the wiring and runs FormCreate. Lives until the
+// (app/program_parts.h) then attaches the wiring and runs FormCreate. Lives until the
 // process ends. Shutdown order: the window closes, the attachment detaches the wiring (the
 // parts that feed its widgets go), then the window and its widgets go.
 #include "app/ini_file.h"
 #include "app/language.h"
 #include "app/port_select_form.h"
-#include "app/receiver_wiring.h"
+#include "app/receiver_window.h"
+#include "app/window_commands.h"
 #include "core/dialogs.h"
-#include "core/main_view.h"
 #include "core/message_catalogue.h"
 #include "log/session_log.h"
 
@@ -44,7 +45,7 @@ class TPortBox;
 class TStatusLight;
 class TTerminalHint;
 
-class TForm1 : public QMainWindow, public MainView {
+class TForm1 : public QMainWindow, public ReceiverWindow {
     Q_OBJECT
 
 public:
@@ -53,7 +54,7 @@ public:
     // wiring and language: made by the program entry before this window and outliving it.
     // The window fills language from the settings file at each change of the language box;
     // the wiring reads the same texts.
-    TForm1(Dialogs& dialogs, ProcessStarter& starter, ReceiverWiring& wiring,
+    TForm1(Dialogs& dialogs, ProcessStarter& starter, WindowCommands& wiring,
            LanguageTexts& language, const QString& programDir, QWidget* parent = nullptr);
     ~TForm1() override;
 
@@ -62,7 +63,7 @@ public:
     void FormCreate();
     // false before FormCreate or when it stopped because stbmate.ini is missing: the error
     // was logged and shown, and the program must end without showing this window.
-    bool created() const { return m_created; }
+    bool created() const override { return m_created; }
 
     // The network page keeps the newest kNetworkViewLines lines, at most kNetworkViewChars
     // characters, and breaks a line longer than kNetworkViewLineChars.
@@ -87,25 +88,27 @@ public:
     // The wiring's report that a receiver job starts (true) or has ended (false): while one
     // runs, the commands and fields that would disturb it are disabled, terminal keys are
     // held back and the status bar says why. A close asked for meanwhile happens at the end.
-    void showJobRunning(bool running);
+    void showJobRunning(bool running) override;
     // The emergency image transfer's progress in the status bar; empty clears it.
-    void showTransferStatus(const QString& text);
+    void showTransferStatus(const QString& text) override;
     // A passing note in the status bar (the port unplugged, back again); 0 keeps it until
     // the next one.
-    void showStatusMessage(const QString& text, int timeoutMs = 0);
+    void showStatusMessage(const QString& text, int timeoutMs = 0) override;
     // The hourglass over the window while a job blocks it without a wait dialog.
-    void showWaitCursor(bool waiting);
+    void showWaitCursor(bool waiting) override;
     // Where the settings and the log live, told when the pointer rests on the clock.
     void showSettingsLocation(const QString& toolTip);
     // What the receiver sent on its console, for the terminal on page "Seriell". Any thread:
     // the bytes are queued for the UI thread (the port calls it on its I/O thread).
-    void showConsoleBytes(const QByteArray& bytes);
+    void showConsoleBytes(const QByteArray& bytes) override;
     // The port's state for the hint laid over the empty terminal (app/terminal_hint.h) until
     // the receiver's first byte: open, closing, or not usable (devicePath: the port set, empty
     // when none).
-    void showPortOpened();
-    void showPortClosing();
-    void showPortUnavailable(const QString& devicePath);
+    void showPortOpened() override;
+    void showPortClosing() override;
+    void showPortUnavailable(const QString& devicePath) override;
+    QWidget* widget() override { return this; }
+    WindowIntents& intents() override { return m_intents; }
 
     // --- MainView ---------------------------------------------------------------------
     QString receiverAddress() const override;
@@ -146,15 +149,9 @@ public:
     // The port box's list after COM1-COM4: the serial devices the PC has now. Its text stays.
     void refreshPortEntries();
     // The stored port did not open at start: the port box's list opens for a choice.
-    void offerPortList();
+    void offerPortList() override;
     // Hilfe: the session log's folder in the desktop's file manager.
     void openLogFolder();
-
-signals:
-    // Keys and terminal replies typed on page "Seriell", for the receiver. UI thread.
-    void consoleTyped(const QByteArray& bytes);
-    // The port box's or the language box's text changed (typed, picked or put back).
-    void portOrLanguageEdited();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -220,7 +217,8 @@ private:
 
     Dialogs& m_dialogs;
     ProcessStarter& m_starter;
-    ReceiverWiring& m_wiring;
+    WindowCommands& m_wiring;
+    WindowIntents m_intents;
     SessionLog& m_log;
     QString m_programDir;
     bool m_created = false;

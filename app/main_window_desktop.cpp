@@ -4,6 +4,7 @@
 
 #include "app/port_box.h"
 #include "app/process_starter.h"
+#include "serial/port_list.h"
 #include "terminal/terminal_widget.h"
 
 #include <QAbstractItemView>

@@ -6,6 +6,7 @@
 #include "app/port_box.h"
 #include "app/process_starter.h"
 #include "app/status_light.h"
+#include "serial/port_list.h"
 #include "terminal/terminal_widget.h"
 
 #include <QAction>
@@ -208,7 +209,7 @@ void TForm1::ComboBox2Chosen() {
     if (!m_settings || m_wiring.jobRunning())
         return;
     m_chosenPortText = ComboBox2->currentText();
-    m_wiring.applyPort(ComboBox2->currentText(), m_portNumber, ReceiverWiring::PortChoice::Chosen);
+    m_wiring.applyPort(ComboBox2->currentText(), m_portNumber, WindowCommands::PortChoice::Chosen);
 }
 
 QString TForm1::portText() const {

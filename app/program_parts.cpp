@@ -15,3 +15,12 @@ ProgramParts::ProgramParts(QtDialogs& dialogs, SessionLog& log, const QString& p
       m_wiring({dialogs, log, m_form2, m_form4, m_language, m_form3, *m_formatLibrary, m_portList}),
       m_window(dialogs, m_starter, m_wiring, m_language, programDir),
       m_attached(m_wiring, m_window) {}
+
+WindowAttachment::WindowAttachment(ReceiverWiring& wiring, TForm1& window) : m_wiring(wiring) {
+    m_wiring.attach(window);
+    window.FormCreate();
+}
+
+WindowAttachment::~WindowAttachment() {
+    m_wiring.detach();
+}

@@ -18,6 +18,22 @@
 class QtDialogs;
 class SessionLog;
 
+// The main window and the wiring joined, for as long as this object lives. The program entry
+// and the tests that build the whole window join them through it, so a test's window is wired
+// as the program's is. Attaches the wiring, then runs the window's FormCreate (which hands its
+// settings to the parts); the destructor detaches the wiring while the window's widgets still
+// exist: declare it after the window, so it goes first.
+class WindowAttachment {
+public:
+    WindowAttachment(ReceiverWiring& wiring, TForm1& window);
+    ~WindowAttachment();
+    WindowAttachment(const WindowAttachment&) = delete;
+    WindowAttachment& operator=(const WindowAttachment&) = delete;
+
+private:
+    ReceiverWiring& m_wiring;
+};
+
 class ProgramParts {
 public:
     // programDir: the folder of the stbmate.ini the window reads. The window is built and has

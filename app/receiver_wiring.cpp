@@ -1,6 +1,5 @@
 #include "app/receiver_wiring.h"
 
-#include "app/main_window.h"
 #include "app/port_select_form.h"
 #include "app/terminal_hint.h"
 #include "net/network_check.h"
@@ -27,7 +26,7 @@ bool isNeverAPort(const QString& path) {
 
 } // namespace
 
-EmergencyImageWiring::EmergencyImageWiring(ReceiverWiring& wiring, TForm1& window) {
+EmergencyImageWiring::EmergencyImageWiring(ReceiverWiring& wiring, ReceiverWindow& window) {
     EmergencyImageProcedure::Seams seams{
         wiring.dialogs(),
         window,
@@ -61,36 +60,40 @@ ReceiverWiring::~ReceiverWiring() {
     detach();
 }
 
-void ReceiverWiring::attach(TForm1& window) {
+void ReceiverWiring::attach(ReceiverWindow& window) {
     // The parts feed one window's widgets; a second window would steal them from the first.
     if (m_window)
         throw std::logic_error("ReceiverWiring: already attached to a window");
     m_window = &window;
     m_port = std::make_unique<TComPort>();
-    m_portChooser = std::make_unique<DialogPortChooser>(&window);
+    m_portChooser = std::make_unique<DialogPortChooser>(window.widget());
     m_port->setPortChooser(m_portChooser.get());
     m_serialLink = std::make_unique<SerialConsoleLink>(*m_port, m_log, m_settleDelay);
     // A failure no command can catch (the device vanished, the watcher failed) goes to the
     // standard error box, once.
     connectReplug(window);
-    QObject::connect(m_port.get(), &TComPort::portFailure, &window, [this](const QString& message) {
-        m_window->setSerialLight(false);
-        const bool jobWasRunning = jobRunning();
-        // The loader's report can no longer arrive: the transfer ends and port 69 closes.
-        if (m_emergency)
-            m_emergency->procedure().endTransfer(QStringLiteral("serial port lost: ") + message);
-        // A vanished device with no job running is told in the status bar (it comes back by
-        // itself, or the user picks the port again), and a box would wait for a needless click.
-        if (!m_replug->toldLoss() || jobWasRunning)
-            m_dialogs.showError(message);
-    });
+    QObject::connect(m_port.get(), &TComPort::portFailure, window.widget(),
+                     [this](const QString& message) {
+                         m_window->setSerialLight(false);
+                         const bool jobWasRunning = jobRunning();
+                         // The loader's report can no longer arrive: the transfer ends and port 69
+                         // closes.
+                         if (m_emergency)
+                             m_emergency->procedure().endTransfer(
+                                 QStringLiteral("serial port lost: ") + message);
+                         // A vanished device with no job running is told in the status bar (it
+                         // comes back by itself, or the user picks the port again), and a box would
+                         // wait for a needless click.
+                         if (!m_replug->toldLoss() || jobWasRunning)
+                             m_dialogs.showError(message);
+                     });
     // The window locks its controls and the terminal's keys for as long as a job holds the
     // gate, the emergency image transfer included.
-    QObject::connect(&m_gate, &JobGate::heldChanged, &window,
+    QObject::connect(&m_gate, &JobGate::heldChanged, window.widget(),
                      [&window](bool held) { window.showJobRunning(held); });
     // Opened on the first pass of the message loop, so console lines reach the session log
     // from the start; the program goes on with the port closed if that fails.
-    QTimer::singleShot(0, &window, [this] { openPortAtStartup(); });
+    QTimer::singleShot(0, window.widget(), [this] { openPortAtStartup(); });
     connectTerminal(window);
     connectFirstLook(window);
 
@@ -120,37 +123,39 @@ void ReceiverWiring::detach() {
     m_window = nullptr;
 }
 
-void ReceiverWiring::connectReplug(TForm1& window) {
+void ReceiverWiring::connectReplug(ReceiverWindow& window) {
     m_replug = std::make_unique<TPortReplug>(*m_port, m_log);
-    QObject::connect(m_replug.get(), &TPortReplug::lost, &window,
-                     [this, &window](const QString& path) {
-                         window.showStatusMessage(m_language.text(WindowText::PortLost).arg(path));
-                     });
-    QObject::connect(m_replug.get(), &TPortReplug::gone, &window,
-                     [this, &window](const QString& path) {
-                         window.showStatusMessage(m_language.text(WindowText::PortGone).arg(path));
-                     });
     QObject::connect(
-        m_replug.get(), &TPortReplug::reopened, &window, [this, &window](const QString& path) {
-            window.showStatusMessage(m_language.text(WindowText::PortBack).arg(path), 10000);
+        m_replug.get(), &TPortReplug::lost, window.widget(), [this, &window](const QString& path) {
+            window.showStatusMessage(m_language.text(WindowText::PortLost).arg(path), 0);
         });
+    QObject::connect(
+        m_replug.get(), &TPortReplug::gone, window.widget(), [this, &window](const QString& path) {
+            window.showStatusMessage(m_language.text(WindowText::PortGone).arg(path), 0);
+        });
+    QObject::connect(m_replug.get(), &TPortReplug::reopened, window.widget(),
+                     [this, &window](const QString& path) {
+                         window.showStatusMessage(m_language.text(WindowText::PortBack).arg(path),
+                                                  10000);
+                     });
 }
 
-void ReceiverWiring::connectTerminal(TForm1& window) {
+void ReceiverWiring::connectTerminal(ReceiverWindow& window) {
     // Keys and replies go to the port; a write failure shows its error here rather than
     // escaping the key handler. Keys typed while the port is closed are dropped. While a job
     // holds the receiver the terminal's answers to queries are dropped too: typed between the
     // job's own lines they would land in its shell or editor (a cursor report's "R" starts
     // Replace mode in vi).
-    QObject::connect(&window, &TForm1::consoleTyped, m_port.get(), [this](const QByteArray& bytes) {
-        if (!m_port->isOpen() || m_gate.held())
-            return;
-        try {
-            m_port->WriteText(bytes);
-        } catch (const EPortException& e) {
-            m_dialogs.showError(e.message());
-        }
-    });
+    QObject::connect(&window.intents(), &WindowIntents::consoleTyped, m_port.get(),
+                     [this](const QByteArray& bytes) {
+                         if (!m_port->isOpen() || m_gate.held())
+                             return;
+                         try {
+                             m_port->WriteText(bytes);
+                         } catch (const EPortException& e) {
+                             m_dialogs.showError(e.message());
+                         }
+                     });
     // The consumer runs on the port's dispatcher thread and only queues; detach() withdraws
     // it before the window's widgets go.
     auto registerConsumer = [this, view = &window] {
@@ -164,16 +169,16 @@ void ReceiverWiring::connectTerminal(TForm1& window) {
     registerConsumer();
     // Withdrawn while the port closes and registered again when it opens (a port change
     // reopens it), so the terminal always follows the port in use.
-    QObject::connect(m_port.get(), &TComPort::closing, &window, [this] {
+    QObject::connect(m_port.get(), &TComPort::closing, window.widget(), [this] {
         if (m_terminalConsumer != 0) {
             m_port->removeConsumer(m_terminalConsumer);
             m_terminalConsumer = 0;
         }
     });
-    QObject::connect(m_port.get(), &TComPort::opened, &window, registerConsumer);
+    QObject::connect(m_port.get(), &TComPort::opened, window.widget(), registerConsumer);
 }
 
-void ReceiverWiring::connectFirstLook(TForm1& window) {
+void ReceiverWiring::connectFirstLook(ReceiverWindow& window) {
     // Shown while the port is open until the receiver's first byte (the window sees that
     // byte itself). While the port is closed the hint says why: checked after the start-up
     // open, after every close and after each edit of the port or the language box. Every
@@ -183,10 +188,13 @@ void ReceiverWiring::connectFirstLook(TForm1& window) {
         if (!port->isOpen())
             window.showPortUnavailable(port->devicePath());
     };
-    QObject::connect(port, &TComPort::opened, &window, &TForm1::showPortOpened);
-    QObject::connect(port, &TComPort::closing, &window, &TForm1::showPortClosing);
+    QObject::connect(port, &TComPort::opened, window.widget(),
+                     [&window] { window.showPortOpened(); });
+    QObject::connect(port, &TComPort::closing, window.widget(),
+                     [&window] { window.showPortClosing(); });
     QObject::connect(port, &TComPort::closed, port, whyClosed, Qt::QueuedConnection);
-    QObject::connect(&window, &TForm1::portOrLanguageEdited, port, whyClosed, Qt::QueuedConnection);
+    QObject::connect(&window.intents(), &WindowIntents::portOrLanguageEdited, port, whyClosed,
+                     Qt::QueuedConnection);
     QTimer::singleShot(0, port, whyClosed); // after the start-up open, queued before it
 }
 
@@ -323,13 +331,4 @@ std::optional<usbstick::StickFolder> ReceiverWiring::chooseStick() {
     const std::optional<QString> folder =
         m_dialogs.chooseFolder(QStringLiteral("USB Stick"), removableMediaFolder());
     return usbstick::stickAtFolder(folder.value_or(QString()), m_formatDialog.driveLister());
-}
-
-WindowAttachment::WindowAttachment(ReceiverWiring& wiring, TForm1& window) : m_wiring(wiring) {
-    m_wiring.attach(window);
-    window.FormCreate();
-}
-
-WindowAttachment::~WindowAttachment() {
-    m_wiring.detach();
 }

@@ -3,7 +3,8 @@
 // and its console link, the telnet client, the HTTP file server, the TFTP image server with
 // the emergency image job, the download watch, and it holds the session log; it connects them
 // to each other and to the window. The program entry makes one from the services it made
-// before (WiringServices) and hands it to TForm1, whose handlers call in here.
+// before (WiringServices) and hands it to the window as its WindowCommands; the wiring knows
+// the window only as a ReceiverWindow.
 //
 // Every receiver job (the three menu commands, the hidden delete command and the check
 // button's run) enters through runJob(), which takes the job gate (core/job_gate.h) for it.
@@ -11,14 +12,15 @@
 // refuseWhileJobRuns() and follows its heldChanged signal. The emergency image job keeps the
 // gate after runJob() returns, until its transfer has ended.
 //
-// Lifetime: made before the window; a WindowAttachment (below) calls attach() before the
-// window reads its settings, which go to the parts (the settle delay, the port), and
-// detach() before the window goes. The parts exist only between the two, because they feed
-// the window's widgets. Shutdown order in detach(): the emergency job (takes its hooks out
-// of the watcher) and the TFTP server, the HTTP server, the telnet client (it waits on the
-// link's ticker), the terminal's consumer, the console link, the port (its threads joined).
-// UI thread only.
+// Lifetime: made before the window; a WindowAttachment (app/program_parts.h) calls attach() before
+// the window reads its settings, which go to the parts (the settle delay, the port), and detach()
+// before the window goes. The parts exist only between the two, because they feed the window's
+// widgets. Shutdown order in detach(): the emergency job (takes its hooks out of the watcher) and
+// the TFTP server, the HTTP server, the telnet client (it waits on the link's ticker), the
+// terminal's consumer, the console link, the port (its threads joined). UI thread only.
 #include "app/language.h"
+#include "app/receiver_window.h"
+#include "app/window_commands.h"
 #include "core/busy_indicator.h"
 #include "core/copy_progress.h"
 #include "core/download_watch.h"
@@ -44,7 +46,6 @@
 class Dialogs;
 class DialogPortChooser;
 class ReceiverWiring;
-class TForm1;
 namespace usbstick {
 class FormatLibrary;
 class TForm3;
@@ -56,7 +57,7 @@ class TForm3;
 // job takes its hooks out of the watcher, then the server stops.
 class EmergencyImageWiring {
 public:
-    EmergencyImageWiring(ReceiverWiring& wiring, TForm1& window);
+    EmergencyImageWiring(ReceiverWiring& wiring, ReceiverWindow& window);
     EmergencyImageWiring(const EmergencyImageWiring&) = delete;
     EmergencyImageWiring& operator=(const EmergencyImageWiring&) = delete;
     ~EmergencyImageWiring();
@@ -84,15 +85,15 @@ struct WiringServices {
     TSerialPortList& portList;
 };
 
-class ReceiverWiring {
+class ReceiverWiring : public WindowCommands {
 public:
     explicit ReceiverWiring(const WiringServices& services);
-    ~ReceiverWiring();
+    ~ReceiverWiring() override;
     ReceiverWiring(const ReceiverWiring&) = delete;
     ReceiverWiring& operator=(const ReceiverWiring&) = delete;
 
     // Makes the parts and connects them to window. Once.
-    void attach(TForm1& window);
+    void attach(ReceiverWindow& window);
     // Tears the parts down in the order above; the window's widgets are still alive.
     void detach();
 
@@ -107,31 +108,27 @@ public:
     void runJob(JobKind kind, const std::function<void(JobGate::Hold&)>& job);
     // For the window's own changes that would disturb a job (port, language): true and the
     // "please wait" box while a job runs, else false.
-    bool refuseWhileJobRuns();
-    bool jobRunning() const { return m_gate.held(); }
+    bool refuseWhileJobRuns() override;
+    bool jobRunning() const override { return m_gate.held(); }
     std::optional<JobKind> runningJob() const { return m_gate.holder(); }
     JobGate& gate() { return m_gate; }
     // For a close or quit: ends a job that only waits for the receiver's report (the
     // emergency image transfer). True when no job holds the gate afterwards.
-    bool endWaitingJob();
+    bool endWaitingJob() override;
 
     // The jobs, each through runJob().
-    void setAddress();
-    void deleteStartScript();
-    void installFtpServer();
-    void loadEmergencyImage();
-    // Both checks; the lights show their results.
-    void checkConnections();
+    void setAddress() override;
+    void deleteStartScript() override;
+    void installFtpServer() override;
+    void loadEmergencyImage() override;
+    void checkConnections() override;
 
     // --- The window's other needs ------------------------------------------------------
-    // The port box's setting: portNumber 1..4 for an entry, else text as typed. Typing
-    // moves an open port only to an entry; Chosen (an entry picked, editing ended) takes a
-    // typed device path too and opens the port.
-    enum class PortChoice { Typing, Chosen };
-    void applyPort(const QString& text, int portNumber, PortChoice choice = PortChoice::Typing);
-    void setSettleDelay(int delay);
+    void applyPort(const QString& text, int portNumber,
+                   PortChoice choice = PortChoice::Typing) override;
+    void setSettleDelay(int delay) override;
     // The hidden "Ende" button: telnet closed, HTTP server stopped.
-    void releaseNetwork();
+    void releaseNetwork() override;
     // The format dialog shown modally with the active language's Msg17, Msg18 and L9.
     void showUsbFormatDialog();
     // The stick the emergency image goes to: the one formatted and confirmed just now, else
@@ -140,8 +137,8 @@ public:
     std::optional<usbstick::StickFolder> chooseStick();
 
     Dialogs& dialogs() { return m_dialogs; }
-    SessionLog& log() { return m_log; }
-    TSerialPortList& portList() { return m_portList; }
+    SessionLog& log() override { return m_log; }
+    TSerialPortList& portList() override { return m_portList; }
     CopyProgress& copyProgress() { return m_copyProgress; }
     const MessageCatalogue& messages() const { return m_language.messages; }
     TComPort& comPort() { return *m_port; }
@@ -151,11 +148,11 @@ public:
 
 private:
     // The console page: the receiver's bytes to it, its keys to the port.
-    void connectTerminal(TForm1& window);
+    void connectTerminal(ReceiverWindow& window);
     // The hint over the empty console page follows the port.
-    void connectFirstLook(TForm1& window);
+    void connectFirstLook(ReceiverWindow& window);
     // The port comes back by itself after its device was unplugged and returned.
-    void connectReplug(TForm1& window);
+    void connectReplug(ReceiverWindow& window);
     void openPortAtStartup();
 
     Dialogs& m_dialogs;
@@ -166,7 +163,7 @@ private:
     usbstick::TForm3& m_formatDialog;
     usbstick::FormatLibrary& m_formatLibrary;
     TSerialPortList& m_portList;
-    TForm1* m_window = nullptr;
+    ReceiverWindow* m_window = nullptr;
     DownloadWatch m_download;
     LineStream m_telnetLines; // the telnet output the FTP job reads its answers from
     int m_settleDelay = 0;
@@ -181,20 +178,4 @@ private:
     std::unique_ptr<TTelnetClient> m_telnet;
     std::unique_ptr<THTTPServer> m_http;
     std::unique_ptr<EmergencyImageWiring> m_emergency;
-};
-
-// The main window and the wiring joined, for as long as this object lives. The program entry
-// and the tests that build the whole window join them through it, so a test's window is wired
-// as the program's is. Attaches the wiring, then runs the window's FormCreate (which hands its
-// settings to the parts); the destructor detaches the wiring while the window's widgets still
-// exist: declare it after the window, so it goes first.
-class WindowAttachment {
-public:
-    WindowAttachment(ReceiverWiring& wiring, TForm1& window);
-    ~WindowAttachment();
-    WindowAttachment(const WindowAttachment&) = delete;
-    WindowAttachment& operator=(const WindowAttachment&) = delete;
-
-private:
-    ReceiverWiring& m_wiring;
 };

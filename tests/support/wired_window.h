@@ -3,6 +3,7 @@
 // program's own WindowAttachment, its controls found by object name as the accessibility tree
 // finds them.
 #include "app/main_window.h"
+#include "app/program_parts.h"
 
 #include <QObject>
 #include <QString>
