@@ -90,7 +90,7 @@ public:
     // runs, the commands and fields that would disturb it are disabled, terminal keys are
     // held back and the status bar says why. A close asked for meanwhile happens at the end.
     void showJobRunning(bool running) override;
-    // The emergency image transfer's progress in the status bar; empty clears it.
+    // A transfer's progress in the status bar; empty clears it.
     void showTransferStatus(const QString& text) override;
     // A passing note in the status bar (the port unplugged, back again); 0 keeps it until
     // the next one.

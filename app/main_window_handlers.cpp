@@ -282,7 +282,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // A job stopped halfway would leave the receiver's editor open with part of its keys
     // typed; the close waits for the job's end (its keys keep their waits meanwhile, as a
     // quit would cut every later wait short). A job that types nothing more and only waits
-    // for the receiver (the emergency image transfer) ends at once and closes its server.
+    // for the receiver (a lingering job) ends at once and closes its server.
     if (!m_wiring.endWaitingJob()) {
         if (m_heldEnd == HeldEnd::None) {
             m_heldEnd = HeldEnd::Close;

@@ -35,8 +35,8 @@ std::span<const ReceiverJob> receiverJobs();
 // The entry of kind; nullptr for none.
 const ReceiverJob* receiverJob(JobKind kind);
 
-// A job that goes on after its command returned (the emergency image transfer waits for the
-// loader): made once when the wiring attaches, destroyed before the console link.
+// A job that goes on after its command returned (it waits for the receiver's report): made
+// once when the wiring attaches, destroyed before the console link.
 class LingeringJob {
 public:
     virtual ~LingeringJob() = default;
