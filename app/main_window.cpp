@@ -2,6 +2,7 @@
 #include "app/main_window.h"
 
 #include "app/port_box.h"
+#include "app/receiver_jobs.h"
 #include "app/small_dialogs.h"
 #include "app/status_light.h"
 #include "app/terminal_hint.h"
@@ -325,12 +326,15 @@ void TForm1::buildMenu() {
 
     Funktionen1 = menuBar()->addMenu(QStringLiteral("Funktionen"));
     Funktionen1->setObjectName(QStringLiteral("Funktionen1"));
-    IPAdressesetzenndern1 = Funktionen1->addAction(QStringLiteral("IP-Adresse setzen/ändern"));
-    IPAdressesetzenndern1->setObjectName(QStringLiteral("IPAdressesetzenndern1"));
-    FTPServerinstallieren1 = Funktionen1->addAction(QStringLiteral("FTP-Server installieren"));
-    FTPServerinstallieren1->setObjectName(QStringLiteral("FTPServerinstallieren1"));
-    NotfallImageaufspielen1 = Funktionen1->addAction(QStringLiteral("Notfall-Image aufspielen"));
-    NotfallImageaufspielen1->setObjectName(QStringLiteral("NotfallImageaufspielen1"));
+    for (const ReceiverJob& job : receiverJobs()) {
+        if (!job.menu)
+            continue;
+        QAction* action = Funktionen1->addAction(QString::fromUtf8(job.menu->defaultText));
+        action->setObjectName(QString::fromLatin1(job.menu->actionName));
+        connect(action, &QAction::triggered, this,
+                [this, kind = job.kind] { m_wiring.runJob(kind); });
+        m_jobActions.push_back(action);
+    }
     SatChannelListEditor1 = Funktionen1->addAction(QStringLiteral("SatChannelListEditor starten"));
     SatChannelListEditor1->setObjectName(QStringLiteral("SatChannelListEditor1"));
     SatChannelListEditor1->setVisible(false);
@@ -363,11 +367,6 @@ void TForm1::connectHandlers() {
     connect(Beenden1, &QAction::triggered, this, &TForm1::Beenden1Click);
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
-    connect(IPAdressesetzenndern1, &QAction::triggered, this, &TForm1::IPAdressesetzenndern1Click);
-    connect(FTPServerinstallieren1, &QAction::triggered, this,
-            &TForm1::FTPServerinstallieren1Click);
-    connect(NotfallImageaufspielen1, &QAction::triggered, this,
-            &TForm1::NotfallImageaufspielen1Click);
     connect(SatChannelListEditor1, &QAction::triggered, this, &TForm1::SatChannelListEditor1Click);
     connect(N1, &QAction::triggered, this, &TForm1::N1Click);
     connect(LogFolder1, &QAction::triggered, this, &TForm1::openLogFolder);

@@ -26,6 +26,7 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 class QAction;
 class TTerminal;
@@ -89,7 +90,7 @@ public:
     // runs, the commands and fields that would disturb it are disabled, terminal keys are
     // held back and the status bar says why. A close asked for meanwhile happens at the end.
     void showJobRunning(bool running) override;
-    // The emergency image transfer's progress in the status bar; empty clears it.
+    // A transfer's progress in the status bar; empty clears it.
     void showTransferStatus(const QString& text) override;
     // A passing note in the status bar (the port unplugged, back again); 0 keeps it until
     // the next one.
@@ -140,10 +141,7 @@ public:
     // missing keys or an unknown section).
     void ApplyLanguage(const QString& section);
 
-    // Receiver jobs: each goes to the wiring.
-    void IPAdressesetzenndern1Click();
-    void FTPServerinstallieren1Click();
-    void NotfallImageaufspielen1Click();
+    // The hidden delete command; the menu's jobs come from the job table (app/receiver_jobs.h).
     void Label3ContextPopup(const QPoint& pos);
 
     // The port box's list after COM1-COM4: the serial devices the PC has now. Its text stays.
@@ -186,9 +184,8 @@ private:
     QMenu* Datei1 = nullptr;
     QAction* Beenden1 = nullptr;
     QMenu* Funktionen1 = nullptr;
-    QAction* IPAdressesetzenndern1 = nullptr;
-    QAction* FTPServerinstallieren1 = nullptr;
-    QAction* NotfallImageaufspielen1 = nullptr;
+    // One per menu entry of the job table, in its order; named as the table says.
+    std::vector<QAction*> m_jobActions;
     QAction* SatChannelListEditor1 = nullptr; // hidden
     QMenu* Hilfe1 = nullptr;
     QAction* N1 = nullptr; // "?"

@@ -5,6 +5,7 @@
 #include "app/file_version.h"
 #include "app/port_box.h"
 #include "app/process_starter.h"
+#include "app/receiver_jobs.h"
 #include "app/status_light.h"
 #include "serial/port_list.h"
 #include "terminal/terminal_widget.h"
@@ -121,9 +122,9 @@ void TForm1::ApplyLanguage(const QString& section) {
     Datei1->setTitle(t.caption(CaptionKey::M1_1));
     Beenden1->setText(t.caption(CaptionKey::M1_2));
     Funktionen1->setTitle(t.caption(CaptionKey::M2_1));
-    IPAdressesetzenndern1->setText(t.caption(CaptionKey::M2_2));
-    FTPServerinstallieren1->setText(t.caption(CaptionKey::M2_3));
-    NotfallImageaufspielen1->setText(t.caption(CaptionKey::M2_4));
+    for (size_t i = 0; const ReceiverJob& job : receiverJobs())
+        if (job.menu)
+            m_jobActions[i++]->setText(t.caption(job.menu->caption));
     Hilfe1->setTitle(t.caption(CaptionKey::M3_1));
     Label1->setText(t.caption(CaptionKey::L1));
     Label2->setText(t.caption(CaptionKey::L2));
@@ -236,8 +237,9 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TForm1::showJobRunning(bool running) {
-    for (QAction* action : {IPAdressesetzenndern1, FTPServerinstallieren1, NotfallImageaufspielen1,
-                            SatChannelListEditor1, N1})
+    for (QAction* action : m_jobActions)
+        action->setEnabled(!running);
+    for (QAction* action : {SatChannelListEditor1, N1})
         action->setEnabled(!running);
     for (QWidget* control :
          std::initializer_list<QWidget*>{Button2, ComboBox2, ComboBox1, Edit1, Edit2, Label3})
@@ -280,7 +282,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // A job stopped halfway would leave the receiver's editor open with part of its keys
     // typed; the close waits for the job's end (its keys keep their waits meanwhile, as a
     // quit would cut every later wait short). A job that types nothing more and only waits
-    // for the receiver (the emergency image transfer) ends at once and closes its server.
+    // for the receiver (a lingering job) ends at once and closes its server.
     if (!m_wiring.endWaitingJob()) {
         if (m_heldEnd == HeldEnd::None) {
             m_heldEnd = HeldEnd::Close;
@@ -318,24 +320,12 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::Button2Click() {
-    m_wiring.checkConnections();
-}
-
-void TForm1::IPAdressesetzenndern1Click() {
-    m_wiring.setAddress();
-}
-
-void TForm1::FTPServerinstallieren1Click() {
-    m_wiring.installFtpServer();
-}
-
-void TForm1::NotfallImageaufspielen1Click() {
-    m_wiring.loadEmergencyImage();
+    m_wiring.runJob(JobKind::CheckConnections);
 }
 
 void TForm1::Label3ContextPopup(const QPoint& pos) {
     Q_UNUSED(pos);
-    m_wiring.deleteStartScript();
+    m_wiring.runJob(JobKind::DeleteStartScript);
 }
 
 void TForm1::N1Click() {

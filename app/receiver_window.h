@@ -34,7 +34,7 @@ public:
     virtual void offerPortList() = 0;
     // A receiver job starts (true) or has ended (false).
     virtual void showJobRunning(bool running) = 0;
-    // The emergency image transfer's progress in the status bar; empty clears it.
+    // A transfer's progress in the status bar; empty clears it.
     virtual void showTransferStatus(const QString& text) = 0;
     // A passing note in the status bar; 0 keeps it until the next one.
     virtual void showStatusMessage(const QString& text, int timeoutMs) = 0;

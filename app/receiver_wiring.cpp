@@ -2,10 +2,8 @@
 
 #include "app/port_select_form.h"
 #include "app/terminal_hint.h"
-#include "net/network_check.h"
+#include "core/dialogs.h"
 #include "net/telnet_data_handler.h"
-#include "procedures/address_procedure.h"
-#include "procedures/ftp_install_procedure.h"
 #include "usbstick/format_dialog.h"
 
 #include <QFileInfo>
@@ -25,30 +23,6 @@ bool isNeverAPort(const QString& path) {
 }
 
 } // namespace
-
-EmergencyImageWiring::EmergencyImageWiring(ReceiverWiring& wiring, ReceiverWindow& window) {
-    EmergencyImageProcedure::Seams seams{
-        wiring.dialogs(),
-        window,
-        wiring.messages(),
-        wiring.consoleDialogue(),
-        wiring.copyProgress(),
-        m_server,
-        wiring.httpServer(),
-        wiring.log(),
-        [&wiring] { wiring.showUsbFormatDialog(); },
-        [&wiring] { return wiring.chooseStick(); },
-        ListLocalAddresses,
-        [&window](bool busy) { window.showWaitCursor(busy); },
-        [&window](const QString& text) { window.showTransferStatus(text); },
-        removableMediaFolder()};
-    m_procedure = std::make_unique<EmergencyImageProcedure>(std::move(seams));
-}
-
-EmergencyImageWiring::~EmergencyImageWiring() {
-    m_procedure.reset();
-    m_server.stop();
-}
 
 ReceiverWiring::ReceiverWiring(const WiringServices& services)
     : m_dialogs(services.dialogs), m_log(services.log), m_busy(services.busy),
@@ -72,23 +46,22 @@ void ReceiverWiring::attach(ReceiverWindow& window) {
     // A failure no command can catch (the device vanished, the watcher failed) goes to the
     // standard error box, once.
     connectReplug(window);
-    QObject::connect(m_port.get(), &TComPort::portFailure, window.widget(),
-                     [this](const QString& message) {
-                         m_window->setSerialLight(false);
-                         const bool jobWasRunning = jobRunning();
-                         // The loader's report can no longer arrive: the transfer ends and port 69
-                         // closes.
-                         if (m_emergency)
-                             m_emergency->procedure().endTransfer(
-                                 QStringLiteral("serial port lost: ") + message);
-                         // A vanished device with no job running is told in the status bar (it
-                         // comes back by itself, or the user picks the port again), and a box would
-                         // wait for a needless click.
-                         if (!m_replug->toldLoss() || jobWasRunning)
-                             m_dialogs.showError(message);
-                     });
+    QObject::connect(
+        m_port.get(), &TComPort::portFailure, window.widget(), [this](const QString& message) {
+            m_window->setSerialLight(false);
+            const bool jobWasRunning = jobRunning();
+            // The loader's report can no longer arrive: the transfer ends and port 69
+            // closes.
+            if (m_lingering)
+                m_lingering->endFromOutside(QStringLiteral("serial port lost: ") + message);
+            // A vanished device with no job running is told in the status bar (it
+            // comes back by itself, or the user picks the port again), and a box would
+            // wait for a needless click.
+            if (!m_replug->toldLoss() || jobWasRunning)
+                m_dialogs.showError(message);
+        });
     // The window locks its controls and the terminal's keys for as long as a job holds the
-    // gate, the emergency image transfer included.
+    // gate, a lingering job's wait included.
     QObject::connect(&m_gate, &JobGate::heldChanged, window.widget(),
                      [&window](bool held) { window.showJobRunning(held); });
     // Opened on the first pass of the message loop, so console lines reach the session log
@@ -106,11 +79,11 @@ void ReceiverWiring::attach(ReceiverWindow& window) {
     m_telnet->setSettleDelay([this] { return m_settleDelay; });
     // It listens only while the FTP job runs, on a free port of the own address.
     m_http = std::make_unique<THTTPServer>();
-    m_emergency = std::make_unique<EmergencyImageWiring>(*this, window);
+    m_lingering = makeLingeringJob(*this, window);
 }
 
 void ReceiverWiring::detach() {
-    m_emergency.reset();
+    m_lingering.reset();
     m_http.reset();
     m_telnet.reset();
     if (m_port && m_terminalConsumer != 0)
@@ -233,49 +206,14 @@ void ReceiverWiring::runJob(JobKind kind, const std::function<void(JobGate::Hold
 }
 
 bool ReceiverWiring::endWaitingJob() {
-    if (m_emergency && m_emergency->procedure().waitingForReceiver())
-        m_emergency->procedure().endTransfer(QStringLiteral("program closing"));
+    if (m_lingering && m_lingering->waitingForReceiver())
+        m_lingering->endFromOutside(QStringLiteral("program closing"));
     return !m_gate.held();
 }
 
-void ReceiverWiring::setAddress() {
-    runJob(JobKind::SetAddress, [this](JobGate::Hold&) {
-        AddressProcedure({m_dialogs, *m_window, messages(), consoleDialogue(), m_busy, m_log})
-            .setAddress();
-    });
-}
-
-void ReceiverWiring::deleteStartScript() {
-    runJob(JobKind::DeleteStartScript, [this](JobGate::Hold&) {
-        AddressProcedure({m_dialogs, *m_window, messages(), consoleDialogue(), m_busy, m_log})
-            .deleteStartScript();
-    });
-}
-
-void ReceiverWiring::installFtpServer() {
-    runJob(JobKind::InstallFtpServer, [this](JobGate::Hold&) {
-        NetworkLinkParts network(*m_window, m_busy, m_dialogs, *m_telnet);
-        network.log = &m_log;
-        FtpInstallProcedure({m_dialogs, *m_window, messages(),
-                             [&network] { return CheckNetworkLink(network); }, *m_telnet,
-                             m_telnetLines, *m_http, m_serialLink->ticker(), m_log, m_download,
-                             m_settleDelay})
-            .installFtpServer();
-    });
-}
-
-void ReceiverWiring::loadEmergencyImage() {
-    runJob(JobKind::LoadEmergencyImage,
-           [this](JobGate::Hold& hold) { m_emergency->procedure().loadEmergencyImage(hold); });
-}
-
-void ReceiverWiring::checkConnections() {
-    runJob(JobKind::CheckConnections, [this](JobGate::Hold&) {
-        m_window->setSerialLight(CheckSerialLink(consoleDialogue(), m_busy));
-        NetworkLinkParts parts(*m_window, m_busy, m_dialogs, *m_telnet);
-        parts.log = &m_log;
-        m_window->setNetworkLight(CheckNetworkLink(parts));
-    });
+void ReceiverWiring::runJob(JobKind kind) {
+    if (const ReceiverJob* job = receiverJob(kind); job && m_window)
+        runJob(kind, [this, job](JobGate::Hold& hold) { job->run(*this, *m_window, hold); });
 }
 
 void ReceiverWiring::applyPort(const QString& text, int portNumber, PortChoice choice) {
@@ -317,18 +255,4 @@ void ReceiverWiring::setSettleDelay(int delay) {
 void ReceiverWiring::releaseNetwork() {
     m_telnet->Disconnect();
     m_http->StopAndRelease();
-}
-
-void ReceiverWiring::showUsbFormatDialog() {
-    m_formatDialog.ShowUsbFormatDialog(messages().text(MessageId::FormatDialogText),
-                                       messages().text(MessageId::FormatDialogHint),
-                                       m_language.formatButton);
-}
-
-std::optional<usbstick::StickFolder> ReceiverWiring::chooseStick() {
-    if (const auto formatted = m_formatDialog.takeFormattedStick())
-        return usbstick::stickForFormatted(*formatted, m_formatLibrary);
-    const std::optional<QString> folder =
-        m_dialogs.chooseFolder(QStringLiteral("USB Stick"), removableMediaFolder());
-    return usbstick::stickAtFolder(folder.value_or(QString()), m_formatDialog.driveLister());
 }

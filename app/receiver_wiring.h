@@ -1,24 +1,25 @@
 #pragma once
 // ReceiverWiring: everything between the main window and the receiver. It owns the serial port
-// and its console link, the telnet client, the HTTP file server, the TFTP image server with
-// the emergency image job, the download watch, and it holds the session log; it connects them
-// to each other and to the window. The program entry makes one from the services it made
+// and its console link, the telnet client, the HTTP file server, the job that goes on after
+// its command (app/receiver_jobs.h), the download watch, and it holds the session log; it connects
+// them to each other and to the window. The program entry makes one from the services it made
 // before (WiringServices) and hands it to the window as its WindowCommands; the wiring knows
 // the window only as a ReceiverWindow.
 //
 // Every receiver job (the three menu commands, the hidden delete command and the check
 // button's run) enters through runJob(), which takes the job gate (core/job_gate.h) for it.
 // The gate is the one authority on whether a job runs: the window asks it through
-// refuseWhileJobRuns() and follows its heldChanged signal. The emergency image job keeps the
-// gate after runJob() returns, until its transfer has ended.
+// refuseWhileJobRuns() and follows its heldChanged signal. The lingering job keeps the gate
+// after runJob() returns, until it has ended.
 //
 // Lifetime: made before the window; a WindowAttachment (app/program_parts.h) calls attach() before
 // the window reads its settings, which go to the parts (the settle delay, the port), and detach()
 // before the window goes. The parts exist only between the two, because they feed the window's
-// widgets. Shutdown order in detach(): the emergency job (takes its hooks out of the watcher) and
-// the TFTP server, the HTTP server, the telnet client (it waits on the link's ticker), the
+// widgets. Shutdown order in detach(): the lingering job (takes its hooks out of the watcher, stops
+// its server), the HTTP server, the telnet client (it waits on the link's ticker), the
 // terminal's consumer, the console link, the port (its threads joined). UI thread only.
 #include "app/language.h"
+#include "app/receiver_jobs.h"
 #include "app/receiver_window.h"
 #include "app/window_commands.h"
 #include "core/busy_indicator.h"
@@ -29,8 +30,6 @@
 #include "log/session_log.h"
 #include "net/http_server.h"
 #include "net/telnet_client.h"
-#include "procedures/emergency_image_procedure.h"
-#include "procedures/image_server.h"
 #include "serial/com_port.h"
 #include "serial/console_link.h"
 #include "serial/port_list.h"
@@ -50,25 +49,6 @@ namespace usbstick {
 class FormatLibrary;
 class TForm3;
 } // namespace usbstick
-
-// The emergency image job's place in the window: our TFTP server on port 69 and the job itself
-// (it outlives its menu click: the transfer ends later, through the console watcher); the
-// transfer's progress goes to the window's status bar. Destroyed before the console link: the
-// job takes its hooks out of the watcher, then the server stops.
-class EmergencyImageWiring {
-public:
-    EmergencyImageWiring(ReceiverWiring& wiring, ReceiverWindow& window);
-    EmergencyImageWiring(const EmergencyImageWiring&) = delete;
-    EmergencyImageWiring& operator=(const EmergencyImageWiring&) = delete;
-    ~EmergencyImageWiring();
-
-    EmergencyImageProcedure& procedure() { return *m_procedure; }
-    TftpImageServer& server() { return m_server; }
-
-private:
-    TftpImageServer m_server;
-    std::unique_ptr<EmergencyImageProcedure> m_procedure;
-};
 
 // What the program entry makes before the wiring and hands it; each outlives the wiring.
 // language is the window's: it changes with the language box, and the jobs and the format
@@ -106,6 +86,8 @@ public:
     // with the "please wait" box and does nothing else.
     // The job gets the gate's Hold; one that moves it elsewhere keeps the gate past its return.
     void runJob(JobKind kind, const std::function<void(JobGate::Hold&)>& job);
+    // The job of that kind from the job table (app/receiver_jobs.h), through the gate.
+    void runJob(JobKind kind) override;
     // For the window's own changes that would disturb a job (port, language): true and the
     // "please wait" box while a job runs, else false.
     bool refuseWhileJobRuns() override;
@@ -113,15 +95,8 @@ public:
     std::optional<JobKind> runningJob() const { return m_gate.holder(); }
     JobGate& gate() { return m_gate; }
     // For a close or quit: ends a job that only waits for the receiver's report (the
-    // emergency image transfer). True when no job holds the gate afterwards.
+    // lingering job). True when no job holds the gate afterwards.
     bool endWaitingJob() override;
-
-    // The jobs, each through runJob().
-    void setAddress() override;
-    void deleteStartScript() override;
-    void installFtpServer() override;
-    void loadEmergencyImage() override;
-    void checkConnections() override;
 
     // --- The window's other needs ------------------------------------------------------
     void applyPort(const QString& text, int portNumber,
@@ -129,14 +104,10 @@ public:
     void setSettleDelay(int delay) override;
     // The hidden "Ende" button: telnet closed, HTTP server stopped.
     void releaseNetwork() override;
-    // The format dialog shown modally with the active language's Msg17, Msg18 and L9.
-    void showUsbFormatDialog();
-    // The stick the emergency image goes to: the one formatted and confirmed just now, else
-    // a FAT stick the user picks that the drive list would offer; a refused one fails every
-    // copy.
-    std::optional<usbstick::StickFolder> chooseStick();
-
     Dialogs& dialogs() { return m_dialogs; }
+    const LanguageTexts& language() const { return m_language; }
+    usbstick::TForm3& formatDialog() { return m_formatDialog; }
+    usbstick::FormatLibrary& formatLibrary() { return m_formatLibrary; }
     SessionLog& log() override { return m_log; }
     TSerialPortList& portList() override { return m_portList; }
     CopyProgress& copyProgress() { return m_copyProgress; }
@@ -145,6 +116,13 @@ public:
     ConsoleDialogue& consoleDialogue() { return m_serialLink->dialogue(); }
     TTelnetClient& telnet() { return *m_telnet; }
     THTTPServer& httpServer() { return *m_http; }
+    BusyIndicator& busy() { return m_busy; }
+    LineStream& telnetLines() { return m_telnetLines; }
+    DownloadWatch& download() { return m_download; }
+    int settleDelay() const { return m_settleDelay; }
+    Ticker& ticker() { return m_serialLink->ticker(); }
+    // The job that goes on after its command (made at attach).
+    LingeringJob& lingeringJob() { return *m_lingering; }
 
 private:
     // The console page: the receiver's bytes to it, its keys to the port.
@@ -177,5 +155,5 @@ private:
     int m_terminalConsumer = 0; // 0 while not registered
     std::unique_ptr<TTelnetClient> m_telnet;
     std::unique_ptr<THTTPServer> m_http;
-    std::unique_ptr<EmergencyImageWiring> m_emergency;
+    std::unique_ptr<LingeringJob> m_lingering;
 };

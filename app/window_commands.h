@@ -3,6 +3,8 @@
 // delay, the network, whether a job runs, and the list of the PC's serial ports. The window
 // knows only this interface; ReceiverWiring implements it and the program entry joins the two.
 // UI thread only.
+#include "core/job_gate.h"
+
 #include <QString>
 
 class SessionLog;
@@ -12,13 +14,9 @@ class WindowCommands {
 public:
     virtual ~WindowCommands() = default;
 
-    // The receiver jobs; each refuses with the "please wait" box while another runs.
-    virtual void setAddress() = 0;
-    virtual void deleteStartScript() = 0;
-    virtual void installFtpServer() = 0;
-    virtual void loadEmergencyImage() = 0;
-    // Both checks; the lights show their results.
-    virtual void checkConnections() = 0;
+    // The receiver job of that kind (app/receiver_jobs.h); refused with the "please wait" box
+    // while another runs.
+    virtual void runJob(JobKind kind) = 0;
 
     // The port box's setting: portNumber 1..4 for an entry, else text as typed. Typing moves
     // an open port only to an entry; Chosen (an entry picked, editing ended) takes a typed

@@ -653,9 +653,9 @@ TEST_F(MainWindowTest, ARunningJobLocksTheWindowRefusesTheRestAndHoldsTheClose) 
         // Clicks that were queued before the lock, and the box changes, reach their handlers
         // and are refused; the language stays, the job keeps running.
         form->Button2Click();
-        form->IPAdressesetzenndern1Click();
-        form->FTPServerinstallieren1Click();
-        form->NotfallImageaufspielen1Click();
+        for (const char* item :
+             {"IPAdressesetzenndern1", "FTPServerinstallieren1", "NotfallImageaufspielen1"})
+            emit widget<QAction>(*form, item)->triggered();
         form->Label3ContextPopup(QPoint());
         widget<QComboBox>(*form, "ComboBox1")->setEditText(QStringLiteral("English"));
         widget<QComboBox>(*form, "ComboBox2")->setEditText(QStringLiteral("COM2"));

@@ -99,7 +99,7 @@ TEST_F(AddressWiring, SecondActionDuringTheJobIsRefusedAndTheCloseWaits) {
             return;
         interfered = true;
         form->Button2Click();
-        form->IPAdressesetzenndern1Click();
+        emit widget<QAction>(*form, "IPAdressesetzenndern1")->triggered();
         form->close();
         visibleAfterClose = form->isVisible();
     });
