@@ -14,11 +14,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <spawn.h>
-#include <sys/eventfd.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -47,24 +44,14 @@ bool BootLoaderSimulator::start(const Options& options, QString* error) {
         *error = QStringLiteral("busybox not found (Debian package busybox-static)");
         return false;
     }
-    char name[256] = {};
-    if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
-        *error = QStringLiteral("openpty failed: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+    if (!m_serial.open(error))
         return false;
-    }
-    termios raw{};
-    ::tcgetattr(m_slave, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(m_slave, TCSANOW, &raw);
-    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    m_portPath = QString::fromLocal8Bit(name);
     QByteArray scratch = QDir::tempPath().toLocal8Bit() + "/stbmate-bootloader.XXXXXX";
     if (!::mkdtemp(scratch.data())) {
         *error = QStringLiteral("no scratch folder");
         return false;
     }
     m_scratch = QString::fromLocal8Bit(scratch);
-    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     m_options = options;
     m_thread = std::thread([this] { m_options.dropWhileBusy ? loopDroppingWhileBusy() : loop(); });
     return true;
@@ -73,15 +60,10 @@ bool BootLoaderSimulator::start(const Options& options, QString* error) {
 void BootLoaderSimulator::stop() {
     if (m_thread.joinable()) {
         m_stop = true;
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+        m_serial.wake();
         m_thread.join();
     }
-    for (int* fd : {&m_master, &m_slave, &m_wakeFd}) {
-        if (*fd >= 0)
-            ::close(*fd);
-        *fd = -1;
-    }
+    m_serial.close();
     if (!m_scratch.isEmpty())
         QDir(m_scratch).removeRecursively();
     m_scratch.clear();
@@ -90,12 +72,12 @@ void BootLoaderSimulator::stop() {
 void BootLoaderSimulator::loop() {
     char buffer[512];
     while (!m_stop) {
-        pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+        pollfd fds[2] = {{m_serial.master(), POLLIN, 0}, {m_serial.wakeFd(), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0 && errno != EINTR)
             return;
         if (m_stop)
             return;
-        const ssize_t got = ::read(m_master, buffer, sizeof buffer);
+        const ssize_t got = ::read(m_serial.master(), buffer, sizeof buffer);
         for (ssize_t i = 0; i < got && !m_stop; ++i) {
             const char c = buffer[i];
             if (c != '\r') {
@@ -136,10 +118,10 @@ void BootLoaderSimulator::loopDroppingWhileBusy() {
             timeoutMs = int(std::clamp<std::int64_t>(
                 std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count(), 0,
                 1000));
-        pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+        pollfd fds[2] = {{m_serial.master(), POLLIN, 0}, {m_serial.wakeFd(), POLLIN, 0}};
         if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR)
             return;
-        const ssize_t got = ::read(m_master, buffer, sizeof buffer);
+        const ssize_t got = ::read(m_serial.master(), buffer, sizeof buffer);
         if (got > 0)
             input.arrive(buffer, std::size_t(got), Clock::now());
         while (const auto taken = input.next(Clock::now()))
@@ -262,20 +244,7 @@ void BootLoaderSimulator::fetch(const QString& fileName) {
 }
 
 void BootLoaderSimulator::print(const QByteArray& text) {
-    {
-        std::lock_guard lock(m_mutex);
-        m_output += text;
-    }
-    qsizetype done = 0;
-    while (done < text.size() && !m_stop) {
-        const ssize_t n = ::write(m_master, text.constData() + done, size_t(text.size() - done));
-        if (n > 0) {
-            done += n;
-            continue;
-        }
-        pollfd p{m_master, POLLOUT, 0};
-        ::poll(&p, 1, 20);
-    }
+    m_serial.send(text, m_stop);
 }
 
 std::size_t BootLoaderSimulator::droppedBytes() const {
@@ -309,20 +278,12 @@ QStringList BootLoaderSimulator::linesReceived() const {
 }
 
 QByteArray BootLoaderSimulator::sentToProgram() const {
-    std::lock_guard lock(m_mutex);
-    return m_output;
+    return m_serial.sent();
 }
 
 bool BootLoaderSimulator::waitForOutput(const QByteArray& text, int timeoutMs,
                                         qsizetype from) const {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (sentToProgram().indexOf(text, from) >= 0)
-            return true;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    return m_serial.waitForSent(text, timeoutMs, from);
 }
 
 } // namespace stbsim

@@ -23,6 +23,8 @@
 //
 // Shutdown order (stop(), also run by the destructor): stop flag → wake the loader thread →
 // join it (a running TFTP client is killed first) → close both ends of the pty.
+#include "tests/sim/loader_line.h"
+
 #include <QByteArray>
 #include <QMap>
 #include <QString>
@@ -60,7 +62,7 @@ public:
     void stop();
 
     // Device path the program opens as its serial port.
-    QString portPath() const { return m_portPath; }
+    QString portPath() const { return m_serial.path(); }
 
     // "ipaddr 192.168.1.20", "serverip 192.168.1.2", in the order received.
     QStringList setCommands() const;
@@ -87,11 +89,8 @@ private:
     void fetch(const QString& fileName);
 
     Options m_options;
-    QString m_portPath;
     QString m_scratch;
-    int m_master = -1;
-    int m_slave = -1; // held open so the line never hangs up between program opens
-    int m_wakeFd = -1;
+    LoaderLine m_serial;
     std::atomic<bool> m_stop{false};
     std::atomic<pid_t> m_clientPid{-1};
     std::thread m_thread;
@@ -107,7 +106,6 @@ private:
     QStringList m_setCommands;
     QStringList m_lines;
     QByteArray m_image;
-    QByteArray m_output;
     std::size_t m_dropped = 0;
     int m_bootCount = 0;
     int m_tftpCount = 0;

@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QThread>
 
 #include <cerrno>
 #include <csignal>
@@ -13,12 +12,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <spawn.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -79,20 +75,8 @@ bool QemuBootLoader::start(const Options& options, QString* error) {
             return false;
         }
     }
-    char name[256] = {};
-    if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
-        *error = QStringLiteral("openpty failed: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+    if (!m_serial.open(error))
         return false;
-    }
-    termios raw{};
-    ::tcgetattr(m_slave, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(m_slave, TCSANOW, &raw);
-    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
-    m_portPath = QString::fromLocal8Bit(name);
-    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     m_options = options;
     m_thread = std::thread([this] { relay(); });
     return true;
@@ -101,8 +85,7 @@ bool QemuBootLoader::start(const Options& options, QString* error) {
 void QemuBootLoader::stop() {
     if (m_thread.joinable()) {
         m_stop = true;
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+        m_serial.wake();
         m_thread.join();
     }
     if (m_qemu > 0) {
@@ -110,11 +93,9 @@ void QemuBootLoader::stop() {
         ::waitpid(m_qemu, nullptr, 0);
         m_qemu = -1;
     }
-    for (int* fd : {&m_master, &m_slave, &m_console, &m_wakeFd}) {
-        if (*fd >= 0)
-            ::close(*fd);
-        *fd = -1;
-    }
+    if (m_console >= 0)
+        ::close(std::exchange(m_console, -1));
+    m_serial.close();
 }
 
 bool QemuBootLoader::qemuStarted() const {
@@ -145,24 +126,18 @@ QemuBootLoader::whenTyped(const QString& line) const {
 }
 
 QByteArray QemuBootLoader::consoleOutput() const {
-    std::lock_guard lock(m_mutex);
-    return m_output;
+    return m_serial.sent();
 }
 
 bool QemuBootLoader::waitForOutput(const QByteArray& text, int timeoutMs) const {
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!consoleOutput().contains(text)) {
-        if (Clock::now() > end)
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
+    return m_serial.waitForSent(text, timeoutMs);
 }
 
 void QemuBootLoader::relay() {
     char buffer[4096];
     while (!m_stop) {
-        pollfd fds[3] = {{m_wakeFd, POLLIN, 0}, {m_master, POLLIN, 0}, {m_console, POLLIN, 0}};
+        pollfd fds[3] = {
+            {m_serial.wakeFd(), POLLIN, 0}, {m_serial.master(), POLLIN, 0}, {m_console, POLLIN, 0}};
         // A prompt begun but not completed within 100 ms was not one.
         const int ready = ::poll(fds, m_console >= 0 ? 3 : 2, m_held.isEmpty() ? -1 : 100);
         if (m_stop || (ready < 0 && errno != EINTR))
@@ -170,7 +145,7 @@ void QemuBootLoader::relay() {
         if (ready == 0)
             flushHeld();
         if (fds[1].revents & POLLIN)
-            fromProgram(buffer, ::read(m_master, buffer, sizeof buffer));
+            fromProgram(buffer, ::read(m_serial.master(), buffer, sizeof buffer));
         if (m_console >= 0 && (fds[2].revents & (POLLIN | POLLHUP))) {
             const ssize_t got = ::read(m_console, buffer, sizeof buffer);
             if (got <= 0) { // QEMU ended; the program sees a silent line from now on
@@ -229,22 +204,7 @@ void QemuBootLoader::flushHeld() {
 }
 
 void QemuBootLoader::writeToProgram(const QByteArray& bytes) {
-    {
-        std::lock_guard lock(m_mutex);
-        m_output += bytes;
-    }
-    qsizetype done = 0;
-    while (done < bytes.size() && !m_stop) {
-        const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n > 0) {
-            done += n;
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR)
-            return;
-        pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_master, POLLOUT, 0}};
-        ::poll(fds, 2, -1);
-    }
+    m_serial.send(bytes, m_stop);
 }
 
 void QemuBootLoader::startQemu() {

@@ -11,7 +11,9 @@
 // at all (-nic none).
 //
 // Shutdown order (stop(), also run by the destructor): stop flag → wake the relay thread →
-// join it → kill QEMU and reap it → close the pty and the socket.
+// join it → kill QEMU and reap it → close the socket and the pty.
+#include "tests/sim/loader_line.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -45,7 +47,7 @@ public:
     bool start(const Options& options, QString* error);
     void stop();
 
-    QString portPath() const { return m_portPath; }
+    QString portPath() const { return m_serial.path(); }
     // True once QEMU has been started; the reason when its start failed.
     bool qemuStarted() const;
     QString qemuError() const;
@@ -66,12 +68,9 @@ private:
     void startQemu();
 
     Options m_options;
-    QString m_portPath;
-    int m_master = -1;
-    int m_slave = -1;   // held open so the line never hangs up between program opens
+    LoaderLine m_serial;
     int m_console = -1; // our end of QEMU's serial console (its stdin and stdout)
-    int m_wakeFd = -1;
-    pid_t m_qemu = -1; // relay thread only, until it is joined
+    pid_t m_qemu = -1;  // relay thread only, until it is joined
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 
@@ -84,7 +83,6 @@ private:
     bool m_started = false;
     QString m_qemuError;
     std::vector<std::pair<QString, Clock::time_point>> m_typed;
-    QByteArray m_output;
 };
 
 // Builds folder/emergency.ub, a multi-file boot image this loader starts: a small ARM program
