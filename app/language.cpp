@@ -78,15 +78,27 @@ QString windowTextKey(WindowText id) {
     return QString::fromLatin1(keys[size_t(id)]);
 }
 
-namespace {
-
-QString builtInTerminalText(WindowText id, bool german) {
+QString builtInWindowText(WindowText id, bool german) {
     struct Pair {
         WindowText id;
         const char* de;
         const char* en;
     };
     static const Pair texts[] = {
+        {WindowText::PortNoneSet, "Kein serieller Port eingestellt.", "No serial port is set."},
+        {WindowText::PortNotOpen, "Port %1 ist nicht geöffnet: %2.", "Port %1 is not open: %2."},
+        {WindowText::PortMissing, "das Gerät gibt es nicht", "there is no such device"},
+        {WindowText::PortNoPermission,
+         "Sie dürfen ihn nicht benutzen. Bitte den Benutzer in die Gruppe dialout aufnehmen "
+         "(sudo adduser $USER dialout) und neu anmelden",
+         "you may not use it. Please add your user to the group dialout (sudo adduser $USER "
+         "dialout) and log in again"},
+        {WindowText::PortRefused, "er lässt sich nicht öffnen", "it cannot be opened"},
+        {WindowText::PortChoose,
+         "Bitte links im Feld „Port“ einen der angeschlossenen Ports wählen oder einen "
+         "Gerätepfad eingeben.",
+         "Please choose one of the connected ports in the \"Port\" box on the left, or type a "
+         "device path."},
         {WindowText::PortLost, "%1 getrennt – warte auf das Gerät …",
          "%1 disconnected – waiting for the device …"},
         {WindowText::PortBack, "%1 wieder verbunden", "%1 connected again"},
@@ -128,36 +140,4 @@ QString builtInTerminalText(WindowText id, bool german) {
         if (p.id == id)
             return QString::fromUtf8(german ? p.de : p.en);
     return QString();
-}
-
-} // namespace
-
-QString builtInWindowText(WindowText id, bool german) {
-    switch (id) {
-    case WindowText::PortNoneSet:
-        return german ? QStringLiteral("Kein serieller Port eingestellt.")
-                      : QStringLiteral("No serial port is set.");
-    case WindowText::PortNotOpen:
-        return german ? QStringLiteral("Port %1 ist nicht geöffnet: %2.")
-                      : QStringLiteral("Port %1 is not open: %2.");
-    case WindowText::PortMissing:
-        return german ? QStringLiteral("das Gerät gibt es nicht")
-                      : QStringLiteral("there is no such device");
-    case WindowText::PortNoPermission:
-        return german ? QStringLiteral("Sie dürfen ihn nicht benutzen. Bitte den Benutzer in die "
-                                       "Gruppe dialout aufnehmen (sudo adduser $USER dialout) "
-                                       "und neu anmelden")
-                      : QStringLiteral("you may not use it. Please add your user to the group "
-                                       "dialout (sudo adduser $USER dialout) and log in again");
-    case WindowText::PortRefused:
-        return german ? QStringLiteral("er lässt sich nicht öffnen")
-                      : QStringLiteral("it cannot be opened");
-    case WindowText::PortChoose:
-        return german ? QStringLiteral("Bitte links im Feld „Port“ einen der angeschlossenen "
-                                       "Ports wählen oder einen Gerätepfad eingeben.")
-                      : QStringLiteral("Please choose one of the connected ports in the \"Port\" "
-                                       "box on the left, or type a device path.");
-    default:
-        return builtInTerminalText(id, german);
-    }
 }
