@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
         RealFileQueries());
     provideUserSettingsFile(where);
     SessionLog log(where.logBaseDir);
-    ProgramParts parts(dialogs, log, QFileInfo(where.iniPath).path());
+    DesktopServices desktop;
+    ProgramParts parts(desktop.services(dialogs, log), QFileInfo(where.iniPath).path());
     TForm1& form1 = parts.window();
     if (!form1.created())
         return 1; // stbmate.ini is missing: logged and shown, the window never appears
@@ -46,7 +47,8 @@ int main(int argc, char** argv) {
 
     centreOnDesktop(&form1);
     form1.show();
-    // Everything above goes in reverse: the program's parts (the attachment first, then the
-    // window, then the wiring) before the log and the dialogs they use.
+    // Everything above goes in reverse: the program's parts (the wiring detached first, then
+    // the window, the wiring and the links) before the services, the log and the dialogs they
+    // use.
     return app.exec();
 }

@@ -51,9 +51,9 @@ QString clockText(const QDateTime& now) {
 }
 
 TForm1::TForm1(Dialogs& dialogs, ProcessStarter& starter, WindowCommands& wiring,
-               LanguageTexts& language, const QString& programDir, QWidget* parent)
+               LanguageTexts& language, QWidget* parent)
     : QMainWindow(parent), m_dialogs(dialogs), m_starter(starter), m_wiring(wiring),
-      m_log(wiring.log()), m_programDir(programDir), m_language(language) {
+      m_log(wiring.log()), m_language(language) {
     buildControls();
     buildMenu();
     connectHandlers();

@@ -7,10 +7,10 @@
 // (app/window_commands.h); the handlers here are the window's edge and call into it. What the
 // parts behind it need of the window is ReceiverWindow (app/receiver_window.h).
 //
-// Lifetime: constructed once by the program entry after the wiring; WindowAttachment
-// (app/program_parts.h) then attaches the wiring and runs FormCreate. Lives until the
-// process ends. Shutdown order: the window closes, the attachment detaches the wiring (the
-// parts that feed its widgets go), then the window and its widgets go.
+// Lifetime: constructed once by ProgramParts (app/program_parts.h) after the wiring, which
+// it then attaches before it runs FormCreate with the settings file. Lives until the process
+// ends. Shutdown order: the window closes, ProgramParts detaches the wiring (the parts that
+// feed its widgets go), then the window and its widgets go.
 #include "app/ini_file.h"
 #include "app/language.h"
 #include "app/port_select_form.h"
@@ -50,18 +50,17 @@ class TForm1 : public QMainWindow, public ReceiverWindow {
     Q_OBJECT
 
 public:
-    // programDir: the folder that holds stbmate.ini (the program's own folder in the real
-    // program, a scratch folder in tests). Builds the controls; FormCreate reads the settings.
-    // wiring and language: made by the program entry before this window and outliving it.
-    // The window fills language from the settings file at each change of the language box;
-    // the wiring reads the same texts.
+    // Builds the controls; FormCreate reads the settings. wiring and language: made before
+    // this window and outliving it. The window fills language from the settings file at each
+    // change of the language box; the wiring reads the same texts.
     TForm1(Dialogs& dialogs, ProcessStarter& starter, WindowCommands& wiring,
-           LanguageTexts& language, const QString& programDir, QWidget* parent = nullptr);
+           LanguageTexts& language, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // Reads stbmate.ini and fills the window from it; hands the settle delay and the port to
-    // the wiring, which must be attached before. Once.
-    void FormCreate();
+    // Reads settings (stbmate.ini; null when it is missing) and fills the window from it; hands
+    // the settle delay and the port to the wiring, which must be attached before. Everything
+    // the window stores goes back to settings, which must outlive it. Once.
+    void FormCreate(IniFile* settings);
     // false before FormCreate or when it stopped because stbmate.ini is missing: the error
     // was logged and shown, and the program must end without showing this window.
     bool created() const override { return m_created; }
@@ -217,9 +216,8 @@ private:
     WindowCommands& m_wiring;
     WindowIntents m_intents;
     SessionLog& m_log;
-    QString m_programDir;
     bool m_created = false;
-    std::unique_ptr<IniFile> m_settings;
+    IniFile* m_settings = nullptr; // set once the file was found
     LanguageTexts& m_language;
     QString m_currentLanguage;
     int m_settleDelay = 0;

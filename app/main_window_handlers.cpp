@@ -36,17 +36,15 @@
 
 namespace {
 
-const QString kSettingsFileName = QStringLiteral("stbmate.ini");
 const QString kMain = QStringLiteral("Main");
 
 } // namespace
 
-void TForm1::FormCreate() {
+void TForm1::FormCreate(IniFile* settings) {
     m_log.SetLogNameTemplate(QStringLiteral("stbmate-$Y-$M-$D"));
     m_log.WriteLogEntry(QStringLiteral("****** start programm ******"));
 
-    const QString settingsPath = m_programDir + QLatin1Char('/') + kSettingsFileName;
-    if (!QFileInfo::exists(settingsPath)) {
+    if (!settings) {
         m_log.WriteLogError(QStringLiteral("stbmate.ini is missing ! --> EXIT"));
         m_dialogs.showError(QStringLiteral("stbmate.ini fehlt"));
         return;
@@ -58,7 +56,7 @@ void TForm1::FormCreate() {
                              FileVersionText(QCoreApplication::applicationFilePath()));
     PageControl1->setCurrentIndex(0);
 
-    m_settings = std::make_unique<IniFile>(settingsPath);
+    m_settings = settings;
     const MainSettings main = readMainSettings(*m_settings);
     m_currentLanguage = main.language;
     Edit1->setText(main.ip);
@@ -337,7 +335,9 @@ void TForm1::N1Click() {
 }
 
 void TForm1::SatChannelListEditor1Click() {
-    const QString editor = findChannelListEditor(m_programDir);
+    // The editor is looked for beside the settings file.
+    const QString editor =
+        m_settings ? findChannelListEditor(QFileInfo(m_settings->path()).path()) : QString();
     if (editor.isEmpty() || !m_starter.startDetached(editor, {}))
         m_dialogs.showError(QStringLiteral(
             "Es ist ein Fehler aufgetreten. \nSatEditor konnte nicht gestartet werden."));

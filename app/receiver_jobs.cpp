@@ -30,20 +30,21 @@ std::optional<usbstick::StickFolder> chooseStick(ReceiverWiring& wiring) {
     return usbstick::stickAtFolder(folder.value_or(QString()), form.driveLister());
 }
 
-// The emergency image job and the TFTP server it serves from. The job outlives its menu
+// The emergency image job on the TFTP server the wiring was handed. The job outlives its menu
 // click: the transfer ends later, through the console watcher; the progress goes to the
-// status bar. Destroyed before the console link: the job takes its hooks out of the watcher,
-// then the server stops.
+// status bar. Destroyed before the console link and the server: the server stops, then the
+// job takes its hooks out of the watcher and the server.
 class EmergencyImageJob : public LingeringJob {
 public:
     EmergencyImageJob(ReceiverWiring& wiring, ReceiverWindow& window)
         : m_procedure({wiring.dialogs(), window, wiring.messages(), wiring.consoleDialogue(),
-                       wiring.copyProgress(), m_server, wiring.httpServer(), wiring.log(),
-                       [&wiring] { showUsbFormatDialog(wiring); },
+                       wiring.copyProgress(), wiring.imageServer(), wiring.httpServer(),
+                       wiring.log(), [&wiring] { showUsbFormatDialog(wiring); },
                        [&wiring] { return chooseStick(wiring); }, ListLocalAddresses,
                        [&window](bool busy) { window.showWaitCursor(busy); },
                        [&window](const QString& text) { window.showTransferStatus(text); },
-                       removableMediaFolder()}) {}
+                       removableMediaFolder()}),
+          m_server(wiring.imageServer()) {}
     ~EmergencyImageJob() override { m_server.stop(); }
 
     bool waitingForReceiver() const override { return m_procedure.waitingForReceiver(); }
@@ -51,8 +52,8 @@ public:
     void load(JobGate::Hold& hold) { m_procedure.loadEmergencyImage(hold); }
 
 private:
-    TftpImageServer m_server; // before the job, which refers to it
     EmergencyImageProcedure m_procedure;
+    ImageServer& m_server;
 };
 
 AddressProcedure addressJob(ReceiverWiring& wiring, ReceiverWindow& window) {

@@ -24,11 +24,12 @@ bool isNeverAPort(const QString& path) {
 
 } // namespace
 
-ReceiverWiring::ReceiverWiring(const WiringServices& services)
+ReceiverWiring::ReceiverWiring(const WiringServices& services, const WiringParts& parts)
     : m_dialogs(services.dialogs), m_log(services.log), m_busy(services.busy),
       m_copyProgress(services.copyProgress), m_language(services.language),
       m_formatDialog(services.formatDialog), m_formatLibrary(services.formatLibrary),
-      m_portList(services.portList) {}
+      m_portList(services.portList), m_port(parts.port), m_telnet(parts.telnet), m_http(parts.http),
+      m_imageServer(parts.imageServer) {}
 
 ReceiverWiring::~ReceiverWiring() {
     detach();
@@ -39,15 +40,15 @@ void ReceiverWiring::attach(ReceiverWindow& window) {
     if (m_window)
         throw std::logic_error("ReceiverWiring: already attached to a window");
     m_window = &window;
-    m_port = std::make_unique<TComPort>();
+    m_hooks = std::make_unique<QObject>();
     m_portChooser = std::make_unique<DialogPortChooser>(window.widget());
-    m_port->setPortChooser(m_portChooser.get());
-    m_serialLink = std::make_unique<SerialConsoleLink>(*m_port, m_log, m_settleDelay);
+    m_port.setPortChooser(m_portChooser.get());
+    m_serialLink = std::make_unique<SerialConsoleLink>(m_port, m_log, m_settleDelay);
     // A failure no command can catch (the device vanished, the watcher failed) goes to the
     // standard error box, once.
     connectReplug(window);
     QObject::connect(
-        m_port.get(), &TComPort::portFailure, window.widget(), [this](const QString& message) {
+        &m_port, &TComPort::portFailure, m_hooks.get(), [this](const QString& message) {
             m_window->setSerialLight(false);
             const bool jobWasRunning = jobRunning();
             // The loader's report can no longer arrive: the transfer ends and port 69
@@ -62,42 +63,42 @@ void ReceiverWiring::attach(ReceiverWindow& window) {
         });
     // The window locks its controls and the terminal's keys for as long as a job holds the
     // gate, a lingering job's wait included.
-    QObject::connect(&m_gate, &JobGate::heldChanged, window.widget(),
+    QObject::connect(&m_gate, &JobGate::heldChanged, m_hooks.get(),
                      [&window](bool held) { window.showJobRunning(held); });
     // Opened on the first pass of the message loop, so console lines reach the session log
     // from the start; the program goes on with the port closed if that fails.
-    QTimer::singleShot(0, window.widget(), [this] { openPortAtStartup(); });
+    QTimer::singleShot(0, m_hooks.get(), [this] { openPortAtStartup(); });
     connectTerminal(window);
     connectFirstLook(window);
 
-    m_telnet = std::make_unique<TTelnetClient>(m_serialLink->ticker());
-    m_telnet->setOnDataAvailable([this](const QString& text) {
+    m_telnet.setOnDataAvailable([this](const QString& text) {
         showTelnetOutput(*m_window, m_log, m_download, text);
         m_telnetLines.received(text);
     });
     // The settings are read after this, so the delay is looked up at each send.
-    m_telnet->setSettleDelay([this] { return m_settleDelay; });
-    // It listens only while the FTP job runs, on a free port of the own address.
-    m_http = std::make_unique<THTTPServer>();
+    m_telnet.setSettleDelay([this] { return m_settleDelay; });
     m_lingering = makeLingeringJob(*this, window);
 }
 
 void ReceiverWiring::detach() {
+    if (!m_window)
+        return;
     m_lingering.reset();
-    m_http.reset();
-    m_telnet.reset();
-    if (m_port && m_terminalConsumer != 0)
-        m_port->removeConsumer(m_terminalConsumer);
+    m_hooks.reset();
+    m_telnet.setOnDataAvailable({});
+    m_telnet.setSettleDelay(std::function<int()>());
+    if (m_terminalConsumer != 0)
+        m_port.removeConsumer(m_terminalConsumer);
     m_terminalConsumer = 0;
     m_serialLink.reset();
     m_replug.reset();
-    m_port.reset();
+    m_port.setPortChooser(nullptr);
     m_portChooser.reset();
     m_window = nullptr;
 }
 
 void ReceiverWiring::connectReplug(ReceiverWindow& window) {
-    m_replug = std::make_unique<TPortReplug>(*m_port, m_log);
+    m_replug = std::make_unique<TPortReplug>(m_port, m_log);
     QObject::connect(
         m_replug.get(), &TPortReplug::lost, window.widget(), [this, &window](const QString& path) {
             window.showStatusMessage(m_language.text(WindowText::PortLost).arg(path), 0);
@@ -119,12 +120,12 @@ void ReceiverWiring::connectTerminal(ReceiverWindow& window) {
     // holds the receiver the terminal's answers to queries are dropped too: typed between the
     // job's own lines they would land in its shell or editor (a cursor report's "R" starts
     // Replace mode in vi).
-    QObject::connect(&window.intents(), &WindowIntents::consoleTyped, m_port.get(),
+    QObject::connect(&window.intents(), &WindowIntents::consoleTyped, m_hooks.get(),
                      [this](const QByteArray& bytes) {
-                         if (!m_port->isOpen() || m_gate.held())
+                         if (!m_port.isOpen() || m_gate.held())
                              return;
                          try {
-                             m_port->WriteText(bytes);
+                             m_port.WriteText(bytes);
                          } catch (const EPortException& e) {
                              m_dialogs.showError(e.message());
                          }
@@ -134,7 +135,7 @@ void ReceiverWiring::connectTerminal(ReceiverWindow& window) {
     auto registerConsumer = [this, view = &window] {
         if (m_terminalConsumer != 0)
             return;
-        m_terminalConsumer = m_port->addConsumer([view](const QByteArray& unread) {
+        m_terminalConsumer = m_port.addConsumer([view](const QByteArray& unread) {
             view->showConsoleBytes(unread);
             return unread.size();
         });
@@ -142,43 +143,42 @@ void ReceiverWiring::connectTerminal(ReceiverWindow& window) {
     registerConsumer();
     // Withdrawn while the port closes and registered again when it opens (a port change
     // reopens it), so the terminal always follows the port in use.
-    QObject::connect(m_port.get(), &TComPort::closing, window.widget(), [this] {
+    QObject::connect(&m_port, &TComPort::closing, m_hooks.get(), [this] {
         if (m_terminalConsumer != 0) {
-            m_port->removeConsumer(m_terminalConsumer);
+            m_port.removeConsumer(m_terminalConsumer);
             m_terminalConsumer = 0;
         }
     });
-    QObject::connect(m_port.get(), &TComPort::opened, window.widget(), registerConsumer);
+    QObject::connect(&m_port, &TComPort::opened, m_hooks.get(), registerConsumer);
 }
 
 void ReceiverWiring::connectFirstLook(ReceiverWindow& window) {
     // Shown while the port is open until the receiver's first byte (the window sees that
     // byte itself). While the port is closed the hint says why: checked after the start-up
     // open, after every close and after each edit of the port or the language box. Every
-    // connection here goes with the port.
-    TComPort* port = m_port.get();
+    // connection here goes at detach.
+    TComPort* port = &m_port;
+    QObject* hooks = m_hooks.get();
     auto whyClosed = [port, &window] {
         if (!port->isOpen())
             window.showPortUnavailable(port->devicePath());
     };
-    QObject::connect(port, &TComPort::opened, window.widget(),
-                     [&window] { window.showPortOpened(); });
-    QObject::connect(port, &TComPort::closing, window.widget(),
-                     [&window] { window.showPortClosing(); });
-    QObject::connect(port, &TComPort::closed, port, whyClosed, Qt::QueuedConnection);
-    QObject::connect(&window.intents(), &WindowIntents::portOrLanguageEdited, port, whyClosed,
+    QObject::connect(port, &TComPort::opened, hooks, [&window] { window.showPortOpened(); });
+    QObject::connect(port, &TComPort::closing, hooks, [&window] { window.showPortClosing(); });
+    QObject::connect(port, &TComPort::closed, hooks, whyClosed, Qt::QueuedConnection);
+    QObject::connect(&window.intents(), &WindowIntents::portOrLanguageEdited, hooks, whyClosed,
                      Qt::QueuedConnection);
-    QTimer::singleShot(0, port, whyClosed); // after the start-up open, queued before it
+    QTimer::singleShot(0, hooks, whyClosed); // after the start-up open, queued before it
 }
 
 void ReceiverWiring::openPortAtStartup() {
     if (!m_window || !m_window->created())
         return;
     try {
-        m_port->Open();
+        m_port.Open();
     } catch (const EPortException& e) {
         // Said in the window's language, with the way out: the list of the PC's ports.
-        m_dialogs.showError(noPortHintText(m_port->devicePath(), m_language, e.message()));
+        m_dialogs.showError(noPortHintText(m_port.devicePath(), m_language, e.message()));
         m_window->offerPortList();
     }
 }
@@ -217,7 +217,7 @@ void ReceiverWiring::runJob(JobKind kind) {
 }
 
 void ReceiverWiring::applyPort(const QString& text, int portNumber, PortChoice choice) {
-    if (!m_port)
+    if (!m_window)
         return; // not attached
     // A port box entry counts by its position; typed text only as a device path.
     const PortName typed = PortName::parse(text);
@@ -227,23 +227,23 @@ void ReceiverWiring::applyPort(const QString& text, int portNumber, PortChoice c
     const bool chosen = choice == PortChoice::Chosen;
     try {
         if (port.comNumber() > 0) {
-            m_port->setPort(port);
+            m_port.setPort(port);
         } else if (port.isDevicePath() && !isNeverAPort(port.devicePath())) {
             // While the user types, an open port stays where it is; the name is taken when
             // editing ends. A closed port only records it.
-            if (chosen || !m_port->isOpen())
-                m_port->setPort(port);
-        } else if (!m_port->isOpen()) {
-            m_port->setPort(PortName()); // the next open asks for a port
+            if (chosen || !m_port.isOpen())
+                m_port.setPort(port);
+        } else if (!m_port.isOpen()) {
+            m_port.setPort(PortName()); // the next open asks for a port
         }
         // A port the user has chosen is meant to be used: open it now, so the light and the
         // terminal follow the choice and a wrong name is reported at once.
-        if (chosen && !port.isNone() && !m_port->isOpen())
-            m_port->Open();
+        if (chosen && !port.isNone() && !m_port.isOpen())
+            m_port.Open();
     } catch (const EPortException& e) {
         // The reopen on the new port failed: it stays closed, the name is already stored.
         // Said in the window's language; a port this user may not open names the group.
-        m_dialogs.showError(noPortHintText(m_port->devicePath(), m_language, e.message()));
+        m_dialogs.showError(noPortHintText(m_port.devicePath(), m_language, e.message()));
     }
 }
 
@@ -253,6 +253,6 @@ void ReceiverWiring::setSettleDelay(int delay) {
 }
 
 void ReceiverWiring::releaseNetwork() {
-    m_telnet->Disconnect();
-    m_http->StopAndRelease();
+    m_telnet.Disconnect();
+    m_http.StopAndRelease();
 }

@@ -1,10 +1,10 @@
 #pragma once
-// ReceiverWiring: everything between the main window and the receiver. It owns the serial port
-// and its console link, the telnet client, the HTTP file server, the job that goes on after
-// its command (app/receiver_jobs.h), the download watch, and it holds the session log; it connects
-// them to each other and to the window. The program entry makes one from the services it made
-// before (WiringServices) and hands it to the window as its WindowCommands; the wiring knows
-// the window only as a ReceiverWindow.
+// ReceiverWiring: everything between the main window and the receiver. It holds the serial
+// port, the telnet client and both file servers that ProgramParts (app/program_parts.h) made
+// and hands in (WiringParts), and owns the console link, the job that goes on after its
+// command (app/receiver_jobs.h) and the download watch; it connects them to each other and to
+// the window. ProgramParts hands it to the window as its WindowCommands; the wiring knows the
+// window only as a ReceiverWindow.
 //
 // Every receiver job (the three menu commands, the hidden delete command and the check
 // button's run) enters through runJob(), which takes the job gate (core/job_gate.h) for it.
@@ -12,12 +12,14 @@
 // refuseWhileJobRuns() and follows its heldChanged signal. The lingering job keeps the gate
 // after runJob() returns, until it has ended.
 //
-// Lifetime: made before the window; a WindowAttachment (app/program_parts.h) calls attach() before
-// the window reads its settings, which go to the parts (the settle delay, the port), and detach()
-// before the window goes. The parts exist only between the two, because they feed the window's
-// widgets. Shutdown order in detach(): the lingering job (takes its hooks out of the watcher, stops
-// its server), the HTTP server, the telnet client (it waits on the link's ticker), the
-// terminal's consumer, the console link, the port (its threads joined). UI thread only.
+// Lifetime: made before the window, after the parts it is handed; ProgramParts calls attach()
+// before the window reads its settings, which go to the parts (the settle delay, the port), and
+// detach() before the window goes. What feeds the window's widgets exists only between the two.
+// Shutdown order in detach(): the lingering job (takes its hooks out of the watcher, stops its
+// transfer), every connection made at attach, the telnet client's handlers, the terminal's
+// consumer, the console link, the replug watch and the port chooser; the port, the telnet
+// client and the servers stay with ProgramParts, which destroys them after the window. UI thread
+// only.
 #include "app/language.h"
 #include "app/receiver_jobs.h"
 #include "app/receiver_window.h"
@@ -30,6 +32,7 @@
 #include "log/session_log.h"
 #include "net/http_server.h"
 #include "net/telnet_client.h"
+#include "procedures/image_server.h"
 #include "serial/com_port.h"
 #include "serial/console_link.h"
 #include "serial/port_list.h"
@@ -65,16 +68,26 @@ struct WiringServices {
     TSerialPortList& portList;
 };
 
+// The links and servers ProgramParts makes before the wiring and hands it; each outlives it.
+// The wiring joins them to each other and to the window at attach() and takes its hooks out
+// of them at detach().
+struct WiringParts {
+    TComPort& port;
+    TTelnetClient& telnet;
+    THTTPServer& http;
+    ImageServer& imageServer; // the emergency image job's TFTP server
+};
+
 class ReceiverWiring : public WindowCommands {
 public:
-    explicit ReceiverWiring(const WiringServices& services);
+    ReceiverWiring(const WiringServices& services, const WiringParts& parts);
     ~ReceiverWiring() override;
     ReceiverWiring(const ReceiverWiring&) = delete;
     ReceiverWiring& operator=(const ReceiverWiring&) = delete;
 
-    // Makes the parts and connects them to window. Once.
+    // Connects the parts to window and makes what feeds its widgets. Once per detach().
     void attach(ReceiverWindow& window);
-    // Tears the parts down in the order above; the window's widgets are still alive.
+    // Takes the hooks out in the order above; the window's widgets are still alive.
     void detach();
 
     // --- The one entrance for receiver jobs --------------------------------------------
@@ -112,10 +125,11 @@ public:
     TSerialPortList& portList() override { return m_portList; }
     CopyProgress& copyProgress() { return m_copyProgress; }
     const MessageCatalogue& messages() const { return m_language.messages; }
-    TComPort& comPort() { return *m_port; }
+    TComPort& comPort() { return m_port; }
     ConsoleDialogue& consoleDialogue() { return m_serialLink->dialogue(); }
-    TTelnetClient& telnet() { return *m_telnet; }
-    THTTPServer& httpServer() { return *m_http; }
+    TTelnetClient& telnet() { return m_telnet; }
+    THTTPServer& httpServer() { return m_http; }
+    ImageServer& imageServer() { return m_imageServer; }
     BusyIndicator& busy() { return m_busy; }
     LineStream& telnetLines() { return m_telnetLines; }
     DownloadWatch& download() { return m_download; }
@@ -141,19 +155,24 @@ private:
     usbstick::TForm3& m_formatDialog;
     usbstick::FormatLibrary& m_formatLibrary;
     TSerialPortList& m_portList;
+    TComPort& m_port;
+    TTelnetClient& m_telnet;
+    THTTPServer& m_http;
+    ImageServer& m_imageServer;
     ReceiverWindow* m_window = nullptr;
     DownloadWatch m_download;
     LineStream m_telnetLines; // the telnet output the FTP job reads its answers from
     int m_settleDelay = 0;
     JobGate m_gate;
 
-    // In creation order; detach() destroys them in reverse.
-    std::unique_ptr<TComPort> m_port;
+    // Made at attach in this order; detach() takes them down in reverse. The port chooser is
+    // made here rather than in ProgramParts: its dialog belongs to the window, so it lives
+    // exactly as long as the window is attached, and the port never keeps a dangling one.
     std::unique_ptr<DialogPortChooser> m_portChooser;
     std::unique_ptr<TPortReplug> m_replug;
     std::unique_ptr<SerialConsoleLink> m_serialLink;
     int m_terminalConsumer = 0; // 0 while not registered
-    std::unique_ptr<TTelnetClient> m_telnet;
-    std::unique_ptr<THTTPServer> m_http;
+    // The context of every connection made at attach: destroying it takes them all out.
+    std::unique_ptr<QObject> m_hooks;
     std::unique_ptr<LingeringJob> m_lingering;
 };

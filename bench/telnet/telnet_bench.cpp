@@ -178,7 +178,8 @@ int main(int argc, char** argv) {
     ini.close();
     SessionLog log(dir.path());
     QtDialogs dialogs;
-    ProgramParts parts(dialogs, log, dir.path());
+    DesktopServices desktop;
+    ProgramParts parts(desktop.services(dialogs, log), dir.path());
     TForm1& form = parts.window();
     form.show();
     TTelnetClient& telnet = parts.wiring().telnet();

@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
     QtDialogs dialogs;
     app.setErrorDialogs(&dialogs);
     SessionLog log(programDir);
-    ProgramParts parts(dialogs, log, programDir);
+    DesktopServices desktop;
+    ProgramParts parts(desktop.services(dialogs, log), programDir);
     TForm1& form1 = parts.window();
     if (!form1.created())
         return 1;

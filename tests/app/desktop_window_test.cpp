@@ -5,11 +5,9 @@
 #include "log/session_log.h"
 #include "terminal/terminal_widget.h"
 #include "tests/support/fake_dialogs.h"
-#include "tests/support/fake_process_starter.h"
-#include "tests/support/program_services.h"
+#include "tests/support/program_rig.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
-#include "tests/support/wired_window.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>
@@ -41,7 +39,7 @@ class DesktopWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         for (const char* d : {"dev", "by-id", "sys"})
-            QDir().mkpath(services.devices.file(QString::fromLatin1(d)));
+            QDir().mkpath(rig.devices.file(QString::fromLatin1(d)));
     }
     void start(const QByteArray& language, const QByteArray& comPort) {
         QFile f(dir.file(QStringLiteral("stbmate.ini")));
@@ -49,12 +47,11 @@ protected:
         f.write("[Main]\nLanguage=" + language + "\nComPort=" + comPort +
                 "\n[Deutsch]\nL3=Port\n[English]\nL3=Port\n");
         f.close();
-        form =
-            std::make_unique<WiredWindow>(dialogs, starter, wiring, services.language, dir.path());
+        form = &rig.start(dir.path());
         form->show();
     }
     QString dev(const QString& name) const {
-        return services.devices.file(QStringLiteral("dev/") + name);
+        return rig.devices.file(QStringLiteral("dev/") + name);
     }
     QStringList portItems() const {
         QComboBox* box = widget<QComboBox>(*form, "ComboBox2");
@@ -74,21 +71,19 @@ protected:
     SessionLog log{dir.path(), [] { return QDateTime(QDate(2026, 12, 6), QTime(9, 0)); }};
     PtyPair pty;
     FakeDialogs dialogs;
-    FakeProgramServices services;
-    ReceiverWiring wiring{services.forWiring(dialogs, log)};
-    FakeProcessStarter starter{true};
-    std::unique_ptr<TForm1> form;
+    ProgramRig rig{dialogs, log};
+    TForm1* form = nullptr;
 };
 
 TEST_F(DesktopWindowTest, PortBoxOffersTheAdaptersOfThisPcByTheirStableNames) {
     QFile::link(pty.path(), dev(QStringLiteral("ttyUSB0")));
-    const QString byId = services.devices.file(QStringLiteral("by-id/usb-Adapter_A1-if00-port0"));
+    const QString byId = rig.devices.file(QStringLiteral("by-id/usb-Adapter_A1-if00-port0"));
     QFile::link(dev(QStringLiteral("ttyUSB0")), byId);
     QFile::link(QStringLiteral("/dev/null"), dev(QStringLiteral("ttyS1"))); // COM2 already
     QFile::link(QStringLiteral("/dev/null"), dev(QStringLiteral("ttyS5")));
     for (const char* s : {"ttyS1", "ttyS5"}) {
-        QDir().mkpath(services.devices.file(QStringLiteral("sys/") + QLatin1String(s)));
-        QFile type(services.devices.file(QStringLiteral("sys/%1/type").arg(QLatin1String(s))));
+        QDir().mkpath(rig.devices.file(QStringLiteral("sys/") + QLatin1String(s)));
+        QFile type(rig.devices.file(QStringLiteral("sys/%1/type").arg(QLatin1String(s))));
         ASSERT_TRUE(type.open(QIODevice::WriteOnly));
         type.write("4\n");
     }
@@ -107,7 +102,7 @@ TEST_F(DesktopWindowTest, PortBoxOffersTheAdaptersOfThisPcByTheirStableNames) {
     QComboBox* box = widget<QComboBox>(*form, "ComboBox2");
     box->setCurrentIndex(5);
     emit box->activated(5);
-    EXPECT_TRUE(wiring.comPort().isOpen());
+    EXPECT_TRUE(rig.wiring().comPort().isOpen());
     EXPECT_EQ(form->portNumber(), 0);
     EXPECT_EQ(IniFile(dir.file(QStringLiteral("stbmate.ini"))).ReadString("Main", "ComPort"), byId);
 }
@@ -125,7 +120,7 @@ TEST_F(DesktopWindowTest, APortThatDoesNotOpenAtStartIsToldInTheWindowsLanguage)
 TEST_F(DesktopWindowTest, MaximisedTheTerminalTakesTheNewRowsAndColumns) {
     start("Deutsch", QFile::encodeName(pty.path()));
     auto* terminal = widget<TTerminal>(*form, "Terminal1");
-    ASSERT_TRUE(stbtest::spinUntil([&] { return wiring.comPort().isOpen(); }));
+    ASSERT_TRUE(stbtest::spinUntil([&] { return rig.wiring().comPort().isOpen(); }));
     QByteArray lines;
     for (int i = 1; i <= 60; ++i)
         lines += "line " + QByteArray::number(i) + "\r\n";
@@ -150,7 +145,7 @@ TEST_F(DesktopWindowTest, MaximisedTheTerminalTakesTheNewRowsAndColumns) {
 TEST_F(DesktopWindowTest, DesktopKeysStayInTheProgram) {
     start("Deutsch", QFile::encodeName(pty.path()));
     auto* terminal = widget<TTerminal>(*form, "Terminal1");
-    ASSERT_TRUE(stbtest::spinUntil([&] { return wiring.comPort().isOpen(); }));
+    ASSERT_TRUE(stbtest::spinUntil([&] { return rig.wiring().comPort().isOpen(); }));
     QByteArray lines = "hello\r\n";
     for (int i = 1; i <= 60; ++i)
         lines += "line " + QByteArray::number(i) + "\r\n";
@@ -204,14 +199,14 @@ TEST_F(DesktopWindowTest, EnglishThroughoutFindBarAccessibleLogFolderOpens) {
 
     terminal->showFindBar();
     QStringList names;
-    accessibleNames(QAccessible::queryAccessibleInterface(form.get()), names);
+    accessibleNames(QAccessible::queryAccessibleInterface(form), names);
     EXPECT_TRUE(names.contains("Find")) << names.join(u'|').toStdString();
     EXPECT_TRUE(names.contains("Next match"));
 
     QAction* logFolder = widget<QAction>(*form, "LogFolder1");
     EXPECT_EQ(logFolder->text(), "Open log folder");
     logFolder->trigger();
-    EXPECT_EQ(starter.started, QStringList{"xdg-open " + log.folder()});
+    EXPECT_EQ(rig.starter.started, QStringList{"xdg-open " + log.folder()});
     form->N1Click();
     EXPECT_TRUE(dialogs.transcriptLines().last().contains("\nAuthor: stbmate developers\n"));
 }

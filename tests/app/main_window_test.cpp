@@ -8,11 +8,9 @@
 #include "terminal/terminal_widget.h"
 #include "tests/support/fake_dialogs.h"
 #include "tests/support/fake_main_view.h"
-#include "tests/support/fake_process_starter.h"
-#include "tests/support/program_services.h"
+#include "tests/support/program_rig.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
-#include "tests/support/wired_window.h"
 
 #include <QAction>
 #include <QApplication>
@@ -119,15 +117,13 @@ protected:
     QString logText() const {
         return QString::fromUtf8(readFile(dir.file(QStringLiteral("Logs/stbmate-2026-12-06.log"))));
     }
-    std::unique_ptr<TForm1> makeForm() {
-        // One wiring per window, as the program has: a test may hold two windows at once.
-        FakeProgramServices& made = *services.emplace_back(std::make_unique<FakeProgramServices>());
-        wirings.push_back(std::make_unique<ReceiverWiring>(made.forWiring(dialogs, log)));
-        return std::make_unique<WiredWindow>(dialogs, starter, *wirings.back(), made.language,
-                                             dir.path());
+    // A whole program each: a test may hold two windows at once.
+    TForm1* makeForm() {
+        return &programs.emplace_back(std::make_unique<ProgramRig>(dialogs, log))
+                    ->start(dir.path());
     }
     // The wiring of the window made last.
-    ReceiverWiring& lastWiring() { return *wirings.back(); }
+    ReceiverWiring& lastWiring() { return programs.back()->wiring(); }
     // The keyed captions in the order of kCaptionKeys: a menu's or a group's title, else the
     // control's text.
     static QStringList captions(TForm1& f) {
@@ -159,9 +155,7 @@ protected:
     SessionLog log{dir.path(), [] { return QDateTime(QDate(2026, 12, 6), QTime(14, 3, 27)); }};
     PtyPair pty;
     FakeDialogs dialogs;
-    std::vector<std::unique_ptr<FakeProgramServices>> services;
-    std::vector<std::unique_ptr<ReceiverWiring>> wirings;
-    FakeProcessStarter starter{true};
+    std::vector<std::unique_ptr<ProgramRig>> programs;
 };
 
 TEST_F(MainWindowTest, StartUpReadsSettingsAndAppliesTheLanguage) {
@@ -415,7 +409,7 @@ TEST_F(MainWindowTest, ChannelListEditorStartsDetachedOrShowsTheError) {
     qputenv("PATH", QFile::encodeName(dir.path()));
     form->SatChannelListEditor1Click();
     EXPECT_EQ(dialogs.transcriptLines(), QStringList{failure});
-    EXPECT_TRUE(starter.started.isEmpty());
+    EXPECT_TRUE(programs.back()->starter.started.isEmpty());
 
     // Installed beside the program.
     const QString editor = dir.file(QStringLiteral("SatChannelListEditor"));
@@ -427,10 +421,10 @@ TEST_F(MainWindowTest, ChannelListEditorStartsDetachedOrShowsTheError) {
     dialogs.clear();
     form->SatChannelListEditor1Click();
     EXPECT_TRUE(dialogs.transcript().empty());
-    EXPECT_EQ(starter.started, QStringList{editor});
+    EXPECT_EQ(programs.back()->starter.started, QStringList{editor});
 
     // Found but the start fails.
-    starter.result = false;
+    programs.back()->starter.result = false;
     form->SatChannelListEditor1Click();
     EXPECT_EQ(dialogs.transcriptLines(), QStringList{failure});
     qputenv("PATH", oldPath);
@@ -571,7 +565,7 @@ TEST_F(MainWindowTest, ArrangementFollowsTheLayout) {
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(widget<QLabel>(*form, QStringLiteral("StatusPanel%1").arg(i))->width(),
                   widths[i]);
-    EXPECT_FALSE(widget<QPushButton>(*form, "Button1")->isVisibleTo(form.get()));
+    EXPECT_FALSE(widget<QPushButton>(*form, "Button1")->isVisibleTo(form));
     EXPECT_FALSE(widget<QAction>(*form, "SatChannelListEditor1")->isVisible());
     EXPECT_EQ(widget<QPushButton>(*form, "Button2")->focusPolicy() & Qt::TabFocus, 0);
     EXPECT_EQ(widget<QPlainTextEdit>(*form, "Memo1")->font().family(), "DejaVu Sans Mono");

@@ -6,11 +6,9 @@
 #include "net/http_server.h"
 #include "tests/net/netns.h"
 #include "tests/support/fake_dialogs.h"
-#include "tests/support/fake_process_starter.h"
-#include "tests/support/program_services.h"
+#include "tests/support/program_rig.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
-#include "tests/support/wired_window.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -78,15 +76,12 @@ protected:
     PtyPair m_pty;
     FakeDialogs m_dialogs;
     QStringList m_busyEvents; // outlives the wait dialog, which the wiring may still close
-    FakeBusyIndicator m_busy;
-    FakeProgramServices m_services;
-    ReceiverWiring m_wiring{m_services.forWiring(m_dialogs, m_log, m_busy)};
-    FakeProcessStarter m_starter;
+    ProgramRig m_rig{m_dialogs, m_log};
 };
 
 TEST_F(MainWindowNetTest, CheckButtonLightsTheNetworkLampOnlyWithTelnet) {
     NET_TEST_IN_PRIVATE_NETNS();
-    WiredWindow form(m_dialogs, m_starter, m_wiring, m_services.language, m_dir.path());
+    TForm1& form = m_rig.start(m_dir.path());
     ASSERT_TRUE(form.created());
     widget<QLineEdit>(form, "Edit2")->setText(QStringLiteral("typed"));
 
@@ -99,7 +94,7 @@ TEST_F(MainWindowNetTest, CheckButtonLightsTheNetworkLampOnlyWithTelnet) {
     startTelnetd(telnetd);
     form.Button2Click();
     EXPECT_TRUE(widget<TStatusLight>(form, "StatusLight2")->Lit());
-    EXPECT_FALSE(m_wiring.telnet().Connected()) << "the check closes what it opened";
+    EXPECT_FALSE(m_rig.wiring().telnet().Connected()) << "the check closes what it opened";
     EXPECT_FALSE(widget<TStatusLight>(form, "StatusLight1")->Lit())
         << "nobody answers on the serial side";
     EXPECT_TRUE(m_dialogs.transcriptLines().isEmpty())
@@ -109,17 +104,17 @@ TEST_F(MainWindowNetTest, CheckButtonLightsTheNetworkLampOnlyWithTelnet) {
 
 TEST_F(MainWindowNetTest, CheckButtonRunsTheSerialCheckFirstAndSetsBothLights) {
     NET_TEST_IN_PRIVATE_NETNS();
-    WiredWindow form(m_dialogs, m_starter, m_wiring, m_services.language, m_dir.path());
+    TForm1& form = m_rig.start(m_dir.path());
     ASSERT_TRUE(form.created());
     // Each wait dialog notes the state both lights are in as it opens.
     QStringList& events = m_busyEvents;
-    m_busy.journal = &events;
-    m_busy.onShow = [&](const QString&) {
+    m_rig.busy.journal = &events;
+    m_rig.busy.onShow = [&](const QString&) {
         events.last() += QStringLiteral(" serial=%1 network=%2")
                              .arg(int(widget<TStatusLight>(form, "StatusLight1")->Lit()))
                              .arg(int(widget<TStatusLight>(form, "StatusLight2")->Lit()));
     };
-    ASSERT_TRUE(spinUntil([&] { return m_wiring.comPort().isOpen(); }));
+    ASSERT_TRUE(spinUntil([&] { return m_rig.wiring().comPort().isOpen(); }));
     // The receiver's console echoes what it is sent, which is all the serial check asks.
     QSocketNotifier echo(m_pty.master(), QSocketNotifier::Read);
     QObject::connect(&echo, &QSocketNotifier::activated, [&] {
@@ -154,12 +149,12 @@ TEST_F(MainWindowNetTest, CheckButtonRunsTheSerialCheckFirstAndSetsBothLights) {
 
 TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
     NET_TEST_IN_PRIVATE_NETNS();
-    WiredWindow form(m_dialogs, m_starter, m_wiring, m_services.language, m_dir.path());
+    TForm1& form = m_rig.start(m_dir.path());
     ASSERT_TRUE(form.created());
     nettest::PeerProcess telnetd;
     startTelnetd(telnetd);
 
-    TTelnetClient& telnet = m_wiring.telnet();
+    TTelnetClient& telnet = m_rig.wiring().telnet();
     telnet.ResetTelnetClient();
     telnet.setHost(widget<QLineEdit>(form, "Edit1")->text());
     telnet.Connect();
@@ -178,12 +173,12 @@ TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
     EXPECT_TRUE(logText().contains(QStringLiteral("09:00:00 - sum-42\r\n")));
 
     // The hidden "Ende" button ends the session and releases the server.
-    m_wiring.httpServer().Activate();
-    const std::uint16_t port = m_wiring.httpServer().boundPort();
+    m_rig.wiring().httpServer().Activate();
+    const std::uint16_t port = m_rig.wiring().httpServer().boundPort();
     ASSERT_TRUE(listening(port));
     form.Button1Click();
     EXPECT_FALSE(telnet.Connected());
-    EXPECT_FALSE(m_wiring.httpServer().active());
+    EXPECT_FALSE(m_rig.wiring().httpServer().active());
     EXPECT_FALSE(listening(port));
     telnet.ResetTelnetClient();
     telnetd.stop();
@@ -191,7 +186,7 @@ TEST_F(MainWindowNetTest, TelnetOutputGoesToMemo1AndTheLog) {
 
 TEST_F(MainWindowNetTest, HttpServerServesTheChosenFileOnAFreePort) {
     NET_TEST_IN_PRIVATE_NETNS();
-    WiredWindow form(m_dialogs, m_starter, m_wiring, m_services.language, m_dir.path());
+    TForm1& form = m_rig.start(m_dir.path());
     ASSERT_TRUE(form.created());
     const QString archive = m_dir.file(QStringLiteral("proftpd.tar.bz2"));
     QFile file(archive);
@@ -199,7 +194,7 @@ TEST_F(MainWindowNetTest, HttpServerServesTheChosenFileOnAFreePort) {
     file.write(QByteArray(100000, 'x'));
     file.close();
 
-    THTTPServer& server = m_wiring.httpServer();
+    THTTPServer& server = m_rig.wiring().httpServer();
     server.ResetToInitialSettings();
     server.Activate();
     server.setServeLocation(QString(), archive);

@@ -5,10 +5,8 @@
 #include "serial/com_port.h"
 #include "tests/sim/receiver_simulator.h"
 #include "tests/support/fake_dialogs.h"
-#include "tests/support/fake_process_starter.h"
-#include "tests/support/program_services.h"
+#include "tests/support/program_rig.h"
 #include "tests/support/test_support.h"
-#include "tests/support/wired_window.h"
 
 #include <QAction>
 #include <QApplication>
@@ -39,12 +37,10 @@ protected:
                   QFile::encodeName(sim.portPath()) +
                   "\n\n[Deutsch]\nMsg1=Receiver einschalten\nMsg3=Fertig\nMsg40=Bitte warten\n");
         ini.close();
-        form =
-            std::make_unique<WiredWindow>(dialogs, starter, wiring, services.language, dir.path());
+        form = &rig.start(dir.path());
         form->show();
-        ASSERT_TRUE(spinUntil([&] { return wiring.comPort().isOpen(); }, 5000));
+        ASSERT_TRUE(spinUntil([&] { return rig.wiring().comPort().isOpen(); }, 5000));
     }
-    void TearDown() override { form.reset(); }
 
     // start.sh as one run of the address job writes it.
     void expectScriptWrittenOnce() {
@@ -61,10 +57,8 @@ protected:
     stbtest::ScratchDir dir;
     SessionLog log{dir.path()};
     FakeDialogs dialogs;
-    FakeProgramServices services;
-    ReceiverWiring wiring{services.forWiring(dialogs, log)};
-    FakeProcessStarter starter;
-    std::unique_ptr<TForm1> form;
+    ProgramRig rig{dialogs, log};
+    TForm1* form = nullptr;
 };
 
 TEST_F(AddressWiring, MenuCommandCreatesTheScriptAndPortLabelDeletesIt) {
@@ -95,7 +89,7 @@ TEST_F(AddressWiring, SecondActionDuringTheJobIsRefusedAndTheCloseWaits) {
     QTimer poke;
     poke.setInterval(50);
     QObject::connect(&poke, &QTimer::timeout, [&] {
-        if (interfered || !wiring.jobRunning() || sinceStart.elapsed() < 3800)
+        if (interfered || !rig.wiring().jobRunning() || sinceStart.elapsed() < 3800)
             return;
         interfered = true;
         form->Button2Click();

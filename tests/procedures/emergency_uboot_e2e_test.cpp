@@ -5,10 +5,8 @@
 #include "tests/procedures/session_log_capture.h"
 #include "tests/sim/qemu_boot_loader.h"
 #include "tests/support/fake_dialogs.h"
-#include "tests/support/fake_process_starter.h"
-#include "tests/support/program_services.h"
+#include "tests/support/program_rig.h"
 #include "tests/support/test_support.h"
-#include "tests/support/wired_window.h"
 
 #include <QAction>
 #include <QFile>
@@ -73,13 +71,10 @@ TEST_P(EmergencyUBoot, Run) {
 
     SessionLogCapture log;
     FakeDialogs dialogs;
-    FakeProgramServices services;
-    ReceiverWiring wiring{services.forWiring(dialogs, log)};
-    FakeProcessStarter starter;
-    auto form =
-        std::make_unique<WiredWindow>(dialogs, starter, wiring, services.language, dir.path());
+    ProgramRig rig{dialogs, log};
+    TForm1* form = &rig.start(dir.path());
     form->show();
-    ASSERT_TRUE(spinUntil([&] { return wiring.comPort().isOpen(); }, 5000));
+    ASSERT_TRUE(spinUntil([&] { return rig.wiring().comPort().isOpen(); }, 5000));
     // No stick; the image; go on although it is not built for the receiver; the three steps.
     for (bool ok : {false, false, true})
         dialogs.answerConfirm(ok);
@@ -88,7 +83,7 @@ TEST_P(EmergencyUBoot, Run) {
         dialogs.answerConfirm(true);
 
     widget<QAction>(*form, "NotfallImageaufspielen1")->trigger();
-    ASSERT_TRUE(spinUntil([&] { return !wiring.jobRunning(); }, 90000));
+    ASSERT_TRUE(spinUntil([&] { return !rig.wiring().jobRunning(); }, 90000));
     const auto ended = stbsim::QemuBootLoader::Clock::now();
     // Anything typed after the end would show up here.
     spinUntil([] { return false; }, 1500);
@@ -123,7 +118,7 @@ TEST_P(EmergencyUBoot, Run) {
         EXPECT_TRUE(log.steps().last().contains("No ethernet found."))
             << log.steps().join('\n').toStdString();
     }
-    form.reset();
+    rig.parts.reset();
 }
 
 INSTANTIATE_TEST_SUITE_P(Boards, EmergencyUBoot,

@@ -7,10 +7,8 @@
 #include "tests/net/netns.h"
 #include "tests/procedures/session_log_capture.h"
 #include "tests/support/fake_dialogs.h"
-#include "tests/support/fake_process_starter.h"
-#include "tests/support/program_services.h"
+#include "tests/support/program_rig.h"
 #include "tests/support/test_support.h"
-#include "tests/support/wired_window.h"
 
 #include <QAction>
 #include <QFile>
@@ -37,11 +35,8 @@ TEST(FtpInstallWiring, MenuItemRunsTheCheckAndStopsWithTheLanguagesMessage) {
     ini.close();
 
     FakeDialogs dialogs;
-    FakeProgramServices services;
-    ReceiverWiring wiring{services.forWiring(dialogs, log)};
-    FakeProcessStarter starter;
-    auto form =
-        std::make_unique<WiredWindow>(dialogs, starter, wiring, services.language, dir.path());
+    ProgramRig rig{dialogs, log};
+    TForm1* form = &rig.start(dir.path());
     ASSERT_TRUE(form->created());
     form->show();
     // The port is opened on the first pass of the event loop and reports the missing device;
@@ -61,8 +56,8 @@ TEST(FtpInstallWiring, MenuItemRunsTheCheckAndStopsWithTheLanguagesMessage) {
     EXPECT_FALSE(widget<TStatusLight>(*form, "StatusLight2")->Lit());
     EXPECT_EQ(widget<QTabWidget>(*form, "PageControl1")->currentIndex(), 1);
     EXPECT_EQ(form->ownAddress(), QStringLiteral("127.0.0.1"));
-    EXPECT_FALSE(wiring.httpServer().active());
-    form.reset();
+    EXPECT_FALSE(rig.wiring().httpServer().active());
+    rig.parts.reset();
 }
 
 } // namespace

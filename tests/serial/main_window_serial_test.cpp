@@ -4,11 +4,9 @@
 #include "app/status_light.h"
 #include "log/session_log.h"
 #include "tests/support/fake_dialogs.h"
-#include "tests/support/fake_process_starter.h"
-#include "tests/support/program_services.h"
+#include "tests/support/program_rig.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
-#include "tests/support/wired_window.h"
 
 #include <gtest/gtest.h>
 
@@ -36,18 +34,15 @@ protected:
     stbtest::ScratchDir dir;
     SessionLog log{dir.path()};
     FakeDialogs dialogs;
-    FakeProgramServices services;
-    ReceiverWiring wiring{services.forWiring(dialogs, log)};
-    FakeProcessStarter starter;
+    ProgramRig rig{dialogs, log};
 
-    std::unique_ptr<TForm1> makeForm(const QString& comPort) {
+    TForm1* makeForm(const QString& comPort) {
         QFile ini(dir.file(QStringLiteral("stbmate.ini")));
         EXPECT_TRUE(ini.open(QIODevice::WriteOnly));
         ini.write("[Main]\nLanguage=Deutsch\nIP=192.168.0.20\nDelay=0\nComPort=" +
                   comPort.toUtf8() + "\n\n[Deutsch]\nL9=Port\n");
         ini.close();
-        return std::make_unique<WiredWindow>(dialogs, starter, wiring, services.language,
-                                             dir.path());
+        return &rig.start(dir.path());
     }
     QString logText() const {
         QString text;
@@ -65,9 +60,9 @@ TEST_F(MainWindowSerial, PortOpensOnTheFirstLoopPassAndConsoleLinesAreLogged) {
     PtyPair pty;
     auto form = makeForm(pty.path());
     ASSERT_TRUE(form->created());
-    EXPECT_FALSE(wiring.comPort().isOpen()); // not before the message loop runs
+    EXPECT_FALSE(rig.wiring().comPort().isOpen()); // not before the message loop runs
     QApplication::processEvents();
-    EXPECT_TRUE(wiring.comPort().isOpen());
+    EXPECT_TRUE(rig.wiring().comPort().isOpen());
     ASSERT_TRUE(pty.write("BusyBox v1.00 built-in shell\r\n"));
     ASSERT_TRUE(spinUntil([&] { return logText().contains("BusyBox v1.00 built-in shell"); }));
     EXPECT_TRUE(dialogs.transcript().empty());
@@ -81,7 +76,7 @@ TEST_F(MainWindowSerial, FailedStartupOpenShowsOneErrorBoxAndTheProgramGoesOn) {
     ASSERT_EQ(dialogs.transcriptLines().size(), 1);
     EXPECT_TRUE(dialogs.transcriptLines().first().startsWith(
         QStringLiteral("error: Port /dev/stbmate-no-such-port")));
-    EXPECT_FALSE(wiring.comPort().isOpen());
+    EXPECT_FALSE(rig.wiring().comPort().isOpen());
 }
 
 TEST_F(MainWindowSerial, CheckButtonSetsTheSerialLightFromTheCheck) {
@@ -104,29 +99,29 @@ TEST_F(MainWindowSerial, PortBoxWithADevicePathMovesThePortThere) {
     PtyPair second;
     auto form = makeForm(first.path());
     QApplication::processEvents();
-    ASSERT_TRUE(wiring.comPort().isOpen());
+    ASSERT_TRUE(rig.wiring().comPort().isOpen());
     // Typed: the open port stays until editing ends, then moves there.
     widget<QComboBox>(*form, "ComboBox2")->setEditText(second.path());
-    EXPECT_EQ(wiring.comPort().devicePath(), first.path());
+    EXPECT_EQ(rig.wiring().comPort().devicePath(), first.path());
     emit widget<QComboBox>(*form, "ComboBox2")->lineEdit()->editingFinished();
-    EXPECT_TRUE(wiring.comPort().isOpen());
-    EXPECT_EQ(wiring.comPort().devicePath(), second.path());
-    wiring.consoleDialogue().port().WriteText("ls\r");
+    EXPECT_TRUE(rig.wiring().comPort().isOpen());
+    EXPECT_EQ(rig.wiring().comPort().devicePath(), second.path());
+    rig.wiring().consoleDialogue().port().WriteText("ls\r");
     EXPECT_EQ(second.read(3, 2000), QByteArray("ls\r"));
     EXPECT_TRUE(first.read(3, 200).isEmpty());
     // A half-typed name leaves the open port alone.
     widget<QComboBox>(*form, "ComboBox2")->setEditText(QStringLiteral("/dev/ttyUS"));
-    EXPECT_EQ(wiring.comPort().devicePath(), second.path());
+    EXPECT_EQ(rig.wiring().comPort().devicePath(), second.path());
     EXPECT_TRUE(dialogs.transcript().empty()) << dialogs.transcriptLines().join('\n').toStdString();
 
     // Ended on a closed port: opened at once; a wrong name is reported with the path.
-    wiring.comPort().Close();
+    rig.wiring().comPort().Close();
     widget<QComboBox>(*form, "ComboBox2")->setEditText(first.path());
-    EXPECT_FALSE(wiring.comPort().isOpen());
+    EXPECT_FALSE(rig.wiring().comPort().isOpen());
     emit widget<QComboBox>(*form, "ComboBox2")->lineEdit()->editingFinished();
-    EXPECT_TRUE(wiring.comPort().isOpen());
-    EXPECT_EQ(wiring.comPort().devicePath(), first.path());
-    wiring.comPort().Close();
+    EXPECT_TRUE(rig.wiring().comPort().isOpen());
+    EXPECT_EQ(rig.wiring().comPort().devicePath(), first.path());
+    rig.wiring().comPort().Close();
     widget<QComboBox>(*form, "ComboBox2")->setEditText(QStringLiteral("/dev/stbmate-no-such-port"));
     emit widget<QComboBox>(*form, "ComboBox2")->lineEdit()->editingFinished();
     ASSERT_EQ(dialogs.transcriptLines().size(), 1);
@@ -141,10 +136,10 @@ TEST_F(MainWindowSerial, VanishedDeviceIsToldInTheStatusBar) {
     const QString path = pty->path();
     auto form = makeForm(path);
     QApplication::processEvents();
-    ASSERT_TRUE(wiring.comPort().isOpen());
+    ASSERT_TRUE(rig.wiring().comPort().isOpen());
     form->setSerialLight(true);
     pty.reset();
-    ASSERT_TRUE(spinUntil([&] { return !wiring.comPort().isOpen(); }));
+    ASSERT_TRUE(spinUntil([&] { return !rig.wiring().comPort().isOpen(); }));
     // A pseudo-terminal is not waited for: its number goes to the next terminal anyone opens.
     ASSERT_TRUE(spinUntil([&] {
         return form->statusBar()->currentMessage() ==

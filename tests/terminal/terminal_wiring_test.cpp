@@ -4,11 +4,9 @@
 #include "log/session_log.h"
 #include "terminal/terminal_widget.h"
 #include "tests/support/fake_dialogs.h"
-#include "tests/support/fake_process_starter.h"
-#include "tests/support/program_services.h"
+#include "tests/support/program_rig.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/test_support.h"
-#include "tests/support/wired_window.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -55,22 +53,18 @@ protected:
         ini.write("[Main]\nLanguage=Deutsch\nIP=192.168.0.20\nDelay=0\nComPort=" +
                   QFile::encodeName(pty.path()) + "\n\n[Deutsch]\n");
         ini.close();
-        form =
-            std::make_unique<WiredWindow>(dialogs, starter, wiring, services.language, dir.path());
+        form = &rig.start(dir.path());
         form->show();
         // The port opens on the first pass of the message loop.
-        ASSERT_TRUE(spinUntil([&] { return wiring.comPort().isOpen(); }, 5000));
+        ASSERT_TRUE(spinUntil([&] { return rig.wiring().comPort().isOpen(); }, 5000));
     }
-    void TearDown() override { form.reset(); }
 
     stbtest::ScratchDir dir;
     SessionLog log{dir.path()};
     PtyPair pty;
     FakeDialogs dialogs;
-    FakeProgramServices services;
-    ReceiverWiring wiring{services.forWiring(dialogs, log)};
-    FakeProcessStarter starter;
-    std::unique_ptr<TForm1> form;
+    ProgramRig rig{dialogs, log};
+    TForm1* form = nullptr;
 };
 
 TEST_F(TerminalWiring, ReceiverOutputShowsAndRepliesGoBack) {
@@ -83,7 +77,7 @@ TEST_F(TerminalWiring, ReceiverOutputShowsAndRepliesGoBack) {
     {
         // While a job holds the receiver, the terminal's answers (ENQ, DA, DSR, cursor
         // report, DECREQTPARM) would be typed into the job's shell or editor.
-        const auto hold = wiring.gate().tryEnter(JobKind::SetAddress);
+        const auto hold = rig.wiring().gate().tryEnter(JobKind::SetAddress);
         ASSERT_TRUE(pty.write("\x05\x1b[c\x1b[5n\x1b[6n\x1b[x"));
         EXPECT_EQ(readWhileSpinning(pty, 1, 1000), QByteArray());
     }
@@ -98,12 +92,12 @@ TEST_F(TerminalWiring, ReceiverOutputShowsAndRepliesGoBack) {
 }
 
 TEST_F(TerminalWiring, KeysTypedWhileThePortIsClosedAreDropped) {
-    wiring.comPort().Close();
+    rig.wiring().comPort().Close();
     QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
     QApplication::sendEvent(widget<TTerminal>(*form, "Terminal1"), &letter);
-    EXPECT_FALSE(wiring.comPort().isOpen()); // the terminal does not open it
+    EXPECT_FALSE(rig.wiring().comPort().isOpen()); // the terminal does not open it
     EXPECT_TRUE(dialogs.transcript().empty());
-    wiring.comPort().Open();
+    rig.wiring().comPort().Open();
     QKeyEvent again(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, QStringLiteral("b"));
     QApplication::sendEvent(widget<TTerminal>(*form, "Terminal1"), &again);
     EXPECT_EQ(readWhileSpinning(pty, 2, 1000), QByteArray("b"));
@@ -117,8 +111,8 @@ TEST_F(TerminalWiring, PortChangeKeepsTheTerminalAttached) {
     PtyPair second;
     widget<QComboBox>(*form, "ComboBox2")->setEditText(second.path());
     emit widget<QComboBox>(*form, "ComboBox2")->lineEdit()->editingFinished();
-    ASSERT_TRUE(spinUntil([&] { return wiring.comPort().isOpen(); }, 5000));
-    ASSERT_EQ(wiring.comPort().devicePath(), second.path());
+    ASSERT_TRUE(spinUntil([&] { return rig.wiring().comPort().isOpen(); }, 5000));
+    ASSERT_EQ(rig.wiring().comPort().devicePath(), second.path());
     ASSERT_TRUE(second.write("after the change\r\n"));
     ASSERT_TRUE(spinUntil(
         [&] { return rowText(*widget<TTerminal>(*form, "Terminal1"), 0) == "after the change"; },
