@@ -3,25 +3,17 @@
 // copy against real scratch folders.
 #include "app/command_line.h"
 #include "app/settings_location.h"
+#include "tests/support/fake_files.h"
 #include "tests/support/test_support.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSet>
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 namespace {
-
-class FakeFiles : public FileQueries {
-public:
-    QSet<QString> files;
-    QSet<QString> writableDirs;
-    bool fileExists(const QString& path) const override { return files.contains(path); }
-    bool dirWritable(const QString& path) const override { return writableDirs.contains(path); }
-};
 
 struct Case {
     const char* name;

@@ -1,6 +1,7 @@
 #include "core/port_chooser.h"
 #include "serial/com_port.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/scripted_chooser.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest-spi.h>
@@ -264,15 +265,6 @@ TEST(ComPort, OpenFailuresCarryTheirClassCodeAndText) {
         EXPECT_TRUE(e.message().contains(QStringLiteral("not a serial device")));
     }
 }
-
-struct ScriptedChooser : PortChooser {
-    std::optional<QString> answer;
-    int asked = 0;
-    std::optional<QString> choosePort() override {
-        ++asked;
-        return answer;
-    }
-};
 
 TEST(ComPort, NoPortAsksTheChooser) {
     TComPort port;
