@@ -72,7 +72,11 @@ public:
     ReceiverWiring& wiring() { return m_wiring; }
 
 private:
-    // Destroyed bottom up; each member outlives those below it that use it.
+    // Teardown: the destructor detaches the wiring first, so the lingering job (it stops its
+    // transfer and takes its hooks out of the watcher) goes before the servers, and the
+    // terminal's consumer and the console link go before the port. The members then go bottom
+    // up, each after those below it that use it: the window, the wiring, the servers, the
+    // telnet client before the ticker it waits on, the port.
     //
     // The active language's texts: the window fills them, the jobs and the format dialog read
     // them when they show a box.
@@ -82,7 +86,7 @@ private:
     // Outlives the wiring's terminal consumer, console link and replug watch, which detach()
     // takes out of it.
     TComPort m_port;
-    // The telnet client's tick wait: the same real clock the console link waits on.
+    // The telnet client's tick wait, on the same steady clock as the console link's.
     EventLoopTicker m_networkTicker;
     TTelnetClient m_telnet;
     // Both servers outlive the lingering job (in the wiring), which stops its transfer first.
