@@ -71,9 +71,11 @@ void ReceiverWiring::attach(ReceiverWindow& window) {
     connectFirstLook(window);
 
     m_telnet = std::make_unique<TTelnetClient>(m_serialLink->ticker());
+    m_telnetChannel = std::make_unique<TelnetChannel>(*m_telnet, m_serialLink->ticker(),
+                                                      [this] { return m_settleDelay; });
     m_telnet->setOnDataAvailable([this](const QString& text) {
-        showTelnetOutput(*m_window, m_log, m_download, text);
-        m_telnetLines.received(text);
+        showTelnetOutput(*m_window, m_log, text);
+        m_telnetChannel->received(text);
     });
     // The settings are read after this, so the delay is looked up at each send.
     m_telnet->setSettleDelay([this] { return m_settleDelay; });
@@ -85,6 +87,7 @@ void ReceiverWiring::attach(ReceiverWindow& window) {
 void ReceiverWiring::detach() {
     m_lingering.reset();
     m_http.reset();
+    m_telnetChannel.reset();
     m_telnet.reset();
     if (m_port && m_terminalConsumer != 0)
         m_port->removeConsumer(m_terminalConsumer);

@@ -1,7 +1,8 @@
 #pragma once
 // ReceiverWiring: everything between the main window and the receiver. It owns the serial port
 // and its console link, the telnet client, the HTTP file server, the job that goes on after
-// its command (app/receiver_jobs.h), the download watch, and it holds the session log; it connects
+// its command (app/receiver_jobs.h), the telnet channel the FTP job talks through, and it holds
+// the session log; it connects
 // them to each other and to the window. The program entry makes one from the services it made
 // before (WiringServices) and hands it to the window as its WindowCommands; the wiring knows
 // the window only as a ReceiverWindow.
@@ -24,11 +25,10 @@
 #include "app/window_commands.h"
 #include "core/busy_indicator.h"
 #include "core/copy_progress.h"
-#include "core/download_watch.h"
 #include "core/job_gate.h"
-#include "core/line_stream.h"
 #include "log/session_log.h"
 #include "net/http_server.h"
+#include "net/telnet_channel.h"
 #include "net/telnet_client.h"
 #include "serial/com_port.h"
 #include "serial/console_link.h"
@@ -117,8 +117,8 @@ public:
     TTelnetClient& telnet() { return *m_telnet; }
     THTTPServer& httpServer() { return *m_http; }
     BusyIndicator& busy() { return m_busy; }
-    LineStream& telnetLines() { return m_telnetLines; }
-    DownloadWatch& download() { return m_download; }
+    // The dialogue over the telnet session, fed with all of its output.
+    TelnetChannel& telnetChannel() { return *m_telnetChannel; }
     int settleDelay() const { return m_settleDelay; }
     Ticker& ticker() { return m_serialLink->ticker(); }
     // The job that goes on after its command (made at attach).
@@ -142,8 +142,6 @@ private:
     usbstick::FormatLibrary& m_formatLibrary;
     TSerialPortList& m_portList;
     ReceiverWindow* m_window = nullptr;
-    DownloadWatch m_download;
-    LineStream m_telnetLines; // the telnet output the FTP job reads its answers from
     int m_settleDelay = 0;
     JobGate m_gate;
 
@@ -154,6 +152,7 @@ private:
     std::unique_ptr<SerialConsoleLink> m_serialLink;
     int m_terminalConsumer = 0; // 0 while not registered
     std::unique_ptr<TTelnetClient> m_telnet;
+    std::unique_ptr<TelnetChannel> m_telnetChannel;
     std::unique_ptr<THTTPServer> m_http;
     std::unique_ptr<LingeringJob> m_lingering;
 };

@@ -111,7 +111,7 @@ TEST_F(MainWindowSerial, PortBoxWithADevicePathMovesThePortThere) {
     emit widget<QComboBox>(*form, "ComboBox2")->lineEdit()->editingFinished();
     EXPECT_TRUE(wiring.comPort().isOpen());
     EXPECT_EQ(wiring.comPort().devicePath(), second.path());
-    wiring.consoleDialogue().port().WriteText("ls\r");
+    wiring.consoleDialogue().sendKeys("ls\r");
     EXPECT_EQ(second.read(3, 2000), QByteArray("ls\r"));
     EXPECT_TRUE(first.read(3, 200).isEmpty());
     // A half-typed name leaves the open port alone.
