@@ -1,7 +1,5 @@
 #include "serial/console_dialogue.h"
 
-#include <utility>
-
 void ConsoleDialogue::SendConsole(const QByteArray& text) {
     type(text);
 }
@@ -15,40 +13,20 @@ void ConsoleDialogue::sendKeys(const QByteArray& keys) {
     m_port.WriteText(keys);
 }
 
-namespace {
-
-using Flag = bool ResponseWatcher::*;
-
-// The Seen flag the watcher raises for text, if it watches for it.
-Flag flagFor(const QString& text) {
-    static const std::pair<QLatin1String, Flag> kFlags[] = {
-        {QLatin1String("/config #"), &ResponseWatcher::SeenConfigPrompt},
-        {QLatin1String("start.sh"), &ResponseWatcher::SeenStartScript},
-        {QLatin1String("ifconfig"), &ResponseWatcher::SeenIfconfig},
-        {QLatin1String("hello"), &ResponseWatcher::SeenHello}};
-    for (const auto& [watched, flag] : kFlags)
-        if (text == watched)
-            return flag;
-    return nullptr;
-}
-
-} // namespace
-
 void ConsoleDialogue::expect(const QString& text) {
-    if (const Flag flag = flagFor(text))
+    if (const ResponseWatcher::Flag flag = ResponseWatcher::seenFlag(text))
         m_watcher.*flag = false;
 }
 
 bool ConsoleDialogue::seen(const QString& text) const {
-    if (const Flag flag = flagFor(text))
+    if (const ResponseWatcher::Flag flag = ResponseWatcher::seenFlag(text))
         return m_watcher.*flag;
     return m_watcher.RxLine.contains(text);
 }
 
 void ConsoleDialogue::watchImageTransfer(const QString& sizeText, std::function<void()> finished,
                                          std::function<void()> aborted) {
-    if (!sizeText.isEmpty())
-        m_watcher.ImageSizeText = sizeText;
+    m_watcher.ImageSizeText = sizeText;
     m_watcher.setFinishImageTransfer(std::move(finished));
     m_watcher.setAbortImageTransfer(std::move(aborted));
 }
