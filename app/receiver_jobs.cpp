@@ -79,8 +79,7 @@ void installFtpServer(ReceiverWiring& wiring, ReceiverWindow& window, JobGate::H
     NetworkLinkParts network = networkCheck(wiring, window);
     FtpInstallProcedure({wiring.dialogs(), window, wiring.messages(),
                          [&network] { return CheckNetworkLink(network); }, wiring.telnet(),
-                         wiring.telnetLines(), wiring.httpServer(), wiring.ticker(), wiring.log(),
-                         wiring.download(), wiring.settleDelay()})
+                         wiring.telnetChannel(), wiring.httpServer(), wiring.log()})
         .installFtpServer();
 }
 

@@ -71,9 +71,11 @@ void ReceiverWiring::attach(ReceiverWindow& window) {
     connectTerminal(window);
     connectFirstLook(window);
 
+    m_telnetChannel = std::make_unique<TelnetChannel>(m_telnet, m_serialLink->ticker(),
+                                                      [this] { return m_settleDelay; });
     m_telnet.setOnDataAvailable([this](const QString& text) {
-        showTelnetOutput(*m_window, m_log, m_download, text);
-        m_telnetLines.received(text);
+        showTelnetOutput(*m_window, m_log, text);
+        m_telnetChannel->received(text);
     });
     // The settings are read after this, so the delay is looked up at each send.
     m_telnet.setSettleDelay([this] { return m_settleDelay; });
@@ -87,6 +89,7 @@ void ReceiverWiring::detach() {
     m_hooks.reset();
     m_telnet.setOnDataAvailable({});
     m_telnet.setSettleDelay(std::function<int()>());
+    m_telnetChannel.reset();
     if (m_terminalConsumer != 0)
         m_port.removeConsumer(m_terminalConsumer);
     m_terminalConsumer = 0;

@@ -1,10 +1,10 @@
 #pragma once
 // ReceiverWiring: everything between the main window and the receiver. It holds the serial
 // port, the telnet client and both file servers that ProgramParts (app/program_parts.h) made
-// and hands in (WiringParts), and owns the console link, the job that goes on after its
-// command (app/receiver_jobs.h) and the download watch; it connects them to each other and to
-// the window. ProgramParts hands it to the window as its WindowCommands; the wiring knows the
-// window only as a ReceiverWindow.
+// and hands in (WiringParts), and owns the console link, the telnet channel the FTP job talks
+// through and the job that goes on after its command (app/receiver_jobs.h); it connects them
+// to each other and to the window. ProgramParts hands it to the window as its WindowCommands;
+// the wiring knows the window only as a ReceiverWindow.
 //
 // Every receiver job (the three menu commands, the hidden delete command and the check
 // button's run) enters through runJob(), which takes the job gate (core/job_gate.h) for it.
@@ -26,11 +26,10 @@
 #include "app/window_commands.h"
 #include "core/busy_indicator.h"
 #include "core/copy_progress.h"
-#include "core/download_watch.h"
 #include "core/job_gate.h"
-#include "core/line_stream.h"
 #include "log/session_log.h"
 #include "net/http_server.h"
+#include "net/telnet_channel.h"
 #include "net/telnet_client.h"
 #include "procedures/image_server.h"
 #include "serial/com_port.h"
@@ -131,8 +130,8 @@ public:
     THTTPServer& httpServer() { return m_http; }
     ImageServer& imageServer() { return m_imageServer; }
     BusyIndicator& busy() { return m_busy; }
-    LineStream& telnetLines() { return m_telnetLines; }
-    DownloadWatch& download() { return m_download; }
+    // The dialogue over the telnet session, fed with all of its output.
+    TelnetChannel& telnetChannel() { return *m_telnetChannel; }
     int settleDelay() const { return m_settleDelay; }
     Ticker& ticker() { return m_serialLink->ticker(); }
     // The job that goes on after its command (made at attach).
@@ -160,8 +159,6 @@ private:
     THTTPServer& m_http;
     ImageServer& m_imageServer;
     ReceiverWindow* m_window = nullptr;
-    DownloadWatch m_download;
-    LineStream m_telnetLines; // the telnet output the FTP job reads its answers from
     int m_settleDelay = 0;
     JobGate m_gate;
 
@@ -172,6 +169,7 @@ private:
     std::unique_ptr<TPortReplug> m_replug;
     std::unique_ptr<SerialConsoleLink> m_serialLink;
     int m_terminalConsumer = 0; // 0 while not registered
+    std::unique_ptr<TelnetChannel> m_telnetChannel;
     // The context of every connection made at attach: destroying it takes them all out.
     std::unique_ptr<QObject> m_hooks;
     std::unique_ptr<LingeringJob> m_lingering;

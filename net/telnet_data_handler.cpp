@@ -2,14 +2,9 @@
 
 #include "log/log_line.h"
 
-void showTelnetOutput(MainView& view, SessionLog& log, DownloadWatch& download,
-                      const QString& text) {
+void showTelnetOutput(MainView& view, SessionLog& log, const QString& text) {
     if (view.networkLineCount() == 0)
         view.appendNetworkLine(QString());
-    // The raw text, not the view's lines: the view may start a line at an LF or drop old ones,
-    // and looking at the whole last line again for every block made a long line cost its
-    // length squared.
-    download.received(text);
     // The view takes the whole block in one insertion (its line ends as LFs): one text
     // layout pass and one scroll a block instead of two view calls a line.
     const qsizetype length = text.size();

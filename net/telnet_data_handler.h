@@ -1,8 +1,7 @@
 #pragma once
 // What the main window does with every block of telnet output: put it into the network view
-// line by line, copy each piece into the session log, and hand the block to the download watch.
+// line by line and copy each piece into the session log.
 // Runs on the UI thread only; costs time in the block's length, not the view's.
-#include "core/download_watch.h"
 #include "core/main_view.h"
 #include "log/session_log.h"
 
@@ -12,5 +11,4 @@
 // block is dropped); text after the last CR stays on the last line for the next block to go on
 // filling. Every piece between CRs is written to the session log, empty ones too. An empty text
 // only makes sure the view has a line. Never throws.
-void showTelnetOutput(MainView& view, SessionLog& log, DownloadWatch& download,
-                      const QString& text);
+void showTelnetOutput(MainView& view, SessionLog& log, const QString& text);

@@ -1,12 +1,15 @@
 #include "procedures/address_procedure.h"
 
+#include "serial/console_dialogue.h"
+
 #include <QRegularExpression>
 
 namespace {
 
 const QByteArray kCtrlC(1, '\x03');
 const QByteArray kEscape(1, '\x1B');
-constexpr int kSendWait = 8;
+const QString kConfigPrompt = QStringLiteral("/config #");
+const QString kStartScript = QStringLiteral("start.sh");
 
 } // namespace
 
@@ -28,8 +31,8 @@ bool listingNamesFile(const QStringList& listingLines, const QString& name) {
     return false;
 }
 
-QByteArray AddressProcedure::ifconfigLine(const QString& address) const {
-    return QByteArrayLiteral("ifconfig eth0 ") + address.toUtf8() + QByteArrayLiteral("\r");
+QString AddressProcedure::ifconfigLine(const QString& address) const {
+    return QStringLiteral("ifconfig eth0 ") + address;
 }
 
 std::optional<QString> AddressProcedure::takeAddress() {
@@ -37,26 +40,22 @@ std::optional<QString> AddressProcedure::takeAddress() {
                                   QStringLiteral("ip address for ufs910"));
 }
 
-void AddressProcedure::waitOnce() {
-    m_s.console.WaitTicks(settleTicks(m_s.console.settleDelay(), kSendWait));
-}
-
 std::optional<ScriptAnswer> AddressProcedure::askStartScript() {
-    LineTap tap(m_s.console.watcher());
-    send(ifconfigQuery(QStringLiteral("start.sh")).toUtf8() + QByteArrayLiteral("\r"));
-    return readBack(tap, [this] { waitOnce(); });
+    LineTap tap(m_s.console);
+    m_s.console.sendLine(ifconfigQuery(kStartScript));
+    return readBack(tap, m_s.console);
 }
 
 bool AddressProcedure::writeAndLeaveVi() {
-    ResponseWatcher& watcher = m_s.console.watcher();
-    watcher.SeenConfigPrompt = false;
-    send(QByteArrayLiteral(":wq\r"));
-    if (waitFor([&] { return watcher.SeenConfigPrompt; }, [this] { waitOnce(); }))
+    ReceiverChannel& console = m_s.console;
+    console.expect(kConfigPrompt);
+    console.sendLine(QStringLiteral(":wq"));
+    if (console.awaitText(kConfigPrompt, answerDeadline(console)))
         return true;
     // vi could not write ("'start.sh' is read only") and is still open: whatever came next
     // would be typed into the text. Leave it unsaved so the shell is back at its prompt.
-    send(kEscape);
-    send(QByteArrayLiteral(":q!\r"));
+    console.type(kEscape);
+    console.sendLine(QStringLiteral(":q!"));
     return m_steps.fail(QStringLiteral("start.sh could not be written ! --> EXIT"),
                         MessageId::StartScriptNotWritten);
 }
@@ -74,14 +73,14 @@ std::optional<QString> AddressProcedure::confirmWritten(const QString& address,
 }
 
 bool AddressProcedure::listStartScript() {
-    ResponseWatcher& watcher = m_s.console.watcher();
-    watcher.SeenStartScript = false;
-    LineTap tap(watcher);
-    send(QByteArrayLiteral("ls\r"));
-    // The flag alone also fires on names that merely contain "start.sh" (old_start.sh.bak);
+    ReceiverChannel& console = m_s.console;
+    console.expect(kStartScript);
+    LineTap tap(console);
+    console.sendLine(QStringLiteral("ls"));
+    // The text alone is also seen in names that merely contain "start.sh" (old_start.sh.bak);
     // editing a script that is not there would leave a start.sh holding only the ifconfig
     // line, and the receiver would boot without its network driver and its own start-up.
-    return watcher.SeenStartScript && listingNamesFile(tap.lines(), QStringLiteral("start.sh"));
+    return console.seen(kStartScript) && listingNamesFile(tap.lines(), kStartScript);
 }
 
 void AddressProcedure::setAddress() {
@@ -117,19 +116,19 @@ bool AddressProcedure::reachConfigFolder() {
     if (!answered)
         return fail(QStringLiteral("no serial connection ! --> EXIT"));
 
-    ResponseWatcher& watcher = m_s.console.watcher();
-    watcher.SeenConfigPrompt = false;
+    ReceiverChannel& console = m_s.console;
+    console.expect(kConfigPrompt);
     m_steps.step(QStringLiteral("RESULT: serial connection ok"));
-    send(kCtrlC);
+    console.type(kCtrlC);
     m_steps.step(QStringLiteral("COMMAND: STRG C"));
     // The field is read again here and below: whatever it holds then is checked again.
     const std::optional<QString> running = takeAddress();
     if (!running)
         return false;
     // The running system takes the new address at once; the script makes it last.
-    send(ifconfigLine(*running));
-    send(QByteArrayLiteral("cd /config\r"));
-    if (!watcher.SeenConfigPrompt)
+    console.sendLine(ifconfigLine(*running));
+    console.sendLine(QStringLiteral("cd /config"));
+    if (!console.seen(kConfigPrompt))
         return fail(
             QStringLiteral("\"/config #\" was expected at prompt but not found ! --> EXIT"));
     m_steps.step(QStringLiteral("RESULT: \"/config #\" was found"));
@@ -146,31 +145,33 @@ std::optional<QString> AddressProcedure::EditStartScript(const QString& address)
                      MessageId::StartScriptUnreadable);
         return std::nullopt;
     }
-    send(QByteArrayLiteral("vi start.sh\r"));
-    for (const QByteArray& keys : ifconfigEditKeys(*before, ifconfigLine(address)))
-        send(keys);
+    m_s.console.sendLine(QStringLiteral("vi start.sh"));
+    for (const QByteArray& keys : ifconfigEditKeys(*before, ifconfigLine(address).toUtf8() + '\r'))
+        m_s.console.type(keys);
     if (!writeAndLeaveVi())
         return std::nullopt;
-    send(QByteArrayLiteral("chmod 755 start.sh\r"));
+    m_s.console.sendLine(QStringLiteral("chmod 755 start.sh"));
     return confirmWritten(address, QStringLiteral("RESULT: IP-address successfully changed"));
 }
 
 std::optional<QString> AddressProcedure::CreateStartScript(const QString& address) {
     m_steps.step(QStringLiteral("COMMAND: create new start.sh"));
-    send(QByteArrayLiteral("vi start.sh\r"));
-    send(QByteArrayLiteral("i"));
-    // Network driver first, then the address, then the receiver's own start-up script.
-    send(QByteArrayLiteral("insmod /app/modules_sys/smsc911x.ko tx_dma=256 rx_dma=256\r"));
-    send(ifconfigLine(address));
-    send(QByteArrayLiteral("cd /app\r"));
-    send(QByteArrayLiteral("/app/start.sh\r"));
-    send(kEscape);
+    ReceiverChannel& console = m_s.console;
+    console.sendLine(QStringLiteral("vi start.sh"));
+    console.type(QByteArrayLiteral("i"));
+    // Network driver first, then the address, then the receiver's own start-up script; in
+    // insert mode each line end is typed as vi takes it.
+    console.sendLine(QStringLiteral("insmod /app/modules_sys/smsc911x.ko tx_dma=256 rx_dma=256"));
+    console.sendLine(ifconfigLine(address));
+    console.sendLine(QStringLiteral("cd /app"));
+    console.sendLine(QStringLiteral("/app/start.sh"));
+    console.type(kEscape);
     if (!writeAndLeaveVi())
         return std::nullopt;
-    send(QByteArrayLiteral("chmod 755 start.sh\r"));
+    console.sendLine(QStringLiteral("chmod 755 start.sh"));
     // Shows the new script in the terminal view, and the empty line brings the prompt back.
-    send(QByteArrayLiteral("more start.sh\r"));
-    send(QByteArrayLiteral("\r"));
+    console.sendLine(QStringLiteral("more start.sh"));
+    console.sendLine(QString());
     return confirmWritten(address, QStringLiteral("RESULT: IP-address successfully set"));
 }
 
@@ -178,17 +179,17 @@ void AddressProcedure::deleteStartScript() {
     if (!m_s.dialogs.confirmDefaultCancel(QStringLiteral("delet start.sh ?")))
         return;
     m_s.view.showPage(0);
-    ResponseWatcher& watcher = m_s.console.watcher();
-    watcher.SeenConfigPrompt = false;
-    send(kCtrlC);
-    send(QByteArrayLiteral("cd /config\r"));
+    ReceiverChannel& console = m_s.console;
+    console.expect(kConfigPrompt);
+    console.type(kCtrlC);
+    console.sendLine(QStringLiteral("cd /config"));
     // Without the prompt the shell may be anywhere, and rm would take another folder's file.
-    if (!watcher.SeenConfigPrompt) {
+    if (!console.seen(kConfigPrompt)) {
         fail(QStringLiteral("\"/config #\" was expected at prompt but not found ! --> EXIT"));
         return;
     }
     m_steps.step(QStringLiteral("COMMAND: delete start.sh"));
-    send(QByteArrayLiteral("rm start.sh\r"));
+    console.sendLine(QStringLiteral("rm start.sh"));
     if (listStartScript()) {
         m_steps.fail(QStringLiteral("start.sh is still there ! --> EXIT"),
                      MessageId::StartScriptNotDeleted);

@@ -4,20 +4,21 @@
 // by typing at the receiver's vi keystroke by keystroke. A hidden command deletes the
 // script again.
 //
-// Each keystroke group is sent with SendConsole (which waits the settle time while events
-// keep being handled); the procedure looks at the flags and lines the response watcher
-// collected meanwhile. The address is checked before anything is typed, and success is
+// Each line or keystroke group goes over the console channel, which waits the settle time
+// while events keep being handled; the procedure looks at what the channel saw and the lines
+// it completed meanwhile. The address is checked before anything is typed, and success is
 // reported only after the script was read back with grep and holds exactly the new address
 // line. Everything runs on the UI thread, nested inside the menu handler that called it.
 //
 // No thread of its own; holds references only. Every referenced object must outlive it.
+#include "core/busy_indicator.h"
 #include "core/dialogs.h"
 #include "core/main_view.h"
 #include "core/message_catalogue.h"
+#include "core/receiver_channel.h"
 #include "log/session_log.h"
 #include "procedures/job_steps.h"
 #include "procedures/receiver_answers.h"
-#include "serial/console_dialogue.h"
 
 #include <QString>
 #include <QStringList>
@@ -37,7 +38,8 @@ public:
         // The active language's texts, read at the moment a box is shown, so a language
         // change takes effect for the next box.
         const MessageCatalogue& messages;
-        ConsoleDialogue& console;
+        // The serial console.
+        ReceiverChannel& console;
         BusyIndicator& busy;
         SessionLog& log;
     };
@@ -74,10 +76,7 @@ public:
     void deleteStartScript();
 
 private:
-    void send(const QByteArray& keys) { m_s.console.SendConsole(keys); }
-    // One settle wait more for an answer that is late.
-    void waitOnce();
-    QByteArray ifconfigLine(const QString& address) const;
+    QString ifconfigLine(const QString& address) const;
     // The receiver address field, checked; nullopt after the InvalidAddress exit.
     std::optional<QString> takeAddress();
     // Up to the "/config #" prompt: the console answers and the running system has the

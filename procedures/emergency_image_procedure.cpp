@@ -45,10 +45,6 @@ EmergencyImageProcedure::~EmergencyImageProcedure() {
     m_loaderLines.reset();
 }
 
-void EmergencyImageProcedure::wait(int fixedTicks) {
-    m_s.console.WaitTicks(settleTicks(m_s.console.settleDelay(), fixedTicks));
-}
-
 void EmergencyImageProcedure::loadEmergencyImage(JobGate::Hold& hold) {
     // Every way out that does not leave the transfer open closes port 69 and ends the job; a
     // port failure's box comes from the caller, after this has run.
@@ -103,7 +99,7 @@ std::optional<EmergencyImageProcedure::ChosenImage> EmergencyImageProcedure::cho
     if (!checked)
         return std::nullopt;
     // The size read is the one served and the one the loader must report: all three agree.
-    m_s.console.watcher().ImageSizeText = QString::number(checked->servedSize);
+    m_imageSize = QString::number(checked->servedSize);
     return ChosenImage{path, std::move(*checked)};
 }
 
@@ -165,7 +161,7 @@ bool EmergencyImageProcedure::copyImages() {
         m_s.view.appendNetworkLine(path);
         m_s.copyProgress.setCopied(i + 1);
     }
-    m_s.console.WaitTicks(5);
+    m_s.console.waitTicks(5);
     m_s.copyProgress.finishCopy();
     return true;
 }

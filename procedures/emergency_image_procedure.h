@@ -54,6 +54,8 @@ public:
         Dialogs& dialogs;
         MainView& view;
         const MessageCatalogue& messages;
+        // The loader is reached on the serial console only; besides the channel's calls the
+        // job uses the console watcher's report of the transfer's end.
         ConsoleDialogue& console;
         CopyProgress& copyProgress;
         ImageServer& server;
@@ -131,7 +133,6 @@ private:
     void onNews(const ImageServer::News& news);
     void onSilence();
     void later(std::function<void()> action);
-    void wait(int fixedTicks);
 
     enum class Phase { Idle, Transfer, Booting };
 
@@ -142,6 +143,7 @@ private:
     QString m_receiver; // checked addresses of this run, as typed into the loader
     QString m_own;
     bool m_inCommand = false; // inside loadEmergencyImage()
+    QString m_imageSize;      // the chosen image's byte count, as the loader reports it
     // The loader's lines from the prompt on, while the job talks to it.
     std::optional<LineTap> m_loaderLines;
     qsizetype m_linesChecked = 0;

@@ -30,13 +30,13 @@ bool EmergencyImageProcedure::huntPrompt() {
                 set(false);
         }
     } cursor(m_s.setBusyCursor);
-    ResponseWatcher& watcher = m_s.console.watcher();
+    ConsoleDialogue& console = m_s.console;
     for (int attempt = 0; attempt < kHuntTries; ++attempt) {
-        watcher.RxLine.clear();
-        // Straight to the port: a settle wait per try would stretch the hunt for nothing.
-        m_s.console.port().WriteText(QByteArrayLiteral("\r"));
-        m_s.console.WaitTicks(kHuntWait);
-        if (watcher.RxLine.contains(kPrompt))
+        console.expect(kPrompt);
+        // No settle wait per try: it would stretch the hunt for nothing.
+        console.sendKeys(QByteArrayLiteral("\r"));
+        console.waitTicks(kHuntWait);
+        if (console.seen(kPrompt))
             return true;
     }
     return false;
@@ -51,19 +51,19 @@ void EmergencyImageProcedure::huntAndFetch(JobGate::Hold& hold) {
         return;
     }
     m_steps.step(QStringLiteral("RESULT :found start point STB7100-REF>"));
-    m_loaderLines.emplace(m_s.console.watcher());
+    m_loaderLines.emplace(m_s.console);
     m_linesChecked = 0;
     m_loaderLines->setOnLine([this](const QString& line) { onLoaderLine(line); });
     if (!giveAddresses())
         return;
-    wait(10);
+    m_s.console.wait(10);
     if (!loaderAnswersWell())
         return;
     m_steps.step(QStringLiteral("COMMAND: start file transfer"));
     // Open before sending: a fast loader may report before the send's own wait is over.
     openTransfer(hold);
     try {
-        m_s.console.SendConsole(QByteArrayLiteral("tftp a4000000 emergency.ub\r"));
+        m_s.console.sendLine(QStringLiteral("tftp a4000000 emergency.ub"));
     } catch (...) {
         closeJob();
         throw;
@@ -73,28 +73,28 @@ void EmergencyImageProcedure::huntAndFetch(JobGate::Hold& hold) {
 bool EmergencyImageProcedure::giveAddresses() {
     // The full command name: newer loaders refuse "set" as ambiguous (setenv, setexpr).
     ConsoleDialogue& console = m_s.console;
-    wait(20);
-    console.SendConsole(QStringLiteral("setenv ipaddr %1\r").arg(m_receiver).toLatin1());
+    console.wait(20);
+    console.sendLine(QStringLiteral("setenv ipaddr ") + m_receiver);
     if (!loaderAnswersWell())
         return false;
-    wait(20);
-    console.SendConsole(QStringLiteral("setenv serverip %1\r").arg(m_own).toLatin1());
+    console.wait(20);
+    console.sendLine(QStringLiteral("setenv serverip ") + m_own);
     return loaderAnswersWell() && readBack(QStringLiteral("ipaddr"), m_receiver) &&
            readBack(QStringLiteral("serverip"), m_own);
 }
 
 bool EmergencyImageProcedure::readBack(const QString& name, const QString& value) {
     const qsizetype from = m_loaderLines->lines().size();
-    m_s.console.SendConsole(QStringLiteral("printenv %1\r").arg(name).toLatin1());
+    m_s.console.sendLine(QStringLiteral("printenv ") + name);
     const QStringList& lines = m_loaderLines->lines();
-    const bool same = waitFor(
+    const bool same = m_s.console.waitUntil(
         [&] {
             for (qsizetype i = from; i < lines.size(); ++i)
                 if (printsVariable(lines[i], name, value))
                     return true;
             return false;
         },
-        [this] { wait(8); });
+        answerDeadline(m_s.console));
     if (same)
         return loaderAnswersWell();
     // The answer is the line after the echoed command, if any came.
@@ -127,9 +127,8 @@ void EmergencyImageProcedure::openTransfer(JobGate::Hold& hold) {
     // receiver has started the image or the job has ended some other way.
     m_hold = std::move(hold);
     m_phase = Phase::Transfer;
-    ResponseWatcher& watcher = m_s.console.watcher();
-    watcher.setFinishImageTransfer([this] { FinishImageTransfer(); });
-    watcher.setAbortImageTransfer([this] { AbortImageTransfer(); });
+    m_s.console.watchImageTransfer(
+        m_imageSize, [this] { FinishImageTransfer(); }, [this] { AbortImageTransfer(); });
     m_silence.start(m_s.silenceLimit);
     m_s.showStatus(QStringLiteral("emergency.ub: warte auf den Receiver"));
 }
@@ -140,9 +139,7 @@ void EmergencyImageProcedure::closeJob() {
         m_s.server.stop();
     m_phase = Phase::Idle;
     m_silence.stop();
-    ResponseWatcher& watcher = m_s.console.watcher();
-    watcher.setFinishImageTransfer({});
-    watcher.setAbortImageTransfer({});
+    m_s.console.watchImageTransfer(m_imageSize, {}, {});
     // Inside the menu command the command's end does the rest, not under its feet.
     if (m_inCommand)
         return;
@@ -175,13 +172,11 @@ void EmergencyImageProcedure::FinishImageTransfer() {
     m_phase = Phase::Booting;
     m_boot = BootWatch();
     m_silence.stop();
-    ResponseWatcher& watcher = m_s.console.watcher();
-    watcher.setFinishImageTransfer({});
-    watcher.setAbortImageTransfer({});
+    m_s.console.watchImageTransfer(m_imageSize, {}, {});
     m_s.log.WriteLogEntry(
         QStringLiteral("****** RESULT : file transfer complete, stop TFTP server ******"));
     m_s.server.stop();
-    wait(20);
+    m_s.console.wait(20);
     // A failure line or an end from outside during the wait has ended the job.
     if (m_phase == Phase::Booting)
         bootImage();
@@ -189,7 +184,7 @@ void EmergencyImageProcedure::FinishImageTransfer() {
 
 void EmergencyImageProcedure::bootImage() {
     try {
-        m_s.console.SendConsole(QByteArrayLiteral("bootm a4000000\r"));
+        m_s.console.sendLine(QStringLiteral("bootm a4000000"));
     } catch (const std::exception& e) {
         const QString why = QString::fromUtf8(e.what());
         closeJob();

@@ -1,5 +1,6 @@
 #include "procedures/ftp_install_procedure.h"
 
+#include "core/download_watch.h"
 #include "procedures/receiver_answers.h"
 
 #include <QFileInfo>
@@ -10,7 +11,6 @@
 namespace {
 
 const QString kArchiveName = QStringLiteral("proftpd.tar.bz2");
-constexpr int kSendWait = 15;
 constexpr int kDownloadWait = 150;
 const QString kStartScript = QStringLiteral("/config/start.sh");
 
@@ -76,7 +76,7 @@ std::optional<FtpInstallProcedure::Addresses> FtpInstallProcedure::checkAddresse
         return std::nullopt;
     // Nothing of an earlier run may be served or taken for this run's download.
     m_s.httpServer.setServeLocation(QString(), QString());
-    m_s.download.reset();
+    m_s.telnet.expect(DownloadWatch::kDoneMarker);
     view.showPage(1);
 
     m_steps.step(QStringLiteral("COMMAND: check network connection"));
@@ -121,34 +121,35 @@ bool FtpInstallProcedure::startHttpServer(const QString& receiver, const QString
 }
 
 std::optional<ScriptAnswer> FtpInstallProcedure::ask(const QString& query) {
-    LineTap tap(m_s.telnetLines);
-    m_s.telnet.SendTelnet(query);
-    return readBack(tap, [this] { wait(kSendWait); });
+    LineTap tap(m_s.telnet);
+    m_s.telnet.sendLine(query);
+    return readBack(tap, m_s.telnet);
 }
 
 void FtpInstallProcedure::telnetDialogue(const QString& receiver, const QString& own,
                                          std::uint16_t port, const QString& servePath) {
-    TelnetLink& telnet = m_s.telnet;
-    telnet.ResetTelnetClient();
-    telnet.setHost(receiver);
-    telnet.Connect();
-    if (!telnet.Connected()) {
+    TelnetLink& session = m_s.session;
+    ReceiverChannel& telnet = m_s.telnet;
+    session.ResetTelnetClient();
+    session.setHost(receiver);
+    session.Connect();
+    if (!session.Connected()) {
         m_s.dialogs.showError(m_s.messages.text(MessageId::TelnetSessionFailed));
         return;
     }
     m_steps.step(QStringLiteral("RESULT: telnet session started"));
-    wait(kSendWait);
+    telnet.wait(telnet.answerTicks());
     if (findAddressLine() && fetchArchive(own, port, servePath) && addStartLines()) {
         // Lists the script into the network view and the log for the user to check; the
         // lone line end answers a pager prompt.
-        telnet.SendTelnet(QStringLiteral("more start.sh"));
-        telnet.SendTelnetChar('\r');
-        telnet.SendTelnet(QStringLiteral("exit"));
-        wait(kSendWait);
+        telnet.sendLine(QStringLiteral("more start.sh"));
+        telnet.sendKeys(QByteArrayLiteral("\r"));
+        telnet.sendLine(QStringLiteral("exit"));
+        telnet.wait(telnet.answerTicks());
         m_steps.step(QStringLiteral("RESULT: FTP-Server successfully installed"));
         m_s.dialogs.showInformation(m_s.messages.text(MessageId::FtpServerInstalled));
     }
-    telnet.Disconnect();
+    session.Disconnect();
 }
 
 bool FtpInstallProcedure::findAddressLine() {
@@ -167,13 +168,14 @@ bool FtpInstallProcedure::findAddressLine() {
 
 bool FtpInstallProcedure::fetchArchive(const QString& own, std::uint16_t port,
                                        const QString& servePath) {
-    m_s.telnet.SendTelnet(QStringLiteral("cd /data"));
+    ReceiverChannel& telnet = m_s.telnet;
+    telnet.sendLine(QStringLiteral("cd /data"));
     m_steps.step(QStringLiteral("COMMAND: download proftpd.tar.bz2 by using wget"));
-    m_s.telnet.SendTelnet(wgetCommandLine(own, port, servePath));
+    telnet.sendLine(wgetCommandLine(own, port, servePath));
     // The marker is the download tool's last progress line; it can only be seen while
     // events are handled, that is during this wait.
-    wait(kDownloadWait);
-    if (!m_s.download.complete())
+    telnet.wait(kDownloadWait);
+    if (!telnet.seen(DownloadWatch::kDoneMarker))
         return m_steps.fail(QStringLiteral("download was not successful ! --> EXIT"),
                             MessageId::DownloadFailed);
     m_steps.step(QStringLiteral("RESULT: download complete"));
@@ -181,32 +183,28 @@ bool FtpInstallProcedure::fetchArchive(const QString& own, std::uint16_t port,
 }
 
 bool FtpInstallProcedure::addStartLines() {
-    TelnetLink& telnet = m_s.telnet;
+    ReceiverChannel& telnet = m_s.telnet;
     // vi: find the ifconfig line, go one line down, insert the three lines above it.
-    telnet.SendTelnet(QStringLiteral("cd /config"));
-    telnet.SendTelnet(QStringLiteral("vi start.sh"));
-    telnet.SendTelnet(QStringLiteral("/ifconfig"));
-    telnet.SendTelnetChar('j');
-    wait(kSendWait);
-    telnet.SendTelnetChar('i');
-    wait(kSendWait);
+    telnet.sendLine(QStringLiteral("cd /config"));
+    telnet.sendLine(QStringLiteral("vi start.sh"));
+    telnet.sendLine(QStringLiteral("/ifconfig"));
+    telnet.type(QByteArrayLiteral("j"));
+    telnet.type(QByteArrayLiteral("i"));
     for (const QString& line : ftpStartLines())
-        telnet.SendTelnet(line);
-    telnet.SendTelnetChar('\x1B');
+        telnet.sendLine(line);
     // vi tells the Escape key from the start of a cursor-key sequence only by the pause after
     // it: ":wq" arriving right behind it is swallowed as part of a sequence, vi stays in insert
     // mode and the lines are never written.
-    wait(kSendWait);
-    telnet.SendTelnet(QStringLiteral(":wq"));
-    telnet.SendTelnet(QStringLiteral("chmod 777 /config/*"));
+    telnet.type(QByteArrayLiteral("\x1B"));
+    telnet.sendLine(QStringLiteral(":wq"));
+    telnet.sendLine(QStringLiteral("chmod 777 /config/*"));
     const std::optional<ScriptAnswer> after = ask(ftpLinesQuery(kStartScript));
     if (after && ftpLinesFollowIfconfig(*after))
         return true;
     if (!after) {
         // No answer: vi may still be open (it could not write). Leave it unsaved.
-        telnet.SendTelnetChar('\x1B');
-        wait(kSendWait);
-        telnet.SendTelnet(QStringLiteral(":q!"));
+        telnet.type(QByteArrayLiteral("\x1B"));
+        telnet.sendLine(QStringLiteral(":q!"));
     }
     return m_steps.fail(QStringLiteral("start.sh does not hold the ftp server lines ! --> EXIT"),
                         MessageId::StartScriptNotChanged);

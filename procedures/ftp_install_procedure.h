@@ -4,9 +4,9 @@
 // fetches it with wget into /data, and its vi is driven to add three lines to
 // /config/start.sh that unpack the archive into /ramdisk and start the daemon at every boot.
 //
-// Every line is sent and a fixed number of ticks is waited while events keep being handled
-// (that is when telnet output arrives: the answers the job reads come through its tap on the
-// session's lines, and the download marker through the download watch). Both
+// Every line goes over the telnet channel, which waits a fixed number of ticks while events
+// keep being handled (that is when telnet output arrives: the answers the job reads come
+// through its tap on the channel's lines, and the download bar through the channel's watch). Both
 // addresses are checked before the receiver is touched; before the download the receiver is
 // asked whether start.sh holds an ifconfig line, and after vi the script is read back:
 // success is reported only when the three lines stand right below that line. Everything
@@ -14,13 +14,11 @@
 //
 // No thread of its own; holds references only. Every referenced object must outlive it.
 #include "core/dialogs.h"
-#include "core/download_watch.h"
 #include "core/file_server_link.h"
-#include "core/line_stream.h"
 #include "core/main_view.h"
 #include "core/message_catalogue.h"
+#include "core/receiver_channel.h"
 #include "core/telnet_link.h"
-#include "core/ticker.h"
 #include "log/session_log.h"
 #include "procedures/job_steps.h"
 #include "procedures/receiver_answers.h"
@@ -51,17 +49,12 @@ public:
         const MessageCatalogue& messages;
         // The network check (echo + telnet probe); also fills the own address in the view.
         std::function<bool()> checkNetwork;
-        TelnetLink& telnet;
-        // The session's output as lines, fed from the same blocks the window shows; the job
-        // reads the receiver's answers here.
-        LineStream& telnetLines;
+        // Opens and closes the session.
+        TelnetLink& session;
+        // The dialogue over that session.
+        ReceiverChannel& telnet;
         FileServerLink& httpServer;
-        // The procedure's own explicit waits; SendTelnet waits on its own.
-        Ticker& ticker;
         SessionLog& log;
-        // Fed by the telnet output handler; the download counts as done once it says so.
-        DownloadWatch& download;
-        int settleDelay = 0;
     };
 
     explicit FtpInstallProcedure(Seams seams)
@@ -96,7 +89,6 @@ private:
     // Sends a query closed by the end marker and reads the answer from the session's lines;
     // nullopt when the marker did not come within a few waits. Telnet failures propagate.
     std::optional<ScriptAnswer> ask(const QString& query);
-    void wait(int fixedTicks) { m_s.ticker.WaitTicks(settleTicks(m_s.settleDelay, fixedTicks)); }
 
     Seams m_s;
     JobSteps m_steps;

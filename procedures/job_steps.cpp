@@ -1,44 +1,13 @@
 #include "procedures/job_steps.h"
 
-LineTap::LineTap(ResponseWatcher& console)
-    : LineTap(console.hooks().lineCompleted,
-              [&console](Hook hook) { console.setLineCompleted(std::move(hook)); }) {}
-
-LineTap::LineTap(LineStream& telnet)
-    : LineTap(telnet.lineCompleted(),
-              [&telnet](Hook hook) { telnet.setLineCompleted(std::move(hook)); }) {}
-
-LineTap::LineTap(Hook previous, std::function<void(Hook)> install)
-    : m_previous(std::move(previous)), m_install(std::move(install)) {
-    m_install([this](const QString& line) {
-        m_lines.append(line);
-        if (m_previous)
-            m_previous(line);
-        if (m_onLine) {
-            // A copy: the reaction may end this tap, and with it m_onLine.
-            const Hook react = m_onLine;
-            react(line);
-        }
-    });
-}
-
-bool waitFor(const std::function<bool()>& seen, const std::function<void()>& waitOnce) {
-    for (int extra = 0; !seen(); ++extra) {
-        if (extra == kExtraWaits)
-            return false;
-        waitOnce();
-    }
-    return true;
-}
-
-std::optional<ScriptAnswer> readBack(const LineTap& tap, const std::function<void()>& waitOnce) {
+std::optional<ScriptAnswer> readBack(const LineTap& tap, ReceiverChannel& channel) {
     std::optional<ScriptAnswer> answer;
-    waitFor(
+    channel.waitUntil(
         [&] {
             answer = parseScriptAnswer(tap.lines());
             return answer.has_value();
         },
-        waitOnce);
+        answerDeadline(channel));
     return answer;
 }
 

@@ -2,58 +2,32 @@
 // The toolkit the receiver jobs are written with, so that the three read alike: a step entry
 // in the session log, a stop (error entry and box), a wait for the receiver's answer that
 // grants a late one a few more waits, the choice of the one file a job needs, and the
-// reading back of what the receiver's start script holds, from the lines the console or the
-// telnet session completes while the job waits. UI thread only; holds references only.
+// reading back of what the receiver's start script holds, from the lines the channel to the
+// receiver completes while the job waits. UI thread only; holds references only.
 #include "core/dialogs.h"
-#include "core/line_stream.h"
 #include "core/message_catalogue.h"
+#include "core/receiver_channel.h"
 #include "log/session_log.h"
 #include "procedures/receiver_answers.h"
-#include "serial/response_watcher.h"
 
 #include <QFileInfo>
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <optional>
 
-// Further waits granted to an answer that is late, before it counts as missing.
+// Further answer waits granted to an answer that is late, before it counts as missing.
 inline constexpr int kExtraWaits = 4;
 
-// Collects the lines the console or the telnet session completes while it lives, passing
-// each on to the hook that was in force (the session log on the console), which it puts back
-// when it ends, also when a send throws.
-class LineTap {
-public:
-    explicit LineTap(ResponseWatcher& console);
-    explicit LineTap(LineStream& telnet);
-    ~LineTap() { m_install(m_previous); }
-    LineTap(const LineTap&) = delete;
-    LineTap& operator=(const LineTap&) = delete;
+// How long a job waits on channel for an answer that is late, in ticks.
+inline int answerDeadline(const ReceiverChannel& channel) {
+    return kExtraWaits * channel.answerTicks();
+}
 
-    using Hook = std::function<void(const QString&)>;
-    const QStringList& lines() const { return m_lines; }
-    // Runs for each line after the hook in force has had it, so a job's reaction to a line
-    // comes after the line in the log. It may end the tap's life.
-    void setOnLine(Hook react) { m_onLine = std::move(react); }
-
-private:
-    LineTap(Hook previous, std::function<void(Hook)> install);
-
-    Hook m_previous;
-    Hook m_onLine;
-    std::function<void(Hook)> m_install;
-    QStringList m_lines;
-};
-
-// True once seen() holds, calling waitOnce() before each look after the first, at most
-// kExtraWaits times.
-bool waitFor(const std::function<bool()>& seen, const std::function<void()>& waitOnce);
-
-// The start script's answer among the lines tap collects after a query was sent (ifconfigQuery,
-// ftpLinesQuery), waiting as waitFor does; nullopt when the end marker never came.
-std::optional<ScriptAnswer> readBack(const LineTap& tap, const std::function<void()>& waitOnce);
+// The start script's answer among the lines tap collects after a query was sent on channel
+// (ifconfigQuery, ftpLinesQuery), waiting up to answerDeadline; nullopt when the end marker
+// never came.
+std::optional<ScriptAnswer> readBack(const LineTap& tap, ReceiverChannel& channel);
 
 class JobSteps {
 public:

@@ -1,29 +1,52 @@
 #pragma once
-// The blind dialogue with the receiver's console: send, wait a fixed number of 55 ms ticks
-// while the window keeps working, then look at what the response watcher noticed meanwhile.
-// These are the seams the receiver procedures are written against; the real port, the real
-// tick wait and the wait dialog plug in behind them, tests plug in stand-ins.
+// The dialogue with the receiver's serial console as a receiver channel: send, wait a number
+// of 55 ms ticks while the window keeps working, then look at what the response watcher
+// noticed meanwhile. The real port, the real tick wait and the wait dialog plug in behind
+// these seams, tests plug in stand-ins.
 #include "core/busy_indicator.h"
 #include "core/console_port.h"
+#include "core/receiver_channel.h"
 #include "core/ticker.h"
 #include "serial/response_watcher.h"
 
 #include <QByteArray>
 #include <QString>
 
-class ConsoleDialogue {
+#include <functional>
+
+class ConsoleDialogue : public ReceiverChannel {
 public:
+    // What the console waits after a send, on top of the settle delay.
+    static constexpr int kAnswerTicks = 8;
+
     ConsoleDialogue(ConsolePort& port, Ticker& ticker, ResponseWatcher& watcher, int settleDelay)
         : m_port(port), m_ticker(ticker), m_watcher(watcher), m_settleDelay(settleDelay) {}
 
     // Clears RxLine, writes text unchanged (no "\r" added), waits settleDelay + 8 ticks.
     // A port failure propagates before the wait.
     void SendConsole(const QByteArray& text);
-    void WaitTicks(int ticks) { m_ticker.WaitTicks(ticks); }
+
+    // The line and CR, as SendConsole sends it.
+    void sendLine(const QString& line) override;
+    // Clears RxLine and writes keys: RxLine holds only the answer to them.
+    void sendKeys(const QByteArray& keys) override;
+    void waitTicks(int ticks) override { m_ticker.WaitTicks(ticks); }
+    int settleDelay() const override { return m_settleDelay; }
+    int answerTicks() const override { return kAnswerTicks; }
+    // The watcher's four texts ("start.sh", "ifconfig", "/config #", "hello") are its Seen
+    // flags, which last until the next expect(); any other text is looked for in RxLine, the
+    // line being printed since the last send.
+    void expect(const QString& text) override;
+    bool seen(const QString& text) const override;
+    const LineHook& lineCompleted() const override { return m_watcher.hooks().lineCompleted; }
+    void setLineCompleted(LineHook hook) override { m_watcher.setLineCompleted(std::move(hook)); }
+
+    // The end of an image fetch, as the watcher reports it: finished once the loader prints
+    // "Bytes transferred = " and sizeText, aborted at "bad checksum". Empty hooks stop it.
+    void watchImageTransfer(const QString& sizeText, std::function<void()> finished,
+                            std::function<void()> aborted);
 
     ResponseWatcher& watcher() { return m_watcher; }
-    ConsolePort& port() { return m_port; }
-    int settleDelay() const { return m_settleDelay; }
     void setSettleDelay(int ticks) { m_settleDelay = ticks; }
 
 private:
@@ -33,6 +56,6 @@ private:
     int m_settleDelay;
 };
 
-// Ctrl-C then "echo hello\r"; true when SeenHello was raised. Never throws; the indicator
-// is closed in every case. Writes no log entry and shows no box.
-bool CheckSerialLink(ConsoleDialogue& console, BusyIndicator& busy);
+// Ctrl-C then "echo hello\r"; true when "hello" came back. Never throws; the indicator is
+// closed in every case. Writes no log entry and shows no box.
+bool CheckSerialLink(ReceiverChannel& console, BusyIndicator& busy);

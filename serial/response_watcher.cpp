@@ -13,9 +13,12 @@ const QStringMatcher kIfconfig(u"ifconfig");
 const QStringMatcher kConfigPrompt(u"/config #");
 const QStringMatcher kHello(u"hello");
 
-// In the order of their bits in heldNeedles()'s answer.
+// In the order of their bits in heldNeedles()'s answer, each with the flag it raises.
 const QStringMatcher* const kNeedles[] = {&kStartScript, &kIfconfig, &kConfigPrompt, &kHello};
 const QStringView kNeedleTexts[] = {u"start.sh", u"ifconfig", u"/config #", u"hello"};
+bool ResponseWatcher::*const kFlags[] = {
+    &ResponseWatcher::SeenStartScript, &ResponseWatcher::SeenIfconfig,
+    &ResponseWatcher::SeenConfigPrompt, &ResponseWatcher::SeenHello};
 
 // Hooks are copied before the call: a hook may replace the hooks (or re-enter feed) while
 // it runs, and the std::function being executed must outlive that.
@@ -34,6 +37,13 @@ bool isDigit(unsigned char ch) {
 }
 
 } // namespace
+
+ResponseWatcher::Flag ResponseWatcher::seenFlag(QStringView text) {
+    for (unsigned i = 0; i < std::size(kFlags); ++i)
+        if (text == kNeedleTexts[i])
+            return kFlags[i];
+    return nullptr;
+}
 
 bool ResponseWatcher::endsWithImageSize(QStringView text) const {
     // Two plain comparisons on views: this runs for every printable non-digit byte.
@@ -83,14 +93,9 @@ void ResponseWatcher::feed(char byte) {
         RxLine.append(QLatin1Char(static_cast<char>(ch)));
 
     const unsigned found = heldNeedles();
-    if (found & 1u)
-        SeenStartScript = true;
-    if (found & 2u)
-        SeenIfconfig = true;
-    if (found & 4u)
-        SeenConfigPrompt = true;
-    if (found & 8u)
-        SeenHello = true;
+    for (unsigned i = 0; i < std::size(kFlags); ++i)
+        if (found & (1u << i))
+            this->*kFlags[i] = true;
     if (!appended)
         return;
     // A count is only known once the character after its last digit arrives: a size of 123

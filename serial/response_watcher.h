@@ -52,6 +52,11 @@ public:
     bool SeenHello = false;
     QString ImageSizeText; // decimal size of the emergency image; empty until set
 
+    // The Seen flag raised when text shows up in RxLine, for the four texts the flags stand
+    // for ("start.sh", "ifconfig", "/config #", "hello"); nullptr for any other text.
+    using Flag = bool ResponseWatcher::*;
+    static Flag seenFlag(QStringView text);
+
 private:
     bool endsWithImageSize(QStringView text) const;
     // Which needles RxLine holds (one bit each), known for its first m_scannedLength

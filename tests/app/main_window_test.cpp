@@ -474,19 +474,18 @@ TEST_F(MainWindowTest, TelnetBlocksShowTheirLinesAndKeepTheNewestTenThousand) {
     writeStandardIni();
     auto form = makeForm();
     FakeMainView reference;
-    DownloadWatch download;
     const QStringList blocks{QStringLiteral("login: "), QStringLiteral("root\r\n# ls\r\nbin\r"),
                              QStringLiteral("\nx\ny\r\r# "), QString(), QStringLiteral("\r\n")};
     for (const QString& block : blocks) {
-        showTelnetOutput(*form, log, download, block);
-        showTelnetOutput(reference, log, download, block);
+        showTelnetOutput(*form, log, block);
+        showTelnetOutput(reference, log, block);
     }
     EXPECT_EQ(form->networkLines(), reference.networkLines());
 
     QString flood;
     for (int i = 0; i < 10005; ++i)
         flood += QStringLiteral("line %1\r\n").arg(i);
-    showTelnetOutput(*form, log, download, flood + QStringLiteral("tail"));
+    showTelnetOutput(*form, log, flood + QStringLiteral("tail"));
     const QStringList lines = form->networkLines();
     ASSERT_EQ(lines.size(), TForm1::kNetworkViewLines);
     EXPECT_EQ(lines.front(), QStringLiteral("line 6"));
@@ -499,7 +498,7 @@ TEST_F(MainWindowTest, TelnetBlocksShowTheirLinesAndKeepTheNewestTenThousand) {
     for (int i = 0; endless.size() < 3 * TForm1::kNetworkViewChars; ++i)
         endless += QString::number(i) + QLatin1Char(' ');
     for (qsizetype at = 0; at < endless.size(); at += 65536)
-        showTelnetOutput(*form, log, download, endless.mid(at, 65536));
+        showTelnetOutput(*form, log, endless.mid(at, 65536));
     const QString shown = widget<QPlainTextEdit>(*form, "Memo1")->toPlainText();
     EXPECT_LE(shown.size(), TForm1::kNetworkViewChars * 5 / 4 + TForm1::kNetworkViewLines);
     EXPECT_GE(shown.size(), TForm1::kNetworkViewChars);

@@ -2,6 +2,7 @@
 // telnetd and inetutils telnetd are the real receivers' kind of peer.
 #include "log/session_log.h"
 #include "net/net_errors.h"
+#include "net/telnet_channel.h"
 #include "net/telnet_client.h"
 #include "net/telnet_data_handler.h"
 #include "tests/net/netns.h"
@@ -123,8 +124,10 @@ private:
 class TelnetClientTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_client.setOnDataAvailable(
-            [this](const QString& text) { showTelnetOutput(m_view, m_log, m_download, text); });
+        m_client.setOnDataAvailable([this](const QString& text) {
+            showTelnetOutput(m_view, m_log, text);
+            m_channel.received(text);
+        });
         m_client.setHost(QStringLiteral("127.0.0.1"));
     }
     void TearDown() override { m_client.Disconnect(); }
@@ -154,9 +157,9 @@ protected:
 
     stbtest::ScratchDir m_scratch;
     SessionLog m_log{m_scratch.path()};
-    DownloadWatch m_download;
     FakeTicker m_ticker{FakeTicker::RealTime};
     TTelnetClient m_client{m_ticker};
+    TelnetChannel m_channel{m_client, m_ticker, {}};
     FakeMainView m_view;
 };
 
@@ -189,9 +192,9 @@ TEST_F(TelnetClientTest, TextReachesViewAndLogLineByLine) {
     deliver(peer, "\nsecond\r\n");
     const QString marker = DownloadWatch::kDoneMarker;
     deliver(peer, marker.left(20).toUtf8());
-    EXPECT_FALSE(m_download.complete());
+    EXPECT_FALSE(m_channel.seen(marker));
     deliver(peer, marker.mid(20).toUtf8() + "\r\n");
-    EXPECT_TRUE(m_download.complete());
+    EXPECT_TRUE(m_channel.seen(marker));
     EXPECT_EQ(m_view.networkLines(),
               (QStringList{QStringLiteral("a\uFFFDb"), QStringLiteral("first line"), QString(),
                            QStringLiteral("second"), marker, QString()}));
@@ -407,7 +410,6 @@ TEST(TelnetRealServers, BusyboxTelnetdShellDialogue) {
     NET_TEST_IN_PRIVATE_NETNS();
     stbtest::ScratchDir scratch;
     SessionLog log(scratch.path());
-    DownloadWatch download;
     nettest::PeerProcess telnetd;
     ASSERT_TRUE(telnetd.start(nettest::RequireProgram(QStringLiteral("busybox")),
                               {QStringLiteral("telnetd"), QStringLiteral("-F"),
@@ -427,8 +429,7 @@ TEST(TelnetRealServers, BusyboxTelnetdShellDialogue) {
     FakeTicker ticker{FakeTicker::RealTime};
     TTelnetClient client(ticker);
     FakeMainView view;
-    client.setOnDataAvailable(
-        [&](const QString& text) { showTelnetOutput(view, log, download, text); });
+    client.setOnDataAvailable([&](const QString& text) { showTelnetOutput(view, log, text); });
     runShellDialogue(client, view, scratch.path());
     telnetd.stop();
 }
@@ -437,7 +438,6 @@ TEST(TelnetRealServers, InetutilsTelnetdShellDialogue) {
     NET_TEST_IN_PRIVATE_NETNS();
     stbtest::ScratchDir scratch;
     SessionLog log(scratch.path());
-    DownloadWatch download;
     const QString telnetd = nettest::RequireProgram(QStringLiteral("telnetd"));
     ASSERT_FALSE(telnetd.isEmpty());
     // inetutils telnetd expects inetd to hand it the accepted socket as stdin/stdout.
@@ -446,8 +446,7 @@ TEST(TelnetRealServers, InetutilsTelnetdShellDialogue) {
     FakeTicker ticker{FakeTicker::RealTime};
     TTelnetClient client(ticker);
     FakeMainView view;
-    client.setOnDataAvailable(
-        [&](const QString& text) { showTelnetOutput(view, log, download, text); });
+    client.setOnDataAvailable([&](const QString& text) { showTelnetOutput(view, log, text); });
     // Accept the dialogue's connection on a helper thread and start telnetd on it.
     pid_t pid = -1;
     std::thread acceptor([&] {

@@ -1,9 +1,11 @@
 // The socket-free halves of the telnet session: option negotiation and the output handler.
-#include "core/line_stream.h"
 #include "log/session_log.h"
+#include "net/telnet_channel.h"
 #include "net/telnet_data_handler.h"
 #include "net/telnet_option_parser.h"
+#include "tests/support/fake_console.h"
 #include "tests/support/fake_main_view.h"
+#include "tests/support/fake_telnet.h"
 #include "tests/support/test_support.h"
 
 #include <QDir>
@@ -132,14 +134,13 @@ protected:
     stbtest::ScratchDir m_scratch;
     SessionLog m_log{m_scratch.path(),
                      [] { return QDateTime(QDate(2026, 12, 7), QTime(12, 34, 56)); }};
-    DownloadWatch m_download;
     FakeMainView m_view;
 };
 
 TEST_F(TelnetDataHandlerTest, SplitsLinesAtCarriageReturnsAcrossBlocks) {
-    showTelnetOutput(m_view, m_log, m_download, QStringLiteral("login: "));
-    showTelnetOutput(m_view, m_log, m_download, QStringLiteral("root\r\n# ls\r\nbin\r"));
-    showTelnetOutput(m_view, m_log, m_download, QStringLiteral("\nx\ny\r\r# "));
+    showTelnetOutput(m_view, m_log, QStringLiteral("login: "));
+    showTelnetOutput(m_view, m_log, QStringLiteral("root\r\n# ls\r\nbin\r"));
+    showTelnetOutput(m_view, m_log, QStringLiteral("\nx\ny\r\r# "));
     EXPECT_EQ(m_view.networkLines(),
               (QStringList{QStringLiteral("login: root"), QStringLiteral("# ls"),
                            QStringLiteral("bin"), QString(), QStringLiteral("x"),
@@ -150,8 +151,9 @@ TEST_F(TelnetDataHandlerTest, SplitsLinesAtCarriageReturnsAcrossBlocks) {
 }
 
 // The lines a job reads its answers from: complete at CR, LF or CR LF wherever the blocks
-// are cut; the text after the last line end waits for its end.
-TEST(TelnetLineStream, CompletesLinesAcrossBlocks) {
+// are cut; the text after the last line end waits for its end. An expected text is seen
+// however the blocks cut it, and only once it came after expect().
+TEST(TelnetChannelTest, CompletesLinesAndSeesTextAcrossBlocks) {
     const struct Case {
         QStringList blocks;
         QStringList lines;
@@ -160,24 +162,30 @@ TEST(TelnetLineStream, CompletesLinesAcrossBlocks) {
         {{"a\r", "\nb\n"}, {"a", "b"}},
         {{"a\r\r\n", "\r\n"}, {"a", "", ""}},
         {{"x\n\ny\r", "z"}, {"x", "", "y"}},
+        {{"ip 10.0.", "0.2\r\n"}, {"ip 10.0.0.2"}},
         {{"/ # gr", "ep -n\r", "\n2:ifconfig eth0", " 10.0.0.2\r\nSTBMATE-END\r\n/ # "},
          {"/ # grep -n", "2:ifconfig eth0 10.0.0.2", "STBMATE-END"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.blocks.join(QLatin1Char('|')).toStdString());
-        LineStream stream;
+        FakeTelnet session;
+        FakeTicker ticker;
+        TelnetChannel channel(session, ticker, {});
+        channel.received(QStringLiteral("old 10.0.0.2\r\n"));
+        channel.expect(QStringLiteral("10.0.0.2"));
         QStringList lines;
-        stream.setLineCompleted([&](const QString& line) { lines << line; });
+        channel.setLineCompleted([&](const QString& line) { lines << line; });
         for (const QString& block : c.blocks)
-            stream.received(block);
+            channel.received(block);
         EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(channel.seen(QStringLiteral("10.0.0.2")), c.blocks.join("").contains("10.0.0.2"));
     }
 }
 
 TEST_F(TelnetDataHandlerTest, EmptyBlockOnlyGivesTheViewItsFirstLine) {
-    showTelnetOutput(m_view, m_log, m_download, QString());
+    showTelnetOutput(m_view, m_log, QString());
     EXPECT_EQ(m_view.networkLines(), QStringList{QString()});
-    showTelnetOutput(m_view, m_log, m_download, QString());
+    showTelnetOutput(m_view, m_log, QString());
     EXPECT_EQ(m_view.networkLines(), QStringList{QString()});
     EXPECT_TRUE(logged().isEmpty());
 }

@@ -2,6 +2,7 @@
 // steps of every path, with waits that return at once. The same paths run against a real
 // shell and vi in the end-to-end tests; these pin the order and the decisions quickly.
 #include "procedures/address_procedure.h"
+#include "serial/console_dialogue.h"
 
 #include "log/session_log.h"
 #include "serial/port_errors.h"

@@ -10,6 +10,7 @@
 #include "log/session_log.h"
 #include "net/http_server.h"
 #include "net/network_check.h"
+#include "net/telnet_channel.h"
 #include "net/telnet_client.h"
 #include "net/telnet_data_handler.h"
 #include "procedures/ftp_install_procedure.h"
@@ -193,8 +194,8 @@ public:
         // server answers.
         view.setReceiverAddress(QStringLiteral("127.0.0.1"));
         telnet.setOnDataAvailable([this](const QString& text) {
-            showTelnetOutput(view, log, download, text);
-            telnetLines.received(text);
+            showTelnetOutput(view, log, text);
+            channel.received(text);
         });
         telnet.setSettleDelay(0);
         dialogs.answerConfirm(true);
@@ -205,7 +206,7 @@ public:
         NetworkLinkParts network(view, busy, dialogs, telnet);
         FtpInstallProcedure procedure({dialogs, view, messages,
                                        [&network] { return CheckNetworkLink(network); }, telnet,
-                                       telnetLines, http, ticker, log, download, 0});
+                                       channel, http, log});
         procedure.installFtpServer();
     }
 
@@ -227,12 +228,11 @@ public:
     SessionLogCapture log;
     EventLoopTicker ticker;
     TTelnetClient telnet{ticker};
+    TelnetChannel channel{telnet, ticker, {}};
     THTTPServer http;
     FakeBusyIndicator busy;
     FakeDialogs dialogs;
     FakeMainView view;
-    DownloadWatch download;
-    LineStream telnetLines;
     MessageCatalogue messages;
     QString archive;
 };
@@ -273,7 +273,7 @@ TEST(FtpInstallEndToEnd, InstallsTheArchiveFromOurHttpServer) {
     // the blocks as they came, so it is not looked at for the bar), and the listed script
     // reached the log.
     EXPECT_FALSE(rig.view.networkLines().filter(DownloadWatch::kDoneMarker).isEmpty());
-    EXPECT_TRUE(rig.download.complete());
+    EXPECT_TRUE(rig.channel.seen(DownloadWatch::kDoneMarker));
     const QStringList entries = rig.log.entries();
     EXPECT_TRUE(entries.contains(QStringLiteral("tar xjf /data/proftpd.tar.bz2")))
         << entries.join('\n').toStdString();
@@ -334,7 +334,7 @@ TEST(FtpInstallEndToEnd, DownloadCutOffHalfwayStopsTheRun) {
     EXPECT_EQ(rig.dialogs.transcriptLines(),
               QStringList({"confirm: M9", "open: (*.bz2);;Alle Dateien (*)", "error: M25"}));
     EXPECT_LT(rig.fetched().size(), readAll(rig.archive).size());
-    EXPECT_FALSE(rig.download.complete());
+    EXPECT_FALSE(rig.channel.seen(DownloadWatch::kDoneMarker));
     QStringList steps = successSteps().mid(0, 9);
     steps << "###### download was not successful ! --> EXIT";
     EXPECT_EQ(rig.log.steps(), steps);

@@ -1,11 +1,12 @@
 // The FTP server installation against scripted seams: one event list records the network
 // check, the HTTP server's and the telnet session's calls and the procedure's own waits in
 // the order they happened, so each test pins the exact transcript of a path. The telnet
-// output that carries the download marker goes through the real data handler.
+// output that carries the download marker goes through the real data handler and telnet channel.
 #include "procedures/ftp_install_procedure.h"
 #include "procedures/receiver_answers.h"
 
 #include "log/session_log.h"
+#include "net/telnet_channel.h"
 #include "net/telnet_data_handler.h"
 #include "tests/procedures/session_log_capture.h"
 #include "tests/support/fake_console.h"
@@ -53,8 +54,8 @@ public:
     }
     // A block of telnet output, as the wiring hands it to the window and to the job's lines.
     void receive(const QString& text) {
-        showTelnetOutput(view, *currentLog, download, text);
-        telnetLines.received(text);
+        showTelnetOutput(view, *currentLog, text);
+        channel.received(text);
     }
     void resetAnswers() {
         grepBefore = QStringLiteral("2:ifconfig eth0 192.168.0.20\r\n4\r\n");
@@ -72,8 +73,7 @@ public:
                                             view.setOwnAddress(ownAddress);
                                         return linkUp;
                                     },
-                                    telnet, telnetLines, server, ticker, *currentLog, download,
-                                    settleDelay});
+                                    telnet, channel, server, *currentLog});
     }
     void answerUpToTheFile(const QString& file = kArchive) {
         dialogs.answerConfirm(true);
@@ -104,12 +104,12 @@ public:
 
     SessionLogCapture log;
     SessionLogCapture* currentLog = &log;
-    DownloadWatch download;
-    LineStream telnetLines;
     QStringList events;
     FakeTelnet telnet;
     FakeFileServer server;
     FakeTicker ticker;
+    int settleDelay = 0;
+    TelnetChannel channel{telnet, ticker, [this] { return settleDelay; }};
     FakeDialogs dialogs;
     FakeMainView view;
     MessageCatalogue messages;
@@ -117,7 +117,6 @@ public:
     bool linkUp = true;
     QString ownAddress = QStringLiteral("192.168.0.10");
     bool markerArrives = true;
-    int settleDelay = 0;
     QString grepBefore;
     QString grepAfter;
     static inline const QString kBeforeQuery = ifconfigQuery(QStringLiteral("/config/start.sh"));
@@ -179,21 +178,21 @@ TEST_F(FtpInstallTest, SuccessfulRunSendsEveryKeyAndWaitInOrder) {
 // whose text the user may clear meanwhile; the hook in force before the run is back after it.
 TEST_F(FtpInstallTest, ReadsAnswersFromTheSessionNotTheWindow) {
     QStringList earlier;
-    telnetLines.setLineCompleted([&](const QString& line) { earlier << line; });
+    channel.setLineCompleted([&](const QString& line) { earlier << line; });
     telnet.onLine = [this](const QString& line) {
         const QString answer = line == kBeforeQuery  ? grepBefore
                                : line == kAfterQuery ? grepAfter
                                                      : QString();
         if (!answer.isNull())
-            telnetLines.received(QStringLiteral("\r\n") + answer + kAnswerEnd +
-                                 QStringLiteral("\r\n/ # "));
+            channel.received(QStringLiteral("\r\n") + answer + kAnswerEnd +
+                             QStringLiteral("\r\n/ # "));
     };
     answerUpToTheFile();
     run();
     EXPECT_EQ(dialogs.transcriptLines().last(), QStringLiteral("information: M11"));
     EXPECT_EQ(earlier.filter(kAnswerEnd).size(), 2) << "the hook in force saw every line too";
     earlier.clear();
-    telnetLines.received(QStringLiteral("exit\r\n"));
+    channel.received(QStringLiteral("exit\r\n"));
     EXPECT_EQ(earlier, QStringList{QStringLiteral("/ # exit")});
 }
 
@@ -475,7 +474,7 @@ TEST_F(FtpInstallTest, SecondRunAfterAFailureStartsAfresh) {
     telnet.failOn = QStringLiteral(":wq");
     run();
     ASSERT_EQ(dialogs.transcriptLines().last(), QStringLiteral("message: M15"));
-    ASSERT_TRUE(download.complete()) << "the first run saw the marker";
+    ASSERT_TRUE(channel.seen(DownloadWatch::kDoneMarker)) << "the first run saw the marker";
 
     // The marker seen by the first run must not count for the second.
     events.clear();

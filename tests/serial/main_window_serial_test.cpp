@@ -106,7 +106,7 @@ TEST_F(MainWindowSerial, PortBoxWithADevicePathMovesThePortThere) {
     emit widget<QComboBox>(*form, "ComboBox2")->lineEdit()->editingFinished();
     EXPECT_TRUE(rig.wiring().comPort().isOpen());
     EXPECT_EQ(rig.wiring().comPort().devicePath(), second.path());
-    rig.wiring().consoleDialogue().port().WriteText("ls\r");
+    rig.wiring().consoleDialogue().sendKeys("ls\r");
     EXPECT_EQ(second.read(3, 2000), QByteArray("ls\r"));
     EXPECT_TRUE(first.read(3, 200).isEmpty());
     // A half-typed name leaves the open port alone.
