@@ -36,7 +36,7 @@ ProgramParts::ProgramParts(const ProgramServices& services, const QString& progr
       m_telnet(m_networkTicker), m_settings(openSettingsFile(programDir)),
       m_wiring({services.dialogs, services.log, services.busy, services.copyProgress, m_language,
                 m_form3, services.formatLibrary, m_portList},
-               {m_port, m_telnet, m_http, m_tftp}),
+               {m_port, m_telnet, m_networkTicker, m_http, m_tftp}),
       m_window(services.dialogs, services.starter, m_wiring, m_language) {
     // The parts are joined to the window before it reads its settings, which go to them (the
     // settle delay, the port).

@@ -86,7 +86,8 @@ private:
     // Outlives the wiring's terminal consumer, console link and replug watch, which detach()
     // takes out of it.
     TComPort m_port;
-    // The telnet client's tick wait, on the same steady clock as the console link's.
+    // The tick wait of the telnet client and the channel over it, on the same steady clock as
+    // the console link's.
     EventLoopTicker m_networkTicker;
     TTelnetClient m_telnet;
     // Both servers outlive the lingering job (in the wiring), which stops its transfer first.

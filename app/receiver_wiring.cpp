@@ -29,7 +29,7 @@ ReceiverWiring::ReceiverWiring(const WiringServices& services, const WiringParts
       m_copyProgress(services.copyProgress), m_language(services.language),
       m_formatDialog(services.formatDialog), m_formatLibrary(services.formatLibrary),
       m_portList(services.portList), m_port(parts.port), m_telnet(parts.telnet), m_http(parts.http),
-      m_imageServer(parts.imageServer) {}
+      m_imageServer(parts.imageServer), m_telnetTicker(parts.telnetTicker) {}
 
 ReceiverWiring::~ReceiverWiring() {
     detach();
@@ -71,8 +71,8 @@ void ReceiverWiring::attach(ReceiverWindow& window) {
     connectTerminal(window);
     connectFirstLook(window);
 
-    m_telnetChannel = std::make_unique<TelnetChannel>(m_telnet, m_serialLink->ticker(),
-                                                      [this] { return m_settleDelay; });
+    m_telnetChannel =
+        std::make_unique<TelnetChannel>(m_telnet, m_telnetTicker, [this] { return m_settleDelay; });
     m_telnet.setOnDataAvailable([this](const QString& text) {
         showTelnetOutput(*m_window, m_log, text);
         m_telnetChannel->received(text);

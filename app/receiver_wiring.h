@@ -73,6 +73,7 @@ struct WiringServices {
 struct WiringParts {
     TComPort& port;
     TTelnetClient& telnet;
+    Ticker& telnetTicker; // the tick wait the telnet client waits on
     THTTPServer& http;
     ImageServer& imageServer; // the emergency image job's TFTP server
 };
@@ -158,6 +159,7 @@ private:
     TTelnetClient& m_telnet;
     THTTPServer& m_http;
     ImageServer& m_imageServer;
+    Ticker& m_telnetTicker;
     ReceiverWindow* m_window = nullptr;
     int m_settleDelay = 0;
     JobGate m_gate;
