@@ -38,8 +38,9 @@ class EmergencyImageJob : public LingeringJob {
 public:
     EmergencyImageJob(ReceiverWiring& wiring, ReceiverWindow& window)
         : m_procedure({wiring.dialogs(), window, wiring.messages(), wiring.consoleDialogue(),
-                       wiring.copyProgress(), wiring.imageServer(), wiring.httpServer(),
-                       wiring.log(), [&wiring] { showUsbFormatDialog(wiring); },
+                       wiring.consoleDialogue(), wiring.copyProgress(), wiring.imageServer(),
+                       wiring.httpServer(), wiring.log(),
+                       [&wiring] { showUsbFormatDialog(wiring); },
                        [&wiring] { return chooseStick(wiring); }, ListLocalAddresses,
                        [&window](bool busy) { window.showWaitCursor(busy); },
                        [&window](const QString& text) { window.showTransferStatus(text); },

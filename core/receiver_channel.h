@@ -53,6 +53,17 @@ public:
     }
 };
 
+// The end of the boot loader's image fetch, as the serial console's watcher reports it; the
+// loader is reached on the console alone, so only the console implements it.
+class ImageFetchWatch {
+public:
+    virtual ~ImageFetchWatch() = default;
+    // finished once the loader prints "Bytes transferred = " and sizeText, aborted at "bad
+    // checksum". Empty hooks stop the watch.
+    virtual void watchImageTransfer(const QString& sizeText, std::function<void()> finished,
+                                    std::function<void()> aborted) = 0;
+};
+
 // Collects the lines a channel completes while it lives, passing each on to the hook that was
 // in force (the session log on the console), which it puts back when it ends, also when a
 // send throws.

@@ -27,12 +27,12 @@
 #include "core/job_gate.h"
 #include "core/main_view.h"
 #include "core/message_catalogue.h"
+#include "core/receiver_channel.h"
 #include "log/session_log.h"
 #include "procedures/emergency_image_check.h"
 #include "procedures/image_server.h"
 #include "procedures/job_steps.h"
 #include "procedures/loader_answers.h"
-#include "serial/console_dialogue.h"
 #include "usbstick/stick_folder.h"
 
 #include <QObject>
@@ -54,9 +54,10 @@ public:
         Dialogs& dialogs;
         MainView& view;
         const MessageCatalogue& messages;
-        // The loader is reached on the serial console only; besides the channel's calls the
-        // job uses the console watcher's report of the transfer's end.
-        ConsoleDialogue& console;
+        // The serial console, where the loader is reached, and its watcher's report of the
+        // fetch's end.
+        ReceiverChannel& console;
+        ImageFetchWatch& fetchWatch;
         CopyProgress& copyProgress;
         ImageServer& server;
         // The FTP job's HTTP server: its earlier choice of file is withdrawn.

@@ -30,7 +30,7 @@ bool EmergencyImageProcedure::huntPrompt() {
                 set(false);
         }
     } cursor(m_s.setBusyCursor);
-    ConsoleDialogue& console = m_s.console;
+    ReceiverChannel& console = m_s.console;
     for (int attempt = 0; attempt < kHuntTries; ++attempt) {
         console.expect(kPrompt);
         // No settle wait per try: it would stretch the hunt for nothing.
@@ -72,7 +72,7 @@ void EmergencyImageProcedure::huntAndFetch(JobGate::Hold& hold) {
 
 bool EmergencyImageProcedure::giveAddresses() {
     // The full command name: newer loaders refuse "set" as ambiguous (setenv, setexpr).
-    ConsoleDialogue& console = m_s.console;
+    ReceiverChannel& console = m_s.console;
     console.wait(20);
     console.sendLine(QStringLiteral("setenv ipaddr ") + m_receiver);
     if (!loaderAnswersWell())
@@ -127,7 +127,7 @@ void EmergencyImageProcedure::openTransfer(JobGate::Hold& hold) {
     // receiver has started the image or the job has ended some other way.
     m_hold = std::move(hold);
     m_phase = Phase::Transfer;
-    m_s.console.watchImageTransfer(
+    m_s.fetchWatch.watchImageTransfer(
         m_imageSize, [this] { FinishImageTransfer(); }, [this] { AbortImageTransfer(); });
     m_silence.start(m_s.silenceLimit);
     m_s.showStatus(QStringLiteral("emergency.ub: warte auf den Receiver"));
@@ -139,7 +139,7 @@ void EmergencyImageProcedure::closeJob() {
         m_s.server.stop();
     m_phase = Phase::Idle;
     m_silence.stop();
-    m_s.console.watchImageTransfer(m_imageSize, {}, {});
+    m_s.fetchWatch.watchImageTransfer(m_imageSize, {}, {});
     // Inside the menu command the command's end does the rest, not under its feet.
     if (m_inCommand)
         return;
@@ -172,7 +172,7 @@ void EmergencyImageProcedure::FinishImageTransfer() {
     m_phase = Phase::Booting;
     m_boot = BootWatch();
     m_silence.stop();
-    m_s.console.watchImageTransfer(m_imageSize, {}, {});
+    m_s.fetchWatch.watchImageTransfer(m_imageSize, {}, {});
     m_s.log.WriteLogEntry(
         QStringLiteral("****** RESULT : file transfer complete, stop TFTP server ******"));
     m_s.server.stop();

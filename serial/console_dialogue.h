@@ -14,7 +14,7 @@
 
 #include <functional>
 
-class ConsoleDialogue : public ReceiverChannel {
+class ConsoleDialogue : public ReceiverChannel, public ImageFetchWatch {
 public:
     // What the console waits after a send, on top of the settle delay.
     static constexpr int kAnswerTicks = 8;
@@ -41,10 +41,8 @@ public:
     const LineHook& lineCompleted() const override { return m_watcher.hooks().lineCompleted; }
     void setLineCompleted(LineHook hook) override { m_watcher.setLineCompleted(std::move(hook)); }
 
-    // The end of an image fetch, as the watcher reports it: finished once the loader prints
-    // "Bytes transferred = " and sizeText, aborted at "bad checksum". Empty hooks stop it.
     void watchImageTransfer(const QString& sizeText, std::function<void()> finished,
-                            std::function<void()> aborted);
+                            std::function<void()> aborted) override;
 
     ResponseWatcher& watcher() { return m_watcher; }
     void setSettleDelay(int ticks) { m_settleDelay = ticks; }

@@ -121,6 +121,7 @@ public:
                                      view,
                                      messages,
                                      link.dialogue(),
+                                     link.dialogue(),
                                      progress,
                                      server,
                                      http,

@@ -2,6 +2,7 @@
 // and the transfer's end as the console watcher reports it (a wrong byte count first, then
 // the right one twice; a receiver that never reports).
 #include "procedures/emergency_image_procedure.h"
+#include "serial/console_dialogue.h"
 #include "tests/procedures/session_log_capture.h"
 #include "tests/support/fake_console.h"
 #include "tests/support/fake_copy_progress.h"
@@ -36,6 +37,7 @@ struct Rig {
     EmergencyImageProcedure job{{dialogs,
                                  view,
                                  messages,
+                                 console,
                                  console,
                                  progress,
                                  server,
